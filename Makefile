@@ -1,0 +1,53 @@
+# The project's commands. `make test` is what CI runs.
+JOBS ?= $(shell nproc)
+BUILD := build
+
+.PHONY: all deps test test-debug test-asan demo bench fuzz crashtest fixtures format clean
+
+all: deps
+	cmake -S . -B $(BUILD)/debug -G Ninja -DCMAKE_BUILD_TYPE=Debug
+	cmake --build $(BUILD)/debug -j $(JOBS)
+
+deps:
+	scripts/install-deps
+
+# Everything: the debug build's tests, then the same tests under ASan+UBSan.
+test: deps test-debug test-asan
+
+test-debug:
+	cmake -S . -B $(BUILD)/debug -G Ninja -DCMAKE_BUILD_TYPE=Debug
+	cmake --build $(BUILD)/debug -j $(JOBS)
+	cd $(BUILD)/debug && ctest --output-on-failure -j $(JOBS)
+
+test-asan:
+	cmake -S . -B $(BUILD)/asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DSANITIZE=ON
+	cmake --build $(BUILD)/asan -j $(JOBS)
+	cd $(BUILD)/asan && ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
+	  ctest --output-on-failure -j $(JOBS)
+
+demo: deps
+	scripts/demo
+
+bench:
+	scripts/install-deps --bench
+	cmake -S . -B $(BUILD)/release -G Ninja -DCMAKE_BUILD_TYPE=Release
+	cmake --build $(BUILD)/release -j $(JOBS)
+	scripts/bench
+
+# Long fuzz runs; FUZZ_SECONDS per target (default 600).
+fuzz: deps
+	scripts/fuzz $(or $(FUZZ_SECONDS),600)
+
+crashtest: deps
+	scripts/crashtest
+
+fixtures:
+	scripts/install-deps --fixtures
+	scripts/make-fixtures
+
+format:
+	find platform catalog_sync reshaper catalog_package tests fuzz bench \
+	  -name '*.cpp' -o -name '*.h' | xargs clang-format -i
+
+clean:
+	rm -rf $(BUILD)

@@ -1,0 +1,220 @@
+#include "platform/core/files.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+#include <random>
+
+#include "platform/core/error.h"
+#include "platform/core/unique_fd.h"
+
+namespace platform {
+
+namespace {
+
+[[noreturn]] void ThrowErrno(const std::string& operation, const std::string& path) {
+  throw ErrorFromErrno(errno, operation, path);
+}
+
+UniqueFd OpenOrThrow(const std::string& path, int flags, mode_t mode = 0666) {
+  UniqueFd fd(::open(path.c_str(), flags | O_CLOEXEC, mode));
+  if (!fd.valid()) ThrowErrno("open", path);
+  return fd;
+}
+
+void WriteAll(int fd, std::string_view bytes, const std::string& path) {
+  while (!bytes.empty()) {
+    const ssize_t n = ::write(fd, bytes.data(), bytes.size());
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      ThrowErrno("write", path);
+    }
+    bytes.remove_prefix(static_cast<std::size_t>(n));
+  }
+}
+
+void FsyncOrThrow(int fd, const std::string& path) {
+  if (::fsync(fd) != 0) ThrowErrno("fsync", path);
+}
+
+std::string TemporaryNameBeside(const std::string& path) {
+  static std::mt19937_64 rng{std::random_device{}()};
+  return FolderOf(path) + "/." + FileNameOf(path) + ".tmp" + std::to_string(rng() % 1000000000);
+}
+
+// Writes a file under a temporary name beside `path` with the content that
+// `fill` writes to the descriptor, then renames it over `path`.
+template <typename Fill>
+void ReplaceAtomically(const std::string& path, Fill fill) {
+  struct stat old_stat {};
+  const bool had_old = ::stat(path.c_str(), &old_stat) == 0;
+  const std::string temp = TemporaryNameBeside(path);
+  UniqueFd fd = OpenOrThrow(temp, O_WRONLY | O_CREAT | O_EXCL, 0644);
+  try {
+    fill(fd.get(), temp);
+    if (had_old) {
+      (void)::fchown(fd.get(), old_stat.st_uid, old_stat.st_gid);
+      if (::fchmod(fd.get(), old_stat.st_mode & 07777) != 0) ThrowErrno("chmod", temp);
+    }
+    FsyncOrThrow(fd.get(), temp);
+    if (fd.Close() != 0) ThrowErrno("close", temp);
+    if (::rename(temp.c_str(), path.c_str()) != 0) ThrowErrno("rename", path);
+  } catch (...) {
+    ::unlink(temp.c_str());
+    throw;
+  }
+  SyncFolderOf(path);
+}
+
+}  // namespace
+
+std::string SystemPath(std::string_view fixed_path) {
+  std::string rest(fixed_path);
+  std::string drive;
+  if (rest.size() >= 3 && (rest[0] == 'C' || rest[0] == 'c') && rest[1] == ':' && rest[2] == '\\') {
+    rest = rest.substr(3);
+    const char* env = std::getenv("SYSTEM_DRIVE");
+    drive = (env && *env) ? env : "/";
+    if (drive.back() != '/') drive += '/';
+  }
+  for (char& c : rest) {
+    if (c == '\\') c = '/';
+  }
+  return drive + rest;
+}
+
+std::string ProgramFolder() {
+  char buf[PATH_MAX];
+  const ssize_t n = ::readlink("/proc/self/exe", buf, sizeof buf - 1);
+  if (n <= 0) ThrowErrno("readlink", "/proc/self/exe");
+  return FolderOf(std::string(buf, static_cast<std::size_t>(n)));
+}
+
+std::string ProgramBaseName() {
+  char buf[PATH_MAX];
+  const ssize_t n = ::readlink("/proc/self/exe", buf, sizeof buf - 1);
+  if (n <= 0) ThrowErrno("readlink", "/proc/self/exe");
+  const std::string name = FileNameOf(std::string(buf, static_cast<std::size_t>(n)));
+  const auto dot = name.rfind('.');
+  return dot == std::string::npos || dot == 0 ? name : name.substr(0, dot);
+}
+
+bool FileExists(const std::string& path) {
+  struct stat st {};
+  return ::stat(path.c_str(), &st) == 0 && !S_ISDIR(st.st_mode);
+}
+
+bool IsReadOnly(const std::string& path) {
+  struct stat st {};
+  return ::stat(path.c_str(), &st) == 0 && (st.st_mode & S_IWUSR) == 0;
+}
+
+void CopyFileOver(const std::string& source, const std::string& destination) {
+  UniqueFd in = OpenOrThrow(source, O_RDONLY);
+  ReplaceAtomically(destination, [&](int out, const std::string& temp) {
+    char buf[1 << 16];
+    for (;;) {
+      const ssize_t n = ::read(in.get(), buf, sizeof buf);
+      if (n < 0) {
+        if (errno == EINTR) continue;
+        ThrowErrno("read", source);
+      }
+      if (n == 0) break;
+      WriteAll(out, std::string_view(buf, static_cast<std::size_t>(n)), temp);
+    }
+  });
+}
+
+void DeleteFile(const std::string& path, bool force) {
+  struct stat st {};
+  if (::stat(path.c_str(), &st) != 0) ThrowErrno("stat", path);
+  if (!force && (st.st_mode & S_IWUSR) == 0) {
+    throw Error(err::kPermissionDenied)
+        .AddDetail("file", path)
+        .AddDetail("system", "the file is read-only");
+  }
+  if (::unlink(path.c_str()) != 0) ThrowErrno("unlink", path);
+  SyncFolderOf(path);
+}
+
+void CreateEmptyFile(const std::string& path) {
+  if (IsReadOnly(path)) {
+    throw Error(err::kPermissionDenied)
+        .AddDetail("file", path)
+        .AddDetail("system", "the file is read-only");
+  }
+  UniqueFd fd = OpenOrThrow(path, O_WRONLY | O_CREAT | O_TRUNC);
+  FsyncOrThrow(fd.get(), path);
+  if (fd.Close() != 0) ThrowErrno("close", path);
+  SyncFolderOf(path);
+}
+
+void WriteFileAtomically(const std::string& path, std::string_view bytes) {
+  ReplaceAtomically(path, [&](int out, const std::string& temp) { WriteAll(out, bytes, temp); });
+}
+
+std::string ReadWholeFile(const std::string& path) {
+  UniqueFd fd = OpenOrThrow(path, O_RDONLY);
+  std::string out;
+  char buf[1 << 16];
+  for (;;) {
+    const ssize_t n = ::read(fd.get(), buf, sizeof buf);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      ThrowErrno("read", path);
+    }
+    if (n == 0) break;
+    out.append(buf, static_cast<std::size_t>(n));
+  }
+  return out;
+}
+
+void AppendToFile(const std::string& path, std::string_view bytes) {
+  if (IsReadOnly(path)) {
+    throw Error(err::kPermissionDenied)
+        .AddDetail("file", path)
+        .AddDetail("system", "the file is read-only");
+  }
+  UniqueFd fd = OpenOrThrow(path, O_WRONLY | O_APPEND | O_CREAT);
+  const ssize_t n = ::write(fd.get(), bytes.data(), bytes.size());
+  if (n < 0) ThrowErrno("write", path);
+  if (static_cast<std::size_t>(n) != bytes.size()) {
+    throw Error(err::kDiskFull).AddDetail("file", path).AddDetail("system", "short write");
+  }
+  if (fd.Close() != 0) ThrowErrno("close", path);
+}
+
+void SetAttributesNormal(const std::string& path) {
+  struct stat st {};
+  if (::stat(path.c_str(), &st) != 0) ThrowErrno("stat", path);
+  if (::chmod(path.c_str(), (st.st_mode & 07777) | S_IWUSR) != 0) ThrowErrno("chmod", path);
+}
+
+void SyncFile(const std::string& path) {
+  UniqueFd fd = OpenOrThrow(path, O_RDONLY);
+  FsyncOrThrow(fd.get(), path);
+}
+
+void SyncFolderOf(const std::string& path) {
+  const std::string folder = FolderOf(path);
+  UniqueFd fd = OpenOrThrow(folder, O_RDONLY | O_DIRECTORY);
+  FsyncOrThrow(fd.get(), folder);
+}
+
+std::string FolderOf(const std::string& path) {
+  const auto slash = path.rfind('/');
+  if (slash == std::string::npos) return ".";
+  if (slash == 0) return "/";
+  return path.substr(0, slash);
+}
+
+std::string FileNameOf(const std::string& path) {
+  const auto slash = path.rfind('/');
+  return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+}  // namespace platform

@@ -1,0 +1,68 @@
+// The file operations of the original platform, on Linux.
+//
+// Fixed paths of the system are written as on the analyser ("C:\..."); the
+// folder that stands for "C:\" is $SYSTEM_DRIVE ("/" when unset or empty).
+// Every failure throws platform::Error with the platform's number ("File not
+// found" 53, "Permission denied" 70, "Path not found" 76, "Disk full" 61,
+// "Device I/O error" 57) and the path as a detail.
+//
+// Read-only means the owner lacks the write bit; the programs often run as
+// root, for whom the kernel ignores permission bits, so the rule is checked
+// here from the mode bits.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace platform {
+
+// "C:\Corvista1000\Logs\QVRInstall.log" -> "$SYSTEM_DRIVE/Corvista1000/Logs/
+// QVRInstall.log". A path that does not start with "C:\" is returned with
+// '\' turned into '/'.
+std::string SystemPath(std::string_view fixed_path);
+
+// Folder of the running executable (symbolic links resolved), without a
+// trailing separator, and its file name without the last extension.
+std::string ProgramFolder();
+std::string ProgramBaseName();
+
+bool FileExists(const std::string& path);
+bool IsReadOnly(const std::string& path);  // false when the file is missing
+
+// Replaces `destination` with a copy of `source`, also a read-only one. The
+// copy is written beside the destination under a temporary name, flushed,
+// given the old destination's permissions, and renamed over it, so the
+// destination is always either the old or the new whole file.
+void CopyFileOver(const std::string& source, const std::string& destination);
+
+// Plain delete refuses a read-only file with "Permission denied"; forced
+// delete deletes it all the same. A missing file is "File not found".
+void DeleteFile(const std::string& path, bool force);
+
+// Creates (or truncates) an empty file and flushes it and its folder.
+void CreateEmptyFile(const std::string& path);
+
+// Replaces `path` with `bytes` as CopyFileOver does: temporary file beside
+// it, fsync, rename over (a read-only old file is replaced too), fsync of
+// the folder. A failure leaves the old file as it was.
+void WriteFileAtomically(const std::string& path, std::string_view bytes);
+
+// The whole content of a file.
+std::string ReadWholeFile(const std::string& path);
+
+// Appends `line` to the file with one write(2) on an O_APPEND descriptor; the
+// file is created when missing, its folder never is. Refuses a read-only file.
+void AppendToFile(const std::string& path, std::string_view bytes);
+
+// Gives the owner the write bit, keeping the other bits.
+void SetAttributesNormal(const std::string& path);
+
+// fsync of a file, and of the folder that holds a path.
+void SyncFile(const std::string& path);
+void SyncFolderOf(const std::string& path);
+
+// The folder part of a path ("." when there is none), and the file name.
+std::string FolderOf(const std::string& path);
+std::string FileNameOf(const std::string& path);
+
+}  // namespace platform

@@ -1,0 +1,134 @@
+#include "tests/support/test_support.h"
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <spawn.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+extern char** environ;
+
+namespace testing_support {
+
+namespace fs = std::filesystem;
+
+TempDir::TempDir() {
+  const char* base = std::getenv("TMPDIR");
+  std::string pattern = std::string(base && *base ? base : "/tmp") + "/cvtest.XXXXXX";
+  if (!::mkdtemp(pattern.data())) std::abort();
+  path_ = pattern;
+}
+
+TempDir::~TempDir() {
+  std::error_code ec;
+  // Restore write bits first so that read-only fixtures can be removed.
+  for (auto it = fs::recursive_directory_iterator(path_, ec);
+       !ec && it != fs::recursive_directory_iterator(); it.increment(ec)) {
+    fs::permissions(it->path(), fs::perms::owner_all, fs::perm_options::add, ec);
+  }
+  fs::permissions(path_, fs::perms::owner_all, fs::perm_options::add, ec);
+  fs::remove_all(path_, ec);
+}
+
+std::string TempDir::Sub(const std::string& relative, bool make_parents) const {
+  const std::string full = path_ + "/" + relative;
+  if (make_parents) MakeFolders(fs::path(full).parent_path().string());
+  return full;
+}
+
+void MakeFolders(const std::string& path) {
+  fs::create_directories(path);
+}
+
+void WriteFile(const std::string& path, const std::string& bytes) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out << bytes;
+  if (!out) ADD_FAILURE() << "cannot write " << path;
+}
+
+std::string ReadFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream ss;
+  ss << in.rdbuf();
+  return ss.str();
+}
+
+bool Exists(const std::string& path) {
+  return ::access(path.c_str(), F_OK) == 0;
+}
+
+void CopyFile(const std::string& from, const std::string& to) {
+  fs::copy_file(from, to, fs::copy_options::overwrite_existing);
+}
+
+void ChmodFile(const std::string& path, unsigned mode) {
+  ::chmod(path.c_str(), mode);
+}
+
+RunResult Run(const std::string& program, const std::vector<std::string>& args,
+              const std::map<std::string, std::string>& env) {
+  RunResult result;
+  const std::string out_path =
+      fs::temp_directory_path() / ("cvrun-out-" + std::to_string(::getpid()));
+  const std::string err_path = out_path + "-err";
+  std::vector<std::string> env_strings;
+  for (char** e = environ; *e; ++e) {
+    const std::string entry = *e;
+    const std::string name = entry.substr(0, entry.find('='));
+    if (!env.count(name)) env_strings.push_back(entry);
+  }
+  for (const auto& [k, v] : env) env_strings.push_back(k + "=" + v);
+  std::vector<char*> envp;
+  for (auto& s : env_strings) envp.push_back(s.data());
+  envp.push_back(nullptr);
+  std::vector<std::string> argv_strings{program};
+  argv_strings.insert(argv_strings.end(), args.begin(), args.end());
+  std::vector<char*> argv;
+  for (auto& s : argv_strings) argv.push_back(s.data());
+  argv.push_back(nullptr);
+
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+  posix_spawn_file_actions_addopen(&actions, 1, out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                   0600);
+  posix_spawn_file_actions_addopen(&actions, 2, err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                   0600);
+  pid_t pid = 0;
+  const int rc = posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), envp.data());
+  posix_spawn_file_actions_destroy(&actions);
+  if (rc != 0) {
+    ADD_FAILURE() << "cannot start " << program << ": " << std::strerror(rc);
+    return result;
+  }
+  int status = 0;
+  ::waitpid(pid, &status, 0);
+  result.exit_status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  result.out = ReadFile(out_path);
+  result.err = ReadFile(err_path);
+  ::unlink(out_path.c_str());
+  ::unlink(err_path.c_str());
+  return result;
+}
+
+std::string BinaryFromEnv(const char* variable) {
+  const char* value = std::getenv(variable);
+  if (!value || !*value) {
+    ADD_FAILURE() << variable << " is not set; run the tests through CTest";
+    return {};
+  }
+  return value;
+}
+
+std::string SourceDir() {
+  return PROJECT_SOURCE_DIR;
+}
+
+}  // namespace testing_support

@@ -1,0 +1,53 @@
+// Helpers shared by the tests: temporary folders, files, and running the
+// real program binaries with a temporary system drive.
+#pragma once
+
+#include <map>
+#include <string>
+#include <vector>
+
+namespace testing_support {
+
+// A fresh folder under $TMPDIR, removed with its contents on destruction.
+class TempDir {
+ public:
+  TempDir();
+  ~TempDir();
+  TempDir(const TempDir&) = delete;
+  TempDir& operator=(const TempDir&) = delete;
+
+  const std::string& path() const { return path_; }
+  // path() + "/" + relative; creates missing parent folders of `relative`
+  // when `make_parents` is set.
+  std::string Sub(const std::string& relative, bool make_parents = false) const;
+
+ private:
+  std::string path_;
+};
+
+void MakeFolders(const std::string& path);
+void WriteFile(const std::string& path, const std::string& bytes);
+std::string ReadFile(const std::string& path);
+bool Exists(const std::string& path);
+void CopyFile(const std::string& from, const std::string& to);
+void ChmodFile(const std::string& path, unsigned mode);
+
+struct RunResult {
+  int exit_status = -1;  // -1 when the process did not exit normally
+  std::string out;
+  std::string err;
+};
+
+// Runs `program` with `args` (each one argv element), the environment of the
+// test plus `env`, and no standard input.
+RunResult Run(const std::string& program, const std::vector<std::string>& args,
+              const std::map<std::string, std::string>& env = {});
+
+// Path of a built binary, from the environment variable that CTest sets for
+// the test (e.g. CATALOGSYNC_BIN); fails the test when it is missing.
+std::string BinaryFromEnv(const char* variable);
+
+// The source tree's folder, for committed fixtures.
+std::string SourceDir();
+
+}  // namespace testing_support
