@@ -1,0 +1,143 @@
+// A connection to one database file of the system: the stand-in for the
+// original file-database engine, on SQLite. sqlite3.h stays out of this
+// header.
+//
+// Contracts every connection keeps (other programs rely on them):
+//  - rollback journal (journal_mode=DELETE), never WAL; a busy timeout of 5 s;
+//  - the lock file "<base name>.ldb" beside the database exists while any
+//    connection of the engine has the file open: each connection holds a
+//    shared fcntl lock on its byte 0; the last to close (it can take the
+//    exclusive lock) removes it; a stale one is taken over;
+//  - UCASE(text) is an SQL function on every connection (platform::UpperCase);
+//  - every value written through the typed row operations below is converted
+//    to the column's declared type first (YESNO, BYTE, SHORT, LONG, CURRENCY,
+//    SINGLE, DOUBLE, DATETIME, BINARY(n), TEXT(n), CHAR(n), DECIMAL(18,0),
+//    FLOAT, TIME, MEMO, COUNTER); a value that does not fit is refused with
+//    engine_err::kValueDoesNotFit naming table, column and value, and nothing
+//    of that row is stored.
+//
+// A Database is not thread-safe. Every failure throws platform::Error.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include "platform/core/value.h"
+
+namespace platform::engine {
+
+using RowId = std::int64_t;
+
+// Column name and value pairs, in the order they are to be set.
+using FieldValues = std::vector<std::pair<std::string, Value>>;
+
+// The rows of a SELECT, fully read: column names and one Value per cell
+// (SQLite's integers as Long when they fit 32 bits, else Double; reals as
+// Double; texts as Text; blobs as Text of their bytes; NULL as Null).
+struct Rows {
+  std::vector<std::string> columns;
+  std::vector<std::vector<Value>> rows;
+  bool empty() const { return rows.empty(); }
+  // The cell of `row` in the column named `name` (exact, then case-insensitive);
+  // throws kUnknownField.
+  const Value& Field(std::size_t row, std::string_view name) const;
+};
+
+// What an action statement did.
+struct ExecuteResult {
+  std::int64_t rows_changed = 0;
+  std::int64_t rows_skipped = 0;  // rows refused by a key or constraint
+};
+
+class Transaction;
+
+class Database {
+ public:
+  // Opens `path` shared and read-write. A missing file is an error (the
+  // engine never creates a database here; use Create for that).
+  static Database Open(const std::string& path);
+  // Creates a new, empty database file (fails when it exists).
+  static Database Create(const std::string& path);
+
+  Database(Database&&) noexcept;
+  Database& operator=(Database&&) noexcept;
+  ~Database();  // Close(), errors ignored
+
+  // Closes the connection; the last connection of the engine to the file
+  // removes the lock file. Idempotent.
+  void Close();
+  bool IsOpen() const;
+  const std::string& path() const;
+
+  // --- SQL ------------------------------------------------------------
+  // Runs SQL text of one or more statements; any error fails.
+  void Exec(std::string_view sql);
+  // The rows of one SELECT with `params` bound to its '?' in order.
+  Rows Query(std::string_view sql, std::span<const Value> params = {});
+  // Runs one action statement (INSERT, UPDATE, DELETE). Rows that it cannot
+  // change because of a duplicate key or a broken constraint are skipped
+  // silently and the others are changed; a statement that cannot run
+  // (syntax, missing table or field) fails.
+  ExecuteResult Execute(std::string_view sql);
+
+  // A transaction guard: rolls back on destruction unless committed.
+  Transaction Begin();
+
+  // --- Typed rows (the recordset operations of the catalogue writer) -----
+  // The rowid of the first row of `table` meeting `where` (SQL with '?'
+  // bound to `params`, may be empty for every row), in rowid order; an
+  // indexed condition uses its index. Table and column names in `where`
+  // are the caller's own SQL, never data.
+  std::optional<RowId> FirstRow(std::string_view table, std::string_view where,
+                                std::span<const Value> params = {});
+  // The rowids of `table`'s rows that a SELECT of the form
+  // "SELECT <table>.* FROM ... WHERE ..." returns (the rows of a join source
+  // whose select list is one table's columns), in the order returned.
+  std::vector<RowId> RowsOfSource(std::string_view table, std::string_view select_sql,
+                                  std::span<const Value> params = {});
+  // Adds a row with `values` converted to the columns' declared types.
+  RowId InsertRow(std::string_view table, const FieldValues& values);
+  // Overwrites the named columns of one row; the others keep their values.
+  void UpdateRow(std::string_view table, RowId row, const FieldValues& values);
+  void DeleteRow(std::string_view table, RowId row);
+  // One field of one row.
+  Value ReadField(std::string_view table, RowId row, std::string_view column);
+
+  // --- Impl ----------------------------------------------------------
+  struct Impl;
+  Impl& impl() const { return *impl_; }
+
+ private:
+  explicit Database(std::unique_ptr<Impl> impl);
+  std::unique_ptr<Impl> impl_;
+};
+
+class Transaction {
+ public:
+  Transaction(Transaction&&) noexcept;
+  Transaction& operator=(Transaction&&) = delete;
+  ~Transaction();  // rolls back unless committed
+  void Commit();
+
+ private:
+  friend class Database;
+  explicit Transaction(Database* db);
+  Database* db_;
+};
+
+// The declared-type conversion that the typed writes apply, for callers
+// that need to check a value first (plan, check tools). Throws as a write
+// would. `declared_type` is the column's declared type text.
+Value ConvertForColumn(std::string_view table, std::string_view column,
+                       std::string_view declared_type, const Value& value);
+
+// "name" quoted as an SQL identifier (double quotes doubled).
+std::string QuoteIdentifier(std::string_view name);
+
+}  // namespace platform::engine

@@ -1,0 +1,100 @@
+// Tables, fields, field properties and saved queries: the objects of the
+// schema upgrader. Names are passed exactly as read from the databases.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform/core/value.h"
+#include "platform/engine/database.h"
+
+namespace platform::engine {
+
+// Field type codes of the original engine.
+namespace field_type {
+inline constexpr int kBoolean = 1;
+inline constexpr int kByte = 2;
+inline constexpr int kInteger = 3;
+inline constexpr int kLong = 4;
+inline constexpr int kCurrency = 5;
+inline constexpr int kSingle = 6;
+inline constexpr int kDouble = 7;
+inline constexpr int kDate = 8;
+inline constexpr int kBinary = 9;
+inline constexpr int kText = 10;
+inline constexpr int kChar = 18;
+inline constexpr int kNumeric = 19;
+inline constexpr int kDecimal = 20;
+inline constexpr int kFloat = 21;
+inline constexpr int kTime = 22;
+}  // namespace field_type
+
+// The field properties the engine keeps in its table SysFieldProperties.
+struct FieldProperties {
+  Value default_value;  // Empty when none
+  bool required = false;
+  bool allow_zero_length = true;
+  std::string validation_rule;  // "" when none
+  std::string validation_text;  // "" when none
+};
+
+// A field to append: name, type code, size text and properties; each
+// std::nullopt property keeps the engine's default.
+struct NewField {
+  std::string name;
+  int type_code = field_type::kText;
+  std::string size_text;  // "" -> 255 for sized kinds; must be a number for them
+  std::optional<Value> default_value;
+  std::optional<bool> required;
+  std::optional<bool> allow_zero_length;
+  std::optional<std::string> validation_rule;
+  std::optional<std::string> validation_text;
+};
+
+struct FieldInfo {
+  std::string name;
+  std::string declared_type;
+  FieldProperties properties;
+};
+
+struct SavedQuery {
+  std::string name;
+  std::string sql;
+};
+
+// The table named `table` (case-insensitive, as the engine finds tables);
+// throws engine_err::kUnknownTable when there is none. Returns its own name.
+std::string FindTable(Database& db, std::string_view table);
+// Its fields in column order.
+std::vector<FieldInfo> TableFields(Database& db, std::string_view table);
+// Adds the column: existing rows hold null in it; later rows get the default;
+// Required, AllowZeroLength = false and the ValidationRule are enforced inside
+// the file for every later insert and update by any program. A rule that
+// cannot be translated, a bad size text or an unknown type code fails before
+// anything changes.
+void AppendField(Database& db, std::string_view table, const NewField& field);
+// Removes the column with its data (views and the engine's enforcement
+// objects that mention it are recreated where they still compile).
+// A key, unique or indexed column fails with kCannotDropField.
+void DeleteField(Database& db, std::string_view table, std::string_view field);
+
+// Saved queries in the order they were stored.
+std::vector<SavedQuery> SavedQueries(Database& db);
+// Deletes the query of exactly this name (kUnknownQuery when none).
+void DeleteSavedQuery(Database& db, std::string_view name);
+// Creates a query: the SQL must prepare against the database; a SELECT also
+// becomes a view of that name. A name that clashes in any letter case with
+// another query, view or table fails with kNameInUse.
+void CreateSavedQuery(Database& db, std::string_view name, std::string_view sql);
+// Runs a saved action query, or the rows of a saved SELECT.
+ExecuteResult RunSavedQuery(Database& db, std::string_view name);
+
+// Writes a compacted copy of the closed database `source` into the new file
+// `destination` (VACUUM INTO). Fails with kDestinationExists when it exists,
+// with kDatabaseInUse when a live lock file shows the source open; a partial
+// destination is removed on failure.
+void CompactDatabase(const std::string& source, const std::string& destination);
+
+}  // namespace platform::engine
