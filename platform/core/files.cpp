@@ -37,6 +37,21 @@ void WriteAll(int fd, std::string_view bytes, const std::string& path) {
   }
 }
 
+// Reads `fd` to its end, handing each chunk to `consume`.
+template <typename Consume>
+void ReadChunks(int fd, const std::string& path, Consume consume) {
+  char buf[1 << 16];
+  for (;;) {
+    const ssize_t n = ::read(fd, buf, sizeof buf);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      ThrowErrno("read", path);
+    }
+    if (n == 0) return;
+    consume(std::string_view(buf, static_cast<std::size_t>(n)));
+  }
+}
+
 void FsyncOrThrow(int fd, const std::string& path) {
   if (::fsync(fd) != 0) ThrowErrno("fsync", path);
 }
@@ -116,16 +131,7 @@ bool IsReadOnly(const std::string& path) {
 void CopyFileOver(const std::string& source, const std::string& destination) {
   UniqueFd in = OpenOrThrow(source, O_RDONLY);
   ReplaceAtomically(destination, [&](int out, const std::string& temp) {
-    char buf[1 << 16];
-    for (;;) {
-      const ssize_t n = ::read(in.get(), buf, sizeof buf);
-      if (n < 0) {
-        if (errno == EINTR) continue;
-        ThrowErrno("read", source);
-      }
-      if (n == 0) break;
-      WriteAll(out, std::string_view(buf, static_cast<std::size_t>(n)), temp);
-    }
+    ReadChunks(in.get(), source, [&](std::string_view chunk) { WriteAll(out, chunk, temp); });
   });
 }
 
@@ -160,16 +166,7 @@ void WriteFileAtomically(const std::string& path, std::string_view bytes) {
 std::string ReadWholeFile(const std::string& path) {
   UniqueFd fd = OpenOrThrow(path, O_RDONLY);
   std::string out;
-  char buf[1 << 16];
-  for (;;) {
-    const ssize_t n = ::read(fd.get(), buf, sizeof buf);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      ThrowErrno("read", path);
-    }
-    if (n == 0) break;
-    out.append(buf, static_cast<std::size_t>(n));
-  }
+  ReadChunks(fd.get(), path, [&](std::string_view chunk) { out.append(chunk); });
   return out;
 }
 
