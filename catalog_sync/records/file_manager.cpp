@@ -1,0 +1,79 @@
+#include "catalog_sync/records/file_manager.h"
+
+#include <filesystem>
+#include <new>
+
+#include "catalog_sync/records/catalog_bag.h"
+#include "catalog_sync/records/package_format.h"
+#include "catalog_sync/records/property_bag.h"
+#include "platform/core/files.h"
+
+namespace catalog_sync {
+
+namespace {
+
+constexpr long kOutOfMemory = 7;
+constexpr long kInternalError = 51;
+
+bool HasDetail(const platform::Error& e, std::string_view what) {
+  for (const auto& [name, value] : e.details()) {
+    if (name == what) return true;
+  }
+  return false;
+}
+
+}  // namespace
+
+FileManager::FileManager() : FileManager(platform::ProgramFolder() + "/CatalogSync.dat") {}
+
+FileManager::FileManager(std::string package_path) : path_(std::move(package_path)) {}
+
+bool FileManager::ReadProperties(AssayCollection& colAssay, TestVolumeTable& colObjTV,
+                                 platform::Error* failure) const {
+  try {
+    CatalogFromBag(PropertyBag::FromContents(LoadPackage()), colAssay, colObjTV);
+    return true;
+  } catch (platform::Error& e) {
+    if (!HasDetail(e, "file")) e.AddDetail("file", path_);
+    if (failure) *failure = std::move(e);
+  } catch (const std::bad_alloc&) {
+    if (failure) *failure = platform::Error(kOutOfMemory, "Out of memory").AddDetail("file", path_);
+  } catch (const std::exception& e) {
+    if (failure) {
+      *failure = platform::Error(kInternalError, "Internal error")
+                     .AddDetail("file", path_)
+                     .AddDetail("system", e.what());
+    }
+  }
+  return false;
+}
+
+void FileManager::WriteProperties(const AssayCollection& colAssay,
+                                  const TestVolumeTable& colObjTV) const {
+  SavePackage(CatalogToBag(colAssay, colObjTV).Contents());
+}
+
+void FileManager::SavePackage(std::string_view block) const {
+  // Deleting the old package before creating the new one would leave no
+  // package at all when the write fails half way (a full disk, a power cut),
+  // and the next "INSTALL" run would have nothing to apply. So the new block
+  // goes to a temporary file beside the old one, is flushed to disk, and is
+  // then renamed over the old file, also a read-only one: the path always
+  // holds either the old or the new whole package.
+  platform::WriteFileAtomically(path_, block);
+}
+
+std::string FileManager::LoadPackage() const {
+  // A file longer than any block is refused before it is read into memory.
+  std::error_code ec;
+  const auto size = std::filesystem::file_size(path_, ec);
+  if (!ec && size > package_format::kMaxBlockSize) {
+    throw platform::Error(package_format::kInvalidFileFormat,
+                          package_format::kInvalidFileFormatText)
+        .AddDetail("file", path_)
+        .AddDetail("package format", std::to_string(size) + " bytes exceed the block limit");
+  }
+  return platform::ReadWholeFile(path_);
+}
+
+}  // namespace catalog_sync
