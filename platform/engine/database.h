@@ -137,6 +137,14 @@ class Transaction {
 Value ConvertForColumn(std::string_view table, std::string_view column,
                        std::string_view declared_type, const Value& value);
 
+// The lock file of a database as other programs see it: none, one that no
+// live process holds (left by a process that died), or one held by a live
+// connection (of this process or another).
+enum class LockState { kNone, kStale, kHeld };
+LockState ProbeLockFile(const std::string& database_path);
+// Removes the lock file when it is stale; leaves a held one alone.
+void RemoveStaleLockFile(const std::string& database_path);
+
 // "name" quoted as an SQL identifier (double quotes doubled).
 std::string QuoteIdentifier(std::string_view name);
 

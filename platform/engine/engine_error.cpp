@@ -1,0 +1,43 @@
+#include "platform/engine/engine_error.h"
+
+#include <string>
+
+#include "platform/engine/internal/engine_failure.h"
+
+namespace platform::engine {
+
+const char* DescribeEngineError(long number) {
+  switch (number) {
+    case engine_err::kValueDoesNotFit: return "The value does not fit the field";
+    case engine_err::kUnknownTable: return "The table does not exist";
+    case engine_err::kUnknownField: return "The field does not exist";
+    case engine_err::kBadFieldSize: return "The field size is not valid";
+    case engine_err::kUnknownFieldType: return "The field type is not known";
+    case engine_err::kUntranslatableRule: return "The validation rule cannot be translated";
+    case engine_err::kNameInUse: return "The name is already in use";
+    case engine_err::kUnknownQuery: return "The saved query does not exist";
+    case engine_err::kCannotDropField: return "The field cannot be deleted";
+    case engine_err::kDestinationExists: return "The destination file already exists";
+    case engine_err::kDatabaseInUse: return "The database is open";
+    case engine_err::kNotASelect: return "The statement returns no rows";
+    case engine_err::kValidationFailed: return "The value breaks the validation rule";
+    case engine_err::kNoSuchRow: return "The row does not exist";
+    case engine_err::kUnsupportedSource: return "The source does not select one table's rows";
+    default: return "Unknown engine error";
+  }
+}
+
+namespace internal {
+
+Error SqliteFailure(sqlite3* db, std::string_view sql) {
+  Error error(sqlite3_extended_errcode(db), sqlite3_errmsg(db));
+  if (!sql.empty()) error.AddDetail("SQL", std::string(sql));
+  return error;
+}
+
+Error EngineFailure(long number) {
+  return Error(number, DescribeEngineError(number));
+}
+
+}  // namespace internal
+}  // namespace platform::engine

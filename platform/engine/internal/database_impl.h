@@ -1,0 +1,33 @@
+// What a Database holds. Member order is destruction order in reverse: the
+// statements go before the connection, the connection before its share of
+// the lock file.
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "platform/engine/database.h"
+#include "platform/engine/internal/connection.h"
+#include "platform/engine/internal/lock_file.h"
+#include "platform/engine/internal/statement_cache.h"
+#include "platform/engine/internal/table_catalog.h"
+
+namespace platform::engine {
+
+struct Database::Impl {
+  Impl(const std::string& database_path, bool create)
+      : path(database_path), lock(path), connection(path, create), statements(connection.get()) {}
+
+  sqlite3* db() const { return connection.get(); }
+  // After any statement that may change the schema.
+  void SchemaChanged() { tables.Invalidate(); }
+  const internal::TableInfo& Table(std::string_view name) { return tables.Table(statements, name); }
+
+  std::string path;
+  internal::LockFileShare lock;
+  internal::Connection connection;
+  internal::StatementCache statements;
+  internal::TableCatalog tables;
+};
+
+}  // namespace platform::engine

@@ -1,0 +1,59 @@
+#include "platform/engine/internal/table_catalog.h"
+
+#include "platform/core/text.h"
+#include "platform/engine/engine_error.h"
+#include "platform/engine/internal/engine_failure.h"
+
+namespace platform::engine::internal {
+
+namespace {
+
+std::string StoredTableName(StatementCache& statements, std::string_view table) {
+  const std::string wanted = UpperCase(table);
+  StatementUse names(
+      statements.Get("SELECT name FROM sqlite_schema WHERE type = 'table' ORDER BY name = ? DESC"));
+  names->Bind(1, Value(std::string(table)));
+  while (names->Step()) {
+    std::string name = names->Column(0).ToText();
+    if (UpperCase(name) == wanted) return name;
+  }
+  throw EngineFailure(engine_err::kUnknownTable).AddDetail("table", std::string(table));
+}
+
+std::vector<ColumnInfo> ReadColumns(StatementCache& statements, const std::string& table) {
+  StatementUse info(statements.Get("SELECT name, type, pk FROM pragma_table_info(?)"));
+  info->Bind(1, Value(table));
+  std::vector<ColumnInfo> columns;
+  while (info->Step()) {
+    columns.push_back(
+        {info->Column(0).ToText(), info->Column(1).ToText(), info->ColumnInt64(2) != 0});
+  }
+  return columns;
+}
+
+}  // namespace
+
+const ColumnInfo& TableInfo::Column(std::string_view wanted) const {
+  for (const ColumnInfo& c : columns) {
+    if (c.name == wanted) return c;
+  }
+  const std::string upper = UpperCase(wanted);
+  for (const ColumnInfo& c : columns) {
+    if (UpperCase(c.name) == upper) return c;
+  }
+  throw EngineFailure(engine_err::kUnknownField)
+      .AddDetail("table", name)
+      .AddDetail("column", std::string(wanted));
+}
+
+const TableInfo& TableCatalog::Table(StatementCache& statements, std::string_view table) {
+  const std::string key = UpperCase(table);
+  auto it = tables_.find(key);
+  if (it != tables_.end()) return it->second;
+  TableInfo info;
+  info.name = StoredTableName(statements, table);
+  info.columns = ReadColumns(statements, info.name);
+  return tables_.emplace(key, std::move(info)).first->second;
+}
+
+}  // namespace platform::engine::internal
