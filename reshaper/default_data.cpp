@@ -1,0 +1,19 @@
+// UpdateDefaultData.
+#include "platform/core/text.h"
+#include "reshaper/mod_procedures.h"
+
+namespace reshaper {
+
+bool UpdateDefaultData(Database& target, Database& shell, StepFailure* failure) {
+  return TrapStepFailure("default data", failure, [&](StepPosition& position) {
+    const platform::engine::Rows rows = shell.Query("SELECT * FROM DefaultData");
+    if (rows.empty()) StopStep("DefaultData has no rows");
+    for (std::size_t row = 0; row < rows.rows.size(); ++row) {
+      const platform::Value& vSql = rows.Field(row, "SQL");
+      position = {{"statement", std::to_string(row + 1) + ": " + vSql.Describe()}};
+      target.Execute(platform::TrimSpaces(vSql.ToText()));
+    }
+  });
+}
+
+}  // namespace reshaper

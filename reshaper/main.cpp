@@ -1,0 +1,15 @@
+// Reshaper: upgrades the analyser database from a shell database.
+#include <string>
+
+#include "reshaper/mod_main.h"
+
+int main(int argc, char** argv) {
+  // The one argument string of the process: the arguments joined by single
+  // blanks, unaltered, so a quoted command line keeps its quotation marks.
+  std::string command_line;
+  for (int i = 1; i < argc; ++i) {
+    if (i > 1) command_line += ' ';
+    command_line += argv[i];
+  }
+  return reshaper::Main(command_line);
+}

@@ -1,0 +1,51 @@
+// modProcedures: the upgrade steps. Each step traps every failure of its own
+// and answers true when it completed; on false, `failure` says where and why
+// it stopped. Nothing a step changed before its failure is undone: no step
+// opens a transaction.
+//
+// REQUIRES (all but CompactTarget): `target` and `shell` are open; the steps
+// use them and leave them open.
+#pragma once
+
+#include <string>
+
+#include "platform/core/value.h"
+#include "platform/engine/database.h"
+#include "reshaper/step_failure.h"
+
+namespace reshaper {
+
+using platform::engine::Database;
+
+// Gives the target every saved query of the shell: a shell query replaces the
+// target query of exactly the same name or is added. Target queries the shell
+// lacks stay.
+bool CreateQueries(Database& target, Database& shell, StepFailure* failure);
+
+// Adds (mode "INSTALL") or removes (any other mode) the fields that the
+// shell's table StructureInfo lists. A field present under exactly its name
+// is left as it is in mode "INSTALL".
+bool UpdateStructure(Database& target, Database& shell, const std::string& sMode,
+                     StepFailure* failure);
+
+// The engine's field type code (a 16-bit number) for a type word of
+// StructureInfo, compared upper-cased and trimmed; the text "Error" for any
+// other word and for a value without a text form (null).
+platform::Value MapFieldType(const platform::Value& vType);
+
+// Stores the shell's VersionInfo.VersionNumber (first row) in the first row
+// of the target table and field that the row names. Never adds a row.
+bool UpdateVersion(Database& target, Database& shell, StepFailure* failure);
+
+// Runs the shell's DefaultData statements, trimmed of spaces, in the order
+// the engine returns them. Rows a statement cannot change (a key it would
+// duplicate) are skipped; a statement that cannot run stops the step.
+bool UpdateDefaultData(Database& target, Database& shell, StepFailure* failure);
+
+// Compacts the target database into the scratch file "Temp.mdb" beside it and
+// puts the compacted file in the target's place by rename, so the target is
+// always either the old or the new whole file.
+// REQUIRES: no connection of this process has the target open.
+bool CompactTarget(StepFailure* failure);
+
+}  // namespace reshaper
