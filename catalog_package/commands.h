@@ -1,0 +1,21 @@
+// The subcommands of CatalogPackage. Each takes the arguments after its
+// name and returns the exit status: 0 done, 1 failed (told on stderr),
+// 2 wrong usage.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace catalog_package {
+
+using Arguments = std::vector<std::string>;
+
+// dump <package>: the package's catalogue as JSON on stdout.
+int RunDump(const Arguments& args);
+// build <json> <package>: writes the package of a JSON catalogue.
+int RunBuild(const Arguments& args);
+
+// "CatalogPackage: <text>" on stderr.
+void ReportFailure(const std::string& text);
+
+}  // namespace catalog_package
