@@ -88,8 +88,17 @@ std::int64_t IntegerIn(const json& j, std::int64_t low, std::int64_t high, Value
 double FiniteNumber(const json& j, double limit, const std::string& where) {
   if (!j.is_number()) Fail(where, j.dump() + " is not a number");
   const double d = j.get<double>();
-  if (!std::isfinite(d) || std::fabs(d) > limit) Fail(where, j.dump() + " is out of range");
+  if (!std::isfinite(d) || std::fabs(d) >= limit) Fail(where, j.dump() + " is out of range");
   return d;
+}
+
+// Below 2^128 - 2^103 a double rounds to a finite single; the largest single
+// printed in short form ("3.4028235e+38") lies just above FLT_MAX, so the
+// value is clamped rather than converted, which would be undefined there.
+float SingleFromDouble(double d) {
+  constexpr float kMax = std::numeric_limits<float>::max();
+  if (std::fabs(d) > static_cast<double>(kMax)) return d > 0 ? kMax : -kMax;
+  return static_cast<float>(d);
 }
 
 // The document's value as a Value of exactly the property's kind.
@@ -106,10 +115,9 @@ Value JsonToValue(const json& j, ValueKind kind, const std::string& where) {
       return Value(static_cast<std::int32_t>(IntegerIn(j, std::numeric_limits<std::int32_t>::min(),
                                                        std::numeric_limits<std::int32_t>::max(),
                                                        kind, where)));
-    case ValueKind::kSingle:
-      return Value(static_cast<float>(FiniteNumber(j, std::numeric_limits<float>::max(), where)));
+    case ValueKind::kSingle: return Value(SingleFromDouble(FiniteNumber(j, 0x1.ffffffp127, where)));
     case ValueKind::kDouble:
-      return Value(FiniteNumber(j, std::numeric_limits<double>::max(), where));
+      return Value(FiniteNumber(j, std::numeric_limits<double>::infinity(), where));
     case ValueKind::kText:
       if (!j.is_string()) Fail(where, j.dump() + " is not a string");
       return Value(j.get<std::string>());
@@ -132,7 +140,7 @@ void FillRecord(Record& record, const Table& table, Filter authored, const json&
     if (!authored(p)) continue;
     const std::string at = where + ": property \"" + std::string(p.name) + "\"";
     const auto found = object.find(std::string(p.name));
-    if (found == object.end()) Fail(at, "is missing");
+    if (found == object.end()) Fail(where, "property \"" + std::string(p.name) + "\" is missing");
     p.set(record, JsonToValue(*found, p.kind, at));
   }
 }
@@ -144,9 +152,9 @@ void FillAssay(std::int32_t i, const json& item, catalog_sync::AssayCollection& 
   FillRecord(
       assay, AssayProperties(), [](const auto&) { return true; }, item, where, kVolumesKey);
   const auto volumes = item.find(std::string(kVolumesKey));
-  if (volumes == item.end()) Fail(where + ": property \"TestVolumes\"", "is missing");
+  if (volumes == item.end()) Fail(where, "property \"TestVolumes\" is missing");
   if (!volumes->is_array() || volumes->size() != TestVolumeTable::kParts) {
-    Fail(where + ": property \"TestVolumes\"", "must be an array of 3 objects (parts 0, 1, 2)");
+    Fail(where, "property \"TestVolumes\" must be an array of 3 objects (parts 0, 1, 2)");
   }
   for (std::int32_t part = 0; part < TestVolumeTable::kParts; ++part) {
     TestVolume volume;
