@@ -1,0 +1,35 @@
+#include "catalog_sync/run/failure_box.h"
+
+#include <new>
+
+#include "platform/core/message_box.h"
+
+namespace catalog_sync {
+
+namespace {
+
+constexpr long kOutOfMemory = 7;
+constexpr long kInternalError = 51;
+
+}  // namespace
+
+std::string GeneralPrompt(const platform::Error& error) {
+  return "An unexpected error occurred while running the Catalog Sync.\r\n" +
+         platform::ErrorNumberLine(error.number(), error.description());
+}
+
+void ShowUnexpectedError(const std::string& title, const platform::Error& error,
+                         const std::vector<platform::Error::Detail>& leading) {
+  platform::MessageBox(GeneralPrompt(error), platform::kCriticalOkOnly, title);
+  for (const auto& [what, value] : leading) platform::WriteDetail(what, value);
+  platform::WriteDetails(error);
+}
+
+platform::Error AsPlatformError(const std::exception& failure) {
+  if (dynamic_cast<const std::bad_alloc*>(&failure) != nullptr) {
+    return platform::Error(kOutOfMemory, "Out of memory");
+  }
+  return platform::Error(kInternalError, "Internal error").AddDetail("cause", failure.what());
+}
+
+}  // namespace catalog_sync

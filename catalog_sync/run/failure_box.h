@@ -1,0 +1,26 @@
+// The general failure message of CatalogSync: "An unexpected error occurred
+// while running the Catalog Sync." then CR LF and "Error Number: <n>
+// <description>", in a critical-stop box under the caller's title.
+#pragma once
+
+#include <exception>
+#include <string>
+#include <vector>
+
+#include "platform/core/error.h"
+
+namespace catalog_sync {
+
+std::string GeneralPrompt(const platform::Error& error);
+
+// The general box, then one `detail:` line for each of `leading` and for
+// each of the error's own details.
+void ShowUnexpectedError(const std::string& title, const platform::Error& error,
+                         const std::vector<platform::Error::Detail>& leading = {});
+
+// A failure that is not a platform::Error as one: "Out of memory" (7) for an
+// allocation failure, "Internal error" (51) with the cause as a detail for
+// anything else.
+platform::Error AsPlatformError(const std::exception& failure);
+
+}  // namespace catalog_sync
