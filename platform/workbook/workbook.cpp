@@ -1,0 +1,91 @@
+#include "platform/workbook/workbook.h"
+
+#include "platform/core/error.h"
+#include "platform/core/files.h"
+#include "platform/workbook/internal/biff_records.h"
+#include "platform/workbook/internal/compound_file.h"
+#include "platform/workbook/internal/sheet_cells.h"
+#include "platform/workbook/internal/workbook_error.h"
+#include "platform/workbook/internal/workbook_globals.h"
+
+namespace platform::workbook {
+
+struct Workbook::Contents {
+  std::vector<std::string> names;
+  std::vector<CellMap> cells;  // by position - 1; empty for chart and module sheets
+  bool date_1904 = false;
+};
+
+namespace {
+
+bool HoldsCells(std::uint8_t sheet_type) {
+  return sheet_type == biff::kSheetWorksheet || sheet_type == biff::kSheetMacro;
+}
+
+}  // namespace
+
+Workbook::Workbook(std::unique_ptr<Contents> contents) : contents_(std::move(contents)) {}
+Workbook::Workbook(Workbook&&) noexcept = default;
+Workbook& Workbook::operator=(Workbook&&) noexcept = default;
+Workbook::~Workbook() = default;
+
+Workbook Workbook::Open(const std::string& path) {
+  std::string bytes = ReadWholeFile(path);
+  try {
+    return OpenFromMemory(std::move(bytes));
+  } catch (Error& e) {
+    e.AddDetail("file", path);
+    throw;
+  }
+}
+
+Workbook Workbook::OpenFromMemory(std::string bytes) {
+  const std::string stream = ReadWorkbookStream(bytes);
+  bytes = std::string();  // the stream copy is all that is needed from here
+  WorkbookGlobals globals = ReadWorkbookGlobals(stream);
+  auto contents = std::make_unique<Contents>();
+  contents->date_1904 = globals.date_1904;
+  contents->names.reserve(globals.sheets.size());
+  contents->cells.resize(globals.sheets.size());
+  for (std::size_t i = 0; i < globals.sheets.size(); ++i) {
+    SheetEntry& sheet = globals.sheets[i];
+    if (HoldsCells(sheet.type)) {
+      try {
+        contents->cells[i] = ReadSheetCells(stream, sheet.offset, globals.shared_strings);
+      } catch (Error& e) {
+        e.AddDetail("sheet", std::to_string(i + 1) + " " + sheet.name);
+        throw;
+      }
+    }
+    contents->names.push_back(std::move(sheet.name));
+  }
+  return Workbook(std::move(contents));
+}
+
+std::int32_t Workbook::SheetCount() const {
+  return static_cast<std::int32_t>(contents_->names.size());
+}
+
+const std::string& Workbook::SheetName(int position) const {
+  if (position < 1 || position > SheetCount()) {
+    throw Error(platform::err::kSubscriptOutOfRange)
+        .AddDetail("sheet position", std::to_string(position));
+  }
+  return contents_->names[position - 1];
+}
+
+platform::Value Workbook::Cell(int sheet_position, int row, int column) const {
+  SheetName(sheet_position);  // checks the position
+  if (row < 1 || row > biff::kMaxRows || column < 1 || column > biff::kMaxColumns) {
+    throw CellOutOfRangeError(row, column);
+  }
+  const CellMap& cells = contents_->cells[sheet_position - 1];
+  const auto it = cells.find(CellKey(row - 1, column - 1));
+  return it == cells.end() ? platform::Value() : it->second;
+}
+
+bool Workbook::Uses1904DateSystem() const {
+  return contents_->date_1904;
+}
+
+}  // namespace platform::workbook

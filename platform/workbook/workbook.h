@@ -1,0 +1,77 @@
+// Read access to a BIFF8 (.xls) workbook as the spreadsheet application
+// shows it: the sheets in tab order and the value of each cell.
+//
+// The whole file is read at Open: every worksheet's cells are decoded once
+// and kept in memory, so SheetCount, SheetName and Cell never touch the file
+// and a cell lookup takes constant time. A Workbook holds no file handle.
+//
+// Errors (platform::Error; each carries details such as "file" and
+// "record offset" for the operator):
+//   3100 "Not a workbook file"      not a compound file, or no workbook stream
+//                                   (e.g. an .xlsx or a text file renamed .xls)
+//   3101 "Workbook version not supported"  the stream is not BIFF8 (Excel 97
+//                                   and later); BIFF2 to BIFF5 are refused
+//   3102 "Workbook is encrypted"    a FILEPASS record, of any encryption kind
+//                                   (also the default "VelvetSweatshop" one)
+//   3103 "Workbook is damaged"      a record, string or cell that does not fit
+//                                   in the stream or contradicts itself
+//   3104 "Cell reference out of range"  row outside 1..65536 or column
+//                                   outside 1..256
+//   9    "Subscript out of range"   a sheet position outside 1..SheetCount()
+//   53, 70, ...                     the file itself cannot be read (Open)
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "platform/core/value.h"
+
+namespace platform::workbook {
+
+namespace err {
+inline constexpr long kNotAWorkbook = 3100;
+inline constexpr long kUnsupportedVersion = 3101;
+inline constexpr long kEncrypted = 3102;
+inline constexpr long kDamaged = 3103;
+inline constexpr long kCellOutOfRange = 3104;
+}  // namespace err
+
+class Workbook {
+ public:
+  static Workbook Open(const std::string& path);
+  static Workbook OpenFromMemory(std::string bytes);
+
+  Workbook(Workbook&&) noexcept;
+  Workbook& operator=(Workbook&&) noexcept;
+  ~Workbook();
+
+  // Every sheet counts: worksheets, chart, macro and module sheets, hidden
+  // or visible.
+  std::int32_t SheetCount() const;
+  // `position` is 1-based in tab order. The reference stays valid as long as
+  // the Workbook.
+  const std::string& SheetName(int position) const;
+
+  // The value of a cell; `row` and `column` are 1-based.
+  //  - Empty: no cell, or a blank (formatted only) cell; any cell of a chart
+  //    or module sheet.
+  //  - Double: a number, whatever its record (dates are their serial number
+  //    in the workbook's date system, see Uses1904DateSystem).
+  //  - Text (UTF-8): a text cell, the text result of a formula; a formula
+  //    whose result is the empty text gives "" (not Empty).
+  //  - Boolean: a true/false cell or formula result.
+  //  - Error: an error cell or formula result, Value::FromError(code) with the
+  //    spreadsheet's code (0x07 #DIV/0!, 0x2A #N/A, ...).
+  platform::Value Cell(int sheet_position, int row, int column) const;
+
+  // True when the workbook counts dates from 1904-01-01 (DATEMODE).
+  bool Uses1904DateSystem() const;
+
+ private:
+  struct Contents;
+  explicit Workbook(std::unique_ptr<Contents> contents);
+  std::unique_ptr<Contents> contents_;
+};
+
+}  // namespace platform::workbook
