@@ -1,0 +1,35 @@
+// CompactDatabase: VACUUM INTO a new file.
+#include <vector>
+
+#include "platform/core/files.h"
+#include "platform/engine/engine_error.h"
+#include "platform/engine/internal/database_impl.h"
+#include "platform/engine/internal/engine_failure.h"
+#include "platform/engine/internal/statement.h"
+#include "platform/engine/schema.h"
+
+namespace platform::engine {
+
+void CompactDatabase(const std::string& source, const std::string& destination) {
+  if (FileExists(destination)) {
+    throw internal::EngineFailure(engine_err::kDestinationExists)
+        .AddDetail("destination", destination);
+  }
+  if (ProbeLockFile(source) == LockState::kHeld) {
+    throw internal::EngineFailure(engine_err::kDatabaseInUse).AddDetail("database", source);
+  }
+  Database db = Database::Open(source);
+  try {
+    internal::Statement vacuum(db.impl().db(), "VACUUM INTO ?");
+    vacuum.Bind(1, Value(destination));
+    vacuum.Step();
+  } catch (Error& failure) {
+    db.Close();
+    // VACUUM INTO leaves an empty or partial file behind when it fails.
+    if (FileExists(destination)) DeleteFile(destination, true);
+    failure.AddDetail("source", source).AddDetail("destination", destination);
+    throw;
+  }
+}
+
+}  // namespace platform::engine

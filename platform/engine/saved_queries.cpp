@@ -1,0 +1,115 @@
+// Saved queries: the table SavedQueries (Name, SQL) in stored order; a
+// saved SELECT is also a view of its name.
+#include <vector>
+
+#include "platform/core/text.h"
+#include "platform/engine/engine_error.h"
+#include "platform/engine/internal/database_impl.h"
+#include "platform/engine/internal/engine_failure.h"
+#include "platform/engine/internal/savepoint.h"
+#include "platform/engine/internal/statement.h"
+#include "platform/engine/schema.h"
+
+namespace platform::engine {
+
+namespace {
+
+using internal::EngineFailure;
+
+bool HasSavedQueriesTable(Database& db) {
+  return !db.Query("SELECT 1 FROM sqlite_schema WHERE type = 'table' AND name = 'SavedQueries'")
+              .empty();
+}
+
+// The SQL of the query of exactly this name.
+std::optional<std::pair<RowId, std::string>> FindQuery(Database& db, std::string_view name) {
+  if (!HasSavedQueriesTable(db)) return std::nullopt;
+  const std::vector<Value> params = {Value(std::string(name))};
+  const Rows rows = db.Query("SELECT rowid, SQL FROM SavedQueries WHERE Name = ?", params);
+  if (rows.empty()) return std::nullopt;
+  return std::make_pair(static_cast<RowId>(rows.rows[0][0].ToDouble()), rows.rows[0][1].ToText());
+}
+
+void RefuseNameInUse(Database& db, std::string_view name) {
+  const std::string upper = UpperCase(name);
+  std::vector<std::string> names;
+  for (const auto& row :
+       db.Query("SELECT name FROM sqlite_schema WHERE type IN ('table', 'view')").rows) {
+    names.push_back(row[0].ToText());
+  }
+  for (const SavedQuery& q : SavedQueries(db)) names.push_back(q.name);
+  for (const std::string& n : names) {
+    if (UpperCase(n) == upper) {
+      throw EngineFailure(engine_err::kNameInUse)
+          .AddDetail("name", std::string(name))
+          .AddDetail("in use by", n);
+    }
+  }
+}
+
+// The SQL without trailing semicolons and spaces, as a view's body.
+std::string WithoutTerminator(std::string_view sql) {
+  std::size_t end = sql.size();
+  while (end > 0 && (sql[end - 1] == ';' || sql[end - 1] == ' ' || sql[end - 1] == '\n' ||
+                     sql[end - 1] == '\r' || sql[end - 1] == '\t')) {
+    --end;
+  }
+  return std::string(sql.substr(0, end));
+}
+
+bool IsSelect(Database& db, std::string_view sql) {
+  internal::Statement statement(db.impl().db(), sql);
+  return statement.ColumnCount() > 0 && statement.ReadOnly();
+}
+
+}  // namespace
+
+std::vector<SavedQuery> SavedQueries(Database& db) {
+  std::vector<SavedQuery> queries;
+  if (!HasSavedQueriesTable(db)) return queries;
+  for (const auto& row : db.Query("SELECT Name, SQL FROM SavedQueries ORDER BY rowid").rows) {
+    queries.push_back({row[0].ToText(), row[1].ToText()});
+  }
+  return queries;
+}
+
+void DeleteSavedQuery(Database& db, std::string_view name) {
+  const auto query = FindQuery(db, name);
+  if (!query) {
+    throw EngineFailure(engine_err::kUnknownQuery).AddDetail("query", std::string(name));
+  }
+  internal::Savepoint change(db.impl().connection);
+  db.DeleteRow("SavedQueries", query->first);
+  db.Exec("DROP VIEW IF EXISTS " + QuoteIdentifier(name));
+  change.Release();
+}
+
+void CreateSavedQuery(Database& db, std::string_view name, std::string_view sql) {
+  RefuseNameInUse(db, name);
+  const bool select = IsSelect(db, sql);  // the SQL must prepare
+  internal::Savepoint change(db.impl().connection);
+  db.Exec("CREATE TABLE IF NOT EXISTS SavedQueries (Name TEXT(255) NOT NULL, SQL MEMO NOT NULL)");
+  db.InsertRow("SavedQueries",
+               {{"Name", Value(std::string(name))}, {"SQL", Value(std::string(sql))}});
+  if (select) db.Exec("CREATE VIEW " + QuoteIdentifier(name) + " AS " + WithoutTerminator(sql));
+  change.Release();
+}
+
+ExecuteResult RunSavedQuery(Database& db, std::string_view name) {
+  const auto query = FindQuery(db, name);
+  if (!query) {
+    throw EngineFailure(engine_err::kUnknownQuery).AddDetail("query", std::string(name));
+  }
+  try {
+    if (IsSelect(db, query->second)) {
+      db.Query(query->second);
+      return {};
+    }
+    return db.Execute(query->second);
+  } catch (Error& failure) {
+    failure.AddDetail("query", std::string(name));
+    throw;
+  }
+}
+
+}  // namespace platform::engine
