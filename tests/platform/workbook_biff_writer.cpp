@@ -1,0 +1,109 @@
+#include "tests/platform/workbook_biff_writer.h"
+
+#include <gsf/gsf.h>
+
+#include <cstring>
+#include <memory>
+#include <stdexcept>
+
+namespace workbook_test {
+
+std::string U16(std::uint16_t v) {
+  return {char(v & 0xFF), char(v >> 8)};
+}
+std::string U32(std::uint32_t v) {
+  return U16(v & 0xFFFF) + U16(v >> 16);
+}
+std::string F64(double v) {
+  std::uint64_t bits;
+  std::memcpy(&bits, &v, sizeof bits);
+  return U32(static_cast<std::uint32_t>(bits)) + U32(static_cast<std::uint32_t>(bits >> 32));
+}
+
+std::string Rec(std::uint16_t type, const std::string& payload) {
+  return U16(type) + U16(static_cast<std::uint16_t>(payload.size())) + payload;
+}
+std::string Bof(std::uint16_t substream_type, std::uint16_t version) {
+  return Rec(0x0809, U16(version) + U16(substream_type) + std::string(12, '\0'));
+}
+std::string Eof() {
+  return Rec(0x000A, "");
+}
+
+std::string Compressed(const std::string& latin1, int count_bytes) {
+  const auto n = static_cast<std::uint16_t>(latin1.size());
+  return (count_bytes == 1 ? std::string(1, char(n)) : U16(n)) + '\0' + latin1;
+}
+std::string Wide(const std::u16string& units, int count_bytes) {
+  const auto n = static_cast<std::uint16_t>(units.size());
+  std::string s = (count_bytes == 1 ? std::string(1, char(n)) : U16(n)) + '\x01';
+  for (char16_t u : units) s += U16(u);
+  return s;
+}
+
+namespace {
+std::string Cell(int row, int column) {
+  return U16(static_cast<std::uint16_t>(row - 1)) + U16(static_cast<std::uint16_t>(column - 1)) +
+         U16(15);
+}
+}  // namespace
+
+std::string Number(int row, int column, double v) {
+  return Rec(0x0203, Cell(row, column) + F64(v));
+}
+std::string Rk(int row, int column, std::uint32_t rk) {
+  return Rec(0x027E, Cell(row, column) + U32(rk));
+}
+std::string LabelSst(int row, int column, std::uint32_t index) {
+  return Rec(0x00FD, Cell(row, column) + U32(index));
+}
+std::string BoolErr(int row, int column, std::uint8_t v, bool is_error, bool nine_bytes) {
+  std::string p = Cell(row, column) + char(v) + char(is_error ? 1 : 0);
+  if (nine_bytes) p += '\0';
+  return Rec(0x0205, p);
+}
+std::string Formula(int row, int column, const std::string& result8) {
+  // flags, chn, then a formula of one token (ptgInt 1).
+  return Rec(0x0006, Cell(row, column) + result8 + U16(0) + U32(0) + U16(3) + "\x1E\x01\x00");
+}
+std::string FormulaNonNumber(std::uint8_t kind, std::uint8_t v) {
+  return std::string{char(kind), 0, char(v), 0, 0, 0} + "\xFF\xFF";
+}
+
+std::string Stream(const std::vector<Sheet>& sheets, const std::string& globals) {
+  auto bound_sheet = [](const Sheet& s, std::uint32_t offset) {
+    return Rec(0x0085, U32(offset) + char(s.hidden) + char(s.type) + Compressed(s.name, 1));
+  };
+  std::size_t globals_size = Bof(5).size() + globals.size() + Eof().size();
+  for (const Sheet& s : sheets) globals_size += bound_sheet(s, 0).size();
+  std::string head = Bof(5) + globals;
+  std::string bodies;
+  for (const Sheet& s : sheets) {
+    head += bound_sheet(s, static_cast<std::uint32_t>(globals_size + bodies.size()));
+    if (s.type == 6) continue;
+    bodies += Bof(s.type == 2 ? 0x20 : 0x10) + s.records + Eof();
+  }
+  return head + Eof() + bodies;
+}
+
+std::string CompoundFile(const std::string& stream, const std::string& stream_name) {
+  gsf_init();
+  GsfOutput* memory = gsf_output_memory_new();
+  GsfOutfile* ole = gsf_outfile_msole_new(memory);
+  GsfOutput* child = gsf_outfile_new_child(ole, stream_name.c_str(), FALSE);
+  gsf_output_write(child, stream.size(), reinterpret_cast<const guint8*>(stream.data()));
+  gsf_output_close(child);
+  g_object_unref(child);
+  gsf_output_close(GSF_OUTPUT(ole));
+  g_object_unref(ole);
+  const guint8* bytes = gsf_output_memory_get_bytes(GSF_OUTPUT_MEMORY(memory));
+  std::string file(reinterpret_cast<const char*>(bytes), gsf_output_size(memory));
+  g_object_unref(memory);
+  return file;
+}
+
+std::string OneSheetFile(const std::string& records, const std::string& globals) {
+  return CompoundFile(Stream({Sheet{"S", 0, 0, records}}, globals));
+}
+
+}  // namespace workbook_test
