@@ -1,0 +1,409 @@
+// The real Reshaper binary, copied into a temporary program folder with its
+// shell databases, run against a temporary system drive.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <regex>
+
+#include "platform/engine/database.h"
+#include "tests/reshaper/reshaper_fixture.h"
+#include "tests/support/test_support.h"
+
+namespace reshaper {
+namespace {
+
+using platform::engine::Database;
+using reshaper_test::CreateDatabase;
+using reshaper_test::FieldNames;
+using reshaper_test::QueriesOf;
+using reshaper_test::ReadScalar;
+using ::testing::ElementsAre;
+using ::testing::HasSubstr;
+using testing_support::ChmodFile;
+using testing_support::Exists;
+using testing_support::MakeFolders;
+using testing_support::ReadFile;
+using testing_support::RunResult;
+using testing_support::TempDir;
+using testing_support::WriteFile;
+
+// Adds two fields and a version field, fills them by default data (one
+// statement hits an existing key and is skipped), stamps 2.0.0.
+const char* const kInstallShell = R"sql(
+INSERT INTO StructureInfo VALUES
+  ('Tests', 'Tests_Reflex', 'BOOLEAN', NULL, '0', NULL, NULL, NULL, NULL),
+  ('Tests', 'Tests_Note', 'text', '40', NULL, NULL, NULL, NULL, NULL),
+  ('SoftwareVersion', 'Version_Build', 'LONG', NULL, NULL, NULL, NULL, NULL, NULL);
+INSERT INTO VersionInfo VALUES ('SoftwareVersion', 'Version_Number', '2.0.0');
+INSERT INTO DefaultData VALUES
+  ('INSERT INTO Tests (Tests_ID, Tests_Name) VALUES (3, ''ALT'')'),
+  ('INSERT INTO Tests (Tests_ID, Tests_Name) VALUES (1, ''DUP'')'),
+  ('UPDATE SoftwareVersion SET Version_Build = 7');
+)sql";
+const std::vector<platform::engine::SavedQuery> kInstallQueries{
+    {"QTests", "SELECT Tests_ID, Tests_Name FROM Tests"}};
+
+// Removes Tests_Name; its default data would empty Tests if it ever ran.
+const char* const kEruShell = R"sql(
+INSERT INTO StructureInfo ("Table", Name) VALUES ('Tests', 'Tests_Name'), ('Tests', 'Tests_Gone');
+INSERT INTO VersionInfo VALUES ('SoftwareVersion', 'Version_Number', '0.9.0');
+INSERT INTO DefaultData VALUES ('DELETE FROM Tests');
+)sql";
+const std::vector<platform::engine::SavedQuery> kEruQueries{{"QEru", "SELECT Tests_ID FROM Tests"}};
+
+const char* const kParameterError = "Reshaper: Parameter Error. Reshaper Aborted\n";
+
+class ReshaperProgramTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    MakeFolders(program_);
+    MakeFolders(databases_);
+    MakeFolders(logs_);
+    testing_support::CopyFile(testing_support::BinaryFromEnv("RESHAPER_BIN"), binary_);
+    ChmodFile(binary_, 0755);
+    CreateDatabase(target_, reshaper_test::kTargetTables);
+    MakeShell("InstallShell.mdb", kInstallShell, kInstallQueries);
+    MakeShell("ERUShell.mdb", kEruShell, kEruQueries);
+  }
+
+  void MakeShell(const std::string& name, const std::string& sql,
+                 const std::vector<platform::engine::SavedQuery>& queries) {
+    const std::string path = program_ + "/" + name;
+    if (Exists(path)) ::unlink(path.c_str());
+    // The shell holds the target's tables too, so that its queries prepare.
+    CreateDatabase(path,
+                   std::string(reshaper_test::kTargetTables) + reshaper_test::kShellTables + sql,
+                   queries);
+  }
+
+  RunResult Reshaper(const std::vector<std::string>& args) {
+    return testing_support::Run(binary_, args, {{"SYSTEM_DRIVE", drive_}});
+  }
+
+  // The log's lines without their CR LF; every line must end with one.
+  std::vector<std::string> LogLines() {
+    const std::string text = ReadFile(log_);
+    std::vector<std::string> lines;
+    std::size_t start = 0;
+    while (start < text.size()) {
+      const std::size_t end = text.find("\r\n", start);
+      if (end == std::string::npos) {
+        ADD_FAILURE() << "log line without CR LF: " << text.substr(start);
+        break;
+      }
+      lines.push_back(text.substr(start, end - start));
+      start = end + 2;
+    }
+    return lines;
+  }
+
+  static bool IsLogLine(const std::string& line, const std::string& text) {
+    static const std::regex date(R"( \d{4}-\d\d-\d\d \d\d:\d\d:\d\d$)");
+    return line.size() > text.size() && line.compare(0, text.size(), text) == 0 &&
+           std::regex_match(line.substr(text.size()), date);
+  }
+
+  void ExpectLog(const std::vector<std::string>& texts) {
+    const auto lines = LogLines();
+    ASSERT_EQ(lines.size(), texts.size()) << ReadFile(log_);
+    for (std::size_t i = 0; i < texts.size(); ++i) {
+      EXPECT_TRUE(IsLogLine(lines[i], texts[i])) << lines[i];
+    }
+  }
+
+  ino_t TargetInode() {
+    struct stat st {};
+    EXPECT_EQ(::stat(target_.c_str(), &st), 0);
+    return st.st_ino;
+  }
+
+  std::string Version() {
+    return ReadScalar(target_, "SELECT Version_Number FROM SoftwareVersion").ToText();
+  }
+  long TestCount() { return ReadScalar(target_, "SELECT count(*) FROM Tests").ToLong(); }
+
+  TempDir dir_;
+  std::string program_ = dir_.Sub("program");
+  std::string binary_ = program_ + "/Reshaper";
+  std::string drive_ = dir_.Sub("drive");
+  std::string databases_ = drive_ + "/Corvista1000/Databases";
+  std::string logs_ = drive_ + "/Corvista1000/Logs";
+  std::string log_ = logs_ + "/QVRInstall.log";
+  std::string target_ = databases_ + "/Corvista1k.mdb";
+  std::string marker_ = drive_ + "/Reshaper.txt";
+  std::string install_copy_ = databases_ + "/InstallShell.mdb";
+  std::string eru_copy_ = databases_ + "/ERUShell.mdb";
+};
+
+const char* const kStart = "Reshaper program start";
+
+TEST_F(ReshaperProgramTest, FullInstallRunUpgradesCompactsAndWritesTheMarker) {
+  const ino_t before = TargetInode();
+  const RunResult run = Reshaper({"INSTALL,QUERY,STRUCTURE,VERSION"});
+  EXPECT_EQ(run.exit_status, 0);
+  EXPECT_EQ(run.err, "");
+  EXPECT_EQ(run.out, "");
+  EXPECT_TRUE(Exists(marker_));
+  EXPECT_EQ(ReadFile(marker_), "");
+  EXPECT_FALSE(Exists(install_copy_));
+  EXPECT_FALSE(Exists(databases_ + "/Temp.mdb"));
+  EXPECT_FALSE(Exists(databases_ + "/Corvista1k.ldb"));
+  EXPECT_NE(TargetInode(), before);
+  ExpectLog({kStart});
+  EXPECT_THAT(FieldNames(target_, "Tests"),
+              ElementsAre("Tests_ID", "Tests_Name", "Tests_Reflex", "Tests_Note"));
+  EXPECT_EQ(TestCount(), 3);
+  EXPECT_EQ(ReadScalar(target_, "SELECT Tests_Name FROM Tests WHERE Tests_ID = 1").ToText(), "GLU");
+  EXPECT_EQ(ReadScalar(target_, "SELECT Version_Build FROM SoftwareVersion").ToLong(), 7);
+  EXPECT_EQ(Version(), "2.0.0");
+  ASSERT_EQ(QueriesOf(target_).size(), 1u);
+  EXPECT_EQ(QueriesOf(target_)[0].name, "QTests");
+}
+
+TEST_F(ReshaperProgramTest, ModeWordAloneIsAParameterError) {
+  const RunResult run = Reshaper({"INSTALL"});
+  EXPECT_EQ(run.exit_status, 2);
+  EXPECT_EQ(run.err.substr(0, std::string(kParameterError).size()), kParameterError);
+  EXPECT_THAT(run.err, HasSubstr("detail: usage: "));
+  ExpectLog({kStart});
+  EXPECT_FALSE(Exists(install_copy_));
+  EXPECT_FALSE(Exists(marker_));
+}
+
+TEST_F(ReshaperProgramTest, StepWordsWithoutModeWordCopyNothing) {
+  const RunResult run = Reshaper({"QUERY,VERSION"});
+  EXPECT_EQ(run.exit_status, 2);
+  EXPECT_THAT(run.err, HasSubstr(kParameterError));
+  EXPECT_THAT(run.err, HasSubstr("detail: cause: no mode word INSTALL or ERU"));
+  ExpectLog({kStart});
+  EXPECT_FALSE(Exists(install_copy_));
+  EXPECT_FALSE(Exists(eru_copy_));
+  EXPECT_EQ(Version(), "1.0.0");
+}
+
+TEST_F(ReshaperProgramTest, WordsIgnoreCaseAndSurroundingSpaces) {
+  const ino_t before = TargetInode();
+  const RunResult run = Reshaper({" install , structure "});
+  EXPECT_EQ(run.exit_status, 0) << run.err;
+  EXPECT_THAT(FieldNames(target_, "Tests"),
+              ElementsAre("Tests_ID", "Tests_Name", "Tests_Reflex", "Tests_Note"));
+  EXPECT_EQ(TestCount(), 3);  // default data ran
+  EXPECT_EQ(Version(), "1.0.0");
+  EXPECT_TRUE(QueriesOf(target_).empty());
+  EXPECT_NE(TargetInode(), before);
+  EXPECT_TRUE(Exists(marker_));
+}
+
+TEST_F(ReshaperProgramTest, EruRemovesFieldsAndRunsNoDefaultData) {
+  const RunResult run = Reshaper({"ERU,STRUCTURE"});
+  EXPECT_EQ(run.exit_status, 0) << run.err;
+  EXPECT_THAT(FieldNames(target_, "Tests"), ElementsAre("Tests_ID"));
+  EXPECT_EQ(TestCount(), 2);
+  EXPECT_FALSE(Exists(eru_copy_));
+  EXPECT_TRUE(Exists(marker_));
+}
+
+TEST_F(ReshaperProgramTest, StructureRunsBeforeVersionWhateverTheWordOrder) {
+  // The version lands in a field that the structure step adds, after the
+  // default data has written it.
+  MakeShell("InstallShell.mdb",
+            std::string(kInstallShell) +
+                "UPDATE VersionInfo SET FieldName = 'Version_Build', VersionNumber = '42';",
+            {});
+  const RunResult run = Reshaper({"VERSION,STRUCTURE,INSTALL"});
+  EXPECT_EQ(run.exit_status, 0) << run.err;
+  EXPECT_EQ(ReadScalar(target_, "SELECT Version_Build FROM SoftwareVersion").ToLong(), 42);
+}
+
+TEST_F(ReshaperProgramTest, TrailingCommaIsAParameterErrorAndTheCopyIsDeleted) {
+  const RunResult run = Reshaper({"INSTALL,STRUCTURE,"});
+  EXPECT_EQ(run.exit_status, 2);
+  EXPECT_THAT(run.err, HasSubstr(kParameterError));
+  EXPECT_THAT(run.err, HasSubstr("detail: word: \"\""));
+  EXPECT_FALSE(Exists(install_copy_));
+  EXPECT_EQ(FieldNames(target_, "Tests").size(), 2u);
+  ExpectLog({kStart});
+}
+
+TEST_F(ReshaperProgramTest, LastModeWordChoosesTheShell) {
+  const RunResult run = Reshaper({"INSTALL,ERU,QUERY"});
+  EXPECT_EQ(run.exit_status, 0) << run.err;
+  ASSERT_EQ(QueriesOf(target_).size(), 1u);
+  EXPECT_EQ(QueriesOf(target_)[0].name, "QEru");
+  EXPECT_FALSE(Exists(eru_copy_));
+  EXPECT_TRUE(Exists(install_copy_));  // made for the first word, never deleted
+}
+
+TEST_F(ReshaperProgramTest, QuotedArgumentKeepsItsMarksAndMatchesNoKeyword) {
+  const RunResult run = Reshaper({"\"INSTALL,QUERY\""});
+  EXPECT_EQ(run.exit_status, 2);
+  EXPECT_THAT(run.err, HasSubstr(kParameterError));
+  EXPECT_THAT(run.err, HasSubstr("detail: word: \"\"INSTALL\""));
+  EXPECT_FALSE(Exists(install_copy_));
+}
+
+TEST_F(ReshaperProgramTest, ArgumentsAreJoinedWithOneBlank) {
+  const RunResult run = Reshaper({"INSTALL,", "QUERY"});
+  EXPECT_EQ(run.exit_status, 0) << run.err;
+  EXPECT_EQ(QueriesOf(target_).size(), 1u);
+}
+
+TEST_F(ReshaperProgramTest, MissingTargetIsLoggedAndTheCommandLineNotRead) {
+  ::unlink(target_.c_str());
+  const RunResult run = Reshaper({"INSTALL,QUERY"});
+  EXPECT_EQ(run.exit_status, 1);
+  EXPECT_THAT(run.err, HasSubstr("Reshaper: Corvista1k.mdb is Missing. Reshaper Aborted\n"));
+  EXPECT_THAT(run.err, HasSubstr("detail: file: " + target_));
+  ExpectLog({kStart, "Corvista1k.mdb is Missing. Reshaper Aborted"});
+  EXPECT_FALSE(Exists(install_copy_));
+  EXPECT_FALSE(Exists(marker_));
+}
+
+TEST_F(ReshaperProgramTest, LockFileOfALiveUserStopsTheRunBeforeAnyOpen) {
+  Database user = Database::Open(target_);  // holds the lock file
+  ASSERT_TRUE(Exists(databases_ + "/Corvista1k.ldb"));
+  const RunResult run = Reshaper({"INSTALL,STRUCTURE"});
+  EXPECT_EQ(run.exit_status, 1);
+  EXPECT_THAT(run.err,
+              HasSubstr("Reshaper: The Corvista1k.mdb Database is locked. Reshaper Aborted\n"));
+  ExpectLog({kStart, "The Corvista1k.mdb Database is locked. Reshaper Aborted"});
+  EXPECT_FALSE(Exists(install_copy_));
+  EXPECT_EQ(FieldNames(user, "Tests").size(), 2u);
+  user.Close();
+  EXPECT_FALSE(Exists(marker_));
+}
+
+TEST_F(ReshaperProgramTest, StaleLockFileIsRemovedAndTheRunGoesOn) {
+  WriteFile(databases_ + "/Corvista1k.ldb", "");  // left by a process that died
+  const RunResult run = Reshaper({"INSTALL,VERSION"});
+  EXPECT_EQ(run.exit_status, 0);
+  EXPECT_EQ(run.err, "detail: stale lock file removed: " + databases_ + "/Corvista1k.ldb\n");
+  EXPECT_FALSE(Exists(databases_ + "/Corvista1k.ldb"));
+  EXPECT_EQ(Version(), "2.0.0");
+  EXPECT_TRUE(Exists(marker_));
+}
+
+TEST_F(ReshaperProgramTest, MarkerOfAnEarlierRunIsRemovedBeforeAnyCheck) {
+  WriteFile(marker_, "");
+  ::unlink(target_.c_str());
+  EXPECT_EQ(Reshaper({"INSTALL,QUERY"}).exit_status, 1);
+  EXPECT_FALSE(Exists(marker_));
+}
+
+TEST_F(ReshaperProgramTest, ReadOnlyMarkerStaysAndIsAnUnexpectedError) {
+  WriteFile(marker_, "");
+  ChmodFile(marker_, 0444);
+  const RunResult run = Reshaper({"INSTALL,QUERY"});
+  EXPECT_EQ(run.exit_status, 1);
+  EXPECT_THAT(run.err,
+              HasSubstr("Reshaper: An Unexpected Error Occured While Updating the "
+                        "Database. Reshaper Aborted\ndetail: error: 70 Permission denied"));
+  ExpectLog({kStart, "An Unexpected Error Occured While Updating the Database. Reshaper Aborted"});
+  EXPECT_TRUE(Exists(marker_));
+  EXPECT_FALSE(Exists(install_copy_));
+}
+
+TEST_F(ReshaperProgramTest, FailingStructureRowKeepsEarlierFieldsAndStopsTheRun) {
+  MakeShell("InstallShell.mdb", std::string(kInstallShell) + R"sql(
+    INSERT INTO StructureInfo ("Table", Name, DataType) VALUES ('Tests', 'Tests_Comment', 'MEMO');
+  )sql",
+            kInstallQueries);
+  const ino_t before = TargetInode();
+  const RunResult run = Reshaper({"INSTALL,QUERY,STRUCTURE,VERSION"});
+  EXPECT_EQ(run.exit_status, 1);
+  EXPECT_THAT(run.err, HasSubstr("Reshaper: Unable to Update the Database Structure. Reshaper "
+                                 "Aborted\ndetail: step: structure update\n"
+                                 "detail: row: 4: table \"Tests\", name \"Tests_Comment\", type "
+                                 "\"MEMO\"\n"));
+  ExpectLog({kStart, "Unable to Update the Database Structure. Reshaper Aborted"});
+  EXPECT_THAT(FieldNames(target_, "Tests"),
+              ElementsAre("Tests_ID", "Tests_Name", "Tests_Reflex", "Tests_Note"));
+  EXPECT_EQ(QueriesOf(target_).size(), 1u);  // the query step before it stays done
+  EXPECT_EQ(TestCount(), 2);                 // no default data
+  EXPECT_EQ(Version(), "1.0.0");             // no version update
+  EXPECT_EQ(TargetInode(), before);          // no compaction
+  EXPECT_FALSE(Exists(marker_));
+  EXPECT_FALSE(Exists(install_copy_));
+}
+
+TEST_F(ReshaperProgramTest, QueryClashingInLetterCaseIsCodeThree) {
+  {
+    Database db = Database::Open(target_);
+    platform::engine::CreateSavedQuery(db, "qtests", "SELECT 1");
+  }
+  const RunResult run = Reshaper({"INSTALL,QUERY,VERSION"});
+  EXPECT_EQ(run.exit_status, 1);
+  EXPECT_THAT(run.err, HasSubstr("Reshaper: Error Creating New Queries. Reshaper Aborted\n"
+                                 "detail: step: query creation\ndetail: query: QTests\n"));
+  ExpectLog({kStart, "Error Creating New Queries. Reshaper Aborted"});
+  EXPECT_EQ(Version(), "1.0.0");
+}
+
+TEST_F(ReshaperProgramTest, FailingDefaultDataIsCodeEight) {
+  MakeShell("InstallShell.mdb",
+            std::string(kInstallShell) + "INSERT INTO DefaultData VALUES ('DELETE FROM Nowhere');",
+            {});
+  const RunResult run = Reshaper({"INSTALL,STRUCTURE,VERSION"});
+  EXPECT_EQ(run.exit_status, 1);
+  EXPECT_THAT(run.err, HasSubstr("Reshaper: Unable to Update the Default Data. Reshaper Aborted\n"
+                                 "detail: step: default data\n"
+                                 "detail: statement: 4: \"DELETE FROM Nowhere\"\n"));
+  ExpectLog({kStart, "Unable to Update the Default Data. Reshaper Aborted"});
+  EXPECT_EQ(TestCount(), 3);  // the statements before it stay applied
+  EXPECT_EQ(Version(), "1.0.0");
+}
+
+TEST_F(ReshaperProgramTest, FailingVersionIsCodeSix) {
+  MakeShell("InstallShell.mdb", std::string(kInstallShell) + "DELETE FROM VersionInfo;", {});
+  const RunResult run = Reshaper({"INSTALL,VERSION"});
+  EXPECT_EQ(run.exit_status, 1);
+  EXPECT_THAT(run.err,
+              HasSubstr("Reshaper: Unable to Update Software Version. Reshaper Aborted\n"
+                        "detail: step: version update\ndetail: cause: VersionInfo has no rows\n"));
+  ExpectLog({kStart, "Unable to Update Software Version. Reshaper Aborted"});
+}
+
+TEST_F(ReshaperProgramTest, FailingCompactionIsCodeNine) {
+  MakeFolders(databases_ + "/Temp.mdb");
+  const ino_t before = TargetInode();
+  const RunResult run = Reshaper({"INSTALL,VERSION"});
+  EXPECT_EQ(run.exit_status, 1);
+  EXPECT_THAT(run.err, HasSubstr("Reshaper: Unable to Compact the Database. Reshaper Aborted\n"
+                                 "detail: step: compaction\n"));
+  ExpectLog({kStart, "Unable to Compact the Database. Reshaper Aborted"});
+  EXPECT_EQ(TargetInode(), before);
+  EXPECT_EQ(Version(), "2.0.0");  // what the steps did stays
+  EXPECT_FALSE(Exists(marker_));
+}
+
+TEST_F(ReshaperProgramTest, MissingShellSourceIsAnUnexpectedError) {
+  ::unlink((program_ + "/ERUShell.mdb").c_str());
+  const RunResult run = Reshaper({"ERU,STRUCTURE"});
+  EXPECT_EQ(run.exit_status, 1);
+  EXPECT_THAT(run.err, HasSubstr("Reshaper: An Unexpected Error Occured While Updating the "
+                                 "Database. Reshaper Aborted\ndetail: error: 53 File not found"));
+  ExpectLog({kStart, "An Unexpected Error Occured While Updating the Database. Reshaper Aborted"});
+}
+
+TEST_F(ReshaperProgramTest, InstallLogKeepsItsEarlierLines) {
+  WriteFile(log_, "Reshaper program start 2020-01-01 00:00:00\r\n");
+  ::unlink(target_.c_str());
+  Reshaper({"INSTALL,QUERY"});
+  const auto lines = LogLines();
+  ASSERT_EQ(lines.size(), 3u);
+  EXPECT_EQ(lines[0], "Reshaper program start 2020-01-01 00:00:00");
+  EXPECT_TRUE(IsLogLine(lines[1], kStart));
+}
+
+TEST_F(ReshaperProgramTest, MissingLogFolderOnlyMeansNoLog) {
+  ::rmdir(logs_.c_str());
+  const RunResult run = Reshaper({"INSTALL,QUERY"});
+  EXPECT_EQ(run.exit_status, 0) << run.err;
+  EXPECT_EQ(run.err, "");
+  EXPECT_FALSE(Exists(logs_));
+  EXPECT_TRUE(Exists(marker_));
+}
+
+}  // namespace
+}  // namespace reshaper
