@@ -405,5 +405,43 @@ TEST_F(ReshaperProgramTest, MissingLogFolderOnlyMeansNoLog) {
   EXPECT_TRUE(Exists(marker_));
 }
 
+// The example shells, built with the sqlite3 tool as a release is built, on
+// the example analyser database: up to 2.1.0 and back.
+TEST_F(ReshaperProgramTest, ExampleShellsUpgradeAndDowngradeTheAnalyserDatabase) {
+  const std::string examples = testing_support::SourceDir() + "/examples";
+  auto sqlite = [&](const std::string& db, const std::string& script) {
+    const RunResult run = testing_support::Run(
+        "/bin/sh", {"-c", "/usr/bin/sqlite3 -batch \"$1\" < \"$2\" > /dev/null", "sh", db,
+                    examples + "/" + script});
+    ASSERT_EQ(run.exit_status, 0) << script << ": " << run.err;
+  };
+  for (const std::string shell : {"InstallShell", "ERUShell"}) {
+    const std::string path = program_ + "/" + shell + ".mdb";
+    ::unlink(path.c_str());
+    sqlite(path, "analyser-schema.sql");
+    sqlite(path, shell + ".sql");
+  }
+  ::unlink(target_.c_str());
+  sqlite(target_, "analyser-schema.sql");
+  sqlite(target_, "analyser-sample-data.sql");
+  const std::size_t fields_before = FieldNames(target_, "Tests").size();
+
+  RunResult run = Reshaper({"INSTALL,QUERY,STRUCTURE,VERSION"});
+  ASSERT_EQ(run.exit_status, 0) << run.err;
+  EXPECT_EQ(Version(), "2.1.0");
+  EXPECT_EQ(FieldNames(target_, "Tests").size(), fields_before + 4);
+  EXPECT_EQ(
+      ReadScalar(target_, "SELECT count(*) FROM TestVolumes WHERE TV_DeadVolume <> 25").ToLong(),
+      0);
+  EXPECT_EQ(QueriesOf(target_).size(), 4u);
+  EXPECT_GT(ReadScalar(target_, "SELECT count(*) FROM qryActiveTests").ToLong(), 0);
+
+  run = Reshaper({"ERU,QUERY,STRUCTURE,VERSION"});
+  ASSERT_EQ(run.exit_status, 0) << run.err;
+  EXPECT_EQ(Version(), "2.0.0");
+  EXPECT_EQ(FieldNames(target_, "Tests").size(), fields_before);
+  EXPECT_EQ(FieldNames(target_, "TestVolumes").size(), 10u);
+}
+
 }  // namespace
 }  // namespace reshaper
