@@ -12,6 +12,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <string_view>
 
 namespace catalog_sync::package_format {
 
@@ -20,7 +21,10 @@ namespace catalog_sync::package_format {
 inline constexpr std::array<unsigned char, 8> kMagic = {0x89, 'C', 'S', 'P', 'K', '\r', '\n', 0x1A};
 inline constexpr std::uint32_t kVersion = 1;
 
-inline constexpr std::size_t kHeaderSize = 8 + 4 + 4 + 4;
+inline constexpr std::size_t kVersionOffset = 8;
+inline constexpr std::size_t kEntryCountOffset = 12;
+inline constexpr std::size_t kBodySizeOffset = 16;
+inline constexpr std::size_t kHeaderSize = 20;
 inline constexpr std::size_t kTrailerSize = 4;
 
 // The kind byte of an entry.
@@ -49,5 +53,9 @@ inline constexpr std::size_t kMaxBlockSize = 0xFFFFFFFFu;
 // a "package format" detail.
 inline constexpr long kInvalidFileFormat = 321;
 inline constexpr const char* kInvalidFileFormatText = "Invalid file format";
+
+// The trailer's checksum: CRC-32 (ISO-HDLC, as zlib and PNG compute it) of
+// `sealed`, the block's bytes before the trailer.
+std::uint32_t Checksum(std::string_view sealed);
 
 }  // namespace catalog_sync::package_format

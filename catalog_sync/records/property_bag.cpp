@@ -1,7 +1,5 @@
 #include "catalog_sync/records/property_bag.h"
 
-#include <zlib.h>
-
 #include <algorithm>
 #include <bit>
 #include <cstdio>
@@ -32,11 +30,6 @@ Error Malformed(std::string cause) {
 
 Error TypeMismatch(std::string what, std::string value) {
   return Error(platform::err::kTypeMismatch).AddDetail(std::move(what), std::move(value));
-}
-
-std::uint32_t Crc32(const char* data, std::size_t size) {
-  return static_cast<std::uint32_t>(
-      crc32_z(crc32_z(0, nullptr, 0), reinterpret_cast<const Bytef*>(data), size));
 }
 
 std::size_t PayloadSize(fmt::KindTag tag, std::uint64_t payload) {
@@ -122,28 +115,52 @@ std::string_view PropertyBag::NameOf(const Entry& entry) const {
 std::size_t PropertyBag::FindSlot(std::string_view name, std::uint32_t hash) const {
   const std::size_t mask = index_.size() - 1;
   for (std::size_t slot = hash & mask;; slot = (slot + 1) & mask) {
-    const std::uint32_t held = index_[slot];
+    const std::uint64_t held = index_[slot];
     if (held == 0) return slot;
-    const Entry& entry = entries_[held - 1];
-    if (entry.hash == hash && NameOf(entry) == name) return slot;
+    if (held >> 32 == hash && NameOf(entries_[(held & 0xFFFFFFFFu) - 1]) == name) return slot;
   }
 }
 
-void PropertyBag::GrowIndex(std::size_t entries) {
+void PropertyBag::GrowIndex(std::size_t entries) const {
   const std::size_t wanted = std::bit_ceil(std::max<std::size_t>(16, 2 * entries));
   if (index_.size() >= wanted) return;
   index_.assign(wanted, 0);
   const std::size_t mask = wanted - 1;
-  for (std::size_t k = 0; k < entries_.size(); ++k) {
+  for (std::size_t k = 0; k < indexed_; ++k) {
     std::size_t slot = entries_[k].hash & mask;
     while (index_[slot] != 0) slot = (slot + 1) & mask;
-    index_[slot] = static_cast<std::uint32_t>(k + 1);
+    index_[slot] = std::uint64_t{entries_[k].hash} << 32 | (k + 1);
   }
 }
 
-void PropertyBag::AppendEntry(const Entry& entry, std::size_t slot) {
-  entries_.push_back(entry);
-  index_[slot] = static_cast<std::uint32_t>(entries_.size());
+void PropertyBag::IndexPending(OnDuplicate on_duplicate) const {
+  if (indexed_ == entries_.size()) return;
+  GrowIndex(entries_.size());
+  // How many entries ahead the slot is fetched: enough to keep several
+  // cache misses in flight.
+  constexpr std::size_t kAhead = 16;
+  const std::size_t mask = index_.size() - 1;
+  const std::size_t pending_end = entries_.size();
+  std::size_t kept = indexed_;
+  for (std::size_t k = indexed_; k < pending_end; ++k) {
+    if (k + kAhead < pending_end) __builtin_prefetch(&index_[entries_[k + kAhead].hash & mask]);
+    const Entry entry = entries_[k];
+    const std::size_t slot = FindSlot(NameOf(entry), entry.hash);
+    if (index_[slot] != 0) {
+      if (on_duplicate == OnDuplicate::kReject) {
+        throw Malformed("entry " + std::to_string(k + 1) + ": duplicate name " +
+                        std::string(NameOf(entry)));
+      }
+      Entry& first = entries_[(index_[slot] & 0xFFFFFFFFu) - 1];
+      first.tag = entry.tag;
+      first.payload = entry.payload;
+      continue;
+    }
+    entries_[kept] = entry;
+    index_[slot] = std::uint64_t{entry.hash} << 32 | ++kept;
+  }
+  entries_.resize(kept);
+  indexed_ = kept;
 }
 
 std::uint32_t PropertyBag::Store(std::string_view bytes) {
@@ -163,6 +180,7 @@ void PropertyBag::Reserve(std::size_t entries, std::size_t bytes) {
 }
 
 bool PropertyBag::Contains(std::string_view name) const {
+  IndexPending(OnDuplicate::kMerge);
   return !index_.empty() && index_[FindSlot(name, HashOf(name))] != 0;
 }
 
@@ -210,17 +228,11 @@ void PropertyBag::WriteProperty(std::string_view name, const Value& value) {
           std::string(platform::KindName(value.kind())) + " cannot be stored in a property bag");
   }
   entry.hash = HashOf(name);
-  GrowIndex(entries_.size() + 1);
-  const std::size_t slot = FindSlot(name, entry.hash);
-  if (index_[slot] != 0) {
-    Entry& held = entries_[index_[slot] - 1];
-    held.tag = entry.tag;
-    held.payload = entry.payload;
-    return;
-  }
   entry.name_offset = Store(name);
   entry.name_size = static_cast<std::uint16_t>(name.size());
-  AppendEntry(entry, slot);
+  // Indexed (and merged with an earlier entry of the same name) when the bag
+  // is next looked up or enumerated.
+  entries_.push_back(entry);
 }
 
 Value PropertyBag::ValueOf(const Entry& entry) const {
@@ -242,19 +254,33 @@ Value PropertyBag::ValueOf(const Entry& entry) const {
 }
 
 Value PropertyBag::ReadProperty(std::string_view name) const {
+  IndexPending(OnDuplicate::kMerge);
+  if (cursor_ < entries_.size() && NameOf(entries_[cursor_]) == name) {
+    return ValueOf(entries_[cursor_++]);
+  }
   if (!index_.empty()) {
-    const std::uint32_t held = index_[FindSlot(name, HashOf(name))];
-    if (held != 0) return ValueOf(entries_[held - 1]);
+    const std::uint64_t held = index_[FindSlot(name, HashOf(name))];
+    if (held != 0) {
+      cursor_ = held & 0xFFFFFFFFu;
+      return ValueOf(entries_[cursor_ - 1]);
+    }
   }
   throw Error(fmt::kInvalidFileFormat, fmt::kInvalidFileFormatText)
       .AddDetail("missing entry", std::string(name));
 }
 
+std::size_t PropertyBag::Count() const {
+  IndexPending(OnDuplicate::kMerge);
+  return entries_.size();
+}
+
 std::string_view PropertyBag::NameAt(std::size_t index) const {
+  IndexPending(OnDuplicate::kMerge);
   return NameOf(entries_.at(index));
 }
 
 Value PropertyBag::ValueAt(std::size_t index) const {
+  IndexPending(OnDuplicate::kMerge);
   return ValueOf(entries_.at(index));
 }
 
@@ -267,6 +293,7 @@ std::size_t PropertyBag::EncodedSize() const {
 }
 
 std::string PropertyBag::Contents() const {
+  IndexPending(OnDuplicate::kMerge);
   const std::size_t size = EncodedSize();
   if (size > fmt::kMaxBlockSize) {
     throw Error(platform::err::kOverflow)
@@ -298,7 +325,7 @@ std::string PropertyBag::Contents() const {
       }
     }
   }
-  Put(out, Crc32(block.data(), size - fmt::kTrailerSize));
+  Put(out, fmt::Checksum(std::string_view(block).substr(0, size - fmt::kTrailerSize)));
   return block;
 }
 
@@ -329,12 +356,13 @@ Frame CheckFrame(std::string_view block) {
   if (std::memcmp(block.data(), fmt::kMagic.data(), fmt::kMagic.size()) != 0) {
     throw Malformed("not a package block (wrong magic number)");
   }
-  const auto version = Peek<std::uint32_t>(block, 8);
+  const auto version = Peek<std::uint32_t>(block, fmt::kVersionOffset);
   if (version != fmt::kVersion) {
     throw Malformed("format version " + std::to_string(version) + ", this reader knows version " +
                     std::to_string(fmt::kVersion));
   }
-  const Frame frame{Peek<std::uint32_t>(block, 12), Peek<std::uint32_t>(block, 16)};
+  const Frame frame{Peek<std::uint32_t>(block, fmt::kEntryCountOffset),
+                    Peek<std::uint32_t>(block, fmt::kBodySizeOffset)};
   const std::size_t expected = fmt::kHeaderSize + std::size_t{frame.body_size} + fmt::kTrailerSize;
   if (block.size() < expected) {
     throw Malformed("truncated: " + std::to_string(block.size()) + " bytes of " +
@@ -344,7 +372,7 @@ Frame CheckFrame(std::string_view block) {
     throw Malformed(std::to_string(block.size() - expected) + " trailing bytes after the block");
   }
   const auto stored = Peek<std::uint32_t>(block, expected - fmt::kTrailerSize);
-  const std::uint32_t computed = Crc32(block.data(), expected - fmt::kTrailerSize);
+  const std::uint32_t computed = fmt::Checksum(block.substr(0, expected - fmt::kTrailerSize));
   if (stored != computed) {
     throw Malformed("checksum mismatch: stored " + Hex(stored) + ", computed " + Hex(computed));
   }
@@ -363,7 +391,6 @@ PropertyBag PropertyBag::FromContents(std::string_view block) {
   // Names and texts are read in place: the loaded block is the storage.
   bag.storage_.assign(block);
   bag.entries_.reserve(frame.entry_count);
-  bag.GrowIndex(frame.entry_count);
   const char* base = bag.storage_.data();
   Parser in(base, fmt::kHeaderSize, fmt::kHeaderSize + std::size_t{frame.body_size});
   for (std::uint32_t k = 1; k <= frame.entry_count; ++k) {
@@ -399,13 +426,12 @@ PropertyBag PropertyBag::FromContents(std::string_view block) {
       }
       default: throw Malformed(where() + ": unknown kind " + std::to_string(entry.tag));
     }
-    const std::size_t slot = bag.FindSlot(name, entry.hash);
-    if (bag.index_[slot] != 0) throw Malformed(where() + ": duplicate name " + std::string(name));
-    bag.AppendEntry(entry, slot);
+    bag.entries_.push_back(entry);
   }
   if (in.Remaining() != 0) {
     throw Malformed(std::to_string(in.Remaining()) + " bytes after the last entry");
   }
+  bag.IndexPending(OnDuplicate::kReject);
   return bag;
 }
 

@@ -1,0 +1,106 @@
+#include "tests/catalog_sync/catalog_fixture.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <limits>
+#include <string>
+
+namespace catalog_sync::testing {
+
+using platform::Value;
+
+const AssayProperty& AssayPropertyNamed(std::string_view name) {
+  for (const AssayProperty& p : AssayProperties()) {
+    if (p.name == name) return p;
+  }
+  throw std::out_of_range(std::string(name));
+}
+
+const TestVolumeProperty& TestVolumePropertyNamed(std::string_view name) {
+  for (const TestVolumeProperty& p : TestVolumeProperties()) {
+    if (p.name == name) return p;
+  }
+  throw std::out_of_range(std::string(name));
+}
+
+Catalog SampleCatalog(std::int16_t n) {
+  Catalog c;
+  c.volumes.Dimension(n);
+  for (std::int16_t i = 1; i <= n; ++i) {
+    const std::string tag = std::to_string(i);
+    Assay a;
+    a.SetNumOfRepeatTests(-100000 - i);
+    a.SetP5(i * 0.1);
+    a.SetP6(i % 2 ? -0.0 : 1e-300);
+    a.SetMode(i % 3 == 0 ? "delete" : i % 2 ? " add " : "Modify");
+    a.SetTestNumber(static_cast<std::int16_t>(i % 2 ? 100 + i : -i));
+    a.SetTestName("T" + tag);
+    a.SetTestFullName("Test n\u00b0 " + tag + " \u00e9");
+    a.SetDefaultUnits("\u00b5mol/L");
+    a.SetAlternateUnits("mg/dL" + tag);
+    a.SetConversionFactor(1.0 / (i + 2));
+    a.SetCalibrationFreq(i * 7);
+    a.SetAssayLow(-i);
+    a.SetAssayMax(std::numeric_limits<double>::max() / i);
+    a.SetNormalLow(3.9 + i);
+    a.SetNormalHigh(6.1 + i);
+    a.SetFormula(static_cast<std::int16_t>(-32768 + i));
+    a.SetNumOfReagents(static_cast<std::int16_t>(1 + i % 3));
+    a.SetRoundOffMethod(static_cast<std::int16_t>(32767 - i));
+    a.SetLowCV(i * 0.5);
+    a.SetHighCV(i * 1.5);
+    a.SetColor(0xFF0000 + i);
+    a.SetDilutionRequired(i % 2);
+    a.SetDilutionFactor(i + 10);
+    a.SetDiluentID(-i);
+    a.SetDiluteControl(Value(i % 2 == 0));
+    a.SetNumOfCalibrators(static_cast<std::uint8_t>(255 - i % 200));
+    a.SetNumOfReplicates(static_cast<std::uint8_t>(i % 256));
+    a.SetCycles(static_cast<std::uint8_t>(i % 7 + 1));
+    a.SetMaxSlope(1e10 * i);
+    a.SetMinSlope(-1e-10 * i);
+    a.SetActive(Value(i % 2 == 1));
+    a.SetSampleVol(i % 2 ? 2.5f + static_cast<float>(i) : std::numeric_limits<float>::denorm_min());
+    a.SetSampleVolKey(i * 3);
+    c.assays.Add(a);
+    for (std::int32_t part = 0; part < TestVolumeTable::kParts; ++part) {
+      TestVolume v;
+      v.SetTestsID(9999);
+      v.SetPart(7);
+      v.SetReagentVol(part == 2 ? 0 : i * 10 + part);
+      v.SetRegentVolKey(i * 100 + part);
+      v.SetWaterToAssayB(-i);
+      v.SetInitWater(i + part);
+      v.SetWaterToAssayA(2147483647 - i);
+      v.SetWashFill(-2147483647 - 1 + i);
+      v.SetLastWash(part);
+      c.volumes.Set(i, part, v);
+    }
+  }
+  return c;
+}
+
+void ExpectSameCatalog(const Catalog& expected, const Catalog& actual, bool with_derived) {
+  ASSERT_EQ(expected.assays.Count(), actual.assays.Count());
+  ASSERT_EQ(expected.volumes.Size(), actual.volumes.Size());
+  for (std::int32_t i = 1; i <= expected.assays.Count(); ++i) {
+    for (const AssayProperty& p : AssayProperties()) {
+      const Value want = p.get(expected.assays.Item(i));
+      const Value got = p.get(actual.assays.Item(i));
+      EXPECT_TRUE(want.SameAs(got))
+          << "assay " << i << " " << p.name << ": " << want.Describe() << " vs " << got.Describe();
+    }
+    for (std::int32_t part = 0; part < TestVolumeTable::kParts; ++part) {
+      for (const TestVolumeProperty& p : TestVolumeProperties()) {
+        if (!with_derived && p.derivation != Derivation::kStored) continue;
+        const Value want = p.get(expected.volumes.At(i, part));
+        const Value got = p.get(actual.volumes.At(i, part));
+        EXPECT_TRUE(want.SameAs(got)) << "volume (" << i << ", " << part << ") " << p.name << ": "
+                                      << want.Describe() << " vs " << got.Describe();
+      }
+    }
+  }
+}
+
+}  // namespace catalog_sync::testing

@@ -1,0 +1,303 @@
+// The package file: the bag layout of a catalogue, the round trip through
+// the file, the count limits, damaged files, and replacing an old package.
+#include "catalog_sync/records/file_manager.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include "catalog_sync/records/catalog_bag.h"
+#include "catalog_sync/records/package_format.h"
+#include "catalog_sync/records/property_bag.h"
+#include "platform/core/error.h"
+#include "platform/core/files.h"
+#include "tests/catalog_sync/catalog_fixture.h"
+#include "tests/support/test_support.h"
+
+namespace catalog_sync {
+namespace {
+
+using platform::Value;
+using platform::ValueKind;
+using testing::Catalog;
+using testing::ExpectSameCatalog;
+using testing::SampleCatalog;
+using testing_support::TempDir;
+
+// The entries of one assay as the package stores them, written out here
+// independently of the property tables.
+const std::pair<const char*, ValueKind> kAssayEntries[] = {
+    {"Active", ValueKind::kBoolean},
+    {"AlternateUnits", ValueKind::kText},
+    {"AssayLow", ValueKind::kDouble},
+    {"AssayMax", ValueKind::kDouble},
+    {"CalibrationFreq", ValueKind::kLong},
+    {"Color", ValueKind::kLong},
+    {"ConversionFactor", ValueKind::kDouble},
+    {"Cycles", ValueKind::kByte},
+    {"DefaultUnits", ValueKind::kText},
+    {"DiluentID", ValueKind::kLong},
+    {"DiluteControl", ValueKind::kBoolean},
+    {"DilutionFactor", ValueKind::kLong},
+    {"DilutionRequired", ValueKind::kLong},
+    {"Formula", ValueKind::kInteger},
+    {"HighCV", ValueKind::kDouble},
+    {"LowCV", ValueKind::kDouble},
+    {"MaxSlope", ValueKind::kDouble},
+    {"MinSlope", ValueKind::kDouble},
+    {"Mode", ValueKind::kText},
+    {"NormalHigh", ValueKind::kDouble},
+    {"NormalLow", ValueKind::kDouble},
+    {"NumOfCalibrators", ValueKind::kByte},
+    {"NumOfReagents", ValueKind::kInteger},
+    {"NumOfReplicates", ValueKind::kByte},
+    {"P5", ValueKind::kDouble},
+    {"P6", ValueKind::kDouble},
+    {"RoundOffMethod", ValueKind::kInteger},
+    {"SampleVol", ValueKind::kSingle},
+    {"SampleVolKey", ValueKind::kLong},
+    {"TestFullName", ValueKind::kText},
+    {"TestName", ValueKind::kText},
+    {"TestNumber", ValueKind::kInteger},
+    {"NumOfRepeatTests", ValueKind::kLong},
+};
+const std::pair<const char*, ValueKind> kVolumeEntries[] = {
+    {"TestsID", ValueKind::kInteger},    {"Part", ValueKind::kInteger},
+    {"ReagentVol", ValueKind::kLong},    {"RegentVolKey", ValueKind::kLong},
+    {"WaterToAssayB", ValueKind::kLong}, {"InitWater", ValueKind::kLong},
+    {"WaterToAssayA", ValueKind::kLong}, {"WashFill", ValueKind::kLong},
+    {"LastWash", ValueKind::kLong},
+};
+
+TEST(CatalogBag, TwoAssaysGiveTheEntriesInOrder) {
+  const Catalog c = SampleCatalog(2);
+  const PropertyBag bag = CatalogToBag(c.assays, c.volumes);
+  std::vector<std::pair<std::string, ValueKind>> expected = {{"nAssayCount", ValueKind::kLong}};
+  for (int i = 1; i <= 2; ++i) {
+    for (const auto& [name, kind] : kAssayEntries)
+      expected.emplace_back(name + std::to_string(i), kind);
+    for (int part = 0; part <= 2; ++part) {
+      for (const auto& [name, kind] : kVolumeEntries) {
+        expected.emplace_back(name + std::to_string(i) + std::to_string(part), kind);
+      }
+    }
+  }
+  ASSERT_EQ(expected.size(), 121u);
+  ASSERT_EQ(bag.Count(), 121u);
+  for (std::size_t k = 0; k < expected.size(); ++k) {
+    EXPECT_EQ(bag.NameAt(k), expected[k].first) << "entry " << k;
+    EXPECT_EQ(bag.ValueAt(k).kind(), expected[k].second) << expected[k].first;
+  }
+  EXPECT_EQ(bag.NameAt(1), "Active1");
+  EXPECT_EQ(bag.NameAt(33), "NumOfRepeatTests1");
+  EXPECT_EQ(bag.NameAt(34), "TestsID10");
+  EXPECT_EQ(bag.NameAt(120), "LastWash22");
+  EXPECT_TRUE(bag.ReadProperty("nAssayCount").SameAs(Value(std::int32_t{2})));
+}
+
+TEST(CatalogBag, DerivesTestsIDAndPartFromThePosition) {
+  const Catalog c = SampleCatalog(11);  // every TestsID holds 9999, every Part 7
+  const PropertyBag bag = CatalogToBag(c.assays, c.volumes);
+  EXPECT_EQ(bag.Count(), 1u + 60 * 11);
+  for (int part = 0; part <= 2; ++part) {
+    const std::string suffix = "11" + std::to_string(part);
+    EXPECT_TRUE(bag.ReadProperty("TestsID" + suffix).SameAs(Value(c.assays.Item(11).TestNumber())));
+    EXPECT_TRUE(bag.ReadProperty("Part" + suffix).SameAs(Value(static_cast<std::int16_t>(part))));
+  }
+  EXPECT_TRUE(bag.ReadProperty("Mode11").SameAs(Value("ADD")));
+}
+
+TEST(CatalogBag, ACellWithoutARecordFailsTheWrite) {
+  Catalog c = SampleCatalog(2);
+  c.volumes.Dimension(2);  // every cell empty again
+  try {
+    CatalogToBag(c.assays, c.volumes);
+    FAIL() << "written";
+  } catch (const platform::Error& e) {
+    EXPECT_EQ(e.number(), kObjectNotSet);
+  }
+  Catalog short_table = SampleCatalog(2);
+  short_table.volumes.Dimension(1);
+  EXPECT_THROW(CatalogToBag(short_table.assays, short_table.volumes), platform::Error);
+}
+
+TEST(FileManager, DefaultPackageIsBesideTheProgram) {
+  EXPECT_EQ(FileManager().PackagePath(), platform::ProgramFolder() + "/CatalogSync.dat");
+}
+
+TEST(FileManager, WrittenCatalogueReadsBackEqual) {
+  TempDir dir;
+  const FileManager files(dir.Sub("CatalogSync.dat"));
+  const Catalog written = SampleCatalog(12);
+  files.WriteProperties(written.assays, written.volumes);
+
+  Catalog read;
+  platform::Error failure(0, "");
+  ASSERT_TRUE(files.ReadProperties(read.assays, read.volumes, &failure)) << failure.what();
+  ExpectSameCatalog(written, read, /*with_derived=*/false);
+  for (std::int32_t i = 1; i <= 12; ++i) {
+    for (std::int32_t part = 0; part <= 2; ++part) {
+      EXPECT_EQ(read.volumes.At(i, part).TestsID(), read.assays.Item(i).TestNumber());
+      EXPECT_EQ(read.volumes.At(i, part).Part(), part);
+    }
+  }
+  // The kinds of the file's entries are the kinds written.
+  const PropertyBag bag = PropertyBag::FromContents(files.LoadPackage());
+  const PropertyBag again = CatalogToBag(read.assays, read.volumes);
+  ASSERT_EQ(bag.Count(), again.Count());
+  for (std::size_t k = 0; k < bag.Count(); ++k) {
+    EXPECT_TRUE(bag.ValueAt(k).SameAs(again.ValueAt(k))) << bag.NameAt(k);
+  }
+}
+
+// Writes a package holding only the given count entry.
+void WriteCountOnly(const FileManager& files, const Value& count) {
+  PropertyBag bag;
+  bag.WriteProperty("nAssayCount", count);
+  files.SavePackage(bag.Contents());
+}
+
+TEST(FileManager, CountsOutsideOneTo32766FailToRead) {
+  TempDir dir;
+  const FileManager files(dir.Sub("CatalogSync.dat"));
+  const struct {
+    Value count;
+    long error;
+  } cases[] = {
+      {Value(std::int32_t{32767}), platform::err::kOverflow},
+      {Value(std::int32_t{40000}), platform::err::kOverflow},
+      {Value(std::int32_t{0}), platform::err::kSubscriptOutOfRange},
+      {Value(std::int32_t{-1}), platform::err::kSubscriptOutOfRange},
+      {Value(std::int32_t{-40000}), platform::err::kOverflow},
+      {Value("two"), platform::err::kTypeMismatch},
+  };
+  for (const auto& c : cases) {
+    WriteCountOnly(files, c.count);
+    Catalog read;
+    platform::Error failure(0, "");
+    EXPECT_FALSE(files.ReadProperties(read.assays, read.volumes, &failure)) << c.count.Describe();
+    EXPECT_EQ(failure.number(), c.error) << c.count.Describe();
+    EXPECT_EQ(read.assays.Count(), 0);
+  }
+}
+
+TEST(FileManager, LargestCatalogueWritesAndReads) {
+  Catalog c;
+  c.volumes.Dimension(kMaxAssayCount);
+  for (std::int32_t i = 1; i <= kMaxAssayCount; ++i) {
+    c.assays.Add(Assay());
+    for (std::int32_t part = 0; part <= 2; ++part) c.volumes.Set(i, part, TestVolume());
+  }
+  TempDir dir;
+  const FileManager files(dir.Sub("CatalogSync.dat"));
+  files.WriteProperties(c.assays, c.volumes);
+  Catalog read;
+  ASSERT_TRUE(files.ReadProperties(read.assays, read.volumes));
+  EXPECT_EQ(read.assays.Count(), kMaxAssayCount);
+
+  // One more fails to write and leaves the package as it was.
+  const std::string before = files.LoadPackage();
+  c.assays.Add(Assay());
+  try {
+    files.WriteProperties(c.assays, c.volumes);
+    FAIL() << "32,767 assays written";
+  } catch (const platform::Error& e) {
+    EXPECT_EQ(e.number(), platform::err::kOverflow);
+  }
+  EXPECT_EQ(files.LoadPackage(), before);
+}
+
+TEST(FileManager, MissingOrEmptyFileFailsToRead) {
+  TempDir dir;
+  const FileManager files(dir.Sub("CatalogSync.dat"));
+  Catalog read;
+  platform::Error failure(0, "");
+  EXPECT_FALSE(files.ReadProperties(read.assays, read.volumes, &failure));
+  EXPECT_EQ(failure.number(), platform::err::kFileNotFound);
+  testing_support::WriteFile(files.PackagePath(), "");
+  EXPECT_FALSE(files.ReadProperties(read.assays, read.volumes, &failure));
+  EXPECT_EQ(failure.number(), package_format::kInvalidFileFormat);
+  bool names_file = false;
+  for (const auto& [what, value] : failure.details()) {
+    names_file |= what == "file" && value == files.PackagePath();
+  }
+  EXPECT_TRUE(names_file);
+}
+
+TEST(FileManager, WhatWasReadBeforeAFailureStays) {
+  const Catalog written = SampleCatalog(3);
+  PropertyBag bag = CatalogToBag(written.assays, written.volumes);
+  bag.WriteProperty("InitWater21", Value("lots"));
+  TempDir dir;
+  const FileManager files(dir.Sub("CatalogSync.dat"));
+  files.SavePackage(bag.Contents());
+  Catalog read;
+  platform::Error failure(0, "");
+  EXPECT_FALSE(files.ReadProperties(read.assays, read.volumes, &failure));
+  EXPECT_EQ(failure.number(), platform::err::kTypeMismatch);
+  EXPECT_EQ(read.assays.Count(), 2);
+  EXPECT_TRUE(read.volumes.Holds(2, 0));
+  EXPECT_FALSE(read.volumes.Holds(2, 1));
+  const auto& details = failure.details();
+  EXPECT_NE(
+      std::find(details.begin(), details.end(), platform::Error::Detail{"entry", "InitWater21"}),
+      details.end());
+}
+
+// Every shorter prefix and every single changed byte of a valid package is
+// refused, and none crashes (the sanitizer build checks the reads).
+TEST(FileManager, EveryTruncationAndSingleByteCorruptionIsRefused) {
+  const Catalog written = SampleCatalog(1);
+  const std::string block = CatalogToBag(written.assays, written.volumes).Contents();
+  const auto refused = [](const std::string& bytes) {
+    try {
+      Catalog read;
+      CatalogFromBag(PropertyBag::FromContents(bytes), read.assays, read.volumes);
+    } catch (const platform::Error&) {
+      return true;
+    }
+    return false;
+  };
+  for (std::size_t size = 0; size < block.size(); ++size) {
+    EXPECT_TRUE(refused(block.substr(0, size))) << "prefix of " << size << " bytes";
+  }
+  std::string damaged = block;
+  for (std::size_t at = 0; at < block.size(); ++at) {
+    for (int flip = 1; flip < 256; ++flip) {
+      damaged[at] = static_cast<char>(block[at] ^ flip);
+      EXPECT_TRUE(refused(damaged)) << "byte " << at << " ^ " << flip;
+    }
+    damaged[at] = block[at];
+  }
+
+  // The same through the file.
+  TempDir dir;
+  const FileManager files(dir.Sub("CatalogSync.dat"));
+  for (std::size_t at : {std::size_t{0}, block.size() / 2, block.size() - 1}) {
+    files.SavePackage(block.substr(0, at));
+    Catalog read;
+    EXPECT_FALSE(files.ReadProperties(read.assays, read.volumes));
+  }
+}
+
+TEST(FileManager, WritingReplacesAnOldReadOnlyPackage) {
+  TempDir dir;
+  const FileManager files(dir.Sub("CatalogSync.dat"));
+  const Catalog old_catalog = SampleCatalog(3);
+  files.WriteProperties(old_catalog.assays, old_catalog.volumes);
+  testing_support::ChmodFile(files.PackagePath(), 0444);
+
+  const Catalog new_catalog = SampleCatalog(1);
+  files.WriteProperties(new_catalog.assays, new_catalog.volumes);
+  const PropertyBag bag = PropertyBag::FromContents(files.LoadPackage());
+  EXPECT_EQ(bag.Count(), 61u);
+  EXPECT_FALSE(bag.Contains("Active3"));
+  Catalog read;
+  ASSERT_TRUE(files.ReadProperties(read.assays, read.volumes));
+  ExpectSameCatalog(new_catalog, read, /*with_derived=*/false);
+}
+
+}  // namespace
+}  // namespace catalog_sync
