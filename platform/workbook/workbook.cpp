@@ -12,7 +12,8 @@ namespace platform::workbook {
 
 struct Workbook::Contents {
   std::vector<std::string> names;
-  std::vector<CellMap> cells;  // by position - 1; empty for chart and module sheets
+  std::vector<CellTable> cells;  // by position - 1; empty for chart and module sheets
+  std::vector<std::string> texts;
   bool date_1904 = false;
 };
 
@@ -45,13 +46,15 @@ Workbook Workbook::OpenFromMemory(std::string bytes) {
   WorkbookGlobals globals = ReadWorkbookGlobals(stream);
   auto contents = std::make_unique<Contents>();
   contents->date_1904 = globals.date_1904;
+  const std::size_t shared_count = globals.shared_strings.size();
+  contents->texts = std::move(globals.shared_strings);
   contents->names.reserve(globals.sheets.size());
   contents->cells.resize(globals.sheets.size());
   for (std::size_t i = 0; i < globals.sheets.size(); ++i) {
     SheetEntry& sheet = globals.sheets[i];
     if (HoldsCells(sheet.type)) {
       try {
-        contents->cells[i] = ReadSheetCells(stream, sheet.offset, globals.shared_strings);
+        contents->cells[i] = ReadSheetCells(stream, sheet.offset, shared_count, &contents->texts);
       } catch (Error& e) {
         e.AddDetail("sheet", std::to_string(i + 1) + " " + sheet.name);
         throw;
@@ -79,9 +82,15 @@ platform::Value Workbook::Cell(int sheet_position, int row, int column) const {
   if (row < 1 || row > biff::kMaxRows || column < 1 || column > biff::kMaxColumns) {
     throw CellOutOfRangeError(row, column);
   }
-  const CellMap& cells = contents_->cells[sheet_position - 1];
-  const auto it = cells.find(CellKey(row - 1, column - 1));
-  return it == cells.end() ? platform::Value() : it->second;
+  const StoredCell* cell = contents_->cells[sheet_position - 1].Find(CellKey(row - 1, column - 1));
+  if (cell == nullptr) return platform::Value();
+  switch (cell->kind) {
+    case StoredKind::kNumber: return platform::Value(cell->number);
+    case StoredKind::kText: return platform::Value(contents_->texts[cell->text]);
+    case StoredKind::kBoolean: return platform::Value(cell->code != 0);
+    case StoredKind::kError: return platform::Value::FromError(cell->code);
+  }
+  return platform::Value();
 }
 
 bool Workbook::Uses1904DateSystem() const {

@@ -16,17 +16,20 @@ namespace {
 
 class SheetReader {
  public:
-  SheetReader(std::string_view stream, std::size_t offset,
-              const std::vector<std::string>& shared_strings)
-      : cursor_(stream, offset), shared_strings_(shared_strings) {}
+  SheetReader(std::string_view stream, std::size_t offset, std::size_t shared_count,
+              std::vector<std::string>* texts)
+      : cursor_(stream, offset), shared_count_(shared_count), texts_(texts) {}
 
-  CellMap Read() {
+  CellTable Read() {
     if (cursor_.AtEnd()) ThrowDamaged(cursor_.offset(), "sheet offset outside the stream");
     CheckBiff8Bof(cursor_.Next());
     for (;;) {
       if (cursor_.AtEnd()) ThrowDamaged(cursor_.offset(), "sheet without EOF");
       const Record r = cursor_.Next();
-      if (r.type == biff::kEof) return std::move(cells_);
+      if (r.type == biff::kEof) {
+        cells_.BuildIndex();
+        return std::move(cells_);
+      }
       ReadRecord(r);
     }
   }
@@ -37,11 +40,11 @@ class SheetReader {
       case biff::kBof: SkipEmbeddedSubstream(&cursor_); break;
       case biff::kNumber:
         Need(r, 14);
-        Store(r, LoadU16(r.payload.data() + 2), Value(LoadDouble(r.payload.data() + 6)));
+        Store(r, LoadU16(r.payload.data() + 2), Number(LoadDouble(r.payload.data() + 6)));
         break;
       case biff::kRk:
         Need(r, 10);
-        Store(r, LoadU16(r.payload.data() + 2), Value(DecodeRk(LoadU32(r.payload.data() + 6))));
+        Store(r, LoadU16(r.payload.data() + 2), Number(DecodeRk(LoadU32(r.payload.data() + 6))));
         break;
       case biff::kMulRk: ReadMulRk(r); break;
       case biff::kBoolErr: ReadBoolErr(r); break;
@@ -57,9 +60,32 @@ class SheetReader {
     if (r.payload.size() < size) ThrowDamaged(r.offset, "cell record too short");
   }
 
-  void Store(const Record& r, std::uint16_t column, Value value) {
+  void Store(const Record& r, std::uint16_t column, StoredCell cell) {
     if (column >= biff::kMaxColumns) ThrowDamaged(r.offset, "cell column outside the sheet");
-    cells_.insert_or_assign(CellKey(LoadU16(r.payload.data()), column), std::move(value));
+    cell.key = CellKey(LoadU16(r.payload.data()), column);
+    cells_.Add(cell);
+  }
+
+  static StoredCell Number(double v) {
+    StoredCell c;
+    c.number = v;
+    return c;
+  }
+  static StoredCell Coded(StoredKind kind, std::uint8_t code) {
+    StoredCell c;
+    c.kind = kind;
+    c.code = code;
+    return c;
+  }
+  static StoredCell TextAt(std::size_t index) {
+    StoredCell c;
+    c.kind = StoredKind::kText;
+    c.text = static_cast<std::uint32_t>(index);
+    return c;
+  }
+  StoredCell NewText(std::string text) {
+    texts_->push_back(std::move(text));
+    return TextAt(texts_->size() - 1);
   }
 
   void ReadMulRk(const Record& r) {
@@ -73,7 +99,7 @@ class SheetReader {
       ThrowDamaged(r.offset, "MULRK column range does not match its cells");
     }
     for (std::size_t i = 0; i < count; ++i) {
-      Store(r, static_cast<std::uint16_t>(first + i), Value(DecodeRk(LoadU32(p + 6 + 6 * i))));
+      Store(r, static_cast<std::uint16_t>(first + i), Number(DecodeRk(LoadU32(p + 6 + 6 * i))));
     }
   }
 
@@ -82,7 +108,8 @@ class SheetReader {
     Need(r, 8);
     const auto v = static_cast<std::uint8_t>(r.payload[6]);
     const bool is_error = r.payload[7] != 0;
-    Store(r, LoadU16(r.payload.data() + 2), is_error ? Value::FromError(v) : Value(v != 0));
+    Store(r, LoadU16(r.payload.data() + 2),
+          Coded(is_error ? StoredKind::kError : StoredKind::kBoolean, is_error ? v : v != 0));
   }
 
   void ReadFormula(const Record& r) {
@@ -90,14 +117,15 @@ class SheetReader {
     const char* result = r.payload.data() + 6;
     const std::uint16_t column = LoadU16(r.payload.data() + 2);
     if (LoadU16(result + 6) != biff::kFormulaNonNumber) {
-      return Store(r, column, Value(LoadDouble(result)));
+      return Store(r, column, Number(LoadDouble(result)));
     }
     switch (static_cast<std::uint8_t>(result[0])) {
-      case biff::kFormulaText: return Store(r, column, Value(ReadFormulaString(r)));
-      case biff::kFormulaBoolean: return Store(r, column, Value(result[2] != 0));
+      case biff::kFormulaText: return Store(r, column, NewText(ReadFormulaString(r)));
+      case biff::kFormulaBoolean:
+        return Store(r, column, Coded(StoredKind::kBoolean, result[2] != 0));
       case biff::kFormulaError:
-        return Store(r, column, Value::FromError(static_cast<std::uint8_t>(result[2])));
-      case biff::kFormulaEmptyText: return Store(r, column, Value(std::string()));
+        return Store(r, column, Coded(StoredKind::kError, static_cast<std::uint8_t>(result[2])));
+      case biff::kFormulaEmptyText: return Store(r, column, NewText(std::string()));
       default: ThrowDamaged(r.offset, "unknown FORMULA result type");
     }
   }
@@ -124,8 +152,8 @@ class SheetReader {
   void ReadLabelSst(const Record& r) {
     Need(r, 10);
     const std::uint32_t index = LoadU32(r.payload.data() + 6);
-    if (index >= shared_strings_.size()) ThrowDamaged(r.offset, "LABELSST index outside the SST");
-    Store(r, LoadU16(r.payload.data() + 2), Value(shared_strings_[index]));
+    if (index >= shared_count_) ThrowDamaged(r.offset, "LABELSST index outside the SST");
+    Store(r, LoadU16(r.payload.data() + 2), TextAt(index));
   }
 
   void ReadLabel(const Record& r) {
@@ -134,19 +162,20 @@ class SheetReader {
     for (std::string_view c : cursor_.TakeContinues()) segments.push_back(c);
     // RSTRING's formatting runs after the string need no reading.
     Store(r, LoadU16(r.payload.data() + 2),
-          Value(SegmentedReader(std::move(segments), r.offset).UnicodeString(2)));
+          NewText(SegmentedReader(std::move(segments), r.offset).UnicodeString(2)));
   }
 
   RecordCursor cursor_;
-  const std::vector<std::string>& shared_strings_;
-  CellMap cells_;
+  std::size_t shared_count_;
+  std::vector<std::string>* texts_;
+  CellTable cells_;
 };
 
 }  // namespace
 
-CellMap ReadSheetCells(std::string_view stream, std::size_t offset,
-                       const std::vector<std::string>& shared_strings) {
-  return SheetReader(stream, offset, shared_strings).Read();
+CellTable ReadSheetCells(std::string_view stream, std::size_t offset, std::size_t shared_count,
+                         std::vector<std::string>* texts) {
+  return SheetReader(stream, offset, shared_count, texts).Read();
 }
 
 }  // namespace platform::workbook

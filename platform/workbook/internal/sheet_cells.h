@@ -2,27 +2,19 @@
 #pragma once
 
 #include <cstddef>
-#include <cstdint>
 #include <string>
 #include <string_view>
-#include <unordered_map>
 #include <vector>
 
-#include "platform/core/value.h"
+#include "platform/workbook/internal/cell_table.h"
 
 namespace platform::workbook {
 
-// Key of a cell: 0-based row and column of the BIFF8 grid.
-inline std::uint32_t CellKey(int row0, int column0) {
-  return (static_cast<std::uint32_t>(row0) << 8) | static_cast<std::uint32_t>(column0);
-}
-
-// Only cells with a value are kept; blank cells are absent.
-using CellMap = std::unordered_map<std::uint32_t, platform::Value>;
-
 // Reads the substream starting with the BOF at `offset`, up to its EOF;
-// embedded charts are skipped whole. `shared_strings` resolves LABELSST.
-CellMap ReadSheetCells(std::string_view stream, std::size_t offset,
-                       const std::vector<std::string>& shared_strings);
+// embedded charts are skipped whole. `texts` is the workbook's text pool:
+// its first `shared_count` entries are the shared strings that LABELSST
+// indexes; texts of LABEL, RSTRING and formula results are appended to it.
+CellTable ReadSheetCells(std::string_view stream, std::size_t offset, std::size_t shared_count,
+                         std::vector<std::string>* texts);
 
 }  // namespace platform::workbook
