@@ -47,12 +47,16 @@ std::string AssayLabel(std::int32_t position, const json& assay) {
 }
 
 // A single as the shortest decimal that reads back as the same single, held
-// in a double: 0.1f prints as 0.1, not as 0.10000000149011612.
+// in a double: 0.1f prints as 0.1, not as 0.10000000149011612. Reading that
+// decimal as a double and then rounding it to a single rounds twice, which
+// for a few singles lands on the neighbour (0x15AE43FD, "7.038531e-26", is
+// the one positive case); those are given as their exact value instead.
 double ShortestSingle(float f) {
   char digits[32];
   const auto end = std::to_chars(digits, digits + sizeof digits, f).ptr;
   *end = '\0';
-  return std::strtod(digits, nullptr);
+  const double shortest = std::strtod(digits, nullptr);
+  return static_cast<float>(shortest) == f ? shortest : static_cast<double>(f);
 }
 
 ordered_json ValueToJson(const Value& v, const std::string& where) {

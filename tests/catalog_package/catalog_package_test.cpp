@@ -1,6 +1,7 @@
 // CatalogPackage run as the real binary on files in a temporary folder.
 #include <gtest/gtest.h>
 
+#include <bit>
 #include <cstdint>
 #include <functional>
 #include <nlohmann/json.hpp>
@@ -48,14 +49,16 @@ TEST(CatalogPackageRoundTrip, BuildThenDumpGivesTheCatalogueBack) {
 // must ignore.
 void FillAwkwardCatalogue(catalog_sync::AssayCollection& colAssay,
                           catalog_sync::TestVolumeTable& colObjTV) {
-  colObjTV.Dimension(2);
-  for (std::int32_t i = 1; i <= 2; ++i) {
+  colObjTV.Dimension(3);
+  for (std::int32_t i = 1; i <= 3; ++i) {
     catalog_sync::Assay a;
     a.SetTestNumber(static_cast<std::int16_t>(i == 1 ? -32768 : 32767));
     a.SetTestName(i == 1 ? "GLU" : "Ä µ");
     a.SetTestFullName("Glucose \"hexokinase\" \u00e9\u4e2d");
     a.SetMode(" modify ");
-    a.SetSampleVol(i == 1 ? 0.1f : 3.4028235e38f);
+    // The third single's shortest text, read as a double, rounds to its
+    // neighbour.
+    a.SetSampleVol(i == 1 ? 0.1f : i == 2 ? 3.4028235e38f : std::bit_cast<float>(0x15AE43FDu));
     a.SetP5(i == 1 ? 1e-300 : -0.0);
     a.SetP6(0.1 + 0.2);
     a.SetConversionFactor(4.9406564584124654e-324);
