@@ -252,13 +252,26 @@ void Transaction::Commit() {
   db_ = nullptr;
 }
 
-std::string QuoteIdentifier(std::string_view name) {
-  std::string quoted = "\"";
-  for (char c : name) {
+namespace {
+
+// `text` between two `quote` characters, each one inside doubled.
+std::string QuoteWith(char quote, std::string_view text) {
+  std::string quoted(1, quote);
+  for (char c : text) {
     quoted += c;
-    if (c == '"') quoted += '"';
+    if (c == quote) quoted += quote;
   }
-  return quoted + "\"";
+  return quoted + quote;
+}
+
+}  // namespace
+
+std::string QuoteIdentifier(std::string_view name) {
+  return QuoteWith('"', name);
+}
+
+std::string QuoteSqlString(std::string_view text) {
+  return QuoteWith('\'', text);
 }
 
 LockState ProbeLockFile(const std::string& database_path) {

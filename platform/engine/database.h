@@ -147,5 +147,8 @@ void RemoveStaleLockFile(const std::string& database_path);
 
 // "name" quoted as an SQL identifier (double quotes doubled).
 std::string QuoteIdentifier(std::string_view name);
+// 'text' quoted as an SQL string literal (single quotes doubled), for SQL
+// that cannot take parameters (trigger bodies, view definitions).
+std::string QuoteSqlString(std::string_view text);
 
 }  // namespace platform::engine

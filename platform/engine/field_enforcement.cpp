@@ -1,5 +1,6 @@
 #include "platform/engine/internal/field_enforcement.h"
 
+#include "platform/engine/database.h"
 #include "platform/engine/internal/validation_rule.h"
 
 namespace platform::engine::internal {
@@ -10,17 +11,8 @@ std::string TriggerName(std::string_view table, std::string_view field, const ch
   return QuoteIdentifier("SysField:" + std::string(table) + "." + std::string(field) + ":" + event);
 }
 
-std::string SqlString(std::string_view text) {
-  std::string quoted = "'";
-  for (char c : text) {
-    quoted += c;
-    if (c == '\'') quoted += '\'';
-  }
-  return quoted + "'";
-}
-
 std::string Refusal(const std::string& message, const std::string& condition) {
-  return "SELECT RAISE(ABORT, " + SqlString(message) + ") WHERE " + condition + "; ";
+  return "SELECT RAISE(ABORT, " + QuoteSqlString(message) + ") WHERE " + condition + "; ";
 }
 
 // The trigger body's checks, with `value` (NEW."field") as the field.

@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "platform/core/text.h"
+#include "platform/engine/database.h"
 #include "platform/engine/engine_error.h"
 #include "platform/engine/internal/engine_failure.h"
 
@@ -87,15 +88,6 @@ std::vector<Token> Tokenize(std::string_view rule) {
   }
   tokens.push_back({Token::kEnd, ""});
   return tokens;
-}
-
-std::string SqlString(std::string_view text) {
-  std::string quoted = "'";
-  for (char c : text) {
-    quoted += c;
-    if (c == '\'') quoted += '\'';
-  }
-  return quoted + "'";
 }
 
 // Access wildcards (* ? # [list] [!list]) as a GLOB pattern over the
@@ -189,7 +181,8 @@ class Translator {
     if (Word("LIKE")) {
       Expect(Peek().kind == Token::kString, "a pattern string");
       const std::string pattern = tokens_[pos_++].text;
-      return "(upper(CAST(" + x + " AS TEXT)) GLOB " + SqlString(GlobPattern(rule_, pattern)) + ")";
+      return "(upper(CAST(" + x + " AS TEXT)) GLOB " + QuoteSqlString(GlobPattern(rule_, pattern)) +
+             ")";
     }
     return "(" + x + " = " + Literal() + ")";
   }
@@ -202,7 +195,7 @@ class Translator {
     }
     const Token& t = Peek();
     if (t.kind == Token::kNumber) return ++pos_, sign + t.text;
-    if (t.kind == Token::kString && sign.empty()) return ++pos_, SqlString(t.text);
+    if (t.kind == Token::kString && sign.empty()) return ++pos_, QuoteSqlString(t.text);
     Untranslatable(rule_, "expected a number or a string");
   }
 
