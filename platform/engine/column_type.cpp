@@ -16,48 +16,28 @@ namespace platform::engine::internal {
 
 namespace {
 
-enum class Kind {
-  kYesNo,
-  kByte,
-  kShort,
-  kLong,
-  kCurrency,
-  kSingle,
-  kDouble,
-  kDateTime,
-  kBinary,
-  kText,
-  kChar,
-  kDecimal,
-  kTime,
-  kMemo,
-  kCounter,
-  kOther
-};
-
-struct DeclaredType {
-  Kind kind = Kind::kOther;
-  std::optional<std::size_t> size;  // n of TEXT(n), CHAR(n), BINARY(n)
-};
-
 // The kind of an upper-cased declared type without its size.
-Kind KindOfName(std::string_view name) {
+TypeKind KindOfName(std::string_view name) {
   struct Entry {
     std::string_view name;
-    Kind kind;
+    TypeKind kind;
   };
   static constexpr Entry kTable[] = {
-      {"YESNO", Kind::kYesNo},    {"BYTE", Kind::kByte},         {"SHORT", Kind::kShort},
-      {"LONG", Kind::kLong},      {"CURRENCY", Kind::kCurrency}, {"SINGLE", Kind::kSingle},
-      {"DOUBLE", Kind::kDouble},  {"DATETIME", Kind::kDateTime}, {"BINARY", Kind::kBinary},
-      {"TEXT", Kind::kText},      {"CHAR", Kind::kChar},         {"DECIMAL", Kind::kDecimal},
-      {"FLOAT", Kind::kDouble},   {"TIME", Kind::kTime},         {"MEMO", Kind::kMemo},
-      {"COUNTER", Kind::kCounter}};
+      {"YESNO", TypeKind::kYesNo},       {"BYTE", TypeKind::kByte},
+      {"SHORT", TypeKind::kShort},       {"LONG", TypeKind::kLong},
+      {"CURRENCY", TypeKind::kCurrency}, {"SINGLE", TypeKind::kSingle},
+      {"DOUBLE", TypeKind::kDouble},     {"DATETIME", TypeKind::kDateTime},
+      {"BINARY", TypeKind::kBinary},     {"TEXT", TypeKind::kText},
+      {"CHAR", TypeKind::kChar},         {"DECIMAL", TypeKind::kDecimal},
+      {"FLOAT", TypeKind::kDouble},      {"TIME", TypeKind::kTime},
+      {"MEMO", TypeKind::kMemo},         {"COUNTER", TypeKind::kCounter}};
   for (const Entry& e : kTable) {
     if (e.name == name) return e.kind;
   }
-  return Kind::kOther;
+  return TypeKind::kOther;
 }
+
+}  // namespace
 
 DeclaredType ParseDeclaredType(std::string_view declared) {
   const std::string upper = UpperTrim(declared);
@@ -68,7 +48,7 @@ DeclaredType ParseDeclaredType(std::string_view declared) {
   const std::size_t close = upper.find(')', open);
   if (close == std::string::npos) return DeclaredType{};
   const std::string inside = TrimSpaces(upper.substr(open + 1, close - open - 1));
-  if (type.kind == Kind::kDecimal) return type;  // DECIMAL(18,0): the kind says it all
+  if (type.kind == TypeKind::kDecimal) return type;  // DECIMAL(18,0): the kind says it all
   std::size_t n = 0;
   for (char c : inside) {
     if (c < '0' || c > '9' || n > 100000) return DeclaredType{};
@@ -78,6 +58,8 @@ DeclaredType ParseDeclaredType(std::string_view declared) {
   type.size = n;
   return type;
 }
+
+namespace {
 
 [[noreturn]] void Refuse(std::string_view table, std::string_view column, std::string_view declared,
                          const Value& value) {
@@ -161,52 +143,52 @@ std::optional<std::string> SizedText(const Value& value, std::optional<std::size
 // platform::Value (Overflow, Type mismatch) also mean "does not fit".
 std::optional<StoredValue> Convert(const DeclaredType& type, const Value& value) {
   switch (type.kind) {
-    case Kind::kYesNo:
+    case TypeKind::kYesNo:
       if (auto v = YesNo(value)) return *v;
       return std::nullopt;
-    case Kind::kByte: return std::int64_t{value.ToByte()};
-    case Kind::kShort: return std::int64_t{value.ToInteger()};
-    case Kind::kLong: return std::int64_t{value.ToLong()};
-    case Kind::kCurrency: {
+    case TypeKind::kByte: return std::int64_t{value.ToByte()};
+    case TypeKind::kShort: return std::int64_t{value.ToInteger()};
+    case TypeKind::kLong: return std::int64_t{value.ToLong()};
+    case TypeKind::kCurrency: {
       const double v = value.ToDouble();
       if (!(std::fabs(v) <= 922337203685477.5807)) return std::nullopt;
       return RoundHalfEven(v * 10000.0) / 10000.0;
     }
-    case Kind::kSingle: {
+    case TypeKind::kSingle: {
       const double v = value.ToDouble();
       if (!(std::fabs(v) <= FLT_MAX)) return std::nullopt;
       return static_cast<double>(static_cast<float>(v));
     }
-    case Kind::kDouble: return value.ToDouble();
-    case Kind::kDecimal: {
+    case TypeKind::kDouble: return value.ToDouble();
+    case TypeKind::kDecimal: {
       const double v = RoundHalfEven(value.ToDouble());
       if (!(std::fabs(v) < 1e18)) return std::nullopt;  // within ±(10^18 - 1)
       return static_cast<std::int64_t>(v);
     }
-    case Kind::kCounter: {
+    case TypeKind::kCounter: {
       const double v = value.ToDouble();
       if (v != std::floor(v) || !(std::fabs(v) < 9.2e18)) return std::nullopt;
       return static_cast<std::int64_t>(v);
     }
-    case Kind::kDateTime:
+    case TypeKind::kDateTime:
       if (auto t = DateTimeText(value)) return *t;
       return std::nullopt;
-    case Kind::kTime:
+    case TypeKind::kTime:
       if (auto t = TimeText(value)) return *t;
       return std::nullopt;
-    case Kind::kBinary:
+    case TypeKind::kBinary:
       if (value.kind() != ValueKind::kText || (type.size && value.text().size() > *type.size)) {
         return std::nullopt;
       }
       return Blob{value.text()};
-    case Kind::kText:
-    case Kind::kMemo:
+    case TypeKind::kText:
+    case TypeKind::kMemo:
       if (auto t = SizedText(value, type.size, false)) return *t;
       return std::nullopt;
-    case Kind::kChar:
+    case TypeKind::kChar:
       if (auto t = SizedText(value, type.size, true)) return *t;
       return std::nullopt;
-    case Kind::kOther: return StoreUntyped(value);
+    case TypeKind::kOther: return StoreUntyped(value);
   }
   return std::nullopt;
 }
@@ -215,13 +197,20 @@ std::optional<StoredValue> Convert(const DeclaredType& type, const Value& value)
 
 StoredValue ConvertToDeclaredType(std::string_view table, std::string_view column,
                                   std::string_view declared_type, const Value& value) {
+  return ConvertToDeclaredType(table, column, declared_type, ParseDeclaredType(declared_type),
+                               value);
+}
+
+StoredValue ConvertToDeclaredType(std::string_view table, std::string_view column,
+                                  std::string_view declared_type, const DeclaredType& type,
+                                  const Value& value) {
   // Null is null in every type; Empty, a field assigned nothing, is stored
   // as null too.
   if (value.IsNull() || value.IsEmpty()) return std::monostate{};
   if (value.kind() == ValueKind::kError) Refuse(table, column, declared_type, value);
   std::optional<StoredValue> converted;
   try {
-    converted = Convert(ParseDeclaredType(declared_type), value);
+    converted = Convert(type, value);
   } catch (const Error&) {
     Refuse(table, column, declared_type, value);
   }

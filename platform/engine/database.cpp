@@ -1,5 +1,6 @@
 #include "platform/engine/database.h"
 
+#include <algorithm>
 #include <map>
 
 #include "platform/core/error.h"
@@ -30,42 +31,64 @@ void BindAll(internal::Statement& statement, std::span<const Value> params) {
 struct ConvertedRow {
   std::vector<const internal::ColumnInfo*> columns;
   std::vector<internal::StoredValue> values;
+  // The columns' positions in the table, in assignment order: the key of
+  // the row's statement shape.
+  std::string shape;
 };
 
 ConvertedRow ConvertRow(const internal::TableInfo& table, const FieldValues& values) {
   ConvertedRow row;
-  std::map<const internal::ColumnInfo*, std::size_t> position;
+  row.columns.reserve(values.size());
+  row.values.reserve(values.size());
   for (const auto& [name, value] : values) {
     const internal::ColumnInfo& column = table.Column(name);
-    internal::StoredValue stored =
-        internal::ConvertToDeclaredType(table.name, column.name, column.declared_type, value);
-    auto [it, added] = position.emplace(&column, row.columns.size());
-    if (added) {
+    internal::StoredValue stored = internal::ConvertToDeclaredType(
+        table.name, column.name, column.declared_type, column.type, value);
+    // Rows assign a few dozen columns at most: a linear search beats a map.
+    const auto seen = std::find(row.columns.begin(), row.columns.end(), &column);
+    if (seen == row.columns.end()) {
       row.columns.push_back(&column);
       row.values.push_back(std::move(stored));
+      // Two bytes a position: SQLite allows at most 32,767 columns.
+      const auto position = static_cast<std::uint16_t>(&column - table.columns.data());
+      row.shape += static_cast<char>(position >> 8);
+      row.shape += static_cast<char>(position & 0xFF);
     } else {
-      row.values[it->second] = std::move(stored);
+      row.values[static_cast<std::size_t>(seen - row.columns.begin())] = std::move(stored);
     }
   }
   return row;
 }
 
-std::string InsertSql(const internal::TableInfo& table, const ConvertedRow& row) {
-  if (row.columns.empty()) return "INSERT INTO " + QuoteIdentifier(table.name) + " DEFAULT VALUES";
-  std::string names, marks;
-  for (const internal::ColumnInfo* column : row.columns) {
-    names += (names.empty() ? "" : ", ") + QuoteIdentifier(column->name);
-    marks += marks.empty() ? "?" : ", ?";
-  }
-  return "INSERT INTO " + QuoteIdentifier(table.name) + " (" + names + ") VALUES (" + marks + ")";
+// The statement text for `row`'s shape, built by `build` the first time.
+template <typename Build>
+const std::string& CachedSql(std::map<std::string, std::string, std::less<>>& cache,
+                             const ConvertedRow& row, Build build) {
+  auto it = cache.find(row.shape);
+  if (it == cache.end()) it = cache.emplace(row.shape, build()).first;
+  return it->second;
 }
 
-std::string UpdateSql(const internal::TableInfo& table, const ConvertedRow& row) {
-  std::string sets;
-  for (const internal::ColumnInfo* column : row.columns) {
-    sets += (sets.empty() ? "" : ", ") + QuoteIdentifier(column->name) + " = ?";
-  }
-  return "UPDATE " + QuoteIdentifier(table.name) + " SET " + sets + " WHERE rowid = ?";
+const std::string& InsertSql(const internal::TableInfo& table, const ConvertedRow& row) {
+  return CachedSql(table.insert_sql, row, [&] {
+    if (row.columns.empty()) return "INSERT INTO " + table.quoted_name + " DEFAULT VALUES";
+    std::string names, marks;
+    for (const internal::ColumnInfo* column : row.columns) {
+      names += (names.empty() ? "" : ", ") + column->quoted_name;
+      marks += marks.empty() ? "?" : ", ?";
+    }
+    return "INSERT INTO " + table.quoted_name + " (" + names + ") VALUES (" + marks + ")";
+  });
+}
+
+const std::string& UpdateSql(const internal::TableInfo& table, const ConvertedRow& row) {
+  return CachedSql(table.update_sql, row, [&] {
+    std::string sets;
+    for (const internal::ColumnInfo* column : row.columns) {
+      sets += (sets.empty() ? "" : ", ") + column->quoted_name + " = ?";
+    }
+    return "UPDATE " + table.quoted_name + " SET " + sets + " WHERE rowid = ?";
+  });
 }
 
 void BindRow(internal::Statement& statement, const ConvertedRow& row) {

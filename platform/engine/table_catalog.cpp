@@ -1,6 +1,7 @@
 #include "platform/engine/internal/table_catalog.h"
 
 #include "platform/core/text.h"
+#include "platform/engine/database.h"
 #include "platform/engine/engine_error.h"
 #include "platform/engine/internal/engine_failure.h"
 
@@ -25,8 +26,12 @@ std::vector<ColumnInfo> ReadColumns(StatementCache& statements, const std::strin
   info->Bind(1, Value(table));
   std::vector<ColumnInfo> columns;
   while (info->Step()) {
-    columns.push_back(
-        {info->Column(0).ToText(), info->Column(1).ToText(), info->ColumnInt64(2) != 0});
+    ColumnInfo& column = columns.emplace_back();
+    column.name = info->Column(0).ToText();
+    column.declared_type = info->Column(1).ToText();
+    column.primary_key = info->ColumnInt64(2) != 0;
+    column.type = ParseDeclaredType(column.declared_type);
+    column.quoted_name = QuoteIdentifier(column.name);
   }
   return columns;
 }
@@ -47,13 +52,18 @@ const ColumnInfo& TableInfo::Column(std::string_view wanted) const {
 }
 
 const TableInfo& TableCatalog::Table(StatementCache& statements, std::string_view table) {
+  if (auto known = by_spelling_.find(table); known != by_spelling_.end()) return *known->second;
   const std::string key = UpperCase(table);
   auto it = tables_.find(key);
-  if (it != tables_.end()) return it->second;
-  TableInfo info;
-  info.name = StoredTableName(statements, table);
-  info.columns = ReadColumns(statements, info.name);
-  return tables_.emplace(key, std::move(info)).first->second;
+  if (it == tables_.end()) {
+    TableInfo info;
+    info.name = StoredTableName(statements, table);
+    info.quoted_name = QuoteIdentifier(info.name);
+    info.columns = ReadColumns(statements, info.name);
+    it = tables_.emplace(key, std::move(info)).first;
+  }
+  by_spelling_.emplace(std::string(table), &it->second);
+  return it->second;
 }
 
 }  // namespace platform::engine::internal

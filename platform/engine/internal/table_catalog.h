@@ -7,6 +7,7 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/engine/internal/column_type.h"
 #include "platform/engine/internal/statement_cache.h"
 
 namespace platform::engine::internal {
@@ -15,11 +16,19 @@ struct ColumnInfo {
   std::string name;
   std::string declared_type;
   bool primary_key = false;
+  // Derived once from the two above: row writes use them for every value.
+  DeclaredType type;
+  std::string quoted_name;  // QuoteIdentifier(name)
 };
 
 struct TableInfo {
   std::string name;  // as stored in the schema
+  std::string quoted_name;
   std::vector<ColumnInfo> columns;
+  // The statements of row writes by the columns they assign (their
+  // positions in `columns`, two bytes each): built once per shape, as a
+  // writer assigns the same columns row after row.
+  mutable std::map<std::string, std::string, std::less<>> insert_sql, update_sql;
   // The column named `name` without regard to case; throws kUnknownField.
   const ColumnInfo& Column(std::string_view name) const;
 };
@@ -29,10 +38,16 @@ class TableCatalog {
   // The table named `table` without regard to case; throws kUnknownTable.
   // The reference stays valid until Invalidate().
   const TableInfo& Table(StatementCache& statements, std::string_view table);
-  void Invalidate() { tables_.clear(); }
+  void Invalidate() {
+    by_spelling_.clear();
+    tables_.clear();
+  }
 
  private:
   std::map<std::string, TableInfo, std::less<>> tables_;  // by upper-cased name
+  // The same tables by the spellings callers used, so that a lookup by a
+  // known spelling costs no case folding.
+  std::map<std::string, const TableInfo*, std::less<>> by_spelling_;
 };
 
 }  // namespace platform::engine::internal
