@@ -76,20 +76,19 @@ TestVolume BenchVolume(std::int16_t number, std::int32_t part, bool in_use) {
 void WriteDatabase(const std::string& schema, const std::string& path, int existing) {
   platform::engine::Database db = platform::engine::Database::Create(path);
   db.Exec(platform::ReadWholeFile(schema));
-  db.Exec(
-      "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < " +
-      std::to_string(existing) +
-      ") "
-      "INSERT INTO Tests (Tests_ID, Tests_Name, Tests_FullName, Tests_DefUnits, "
-      "Tests_ReportingUnits, Tests_Formula, Tests_Active) "
-      "SELECT i, 'E' || i, 'Existing test ' || i, 'mg/dL', 'mg/dL', 1, -1 FROM n;"
-      "INSERT INTO TestVolumes (TV_TestsID, TV_Part, TV_ReagentVol) "
-      "SELECT Tests_ID, 0, 200 FROM Tests;"
-      "INSERT INTO TestVolumes (TV_TestsID, TV_Part, TV_ReagentVol) "
-      "SELECT Tests_ID, 1, 50 FROM Tests WHERE Tests_ID % 2 = 0;"
-      "INSERT INTO TestRanges (TR_TestsID, TR_RangeNum, TR_Low, TR_High, TR_Desc) "
-      "SELECT Tests_ID, 1, 10, 20, 'NORMAL' FROM Tests;"
-      "INSERT INTO Kits (Kits_TestsID, Kits_LotNumber) SELECT Tests_ID, 'LOT' FROM Tests;");
+  db.Exec("WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < " +
+          std::to_string(existing) +
+          ") "
+          "INSERT INTO Tests (Tests_ID, Tests_Name, Tests_FullName, Tests_DefUnits, "
+          "Tests_ReportingUnits, Tests_Formula, Tests_Active) "
+          "SELECT i, 'E' || i, 'Existing test ' || i, 'mg/dL', 'mg/dL', 1, -1 FROM n;"
+          "INSERT INTO TestVolumes (TV_TestsID, TV_Part, TV_ReagentVol) "
+          "SELECT Tests_ID, 0, 200 FROM Tests;"
+          "INSERT INTO TestVolumes (TV_TestsID, TV_Part, TV_ReagentVol) "
+          "SELECT Tests_ID, 1, 50 FROM Tests WHERE Tests_ID % 2 = 0;"
+          "INSERT INTO TestRanges (TR_TestsID, TR_RangeNum, TR_Low, TR_High, TR_Desc) "
+          "SELECT Tests_ID, 1, 10, 20, 'NORMAL' FROM Tests;"
+          "INSERT INTO Kits (Kits_TestsID, Kits_LotNumber) SELECT Tests_ID, 'LOT' FROM Tests;");
 }
 
 void WritePackage(const std::string& path, int existing, int count) {

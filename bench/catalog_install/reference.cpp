@@ -70,13 +70,35 @@ void Run(sqlite3* db, sqlite3_stmt* s) {
 }
 
 // The Tests columns in the writer's order, as property names.
-constexpr std::array<const char*, 29> kTestProperties = {
-    "TestName",     "TestFullName",     "DefaultUnits",     "AlternateUnits", "ConversionFactor",
-    "CalibrationFreq", "AssayLow",      "AssayMax",         "Formula",        "NumOfReagents",
-    "RoundOffMethod", "LowCV",          "HighCV",           "Color",          "DilutionRequired",
-    "DilutionFactor", "DiluentID",      "DiluteControl",    "NumOfCalibrators", "NumOfReplicates",
-    "Cycles",       "MaxSlope",         "MinSlope",         "Active",         "SampleVol",
-    "SampleVolKey", "P5",               "P6",               "NumOfRepeatTests"};
+constexpr std::array<const char*, 29> kTestProperties = {"TestName",
+                                                         "TestFullName",
+                                                         "DefaultUnits",
+                                                         "AlternateUnits",
+                                                         "ConversionFactor",
+                                                         "CalibrationFreq",
+                                                         "AssayLow",
+                                                         "AssayMax",
+                                                         "Formula",
+                                                         "NumOfReagents",
+                                                         "RoundOffMethod",
+                                                         "LowCV",
+                                                         "HighCV",
+                                                         "Color",
+                                                         "DilutionRequired",
+                                                         "DilutionFactor",
+                                                         "DiluentID",
+                                                         "DiluteControl",
+                                                         "NumOfCalibrators",
+                                                         "NumOfReplicates",
+                                                         "Cycles",
+                                                         "MaxSlope",
+                                                         "MinSlope",
+                                                         "Active",
+                                                         "SampleVol",
+                                                         "SampleVolKey",
+                                                         "P5",
+                                                         "P6",
+                                                         "NumOfRepeatTests"};
 
 Value (*Getter(const char* name))(const catalog_sync::Assay&) {
   for (const auto& p : catalog_sync::AssayProperties()) {
@@ -103,17 +125,17 @@ void Install(sqlite3* db, const catalog_sync::AssayCollection& colAssay,
       "?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)");
   const Stmt find_volume =
       Prepare(db, "SELECT rowid FROM TestVolumes WHERE TV_TestsID = ? AND TV_Part = ?");
-  const Stmt add_volume = Prepare(
-      db,
-      "INSERT INTO TestVolumes (TV_TestsID, TV_Part, TV_ReagentVol, TV_RegentVolKey, "
-      "TV_WaterToAssayB, TV_InitWater, TV_WaterToAssayA, TV_WashFill, TV_LastWash) "
-      "VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?)");
+  const Stmt add_volume =
+      Prepare(db,
+              "INSERT INTO TestVolumes (TV_TestsID, TV_Part, TV_ReagentVol, TV_RegentVolKey, "
+              "TV_WaterToAssayB, TV_InitWater, TV_WaterToAssayA, TV_WashFill, TV_LastWash) "
+              "VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?)");
   const Stmt find_range =
       Prepare(db, "SELECT rowid FROM TestRanges WHERE TR_TestsID = ? AND TR_RangeNum = 1");
-  const Stmt add_range = Prepare(
-      db,
-      "INSERT INTO TestRanges (TR_TestsID, TR_RangeNum, TR_Low, TR_High, TR_Desc, "
-      "TR_LowOperator, TR_HighOperator) VALUES (?, 1, ?, ?, 'NORMAL', 0, 0)");
+  const Stmt add_range =
+      Prepare(db,
+              "INSERT INTO TestRanges (TR_TestsID, TR_RangeNum, TR_Low, TR_High, TR_Desc, "
+              "TR_LowOperator, TR_HighOperator) VALUES (?, 1, ?, ?, 'NORMAL', 0, 0)");
 
   for (std::int32_t j = 1; j <= colAssay.Count(); ++j) {
     const catalog_sync::Assay& a = colAssay.Item(j);
@@ -132,9 +154,15 @@ void Install(sqlite3* db, const catalog_sync::AssayCollection& colAssay,
       sqlite3_bind_int(find_volume.get(), 2, part);
       const catalog_sync::TestVolume& v = colObjTV.At(j, part);
       if (!Found(db, find_volume.get()) && v.ReagentVol() != 0) {
-        const std::array<std::int32_t, 9> values = {
-            number,          part,         v.ReagentVol(), v.RegentVolKey(), v.WaterToAssayB(),
-            v.InitWater(), v.WaterToAssayA(), v.WashFill(), v.LastWash()};
+        const std::array<std::int32_t, 9> values = {number,
+                                                    part,
+                                                    v.ReagentVol(),
+                                                    v.RegentVolKey(),
+                                                    v.WaterToAssayB(),
+                                                    v.InitWater(),
+                                                    v.WaterToAssayA(),
+                                                    v.WashFill(),
+                                                    v.LastWash()};
         for (std::size_t c = 0; c < values.size(); ++c) {
           sqlite3_bind_int(add_volume.get(), static_cast<int>(c) + 1, values[c]);
         }
