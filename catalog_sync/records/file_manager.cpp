@@ -31,7 +31,7 @@ FileManager::FileManager(std::string package_path) : path_(std::move(package_pat
 bool FileManager::ReadProperties(AssayCollection& colAssay, TestVolumeTable& colObjTV,
                                  platform::Error* failure) const {
   try {
-    CatalogFromBag(PropertyBag::FromContents(LoadPackage()), colAssay, colObjTV);
+    CatalogFromBag(PropertyBag::AdoptContents(LoadPackage()), colAssay, colObjTV);
     return true;
   } catch (platform::Error& e) {
     if (!HasDetail(e, "file")) e.AddDetail("file", path_);

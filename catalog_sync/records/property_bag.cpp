@@ -386,10 +386,14 @@ Frame CheckFrame(std::string_view block) {
 }  // namespace
 
 PropertyBag PropertyBag::FromContents(std::string_view block) {
+  return AdoptContents(std::string(block));
+}
+
+PropertyBag PropertyBag::AdoptContents(std::string block) {
   const Frame frame = CheckFrame(block);
   PropertyBag bag;
   // Names and texts are read in place: the loaded block is the storage.
-  bag.storage_.assign(block);
+  bag.storage_ = std::move(block);
   bag.entries_.reserve(frame.entry_count);
   const char* base = bag.storage_.data();
   Parser in(base, fmt::kHeaderSize, fmt::kHeaderSize + std::size_t{frame.body_size});

@@ -29,6 +29,9 @@ class PropertyBag {
 
   // Loads a bag from a block made by Contents(); throws on a malformed one.
   static PropertyBag FromContents(std::string_view block);
+  // The same, taking over `block` as the bag's storage instead of copying
+  // it: a package of tens of megabytes is then held once, not twice.
+  static PropertyBag AdoptContents(std::string block);
   // Replaces this bag by the one in `block`; on failure the bag is unchanged.
   void SetContents(std::string_view block);
 

@@ -166,6 +166,12 @@ void WriteFileAtomically(const std::string& path, std::string_view bytes) {
 std::string ReadWholeFile(const std::string& path) {
   UniqueFd fd = OpenOrThrow(path, O_RDONLY);
   std::string out;
+  // Sized from the start, so that a large file is not copied and doubled
+  // on its way in; a file that grows meanwhile is still read whole.
+  struct stat st {};
+  if (::fstat(fd.get(), &st) == 0 && S_ISREG(st.st_mode)) {
+    out.reserve(static_cast<std::size_t>(st.st_size));
+  }
   ReadChunks(fd.get(), path, [&](std::string_view chunk) { out.append(chunk); });
   return out;
 }
