@@ -1,9 +1,11 @@
 // catalog_install_fixture <schema.sql> <database> <package> <existing> <new>
 //
 // Writes the analyser database <database> from <schema.sql> holding
-// <existing> tests (numbers 1..existing, each with one or two reagent parts,
-// a normal range and a kit), and the package <package> with <new> assays,
-// all "ADD", of the test numbers that follow, with one to three parts.
+// <existing> tests (numbers -1..-existing, each with one or two reagent
+// parts, a normal range and a kit), and the package <package> with <new>
+// assays, all "ADD", of the test numbers 1..new, with one to three parts.
+// Test numbers are 16-bit: the existing tests take the negative ones so
+// that 20,000 new assays can meet 20,000 existing tests.
 #include <cstdint>
 #include <cstdlib>
 #include <iostream>
@@ -76,12 +78,13 @@ TestVolume BenchVolume(std::int16_t number, std::int32_t part, bool in_use) {
 void WriteDatabase(const std::string& schema, const std::string& path, int existing) {
   platform::engine::Database db = platform::engine::Database::Create(path);
   db.Exec(platform::ReadWholeFile(schema));
-  db.Exec("WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < " +
-          std::to_string(existing) +
+  const std::string n = std::to_string(existing);
+  db.Exec("WITH RECURSIVE n(i) AS (SELECT 1 WHERE " + n +
+          " > 0 UNION ALL SELECT i + 1 FROM n WHERE i < " + n +
           ") "
           "INSERT INTO Tests (Tests_ID, Tests_Name, Tests_FullName, Tests_DefUnits, "
           "Tests_ReportingUnits, Tests_Formula, Tests_Active) "
-          "SELECT i, 'E' || i, 'Existing test ' || i, 'mg/dL', 'mg/dL', 1, -1 FROM n;"
+          "SELECT -i, 'E' || i, 'Existing test ' || i, 'mg/dL', 'mg/dL', 1, -1 FROM n;"
           "INSERT INTO TestVolumes (TV_TestsID, TV_Part, TV_ReagentVol) "
           "SELECT Tests_ID, 0, 200 FROM Tests;"
           "INSERT INTO TestVolumes (TV_TestsID, TV_Part, TV_ReagentVol) "
@@ -91,12 +94,12 @@ void WriteDatabase(const std::string& schema, const std::string& path, int exist
           "INSERT INTO Kits (Kits_TestsID, Kits_LotNumber) SELECT Tests_ID, 'LOT' FROM Tests;");
 }
 
-void WritePackage(const std::string& path, int existing, int count) {
+void WritePackage(const std::string& path, int count) {
   catalog_sync::AssayCollection colAssay;
   catalog_sync::TestVolumeTable colObjTV;
   colObjTV.Dimension(static_cast<std::int16_t>(count));
   for (int i = 1; i <= count; ++i) {
-    const auto number = static_cast<std::int16_t>(existing + i);
+    const auto number = static_cast<std::int16_t>(i);
     colAssay.Add(BenchAssay(number));
     for (std::int32_t part = 0; part < catalog_sync::TestVolumeTable::kParts; ++part) {
       colObjTV.Set(i, part, BenchVolume(number, part, part <= i % 3));
@@ -115,13 +118,13 @@ int main(int argc, char** argv) {
   }
   const int existing = std::atoi(argv[4]);
   const int count = std::atoi(argv[5]);
-  if (existing < 0 || count < 1 || existing + count > INT16_MAX) {
-    std::cerr << "catalog_install_fixture: test numbers must fit 1..32767\n";
+  if (existing < 0 || existing > -INT16_MIN || count < 1 || count > 32766) {
+    std::cerr << "catalog_install_fixture: at most 32,768 existing tests and 1 to 32,766 assays\n";
     return 2;
   }
   try {
     WriteDatabase(argv[1], argv[2], existing);
-    WritePackage(argv[3], existing, count);
+    WritePackage(argv[3], count);
   } catch (const platform::Error& e) {
     std::cerr << "catalog_install_fixture: " << e.number() << " " << e.description() << "\n";
     return 1;
