@@ -51,8 +51,9 @@ struct Rows {
 
 // What an action statement did.
 struct ExecuteResult {
+  // Rows inserted, updated or deleted. Rows skipped for a key or constraint
+  // are not counted anywhere: SQLite does not report ignored rows.
   std::int64_t rows_changed = 0;
-  std::int64_t rows_skipped = 0;  // rows refused by a key or constraint
 };
 
 class Transaction;
