@@ -115,6 +115,7 @@ class Database {
   Impl& impl() const { return *impl_; }
 
  private:
+  friend Database OpenInMemoryCopy(const std::string& path);  // snapshot.h
   explicit Database(std::unique_ptr<Impl> impl);
   std::unique_ptr<Impl> impl_;
 };

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "platform/engine/database.h"
@@ -16,7 +17,15 @@ namespace platform::engine {
 
 struct Database::Impl {
   Impl(const std::string& database_path, bool create)
-      : path(database_path), lock(path), connection(path, create), statements(connection.get()) {}
+      : path(database_path),
+        lock(std::in_place, path),
+        connection(path, create),
+        statements(connection.get()) {}
+  // An empty in-memory database, no lock file; `label` is its path() for
+  // messages.
+  struct InMemory {};
+  Impl(const std::string& label, InMemory)
+      : path(label), connection(":memory:", true), statements(connection.get()) {}
 
   sqlite3* db() const { return connection.get(); }
   // After any statement that may change the schema.
@@ -24,7 +33,7 @@ struct Database::Impl {
   const internal::TableInfo& Table(std::string_view name) { return tables.Table(statements, name); }
 
   std::string path;
-  internal::LockFileShare lock;
+  std::optional<internal::LockFileShare> lock;  // none in memory
   internal::Connection connection;
   internal::StatementCache statements;
   internal::TableCatalog tables;

@@ -12,6 +12,7 @@ namespace platform::engine::internal {
 
 struct Blob {
   std::string bytes;
+  bool operator==(const Blob&) const = default;
 };
 
 // std::monostate is null.

@@ -1,0 +1,247 @@
+#include "platform/engine/snapshot.h"
+
+#include <sqlite3.h>
+
+#include <map>
+#include <optional>
+#include <string_view>
+#include <utility>
+
+#include "platform/core/error.h"
+#include "platform/core/files.h"
+#include "platform/engine/internal/database_impl.h"
+#include "platform/engine/internal/engine_failure.h"
+#include "platform/engine/internal/statement.h"
+#include "platform/engine/internal/stored_value.h"
+
+namespace platform::engine {
+
+namespace {
+
+// Copies every page of `from`'s main database over `to`'s.
+void CopyPages(sqlite3* from, sqlite3* to) {
+  sqlite3_backup* backup = sqlite3_backup_init(to, "main", from, "main");
+  if (backup == nullptr) throw internal::SqliteFailure(to);
+  sqlite3_backup_step(backup, -1);
+  if (sqlite3_backup_finish(backup) != SQLITE_OK) throw internal::SqliteFailure(to);
+}
+
+// A plain read-only SQLite connection to `path`, outside the engine: no lock
+// file, no journal mode change. Closed on destruction.
+class ReadOnlySource {
+ public:
+  explicit ReadOnlySource(const std::string& path) {
+    if (sqlite3_open_v2(path.c_str(), &db_, SQLITE_OPEN_READONLY | SQLITE_OPEN_NOMUTEX, nullptr) !=
+        SQLITE_OK) {
+      Fail(path);
+    }
+    sqlite3_extended_result_codes(db_, 1);
+    sqlite3_busy_timeout(db_, 5000);
+    // Reads the schema now, so that a file that is no database, or one with
+    // a journal to roll back, fails here with its own cause.
+    if (sqlite3_exec(db_, "SELECT count(*) FROM sqlite_schema", nullptr, nullptr, nullptr) !=
+        SQLITE_OK) {
+      Fail(path);
+    }
+  }
+  ReadOnlySource(const ReadOnlySource&) = delete;
+  ReadOnlySource& operator=(const ReadOnlySource&) = delete;
+  ~ReadOnlySource() { sqlite3_close_v2(db_); }
+  sqlite3* get() const { return db_; }
+
+ private:
+  [[noreturn]] void Fail(const std::string& path) {
+    Error failure =
+        db_ == nullptr ? Error(SQLITE_NOMEM, "out of memory") : internal::SqliteFailure(db_);
+    sqlite3_close_v2(db_);
+    db_ = nullptr;
+    throw std::move(failure.AddDetail("database", path));
+  }
+  sqlite3* db_ = nullptr;
+};
+
+std::int64_t PragmaNumber(sqlite3* db, const char* pragma) {
+  internal::Statement statement(db, pragma);
+  statement.Step();
+  return statement.ColumnInt64(0);
+}
+
+std::int64_t SizeOf(sqlite3* db) {
+  return PragmaNumber(db, "PRAGMA page_count") * PragmaNumber(db, "PRAGMA page_size");
+}
+
+internal::StoredValue Read(sqlite3_value* value) {
+  switch (sqlite3_value_type(value)) {
+    case SQLITE_INTEGER: return sqlite3_value_int64(value);
+    case SQLITE_FLOAT: return sqlite3_value_double(value);
+    case SQLITE_TEXT: {
+      const auto* text = reinterpret_cast<const char*>(sqlite3_value_text(value));
+      return std::string(text, static_cast<std::size_t>(sqlite3_value_bytes(value)));
+    }
+    case SQLITE_BLOB: {
+      const auto* bytes = static_cast<const char*>(sqlite3_value_blob(value));
+      const auto size = static_cast<std::size_t>(sqlite3_value_bytes(value));
+      return internal::Blob{bytes == nullptr ? std::string() : std::string(bytes, size)};
+    }
+    default: return std::monostate{};
+  }
+}
+
+}  // namespace
+
+Database OpenInMemoryCopy(const std::string& path) {
+  if (!FileExists(path)) throw Error(err::kFileNotFound).AddDetail("database", path);
+  ReadOnlySource source(path);
+  auto impl = std::make_unique<Database::Impl>(path, Database::Impl::InMemory{});
+  try {
+    CopyPages(source.get(), impl->db());
+  } catch (Error& failure) {
+    throw std::move(failure.AddDetail("database", path));
+  }
+  return Database(std::move(impl));
+}
+
+std::int64_t DatabaseSize(Database& db) {
+  return SizeOf(db.impl().db());
+}
+
+std::int64_t CompactedSize(Database& db) {
+  Database::Impl scratch(db.path(), Database::Impl::InMemory{});
+  CopyPages(db.impl().db(), scratch.db());
+  scratch.connection.Exec("VACUUM");
+  return SizeOf(scratch.db());
+}
+
+// The net state of each row touched, in first-touch order.
+struct ChangeRecorder::Log {
+  struct Row {
+    std::string table;
+    std::int64_t rowid = 0;
+    // Values before the first write of the window; none for a row that did
+    // not exist then. Values now; none for a row that no longer exists.
+    std::optional<std::vector<internal::StoredValue>> before, after;
+  };
+  std::vector<Row> rows;
+  std::map<std::pair<std::string, std::int64_t>, std::size_t, std::less<>> index;
+
+  Row& Touch(std::string_view table, std::int64_t rowid,
+             std::optional<std::vector<internal::StoredValue>> before) {
+    auto key = std::make_pair(std::string(table), rowid);
+    auto it = index.find(key);
+    if (it != index.end()) return rows[it->second];
+    index.emplace(key, rows.size());
+    Row& row = rows.emplace_back();
+    row.table = std::move(key.first);
+    row.rowid = rowid;
+    row.before = std::move(before);
+    row.after = row.before;
+    return row;
+  }
+};
+
+namespace {
+
+using Values = std::vector<internal::StoredValue>;
+
+template <int (*Getter)(sqlite3*, int, sqlite3_value**)>
+Values PreupdateValues(sqlite3* db) {
+  Values values;
+  const int count = sqlite3_preupdate_count(db);
+  values.reserve(static_cast<std::size_t>(count));
+  for (int i = 0; i < count; ++i) {
+    sqlite3_value* value = nullptr;
+    values.push_back(Getter(db, i, &value) == SQLITE_OK && value != nullptr
+                         ? Read(value)
+                         : internal::StoredValue{std::monostate{}});
+  }
+  return values;
+}
+
+void OnPreupdate(void* context, sqlite3* db, int op, const char* schema, const char* table,
+                 sqlite3_int64 old_rowid, sqlite3_int64 new_rowid) {
+  if (std::string_view(schema) != "main" || std::string_view(table).starts_with("sqlite_")) return;
+  auto& log = *static_cast<ChangeRecorder::Log*>(context);
+  // An update that moves a row to another rowid is the old row's delete and
+  // the new row's insert.
+  if (op == SQLITE_DELETE || (op == SQLITE_UPDATE && old_rowid != new_rowid)) {
+    Values old_values = PreupdateValues<sqlite3_preupdate_old>(db);
+    log.Touch(table, old_rowid, old_values).after.reset();
+  }
+  if (op == SQLITE_INSERT || (op == SQLITE_UPDATE && old_rowid != new_rowid)) {
+    log.Touch(table, new_rowid, std::nullopt).after = PreupdateValues<sqlite3_preupdate_new>(db);
+  } else if (op == SQLITE_UPDATE) {
+    log.Touch(table, old_rowid, PreupdateValues<sqlite3_preupdate_old>(db)).after =
+        PreupdateValues<sqlite3_preupdate_new>(db);
+  }
+}
+
+std::vector<std::string> ColumnNames(sqlite3* db, const std::string& table) {
+  internal::Statement info(db, "SELECT name FROM pragma_table_info(?)");
+  info.Bind(1, Value(table));
+  std::vector<std::string> names;
+  while (info.Step()) names.push_back(info.Column(0).ToText());
+  return names;
+}
+
+std::vector<Value> ToValues(const Values& values) {
+  std::vector<Value> out;
+  out.reserve(values.size());
+  for (const internal::StoredValue& v : values) out.push_back(internal::ToValue(v));
+  return out;
+}
+
+// The row's net change, or none.
+std::optional<RowChange> NetChange(const ChangeRecorder::Log::Row& row,
+                                   const std::vector<std::string>& names) {
+  const auto name = [&](std::size_t i) {
+    return i < names.size() ? names[i] : "column " + std::to_string(i + 1);
+  };
+  RowChange change{RowChange::Kind::kUpdated, row.table, row.rowid, {}, {}, {}};
+  if (!row.before && !row.after) return std::nullopt;
+  if (!row.before || !row.after) {
+    const Values& values = row.before ? *row.before : *row.after;
+    change.kind = row.before ? RowChange::Kind::kDeleted : RowChange::Kind::kInserted;
+    for (std::size_t i = 0; i < values.size(); ++i) change.columns.push_back(name(i));
+    (row.before ? change.old_values : change.new_values) = ToValues(values);
+    return change;
+  }
+  for (std::size_t i = 0; i < row.after->size(); ++i) {
+    const internal::StoredValue none;
+    const internal::StoredValue& old_value = i < row.before->size() ? (*row.before)[i] : none;
+    if (old_value == (*row.after)[i]) continue;
+    change.columns.push_back(name(i));
+    change.old_values.push_back(internal::ToValue(old_value));
+    change.new_values.push_back(internal::ToValue((*row.after)[i]));
+  }
+  if (change.columns.empty()) return std::nullopt;
+  return change;
+}
+
+}  // namespace
+
+ChangeRecorder::ChangeRecorder(Database& db) : db_(db), log_(std::make_unique<Log>()) {
+  sqlite3_preupdate_hook(db_.impl().db(), OnPreupdate, log_.get());
+}
+
+ChangeRecorder::~ChangeRecorder() {
+  if (db_.IsOpen()) sqlite3_preupdate_hook(db_.impl().db(), nullptr, nullptr);
+}
+
+std::vector<RowChange> ChangeRecorder::Take() {
+  Log log;
+  std::swap(log, *log_);
+  std::map<std::string, std::vector<std::string>, std::less<>> names;
+  std::vector<RowChange> changes;
+  for (const Log::Row& row : log.rows) {
+    auto it = names.find(row.table);
+    if (it == names.end()) {
+      it = names.emplace(row.table, ColumnNames(db_.impl().db(), row.table)).first;
+    }
+    if (std::optional<RowChange> change = NetChange(row, it->second)) {
+      changes.push_back(*std::move(change));
+    }
+  }
+  return changes;
+}
+
+}  // namespace platform::engine
