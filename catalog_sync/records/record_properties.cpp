@@ -1,6 +1,8 @@
 #include "catalog_sync/records/record_properties.h"
 
 #include <array>
+#include <stdexcept>
+#include <string>
 
 namespace catalog_sync {
 
@@ -106,6 +108,26 @@ std::span<const AssayProperty> AssayProperties() {
 
 std::span<const TestVolumeProperty> TestVolumeProperties() {
   return kTestVolumeProperties;
+}
+
+namespace {
+
+template <typename Property>
+const Property& Named(std::span<const Property> table, std::string_view name) {
+  for (const Property& p : table) {
+    if (p.name == name) return p;
+  }
+  throw std::logic_error("no record property named " + std::string(name));
+}
+
+}  // namespace
+
+const AssayProperty& AssayPropertyNamed(std::string_view name) {
+  return Named(AssayProperties(), name);
+}
+
+const TestVolumeProperty& TestVolumePropertyNamed(std::string_view name) {
+  return Named(TestVolumeProperties(), name);
 }
 
 }  // namespace catalog_sync

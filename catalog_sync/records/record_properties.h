@@ -48,4 +48,9 @@ std::span<const AssayProperty> AssayProperties();
 // WaterToAssayB, InitWater, WaterToAssayA, WashFill, LastWash.
 std::span<const TestVolumeProperty> TestVolumeProperties();
 
+// The property of that name. Throws std::logic_error for a name the table
+// lacks: a misspelt name in a caller's own table, found at its first use.
+const AssayProperty& AssayPropertyNamed(std::string_view name);
+const TestVolumeProperty& TestVolumePropertyNamed(std::string_view name);
+
 }  // namespace catalog_sync

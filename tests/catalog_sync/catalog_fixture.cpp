@@ -10,20 +10,6 @@ namespace catalog_sync::testing {
 
 using platform::Value;
 
-const AssayProperty& AssayPropertyNamed(std::string_view name) {
-  for (const AssayProperty& p : AssayProperties()) {
-    if (p.name == name) return p;
-  }
-  throw std::out_of_range(std::string(name));
-}
-
-const TestVolumeProperty& TestVolumePropertyNamed(std::string_view name) {
-  for (const TestVolumeProperty& p : TestVolumeProperties()) {
-    if (p.name == name) return p;
-  }
-  throw std::out_of_range(std::string(name));
-}
-
 Catalog SampleCatalog(std::int16_t n) {
   Catalog c;
   c.volumes.Dimension(n);

@@ -2,7 +2,6 @@
 #pragma once
 
 #include <cstdint>
-#include <string_view>
 
 #include "catalog_sync/records/assay_collection.h"
 #include "catalog_sync/records/record_properties.h"
@@ -25,8 +24,5 @@ Catalog SampleCatalog(std::int16_t n);
 // and value (floats bit for bit), and volumes equal in their stored
 // properties. TestsID and Part are compared only when `with_derived`.
 void ExpectSameCatalog(const Catalog& expected, const Catalog& actual, bool with_derived);
-
-const AssayProperty& AssayPropertyNamed(std::string_view name);
-const TestVolumeProperty& TestVolumePropertyNamed(std::string_view name);
 
 }  // namespace catalog_sync::testing

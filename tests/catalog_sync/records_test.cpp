@@ -16,8 +16,6 @@ namespace {
 
 using platform::Value;
 using platform::ValueKind;
-using testing::AssayPropertyNamed;
-using testing::TestVolumePropertyNamed;
 
 long ErrorNumberOf(const std::function<void()>& f) {
   try {
