@@ -32,4 +32,14 @@ platform::Error AsPlatformError(const std::exception& failure) {
   return platform::Error(kInternalError, "Internal error").AddDetail("cause", failure.what());
 }
 
+platform::Error CurrentFailure() {
+  try {
+    throw;
+  } catch (const platform::Error& failure) {
+    return failure;
+  } catch (const std::exception& failure) {
+    return AsPlatformError(failure);
+  }
+}
+
 }  // namespace catalog_sync

@@ -23,4 +23,9 @@ void ShowUnexpectedError(const std::string& title, const platform::Error& error,
 // anything else.
 platform::Error AsPlatformError(const std::exception& failure);
 
+// The exception being handled, as a platform::Error (through AsPlatformError
+// for a standard exception); rethrows anything else.
+// REQUIRES: called from a catch block.
+platform::Error CurrentFailure();
+
 }  // namespace catalog_sync

@@ -1,26 +1,36 @@
 #include "catalog_sync/run/import_data.h"
 
+#include <optional>
+
+#include "catalog_sync/records/file_manager.h"
 #include "catalog_sync/run/failure_box.h"
-#include "platform/core/error.h"
+#include "catalog_sync/run/paths.h"
+#include "catalog_sync/run/workbook_import.h"
 
 namespace catalog_sync {
 
 namespace {
 
-// The number the platform gives when the workbook's reader cannot be
-// created.
-constexpr long kCannotCreateReader = 429;
+// Replaces the package file with the catalogue read. A failure is titled
+// after the last sheet's test number, the last B2 that was read.
+std::optional<ImportFailure> WritePackage(const RunState& state) {
+  try {
+    FileManager(PackagePath()).WriteProperties(state.colAssay, state.colObjTV);
+    return std::nullopt;
+  } catch (...) {
+    const Assay& last = state.colAssay.Item(state.colAssay.Count());
+    return ImportFailure{ImportFailureTitle(last.TestNumber()), CurrentFailure()};
+  }
+}
 
 }  // namespace
 
-// This build has no workbook reader yet: every import ends on the failure
-// path, before any sheet is read, so the containers stay empty and the
-// package file untouched.
 bool ImportData(RunState& state) {
-  const platform::Error failure =
-      platform::Error(kCannotCreateReader, "The workbook reader is not available")
-          .AddDetail("workbook", state.sSourceFile);
-  ShowUnexpectedError("ImportData0", failure);
+  std::optional<ImportFailure> failure =
+      ReadAssayWorkbook(state.sSourceFile, state.colAssay, state.colObjTV);
+  if (!failure) failure = WritePackage(state);
+  if (!failure) return true;
+  ShowUnexpectedError(failure->title, failure->error);
   return false;
 }
 

@@ -127,10 +127,8 @@ RunOutcome RunCatalogSync(std::string_view arguments) {
     ApplyChanges(state);
     Finish(state);
     return RunOutcome::kSucceeded;
-  } catch (const Error& failure) {
-    return ReportFailure(failure, state);
-  } catch (const std::exception& failure) {
-    return ReportFailure(AsPlatformError(failure), state);
+  } catch (...) {
+    return ReportFailure(CurrentFailure(), state);
   }
 }
 
