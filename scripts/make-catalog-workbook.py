@@ -6,6 +6,7 @@ B1/B2/D2, the properties in H7..H34 with their labels in column G, the sample
 row 5 and the volume block in columns C and E, labelled in columns A, B and D.
 Zero volumes are left empty, as an author leaves the unused parts.
 Usage: make-catalog-workbook.py <catalog.json> <out.xlsx>
+Other generators import catalog_book() from this file.
 """
 import json
 import sys
@@ -71,20 +72,25 @@ def assay_sheet(sheet, assay):
     sheet["A21"] = "(rows 21 to 23 are reserved)"
 
 
-def main(source, target):
-    with open(source, encoding="utf-8") as f:
-        assays = json.load(f)["assays"]
+def catalog_book(assays):
+    """The workbook of the assays (dicts as in the catalogue JSON), unsaved,
+    so that a caller may change cells before saving it."""
     book = Workbook()
     cover(book.active, len(assays))
     book.active.title = "Catalogue"
     used = set()
     for assay in assays:
-        name = assay["TestName"][:24] or "Assay"
+        name = str(assay["TestName"])[:24] or "Assay"
         while name in used:
             name += "_"
         used.add(name)
         assay_sheet(book.create_sheet(name), assay)
-    book.save(target)
+    return book
+
+
+def main(source, target):
+    with open(source, encoding="utf-8") as f:
+        catalog_book(json.load(f)["assays"]).save(target)
 
 
 if __name__ == "__main__":

@@ -8,9 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "catalog_sync/records/file_manager.h"
 #include "platform/engine/database.h"
-#include "tests/catalog_sync/writer_fixture.h"
+#include "tests/catalog_sync/program_fixture.h"
 #include "tests/support/test_support.h"
 
 namespace catalog_sync {
@@ -18,6 +17,7 @@ namespace {
 
 using platform::engine::Database;
 using testing::CatalogBuilder;
+using testing::ProgramTest;
 using testing::QueryCount;
 using testing_support::Exists;
 using testing_support::ReadFile;
@@ -26,47 +26,6 @@ using testing_support::RunResult;
 constexpr const char* kBadCommand =
     "Catalog Sync: An incorrect command parameter was supplied. Program Aborted.\n"
     "detail: usage: CatalogSync QVR | INSTALL\n";
-
-class ProgramTest : public ::testing::Test {
- protected:
-  void SetUp() override {
-    testing_support::MakeFolders(dir_.Sub("drive/Corvista1000/Databases"));
-    testing_support::MakeFolders(dir_.Sub("program"));
-    testing_support::CopyFile(testing_support::BinaryFromEnv("CATALOGSYNC_BIN"), program());
-    testing_support::ChmodFile(program(), 0755);
-    testing::CreateAnalyserDatabase(database(), testing::SampleDataSql());
-    before_ = ReadFile(database());
-  }
-
-  std::string program() const { return dir_.Sub("program/CatalogSync"); }
-  std::string package() const { return dir_.Sub("program/CatalogSync.dat"); }
-  std::string drive() const { return dir_.Sub("drive"); }
-  std::string database() const { return drive() + "/Corvista1000/Databases/Corvista1k.mdb"; }
-  std::string backup() const { return drive() + "/Corvista1000/Databases/Temp_Corvista1k.mdb"; }
-  std::string lock_file() const { return drive() + "/Corvista1000/Databases/Corvista1k.ldb"; }
-  std::string marker() const { return drive() + "/CatalogSync.txt"; }
-
-  void WritePackage(const CatalogBuilder& b) {
-    const testing::Catalog c = b.Build();
-    FileManager(package()).WriteProperties(c.assays, c.volumes);
-  }
-  RunResult RunProgram(const std::vector<std::string>& args) {
-    return testing_support::Run(program(), args, {{"SYSTEM_DRIVE", drive()}});
-  }
-  std::int64_t Count(const std::string& sql) {
-    Database db = Database::Open(database());
-    return QueryCount(db, sql);
-  }
-  // The database is the file from before the run, and the run left no copy.
-  void ExpectDatabaseUntouched() {
-    EXPECT_TRUE(ReadFile(database()) == before_) << "the database file changed";
-    EXPECT_FALSE(Exists(database() + "-journal"));
-    EXPECT_FALSE(Exists(lock_file()));
-  }
-
-  testing_support::TempDir dir_;
-  std::string before_;
-};
 
 // --- The keyword ------------------------------------------------------------
 
@@ -131,24 +90,6 @@ INSTANTIATE_TEST_SUITE_P(Forms, QvrSpellingTest,
                          ::testing::Values(std::vector<std::string>{"QVR"},
                                            std::vector<std::string>{"qvr"},
                                            std::vector<std::string>{" Qvr  "}));
-
-TEST_F(ProgramTest, WorkbookRunEndsOnTheImportsFailurePath) {
-  CatalogBuilder b;
-  b.Add(40, "NEW", "ADD");
-  WritePackage(b);
-  const std::string package_before = ReadFile(package());
-  testing_support::WriteFile(dir_.Sub("program/CatalogSync.xls"), "");
-  const RunResult r = RunProgram({"QVR"});
-  EXPECT_EQ(r.exit_status, 1);
-  EXPECT_EQ(r.err.rfind("ImportData0: An unexpected error occurred while running the Catalog "
-                        "Sync.\nError Number: ",
-                        0),
-            0u)
-      << r.err;
-  EXPECT_EQ(ReadFile(package()), package_before);
-  EXPECT_FALSE(Exists(backup()));
-  ExpectDatabaseUntouched();
-}
 
 // --- Missing and unreadable files --------------------------------------------
 

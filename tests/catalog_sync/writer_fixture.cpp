@@ -121,4 +121,21 @@ std::int64_t QueryCount(Database& db, std::string_view sql) {
   return QueryValue(db, sql).ToLong();
 }
 
+std::string DumpDatabase(const std::string& path) {
+  Database db = Database::Open(path);
+  std::string dump;
+  const platform::engine::Rows tables =
+      db.Query("SELECT name FROM sqlite_master WHERE type = 'table' ORDER BY name");
+  for (const std::vector<Value>& table : tables.rows) {
+    dump += "table " + table[0].text() + "\n";
+    const std::string select =
+        "SELECT * FROM " + platform::engine::QuoteIdentifier(table[0].text()) + " ORDER BY rowid";
+    for (const std::vector<Value>& row : db.Query(select).rows) {
+      for (const Value& field : row) dump += field.Describe() + "|";
+      dump += "\n";
+    }
+  }
+  return dump;
+}
+
 }  // namespace catalog_sync::testing

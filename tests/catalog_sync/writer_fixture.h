@@ -51,4 +51,8 @@ class CatalogBuilder {
 platform::Value QueryValue(platform::engine::Database& db, std::string_view sql);
 std::int64_t QueryCount(platform::engine::Database& db, std::string_view sql);
 
+// Every table of the database file, by name, with its rows in rowid order as
+// text: equal dumps mean equal contents.
+std::string DumpDatabase(const std::string& path);
+
 }  // namespace catalog_sync::testing

@@ -1,0 +1,40 @@
+// CatalogSync as the real program: copied into a temporary program folder,
+// with a temporary system drive holding the analyser database (the example
+// schema with the sample tests).
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "tests/catalog_sync/writer_fixture.h"
+#include "tests/support/test_support.h"
+
+namespace catalog_sync::testing {
+
+class ProgramTest : public ::testing::Test {
+ protected:
+  void SetUp() override;
+
+  std::string program() const { return dir_.Sub("program/CatalogSync"); }
+  std::string workbook() const { return dir_.Sub("program/CatalogSync.xls"); }
+  std::string package() const { return dir_.Sub("program/CatalogSync.dat"); }
+  std::string drive() const { return dir_.Sub("drive"); }
+  std::string database() const { return drive() + "/Corvista1000/Databases/Corvista1k.mdb"; }
+  std::string backup() const { return drive() + "/Corvista1000/Databases/Temp_Corvista1k.mdb"; }
+  std::string lock_file() const { return drive() + "/Corvista1000/Databases/Corvista1k.ldb"; }
+  std::string marker() const { return drive() + "/CatalogSync.txt"; }
+
+  void WritePackage(const CatalogBuilder& b);
+  testing_support::RunResult RunProgram(const std::vector<std::string>& args);
+  std::int64_t Count(const std::string& sql);
+  // The database is the file from before the run, and the run left no copy.
+  void ExpectDatabaseUntouched();
+
+  testing_support::TempDir dir_;
+  std::string before_;
+};
+
+}  // namespace catalog_sync::testing
