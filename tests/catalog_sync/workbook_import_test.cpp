@@ -35,6 +35,10 @@ std::string Fixture(const std::string& name) {
 class WorkbookImportTest : public ProgramTest {
  protected:
   void UseWorkbook(const std::string& path) { testing_support::CopyFile(path, workbook()); }
+  std::string Text(const std::string& sql) {
+    platform::engine::Database db = platform::engine::Database::Open(database());
+    return testing::QueryValue(db, sql).ToText();
+  }
   Catalog ReadPackage() {
     Catalog c;
     platform::Error failure(0, "");
@@ -214,24 +218,36 @@ TEST_F(WorkbookImportTest, FiveSheetsGiveFourAssaysConvertedCellByCell) {
 }
 
 // The example workbook, made from examples/catalog.json, brings exactly that
-// catalogue; and its package, installed, leaves the database the workbook
-// run left.
+// catalogue; its package, installed on the same database, leaves what the
+// workbook run left, but for an existing normal range: only a workbook run
+// overwrites its limits.
 TEST_F(WorkbookImportTest, ExampleWorkbookAndThePackageItWroteInstallTheSame) {
+  const std::string site_range =
+      "INSERT INTO TestRanges (TR_TestsID, TR_RangeNum, TR_Low, TR_High, TR_Desc, "
+      "TR_LowOperator, TR_HighOperator) VALUES (14, 1, 3.4, 5.4, 'NORMAL', 0, 0)";
+  platform::engine::Database::Open(database()).Exec(site_range);
+  const std::string start = ReadFile(database());
+  const std::string range_of_14 =
+      "SELECT TR_Low || ' ' || TR_High FROM TestRanges WHERE TR_TestsID = 14";
+
   UseWorkbook(testing_support::SourceDir() + "/examples/CatalogSync.xls");
   const RunResult qvr = RunProgram({"QVR"});
   ASSERT_EQ(qvr.exit_status, 0) << qvr.err;
-  const std::string after_qvr = testing::DumpDatabase(database());
-
   Catalog expected;
   catalog_package::CatalogFromJson(
       nlohmann::json::parse(ReadFile(testing_support::SourceDir() + "/examples/catalog.json")),
       expected.assays, expected.volumes);
   testing::ExpectSameCatalog(expected, ReadPackage(), /*with_derived=*/false);
+  const std::string after_qvr = testing::DumpDatabase(database());
+  EXPECT_EQ(Text(range_of_14), "3.5 5.2");
 
-  testing_support::WriteFile(database(), before_);
+  testing_support::WriteFile(database(), start);
   const std::string before = testing::DumpDatabase(database());
   const RunResult install = RunProgram({"INSTALL"});
   ASSERT_EQ(install.exit_status, 0) << install.err;
+  EXPECT_EQ(Text(range_of_14), "3.4 5.4");
+  platform::engine::Database::Open(database())
+      .Exec("UPDATE TestRanges SET TR_Low = 3.5, TR_High = 5.2 WHERE TR_TestsID = 14");
   EXPECT_EQ(testing::DumpDatabase(database()), after_qvr);
   EXPECT_NE(after_qvr, before);
 }
