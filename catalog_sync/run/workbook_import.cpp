@@ -87,8 +87,16 @@ Value Converted(CellConversion conversion, Value raw) {
   return raw;
 }
 
+// "Object doesn't support this property or method": what the spreadsheet
+// application answers when asked for a cell of a chart or module sheet.
+constexpr long kNoSuchMember = 438;
+
 void ReadAssaySheet(const Workbook& book, Cursor& at, AssayCollection& colAssay,
                     TestVolumeTable& colObjTV) {
+  if (!book.SheetHoldsCells(at.sheet)) {
+    throw Error(kNoSuchMember, "Object doesn't support this property or method")
+        .AddDetail("problem", "a chart or module sheet has no cells");
+  }
   SheetReader reader(book, at);
   const std::int16_t nTestNumber = reader.Read(kTestNumberCell, "TestNumber").ToInteger();
   at.last_test_number = nTestNumber;
@@ -96,8 +104,8 @@ void ReadAssaySheet(const Workbook& book, Cursor& at, AssayCollection& colAssay,
   Assay assay;
   assay.SetTestNumber(nTestNumber);
   for (const AssaySource& s : AssaySources()) {
-    const Value raw = reader.Read(s.layout->cell, s.layout->property);
-    s.property->set(assay, Converted(s.layout->conversion, raw));
+    s.property->set(
+        assay, Converted(s.layout->conversion, reader.Read(s.layout->cell, s.layout->property)));
   }
   colAssay.Add(std::move(assay));
 

@@ -49,8 +49,10 @@ std::string ImportFailureTitle(std::int16_t nTestNumber);
 //
 // Returns nothing when every assay sheet was read. Otherwise stops at the
 // first failure and returns it: the file cannot be opened or is no readable
-// workbook, it has fewer than 2 or more than 32,767 sheets, or a cell does
-// not convert. What was read before the failure stays in the containers.
+// workbook, it has fewer than 2 or more than 32,767 sheets, a sheet after the
+// first is a chart or module sheet (438, as the spreadsheet application
+// refuses its cells), or a cell does not convert. What was read before the failure stays in the
+// containers.
 //
 // Writes no file and shows nothing; throws nothing but std::bad_alloc (when
 // not even the failure can be built). The workbook is read whole at the

@@ -12,7 +12,8 @@ namespace platform::workbook {
 
 struct Workbook::Contents {
   std::vector<std::string> names;
-  std::vector<CellTable> cells;  // by position - 1; empty for chart and module sheets
+  std::vector<bool> holds_cells;  // by position - 1
+  std::vector<CellTable> cells;   // by position - 1; empty for chart and module sheets
   std::vector<std::string> texts;
   bool date_1904 = false;
 };
@@ -61,6 +62,7 @@ Workbook Workbook::OpenFromMemory(std::string bytes) {
       }
     }
     contents->names.push_back(std::move(sheet.name));
+    contents->holds_cells.push_back(HoldsCells(sheet.type));
   }
   return Workbook(std::move(contents));
 }
@@ -75,6 +77,11 @@ const std::string& Workbook::SheetName(int position) const {
         .AddDetail("sheet position", std::to_string(position));
   }
   return contents_->names[position - 1];
+}
+
+bool Workbook::SheetHoldsCells(int position) const {
+  SheetName(position);  // checks the position
+  return contents_->holds_cells[position - 1];
 }
 
 platform::Value Workbook::Cell(int sheet_position, int row, int column) const {

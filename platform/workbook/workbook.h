@@ -52,6 +52,10 @@ class Workbook {
   // `position` is 1-based in tab order. The reference stays valid as long as
   // the Workbook.
   const std::string& SheetName(int position) const;
+  // True for a worksheet or macro sheet; false for a chart or module sheet,
+  // which has no cells (the spreadsheet application refuses to give a cell
+  // of one, where Cell gives Empty). Throws 9 like SheetName.
+  bool SheetHoldsCells(int position) const;
 
   // The value of a cell; `row` and `column` are 1-based.
   //  - Empty: no cell, or a blank (formatted only) cell; any cell of a chart

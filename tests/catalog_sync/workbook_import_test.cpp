@@ -15,6 +15,7 @@
 #include "platform/engine/database.h"
 #include "tests/catalog_sync/catalog_fixture.h"
 #include "tests/catalog_sync/program_fixture.h"
+#include "tests/platform/workbook_biff_writer.h"
 #include "tests/support/test_support.h"
 
 namespace catalog_sync {
@@ -129,6 +130,26 @@ INSTANTIATE_TEST_SUITE_P(
         // B2 itself fails: the title keeps the test number of sheet 2.
         FailureCase{"text-in-b2", "ImportData12", "13 Type mismatch",
                     AtAlb("B2 (TestNumber)", "\"x\"")}));
+
+// LibreOffice turns a chart sheet into a worksheet holding a chart, so this
+// workbook is made by hand: test 12 on sheet 2, then a chart sheet, which the
+// spreadsheet application has no cells of.
+TEST_F(WorkbookImportTest, ChartSheetAfterTheFirstFailsTheImport) {
+  using namespace workbook_test;
+  testing_support::WriteFile(
+      workbook(),
+      CompoundFile(
+          Stream({{"Cover", 0, 0, ""}, {"GLU", 0, 0, Number(2, 2, 12)}, {"Volumes", 2, 0, ""}})));
+  const RunResult r = RunProgram({"QVR"});
+  EXPECT_EQ(r.exit_status, 1);
+  EXPECT_EQ(r.err,
+            "ImportData12: An unexpected error occurred while running the Catalog Sync.\n"
+            "Error Number: 438 Object doesn't support this property or method\n"
+            "detail: sheet: position 3, \"Volumes\"\n"
+            "detail: problem: a chart or module sheet has no cells\n");
+  EXPECT_FALSE(Exists(package()));
+  ExpectDatabaseUntouched();
+}
 
 // The package is written only after the last sheet; a write that fails is
 // reported under the last sheet's test number.

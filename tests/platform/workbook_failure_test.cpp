@@ -130,6 +130,7 @@ TEST(WorkbookFailure, PositionsOutsideTheWorkbook) {
   };
   EXPECT_EQ(number_of([&] { book.SheetName(0); }), platform::err::kSubscriptOutOfRange);
   EXPECT_EQ(number_of([&] { book.Cell(2, 1, 1); }), platform::err::kSubscriptOutOfRange);
+  EXPECT_EQ(number_of([&] { book.SheetHoldsCells(2); }), platform::err::kSubscriptOutOfRange);
   EXPECT_EQ(number_of([&] { book.Cell(1, 0, 1); }), werr::kCellOutOfRange);
   EXPECT_EQ(number_of([&] { book.Cell(1, 65537, 1); }), werr::kCellOutOfRange);
   EXPECT_EQ(number_of([&] { book.Cell(1, 1, 257); }), werr::kCellOutOfRange);

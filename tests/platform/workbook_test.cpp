@@ -133,6 +133,8 @@ TEST(WorkbookSheets, EverySheetKindCountsInTabOrder) {
   EXPECT_TRUE(book.Cell(3, 1, 1).SameAs(3.0));
   EXPECT_TRUE(book.Cell(4, 1, 1).IsEmpty());
   EXPECT_TRUE(book.Cell(5, 1, 1).SameAs(5.0));
+  const bool holds_cells[] = {true, false, true, false, true};
+  for (int i = 0; i < 5; ++i) EXPECT_EQ(book.SheetHoldsCells(i + 1), holds_cells[i]) << names[i];
 }
 
 TEST(WorkbookSheets, StreamNamesAndDateMode) {
