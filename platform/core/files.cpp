@@ -163,8 +163,12 @@ void WriteFileAtomically(const std::string& path, std::string_view bytes) {
   ReplaceAtomically(path, [&](int out, const std::string& temp) { WriteAll(out, bytes, temp); });
 }
 
+UniqueFd OpenForReading(const std::string& path) {
+  return OpenOrThrow(path, O_RDONLY);
+}
+
 std::string ReadWholeFile(const std::string& path) {
-  UniqueFd fd = OpenOrThrow(path, O_RDONLY);
+  UniqueFd fd = OpenForReading(path);
   std::string out;
   // Sized from the start, so that a large file is not copied and doubled
   // on its way in; a file that grows meanwhile is still read whole.

@@ -14,6 +14,8 @@
 #include <string>
 #include <string_view>
 
+#include "platform/core/unique_fd.h"
+
 namespace platform {
 
 // "C:\Corvista1000\Logs\QVRInstall.log" -> "$SYSTEM_DRIVE/Corvista1000/Logs/
@@ -49,6 +51,10 @@ void WriteFileAtomically(const std::string& path, std::string_view bytes);
 
 // The whole content of a file.
 std::string ReadWholeFile(const std::string& path);
+
+// `path` opened for reading; throws the platform error of open(2) with the
+// path ("File not found" for a missing file, ...).
+UniqueFd OpenForReading(const std::string& path);
 
 // Appends `line` to the file with one write(2) on an O_APPEND descriptor; the
 // file is created when missing, its folder never is. Refuses a read-only file.

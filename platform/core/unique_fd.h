@@ -26,6 +26,8 @@ class UniqueFd {
     if (fd_ >= 0) ::close(fd_);
     fd_ = fd;
   }
+  // Gives up ownership: the caller closes the descriptor.
+  int Release() noexcept { return std::exchange(fd_, -1); }
   // Closes and reports close(2)'s result (a failed close can lose data).
   int Close() noexcept { return ::close(std::exchange(fd_, -1)); }
 

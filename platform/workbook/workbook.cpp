@@ -32,9 +32,9 @@ Workbook& Workbook::operator=(Workbook&&) noexcept = default;
 Workbook::~Workbook() = default;
 
 Workbook Workbook::Open(const std::string& path) {
-  std::string bytes = ReadWholeFile(path);
+  UniqueFd fd = OpenForReading(path);  // its failures name the path already
   try {
-    return OpenFromMemory(std::move(bytes));
+    return FromStream(ReadWorkbookStream(std::move(fd), path));
   } catch (Error& e) {
     e.AddDetail("file", path);
     throw;
@@ -42,8 +42,12 @@ Workbook Workbook::Open(const std::string& path) {
 }
 
 Workbook Workbook::OpenFromMemory(std::string bytes) {
-  const std::string stream = ReadWorkbookStream(bytes);
+  std::string stream = ReadWorkbookStream(bytes);
   bytes = std::string();  // the stream copy is all that is needed from here
+  return FromStream(stream);
+}
+
+Workbook Workbook::FromStream(const std::string& stream) {
   WorkbookGlobals globals = ReadWorkbookGlobals(stream);
   auto contents = std::make_unique<Contents>();
   contents->date_1904 = globals.date_1904;

@@ -75,6 +75,8 @@ class Workbook {
  private:
   struct Contents;
   explicit Workbook(std::unique_ptr<Contents> contents);
+  // The workbook of a BIFF stream, taken out of its compound file.
+  static Workbook FromStream(const std::string& stream);
   std::unique_ptr<Contents> contents_;
 };
 

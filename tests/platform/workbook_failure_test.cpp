@@ -108,13 +108,19 @@ TEST(WorkbookFailure, ErrorsCarryFixedDescriptionsAndDetails) {
   }
 }
 
-TEST(WorkbookFailure, MissingFileIsFileNotFound) {
+TEST(WorkbookFailure, MissingFileIsFileNotFoundAndAFolderCannotBeRead) {
   testing_support::TempDir dir;
   try {
     Workbook::Open(dir.Sub("none.xls"));
     FAIL();
   } catch (const platform::Error& e) {
     EXPECT_EQ(e.number(), platform::err::kFileNotFound);
+  }
+  try {
+    Workbook::Open(dir.path());
+    FAIL();
+  } catch (const platform::Error& e) {
+    EXPECT_EQ(e.number(), platform::err::kDeviceIoError);
   }
 }
 

@@ -1,8 +1,12 @@
 #include "platform/workbook/internal/compound_file.h"
 
 #include <gsf/gsf.h>
+#include <sys/stat.h>
 
 #include <array>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
 #include <memory>
 #include <mutex>
 
@@ -44,15 +48,10 @@ GsfPtr<GsfInput> FindWorkbookStream(GsfInfile* root) {
   return nullptr;
 }
 
-}  // namespace
-
-std::string ReadWorkbookStream(std::string_view file) {
-  InitGsfOnce();
-  // The memory input borrows `file`; it lives only inside this call.
-  GsfPtr<GsfInput> input(gsf_input_memory_new(reinterpret_cast<const guint8*>(file.data()),
-                                              static_cast<gsf_off_t>(file.size()), FALSE));
+// The workbook stream of the compound file that `input` reads.
+std::string StreamOf(GsfInput* input) {
   GError* raw_error = nullptr;
-  GsfPtr<GsfInfile> root(gsf_infile_msole_new(input.get(), &raw_error));
+  GsfPtr<GsfInfile> root(gsf_infile_msole_new(input, &raw_error));
   std::unique_ptr<GError, GErrorFree> error(raw_error);
   if (!root) throw NotAWorkbookError("not a compound file");
 
@@ -62,7 +61,7 @@ std::string ReadWorkbookStream(std::string_view file) {
   // A stream cannot hold more than the file it lives in; a larger declared
   // size is damage, and is never allocated.
   const gsf_off_t size = gsf_input_size(stream.get());
-  if (size < 0 || static_cast<std::size_t>(size) > file.size()) {
+  if (size < 0 || size > gsf_input_size(input)) {
     ThrowDamaged(0, "workbook stream larger than the file");
   }
   std::string bytes(static_cast<std::size_t>(size), '\0');
@@ -71,6 +70,37 @@ std::string ReadWorkbookStream(std::string_view file) {
     ThrowDamaged(0, "workbook stream cannot be read");
   }
   return bytes;
+}
+
+}  // namespace
+
+std::string ReadWorkbookStream(std::string_view file) {
+  InitGsfOnce();
+  // The memory input borrows `file`; it lives only inside this call.
+  GsfPtr<GsfInput> input(gsf_input_memory_new(reinterpret_cast<const guint8*>(file.data()),
+                                              static_cast<gsf_off_t>(file.size()), FALSE));
+  return StreamOf(input.get());
+}
+
+std::string ReadWorkbookStream(UniqueFd fd, const std::string& path) {
+  InitGsfOnce();
+  const auto unreadable = [](const std::string& why) {
+    return Error(platform::err::kDeviceIoError).AddDetail("system", why);
+  };
+  struct stat st {};
+  if (::fstat(fd.get(), &st) != 0) throw unreadable(std::string("fstat: ") + std::strerror(errno));
+  if (!S_ISREG(st.st_mode)) throw unreadable("not a regular file");
+  std::FILE* file = ::fdopen(fd.get(), "rb");
+  if (file == nullptr) throw unreadable(std::string("fdopen: ") + std::strerror(errno));
+  fd.Release();  // `file` owns the descriptor now
+  // With keep_open FALSE the input closes `file`; when no input is made,
+  // `file` is still ours.
+  GsfPtr<GsfInput> input(gsf_input_stdio_new_FILE(path.c_str(), file, FALSE));
+  if (!input) {
+    std::fclose(file);
+    throw unreadable("the compound-file library cannot read it");
+  }
+  return StreamOf(input.get());
 }
 
 }  // namespace platform::workbook

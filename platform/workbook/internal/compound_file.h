@@ -4,6 +4,8 @@
 #include <string>
 #include <string_view>
 
+#include "platform/core/unique_fd.h"
+
 namespace platform::workbook {
 
 // The bytes of the root storage's workbook stream: "Workbook", "WORKBOOK",
@@ -12,5 +14,11 @@ namespace platform::workbook {
 // Throws "Not a workbook file" when `file` is no compound file or has no such
 // stream, "Workbook is damaged" when the stream cannot be read whole.
 std::string ReadWorkbookStream(std::string_view file);
+
+// The same from the open file `fd` of `path`, which it takes over and closes.
+// The compound-file library reads the stream's sectors straight from the
+// file, so the file is never held in memory besides the stream. A file that
+// cannot be read, or is no regular file, fails with "Device I/O error" (57).
+std::string ReadWorkbookStream(UniqueFd fd, const std::string& path);
 
 }  // namespace platform::workbook
