@@ -7,16 +7,14 @@ out). scripts/make-fixtures converts it with LibreOffice and commits it
 gzipped as bench/workbook_import/catalog-500.xls.gz.
 """
 import copy
-import importlib.util
 import json
 import os
+import runpy
 import sys
 
 ROOT = os.path.join(os.path.dirname(__file__), "..", "..")
-spec = importlib.util.spec_from_file_location(
-    "catalog_workbook", os.path.join(ROOT, "scripts", "make-catalog-workbook.py"))
-catalog_workbook = importlib.util.module_from_spec(spec)
-spec.loader.exec_module(catalog_workbook)
+catalog_book = runpy.run_path(
+    os.path.join(ROOT, "scripts", "make-catalog-workbook.py"))["catalog_book"]
 
 ASSAYS = 500
 
@@ -30,7 +28,7 @@ def main(target):
         assay["TestNumber"] = 1000 + i
         assay["TestName"] = "%s%d" % (assay["TestName"][:4], i)
         assays.append(assay)
-    catalog_workbook.catalog_book(assays).save(target)
+    catalog_book(assays).save(target)
 
 
 main(sys.argv[1])
