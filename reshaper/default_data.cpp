@@ -4,14 +4,17 @@
 
 namespace reshaper {
 
-bool UpdateDefaultData(Database& target, Database& shell, StepFailure* failure) {
+bool UpdateDefaultData(Database& target, Database& shell, StepFailure* failure,
+                       const StatementRan& statement_ran) {
   return TrapStepFailure("default data", failure, [&](StepPosition& position) {
     const platform::engine::Rows rows = shell.Query("SELECT * FROM DefaultData");
     if (rows.empty()) StopStep("DefaultData has no rows");
     for (std::size_t row = 0; row < rows.rows.size(); ++row) {
       const platform::Value& vSql = rows.Field(row, "SQL");
       position = {{"statement", std::to_string(row + 1) + ": " + vSql.Describe()}};
-      target.Execute(platform::TrimSpaces(vSql.ToText()));
+      const std::string sql = platform::TrimSpaces(vSql.ToText());
+      target.Execute(sql);
+      if (statement_ran) statement_ran(row + 1, sql);
     }
   });
 }

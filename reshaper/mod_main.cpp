@@ -10,10 +10,12 @@
 #include "platform/core/message_box.h"
 #include "platform/core/text.h"
 #include "platform/engine/database.h"
+#include "reshaper/command_line.h"
 #include "reshaper/journal.h"
 #include "reshaper/mod_io.h"
 #include "reshaper/mod_procedures.h"
 #include "reshaper/paths.h"
+#include "reshaper/upgrade_steps.h"
 
 namespace reshaper {
 
@@ -23,14 +25,10 @@ using platform::Error;
 namespace code = failure_code;
 
 constexpr const char* kTitle = "Reshaper";
-constexpr const char* kUsage = "Reshaper INSTALL|ERU[,QUERY][,STRUCTURE][,VERSION]";
 
 struct RunState {
-  std::string sMode;       // "INSTALL" or "ERU"; empty until a mode word is read
+  CommandLine line;
   std::string sShellPath;  // the shell working copy; empty until a mode word is read
-  bool bQuery = false;
-  bool bStructure = false;
-  bool bVersion = false;
   std::optional<Database> target;
   std::optional<Database> shell;
 };
@@ -39,11 +37,12 @@ std::string LogLine(const std::string& text) {
   return text + " " + platform::NowGeneralDate();
 }
 
-// Fails with `failure`: logs its message (the parameter error never is) and
-// raises it with the facts for the `detail:` lines.
+// Fails with `failure`: logs its message and raises it with the facts for
+// the `detail:` lines. (The parameter error, never logged, is raised by the
+// command-line reader.)
 [[noreturn]] void Fail(long failure, const std::vector<Error::Detail>& details = {}) {
   const std::string message = FailureMessage(failure);
-  if (failure != code::kParameterError) WriteLog(LogLine(message), LogPath());
+  WriteLog(LogLine(message), LogPath());
   Error error(failure, message);
   for (const auto& [what, value] : details) error.AddDetail(what, value);
   throw error;
@@ -71,17 +70,6 @@ void CheckLockFile() {
   }
 }
 
-std::vector<std::string> SplitAtCommas(const std::string& text) {
-  std::vector<std::string> words;
-  std::size_t start = 0;
-  for (;;) {
-    const std::size_t comma = text.find(',', start);
-    words.push_back(text.substr(start, comma - start));
-    if (comma == std::string::npos) return words;
-    start = comma + 1;
-  }
-}
-
 // Copies the mode's shell database from the program folder over its working
 // copy beside the target and answers the copy's path. Neither file may pair
 // with a journal left by a killed process, so both are rolled back first.
@@ -95,55 +83,13 @@ std::string CopyShell(const std::string& sMode) {
   return copy;
 }
 
-void ReadCommandLine(const std::string& sCommandLine, RunState& state) {
-  const std::vector<std::string> words = SplitAtCommas(sCommandLine);
-  if (words.size() < 2) {
-    Fail(code::kParameterError, {{"command line", '"' + sCommandLine + '"'},
-                                 {"cause", "fewer than two words"},
-                                 {"usage", kUsage}});
-  }
-  for (const auto& raw : words) {
-    const std::string word = platform::UpperTrim(raw);
-    if (word == "INSTALL" || word == "ERU") {
-      state.sMode = word;
-      state.sShellPath = CopyShell(word);
-    } else if (word == "QUERY") {
-      state.bQuery = true;
-    } else if (word == "STRUCTURE") {
-      state.bStructure = true;
-    } else if (word == "VERSION") {
-      state.bVersion = true;
-    } else {
-      Fail(code::kParameterError,
-           {{"word", '"' + raw + '"'}, {"cause", "not a keyword"}, {"usage", kUsage}});
-    }
-  }
-  if (state.sShellPath.empty()) {
-    Fail(code::kParameterError, {{"command line", '"' + sCommandLine + '"'},
-                                 {"cause", "no mode word INSTALL or ERU"},
-                                 {"usage", kUsage}});
-  }
-}
-
-// Queries, then structure with default data, then version, whatever the
-// order of the words.
+// Logs the failure of a step where it arose, then lets it pass on.
 void RunSteps(RunState& state) {
-  Database& target = *state.target;
-  Database& shell = *state.shell;
-  StepFailure failure;
-  if (state.bQuery && !CreateQueries(target, shell, &failure)) {
-    Fail(code::kCreatingQueries, failure.details);
-  }
-  if (state.bStructure) {
-    if (!UpdateStructure(target, shell, state.sMode, &failure)) {
-      Fail(code::kDatabaseStructure, failure.details);
-    }
-    if (state.sMode == "INSTALL" && !UpdateDefaultData(target, shell, &failure)) {
-      Fail(code::kDefaultData, failure.details);
-    }
-  }
-  if (state.bVersion && !UpdateVersion(target, shell, &failure)) {
-    Fail(code::kSoftwareVersion, failure.details);
+  try {
+    RunUpgradeSteps(state.line, *state.target, *state.shell);
+  } catch (const Error& error) {
+    WriteLog(LogLine(error.description()), LogPath());
+    throw;
   }
 }
 
@@ -157,7 +103,8 @@ void Run(const std::string& sCommandLine, RunState& state) {
   RemoveOldMarker();
   if (!platform::FileExists(TargetPath())) Fail(code::kTargetMissing, {{"file", TargetPath()}});
   CheckLockFile();
-  ReadCommandLine(sCommandLine, state);
+  state.line = ReadCommandLine(
+      sCommandLine, [&state](const std::string& sMode) { state.sShellPath = CopyShell(sMode); });
 
   state.target = Database::Open(TargetPath());
   state.shell = Database::Open(state.sShellPath);

@@ -7,6 +7,8 @@
 // use them and leave them open.
 #pragma once
 
+#include <cstddef>
+#include <functional>
 #include <string>
 
 #include "platform/core/value.h"
@@ -40,7 +42,11 @@ bool UpdateVersion(Database& target, Database& shell, StepFailure* failure);
 // Runs the shell's DefaultData statements, trimmed of spaces, in the order
 // the engine returns them. Rows a statement cannot change (a key it would
 // duplicate) are skipped; a statement that cannot run stops the step.
-bool UpdateDefaultData(Database& target, Database& shell, StepFailure* failure);
+// `statement_ran`, when given, is called after each statement that ran, with
+// its position from 1 and its trimmed text.
+using StatementRan = std::function<void(std::size_t statement, const std::string& sql)>;
+bool UpdateDefaultData(Database& target, Database& shell, StepFailure* failure,
+                       const StatementRan& statement_ran = nullptr);
 
 // Compacts the target database into the scratch file "Temp.mdb" beside it and
 // puts the compacted file in the target's place by rename, so the target is
