@@ -35,6 +35,11 @@ bool UpdateStructure(Database& target, Database& shell, const std::string& sMode
 // other word and for a value without a text form (null).
 platform::Value MapFieldType(const platform::Value& vType);
 
+// The size text a StructureInfo row's new field gets: the row's own `Size`
+// when it is not null, else the one `sSize` carries from the most recent
+// earlier row that had one ("" before any). Updates and answers `sSize`.
+const std::string& CarrySizeText(const platform::Value& vSize, std::string& sSize);
+
 // Stores the shell's VersionInfo.VersionNumber (first row) in the first row
 // of the target table and field that the row names. Never adds a row.
 bool UpdateVersion(Database& target, Database& shell, StepFailure* failure);

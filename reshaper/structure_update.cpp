@@ -49,8 +49,7 @@ platform::engine::NewField FieldOfRow(const Rows& rows, std::size_t row, const s
   if (platform::UpperTrim(vCode.ToText()) == "ERROR") {
     StopStep("the type word is none of the known words");
   }
-  const Value& vSize = rows.Field(row, "Size");
-  if (!vSize.IsNull()) sSize = vSize.ToText();
+  CarrySizeText(rows.Field(row, "Size"), sSize);
 
   platform::engine::NewField field;
   field.name = name;
@@ -93,6 +92,11 @@ Value MapFieldType(const Value& vType) {
     // A value without a text form (null) maps to the marker like an unknown word.
   }
   return Value("Error");
+}
+
+const std::string& CarrySizeText(const Value& vSize, std::string& sSize) {
+  if (!vSize.IsNull()) sSize = vSize.ToText();
+  return sSize;
 }
 
 bool UpdateStructure(Database& target, Database& shell, const std::string& sMode,

@@ -181,6 +181,10 @@ ExecuteResult Database::Execute(std::string_view sql) {
   return result;
 }
 
+void Database::Prepare(std::string_view sql) {
+  internal::Statement statement(impl_->db(), sql);
+}
+
 Transaction Database::Begin() {
   impl_->connection.Exec("BEGIN IMMEDIATE");
   return Transaction(this);

@@ -86,6 +86,10 @@ class Database {
   // silently and the others are changed; a statement that cannot run
   // (syntax, missing table or field) fails.
   ExecuteResult Execute(std::string_view sql);
+  // Prepares one statement against the database as it stands, without
+  // running it: throws what running it would for its syntax, tables and
+  // fields.
+  void Prepare(std::string_view sql);
 
   // A transaction guard: rolls back on destruction unless committed.
   Transaction Begin();

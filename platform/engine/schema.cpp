@@ -35,7 +35,9 @@ int FieldSize(const NewField& field) {
   return static_cast<int>(size);
 }
 
-std::string DeclaredTypeOf(const NewField& field) {
+}  // namespace
+
+std::string NewFieldDeclaredType(const NewField& field) {
   switch (field.type_code) {
     case field_type::kBoolean: return "YESNO";
     case field_type::kByte: return "BYTE";
@@ -57,6 +59,8 @@ std::string DeclaredTypeOf(const NewField& field) {
       .AddDetail("field", field.name)
       .AddDetail("type code", std::to_string(field.type_code));
 }
+
+namespace {
 
 FieldProperties PropertiesOf(const NewField& field) {
   FieldProperties p;
@@ -185,14 +189,22 @@ std::vector<FieldInfo> TableFields(Database& db, std::string_view table) {
   return fields;
 }
 
+void CheckValidationRule(std::string_view rule) {
+  const std::string trimmed = TrimSpaces(std::string(rule));
+  if (!trimmed.empty()) internal::TranslateValidationRule(trimmed, "x");
+}
+
+void CheckDefaultValue(std::string_view table, std::string_view field,
+                       std::string_view declared_type, const Value& default_value) {
+  internal::ConvertToDeclaredType(table, field, declared_type, DefaultOperand(default_value));
+}
+
 void AppendField(Database& db, std::string_view table, const NewField& field) {
   const internal::TableInfo info = db.impl().Table(table);
   // Everything that can be refused is checked before anything changes.
-  const std::string declared = DeclaredTypeOf(field);
+  const std::string declared = NewFieldDeclaredType(field);
   const FieldProperties properties = PropertiesOf(field);
-  if (!properties.validation_rule.empty()) {
-    internal::TranslateValidationRule(properties.validation_rule, "x");
-  }
+  CheckValidationRule(properties.validation_rule);
   if (HasField(info, field.name)) {
     throw EngineFailure(engine_err::kNameInUse)
         .AddDetail("table", info.name)

@@ -75,6 +75,19 @@ std::vector<FieldInfo> TableFields(Database& db, std::string_view table);
 // cannot be translated, a bad size text or an unknown type code fails before
 // anything changes.
 void AppendField(Database& db, std::string_view table, const NewField& field);
+
+// The refusals AppendField makes before anything changes, each on its own,
+// so that a tool that checks a shell can name every fault of a field.
+// The declared type a new field gets: kUnknownFieldType, kBadFieldSize.
+std::string NewFieldDeclaredType(const NewField& field);
+// kUntranslatableRule unless `rule` (spaces trimmed, "" for none) is one the
+// engine can enforce.
+void CheckValidationRule(std::string_view rule);
+// kValueDoesNotFit unless `default_value` (a text in double quotes stands
+// for that text) fits a field `table`.`field` of `declared_type`.
+void CheckDefaultValue(std::string_view table, std::string_view field,
+                       std::string_view declared_type, const Value& default_value);
+
 // Removes the column with its data (views and the engine's enforcement
 // objects that mention it are recreated where they still compile).
 // A key, unique or indexed column fails with kCannotDropField.

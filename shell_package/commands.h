@@ -1,0 +1,26 @@
+// The subcommands of ShellPackage. Each takes the arguments after its name
+// (with --json already taken out) and returns the exit status: 0 nothing
+// found / the upgrade would succeed, 1 problems found / it would fail, 2
+// wrong usage.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace shell_package {
+
+using Arguments = std::vector<std::string>;
+
+struct Options {
+  bool json = false;  // one JSON document on stdout instead of text
+};
+
+// check <shell> [<database>] [--mode INSTALL|ERU]
+int RunCheck(const Arguments& args, const Options& options);
+// plan "<command line>" <shell folder> <database>
+int RunPlan(const Arguments& args, const Options& options);
+
+// "ShellPackage: <text>" on stderr.
+void ReportFailure(const std::string& text);
+
+}  // namespace shell_package
