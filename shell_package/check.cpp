@@ -213,9 +213,13 @@ void CheckAgainst(Database& copy, Database& shell, const ShellTables& tables,
   }
   if (!reshaper::UpdateStructure(copy, shell, mode, &failure)) {
     if (is_target) {
-      checker.Problem("structure step", "fails: " + StepFacts(failure));
+      checker.Problem("structure step", "fails (later checks see the target as far as it got): " +
+                                            StepFacts(failure));
     } else {
-      checker.Note("structure step", "on the shell's own tables stops: " + StepFacts(failure));
+      checker.Note("structure step",
+                   "on the shell's own tables stops (later checks see them as "
+                   "far as it got): " +
+                       StepFacts(failure));
     }
   }
   const std::string after = against + " after the structure step";

@@ -19,6 +19,30 @@ CREATE TABLE VersionInfo (TableName TEXT(64), FieldName TEXT(64), VersionNumber 
 CREATE TABLE DefaultData (SQL MEMO);
 )sql";
 
+// Adds two fields and a version field, fills them by default data (one
+// statement hits an existing key and is skipped), stamps 2.0.0.
+const char* const kInstallShell = R"sql(
+INSERT INTO StructureInfo VALUES
+  ('Tests', 'Tests_Reflex', 'BOOLEAN', NULL, '0', NULL, NULL, NULL, NULL),
+  ('Tests', 'Tests_Note', 'text', '40', NULL, NULL, NULL, NULL, NULL),
+  ('SoftwareVersion', 'Version_Build', 'LONG', NULL, NULL, NULL, NULL, NULL, NULL);
+INSERT INTO VersionInfo VALUES ('SoftwareVersion', 'Version_Number', '2.0.0');
+INSERT INTO DefaultData VALUES
+  ('INSERT INTO Tests (Tests_ID, Tests_Name) VALUES (3, ''ALT'')'),
+  ('INSERT INTO Tests (Tests_ID, Tests_Name) VALUES (1, ''DUP'')'),
+  ('UPDATE SoftwareVersion SET Version_Build = 7');
+)sql";
+const std::vector<platform::engine::SavedQuery> kInstallQueries{
+    {"QTests", "SELECT Tests_ID, Tests_Name FROM Tests"}};
+
+// Removes Tests_Name; its default data would empty Tests if it ever ran.
+const char* const kEruShell = R"sql(
+INSERT INTO StructureInfo ("Table", Name) VALUES ('Tests', 'Tests_Name'), ('Tests', 'Tests_Gone');
+INSERT INTO VersionInfo VALUES ('SoftwareVersion', 'Version_Number', '0.9.0');
+INSERT INTO DefaultData VALUES ('DELETE FROM Tests');
+)sql";
+const std::vector<platform::engine::SavedQuery> kEruQueries{{"QEru", "SELECT Tests_ID FROM Tests"}};
+
 void CreateDatabase(const std::string& path, const std::string& sql,
                     const std::vector<platform::engine::SavedQuery>& queries) {
   Database db = Database::Create(path);

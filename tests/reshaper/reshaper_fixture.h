@@ -15,6 +15,16 @@ extern const char* const kTargetTables;
 // StructureInfo, VersionInfo and DefaultData, without rows.
 extern const char* const kShellTables;
 
+// The shells of the program's tests, on top of kTargetTables and
+// kShellTables. The install shell adds two fields and a version field, fills
+// them by default data (one statement hits an existing key and is skipped)
+// and stamps 2.0.0; the ERU shell removes Tests_Name (its default data would
+// empty Tests if it ever ran) and stamps 0.9.0.
+extern const char* const kInstallShell;
+extern const std::vector<platform::engine::SavedQuery> kInstallQueries;
+extern const char* const kEruShell;
+extern const std::vector<platform::engine::SavedQuery> kEruQueries;
+
 // Creates the database file `path` from `sql` and stores `queries` in it.
 void CreateDatabase(const std::string& path, const std::string& sql,
                     const std::vector<platform::engine::SavedQuery>& queries = {});

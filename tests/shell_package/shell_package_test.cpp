@@ -1,0 +1,378 @@
+// The real ShellPackage binary: its check against deliberately broken and
+// example shells, and its plan against what the real Reshaper run then does.
+#include <dirent.h>
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <nlohmann/json.hpp>
+#include <set>
+
+#include "platform/engine/database.h"
+#include "tests/reshaper/reshaper_fixture.h"
+#include "tests/support/test_support.h"
+
+namespace shell_package {
+namespace {
+
+using nlohmann::json;
+using platform::engine::Database;
+using reshaper_test::CreateDatabase;
+using reshaper_test::FieldNames;
+using reshaper_test::QueriesOf;
+using reshaper_test::ReadScalar;
+using ::testing::HasSubstr;
+using testing_support::Exists;
+using testing_support::MakeFolders;
+using testing_support::ReadFile;
+using testing_support::RunResult;
+using testing_support::TempDir;
+
+std::set<std::string> FolderEntries(const std::string& folder) {
+  std::set<std::string> names;
+  if (DIR* dir = ::opendir(folder.c_str())) {
+    while (const dirent* entry = ::readdir(dir)) names.insert(entry->d_name);
+    ::closedir(dir);
+  }
+  return names;
+}
+
+class ShellPackageTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    MakeFolders(program_);
+    MakeFolders(databases_);
+    MakeFolders(drive_ + "/Corvista1000/Logs");
+    testing_support::CopyFile(testing_support::BinaryFromEnv("RESHAPER_BIN"),
+                              program_ + "/Reshaper");
+    testing_support::ChmodFile(program_ + "/Reshaper", 0755);
+    CreateDatabase(target_, reshaper_test::kTargetTables);
+    MakeShell("InstallShell.mdb", reshaper_test::kInstallShell, reshaper_test::kInstallQueries);
+    MakeShell("ERUShell.mdb", reshaper_test::kEruShell, reshaper_test::kEruQueries);
+  }
+
+  // A shell holding the target's tables too, so that its queries prepare.
+  void MakeShell(const std::string& name, const std::string& sql,
+                 const std::vector<platform::engine::SavedQuery>& queries) {
+    const std::string path = program_ + "/" + name;
+    ::unlink(path.c_str());
+    CreateDatabase(path,
+                   std::string(reshaper_test::kTargetTables) + reshaper_test::kShellTables + sql,
+                   queries);
+  }
+
+  RunResult ShellPackage(const std::vector<std::string>& args) {
+    return testing_support::Run(testing_support::BinaryFromEnv("SHELLPACKAGE_BIN"), args);
+  }
+  RunResult Reshaper(const std::string& command_line) {
+    return testing_support::Run(program_ + "/Reshaper", {command_line}, {{"SYSTEM_DRIVE", drive_}});
+  }
+  json Json(const RunResult& run) {
+    EXPECT_EQ(run.err, "");
+    return json::parse(run.out);
+  }
+
+  TempDir dir_;
+  std::string program_ = dir_.Sub("program");
+  std::string drive_ = dir_.Sub("drive");
+  std::string databases_ = drive_ + "/Corvista1000/Databases";
+  std::string target_ = databases_ + "/Corvista1k.mdb";
+  std::string install_shell_ = program_ + "/InstallShell.mdb";
+};
+
+// ---- check -----------------------------------------------------------
+
+struct BrokenShellCase {
+  const char* name;
+  const char* shell_sql;  // on top of the target's tables and empty shell tables
+  bool against_target;
+  std::vector<std::string> problems;  // "where: what" beginnings, all expected
+};
+
+const BrokenShellCase kBrokenShells[] = {
+    {"EveryShellFault",
+     R"sql(
+INSERT INTO StructureInfo ("Table", Name, DataType, Size, DefaultData, Required, AllowZeroLength,
+                           ValidationRule) VALUES
+  ('', 'Tests_A', 'TEXT', '10', NULL, NULL, NULL, NULL),
+  ('Tests', NULL, 'TEXT', '10', NULL, NULL, NULL, NULL),
+  ('Tests', 'Tests_Memo', 'MEMO', NULL, NULL, NULL, NULL, NULL),
+  ('Tests', 'Tests_Wide', 'TEXT', '300', NULL, NULL, NULL, NULL),
+  ('Tests', 'Tests_Flag', 'BOOLEAN', NULL, NULL, 'perhaps', NULL, NULL),
+  ('Tests', 'Tests_Ruled', 'LONG', NULL, NULL, NULL, NULL, 'Resembles 5'),
+  ('Tests', 'Tests_Count', 'LONG', NULL, 'many', NULL, NULL, NULL);
+-- The structure step stops at row 1 on the shell's own tables too: a note.
+INSERT INTO DefaultData VALUES ('UPDATE Tests SET Tests_Name = Tests_Name'), ('DELETE FROM Nowhere');
+CREATE TABLE IF NOT EXISTS SavedQueries (Name TEXT(255) NOT NULL, SQL MEMO NOT NULL);
+INSERT INTO SavedQueries VALUES ('QBroken', 'SELECT Tests_Nope FROM Tests');
+)sql",
+     false,
+     {"StructureInfo row 1 (.Tests_A): Table is empty",
+      "StructureInfo row 2 (Tests.?): Name is empty",
+      "StructureInfo row 3 (Tests.Tests_Memo): type word \"MEMO\" is none of the known words",
+      "StructureInfo row 4 (Tests.Tests_Wide): size \"300\" does not suit type \"TEXT\"",
+      "StructureInfo row 5 (Tests.Tests_Flag): Required \"perhaps\" is no truth value",
+      "StructureInfo row 6 (Tests.Tests_Ruled): validation rule \"Resembles 5\" cannot be enforced",
+      "StructureInfo row 7 (Tests.Tests_Count): default value \"many\" does not fit LONG",
+      "VersionInfo: has no rows", "DefaultData statement 2: does not prepare",
+      "query QBroken: does not prepare against the shell's own tables"}},
+    {"EveryTargetFault",
+     R"sql(
+CREATE TABLE ShellOnly (X LONG);
+INSERT INTO StructureInfo ("Table", Name, DataType) VALUES
+  ('ShellOnly', 'X2', 'LONG'),
+  ('Tests', 'TESTS_NAME', 'TEXT'),
+  ('Tests', 'Tests_New', 'LONG');
+INSERT INTO VersionInfo VALUES ('SoftwareVersion', 'Version_Gone', '2.0.0');
+INSERT INTO DefaultData VALUES ('UPDATE Tests SET Tests_Name = Tests_Name'), ('DELETE FROM ShellOnly');
+)sql",
+     true,
+     {"StructureInfo row 1 (ShellOnly.X2): the target lacks the table",
+      "StructureInfo row 2 (Tests.TESTS_NAME): the target has it as Tests_Name, in other letter "
+      "case",
+      "structure step: fails", "DefaultData statement 2: does not prepare against the target",
+      "version step: fails"}},
+};
+
+class BrokenShellTest : public ShellPackageTest,
+                        public ::testing::WithParamInterface<BrokenShellCase> {};
+
+TEST_P(BrokenShellTest, CheckNamesEveryFaultInOneRun) {
+  const BrokenShellCase& c = GetParam();
+  MakeShell("InstallShell.mdb", c.shell_sql, {});
+  std::vector<std::string> args{"check", install_shell_};
+  if (c.against_target) args.push_back(target_);
+  args.push_back("--json");
+  const RunResult run = ShellPackage(args);
+  EXPECT_EQ(run.exit_status, 1) << run.out << run.err;
+  const json report = Json(run);
+  std::vector<std::string> found;
+  for (const auto& p : report["problems"]) {
+    found.push_back(p["where"].get<std::string>() + ": " + p["what"].get<std::string>());
+  }
+  for (const auto& expected : c.problems) {
+    EXPECT_TRUE(std::any_of(found.begin(), found.end(),
+                            [&](const std::string& f) { return f.rfind(expected, 0) == 0; }))
+        << "missing: " << expected << "\nfound:\n"
+        << run.out;
+  }
+  EXPECT_EQ(found.size(), c.problems.size()) << run.out;
+}
+
+INSTANTIATE_TEST_SUITE_P(Shells, BrokenShellTest, ::testing::ValuesIn(kBrokenShells),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+// The example shells as a release builds them with the sqlite3 tool, and the
+// example analyser database.
+class ExampleShellTest : public ShellPackageTest {
+ protected:
+  void SetUp() override {
+    ShellPackageTest::SetUp();
+    for (const std::string shell : {"InstallShell", "ERUShell"}) {
+      const std::string path = program_ + "/" + shell + ".mdb";
+      ::unlink(path.c_str());
+      Sqlite(path, "analyser-schema.sql");
+      Sqlite(path, shell + ".sql");
+    }
+    ::unlink(target_.c_str());
+    Sqlite(target_, "analyser-schema.sql");
+    Sqlite(target_, "analyser-sample-data.sql");
+  }
+
+  void Sqlite(const std::string& db, const std::string& script) {
+    const RunResult run = testing_support::Run(
+        "/bin/sh", {"-c", "/usr/bin/sqlite3 -batch \"$1\" < \"$2\" > /dev/null", "sh", db,
+                    testing_support::SourceDir() + "/examples/" + script});
+    ASSERT_EQ(run.exit_status, 0) << script << ": " << run.err;
+  }
+};
+
+TEST_F(ExampleShellTest, CheckFindsNothingInTheExampleShells) {
+  for (const std::string shell : {"InstallShell.mdb", "ERUShell.mdb"}) {
+    for (const bool with_target : {false, true}) {
+      std::vector<std::string> args{"check", program_ + "/" + shell};
+      if (with_target) args.push_back(target_);
+      const RunResult run = ShellPackage(args);
+      EXPECT_EQ(run.exit_status, 0) << shell << "\n" << run.out << run.err;
+      EXPECT_THAT(run.out, HasSubstr("\n0 problems\n"));
+    }
+  }
+}
+
+TEST_F(ExampleShellTest, PlanOfTheExampleUpgradeMatchesTheRun) {
+  const RunResult plan =
+      ShellPackage({"plan", "INSTALL,QUERY,STRUCTURE,VERSION", program_, target_, "--json"});
+  ASSERT_EQ(plan.exit_status, 0) << plan.out << plan.err;
+  const json report = Json(plan);
+  EXPECT_EQ(report["version"]["to"], "2.1.0");
+  EXPECT_EQ(report["fields"].size(), 9u);
+  EXPECT_EQ(report["queries"].size(), 4u);
+  const RunResult run = Reshaper("INSTALL,QUERY,STRUCTURE,VERSION");
+  ASSERT_EQ(run.exit_status, 0) << run.err;
+  EXPECT_EQ(ReadScalar(target_, "SELECT Version_Number FROM SoftwareVersion").ToText(), "2.1.0");
+}
+
+// ---- plan against the real run ------------------------------------------
+
+struct PlanCase {
+  const char* name;
+  const char* command_line;
+  const char* extra_install_sql;  // appended to the install shell; nullptr: as it is
+  const char* target_sql;         // run on the target first; nullptr: nothing
+  bool remove_eru_shell;
+};
+
+const PlanCase kPlanCases[] = {
+    {"FullInstall", "INSTALL,QUERY,STRUCTURE,VERSION", nullptr, nullptr, false},
+    {"LowerCaseWithSpaces", "install , structure", nullptr, nullptr, false},
+    {"Eru", "ERU,QUERY,STRUCTURE,VERSION", nullptr, nullptr, false},
+    {"WordOrder", "VERSION,STRUCTURE,INSTALL", nullptr, nullptr, false},
+    {"LastModeWordWins", "INSTALL,ERU,STRUCTURE", nullptr, nullptr, false},
+    {"ModeWordAlone", "INSTALL", nullptr, nullptr, false},
+    {"NoModeWord", "QUERY,VERSION", nullptr, nullptr, false},
+    {"TrailingComma", "INSTALL,STRUCTURE,", nullptr, nullptr, false},
+    {"QuotedArgument", "\"INSTALL,QUERY\"", nullptr, nullptr, false},
+    {"FailingStructureRow", "INSTALL,QUERY,STRUCTURE,VERSION",
+     "INSERT INTO StructureInfo (\"Table\", Name, DataType) VALUES ('Tests', 'Tests_Comment', "
+     "'MEMO');",
+     nullptr, false},
+    {"QueryClashInLetterCase", "INSTALL,QUERY,VERSION", nullptr, "CREATE TABLE qtests (X LONG);",
+     false},
+    {"FailingDefaultData", "INSTALL,STRUCTURE,VERSION",
+     "INSERT INTO DefaultData VALUES ('DELETE FROM Nowhere');", nullptr, false},
+    {"FailingVersion", "INSTALL,VERSION", "DELETE FROM VersionInfo;", nullptr, false},
+    {"MissingShellSource", "ERU,STRUCTURE", nullptr, nullptr, true},
+};
+
+class PlanTest : public ShellPackageTest, public ::testing::WithParamInterface<PlanCase> {
+ protected:
+  struct Files {
+    std::string target, install, eru;
+    std::set<std::string> databases, program;
+    bool operator==(const Files&) const = default;
+  };
+  Files Snapshot() {
+    auto bytes = [](const std::string& path) { return Exists(path) ? ReadFile(path) : ""; };
+    return {bytes(target_), bytes(install_shell_), bytes(program_ + "/ERUShell.mdb"),
+            FolderEntries(databases_), FolderEntries(program_)};
+  }
+  std::vector<std::string> Tables() { return {"Tests", "SoftwareVersion"}; }
+};
+
+// The fields of the listed tables after the plan's field changes.
+std::vector<std::string> FieldsAfterPlan(std::vector<std::string> fields, const json& report,
+                                         const std::string& table) {
+  for (const auto& f : report["fields"]) {
+    if (f["table"] != table) continue;
+    const std::string name = f["name"];
+    if (f["change"] == "added") {
+      fields.push_back(name);
+    } else {
+      fields.erase(std::find(fields.begin(), fields.end(), name));
+    }
+  }
+  return fields;
+}
+
+bool SameValue(const platform::Value& value, const json& expected) {
+  if (expected.is_null()) return value.IsNull();
+  if (expected.is_string()) return value.ToText() == expected.get<std::string>();
+  return value.ToDouble() == expected.get<double>();
+}
+
+TEST_P(PlanTest, PlanAgreesWithTheRealRunAndTouchesNothing) {
+  const PlanCase& c = GetParam();
+  if (c.extra_install_sql) {
+    MakeShell("InstallShell.mdb", std::string(reshaper_test::kInstallShell) + c.extra_install_sql,
+              reshaper_test::kInstallQueries);
+  }
+  if (c.target_sql) {
+    Database db = Database::Open(target_);
+    db.Exec(c.target_sql);
+  }
+  if (c.remove_eru_shell) ::unlink((program_ + "/ERUShell.mdb").c_str());
+  std::map<std::string, std::vector<std::string>> fields_before;
+  for (const auto& table : Tables()) fields_before[table] = FieldNames(target_, table);
+  std::vector<std::string> queries_before;
+  for (const auto& q : QueriesOf(target_)) queries_before.push_back(q.name);
+
+  const Files before = Snapshot();
+  const RunResult plan = ShellPackage({"plan", c.command_line, program_, target_, "--json"});
+  EXPECT_TRUE(Snapshot() == before) << "the plan changed a file or left one behind";
+  const json report = Json(plan);
+
+  const RunResult run = Reshaper(c.command_line);
+  const bool run_failed = run.exit_status != 0;
+  ASSERT_EQ(plan.exit_status, run_failed ? 1 : 0) << plan.out << run.err;
+  if (run_failed) {
+    // The same message and the same facts, in the same order.
+    std::string expected = "Reshaper: " + report["failure"]["message"].get<std::string>() + "\n";
+    for (const auto& d : report["failure"]["details"]) {
+      expected +=
+          "detail: " + d["what"].get<std::string>() + ": " + d["value"].get<std::string>() + "\n";
+    }
+    EXPECT_THAT(run.err, HasSubstr(expected));
+  } else {
+    struct stat st {};
+    ASSERT_EQ(::stat(target_.c_str(), &st), 0);
+    EXPECT_EQ(st.st_size, report["size"]["after_compaction"].get<std::int64_t>());
+  }
+  for (const auto& table : Tables()) {
+    EXPECT_EQ(FieldNames(target_, table), FieldsAfterPlan(fields_before[table], report, table))
+        << table;
+  }
+  std::vector<std::string> queries_expected = queries_before;
+  for (const auto& q : report["queries"]) {
+    const std::string name = q["name"];
+    if (q["change"] == "added") queries_expected.push_back(name);
+    if (q["change"] == "deleted")
+      queries_expected.erase(std::find(queries_expected.begin(), queries_expected.end(), name));
+  }
+  std::vector<std::string> queries_after;
+  for (const auto& q : QueriesOf(target_)) queries_after.push_back(q.name);
+  std::sort(queries_after.begin(), queries_after.end());
+  std::sort(queries_expected.begin(), queries_expected.end());
+  EXPECT_EQ(queries_after, queries_expected);
+  const std::string version =
+      ReadScalar(target_, "SELECT Version_Number FROM SoftwareVersion").ToText();
+  EXPECT_EQ(version, report["version"].is_null() ? "1.0.0" : report["version"]["to"]);
+  for (const auto& statement : report["default_data"]) {
+    for (const auto& change : statement["changes"]) {
+      if (change["kind"] == "deleted") continue;
+      for (std::size_t i = 0; i < change["columns"].size(); ++i) {
+        const std::string sql =
+            "SELECT \"" + change["columns"][i].get<std::string>() + "\" FROM \"" +
+            change["table"].get<std::string>() +
+            "\" WHERE rowid = " + std::to_string(change["rowid"].get<std::int64_t>());
+        EXPECT_TRUE(SameValue(ReadScalar(target_, sql), change["new"][i])) << sql;
+      }
+    }
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Runs, PlanTest, ::testing::ValuesIn(kPlanCases),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(ShellPackageTest, DefaultDataRowsAreCountedPerStatement) {
+  const RunResult plan = ShellPackage({"plan", "INSTALL,STRUCTURE", program_, target_, "--json"});
+  ASSERT_EQ(plan.exit_status, 0) << plan.out << plan.err;
+  const json report = Json(plan);
+  ASSERT_EQ(report["default_data"].size(), 3u);
+  EXPECT_EQ(report["default_data"][0]["rows_changed"], 1);  // the new test 3
+  EXPECT_EQ(report["default_data"][1]["rows_changed"], 0);  // key 1 exists: skipped
+  EXPECT_EQ(report["default_data"][2]["rows_changed"], 1);
+}
+
+TEST_F(ShellPackageTest, WrongUsageIsStatusTwo) {
+  for (const std::vector<std::string>& args :
+       std::vector<std::vector<std::string>>{{},
+                                             {"check"},
+                                             {"plan", "INSTALL,QUERY"},
+                                             {"bogus"},
+                                             {"check", install_shell_, "--mode", "SIDEWAYS"}}) {
+    EXPECT_EQ(ShellPackage(args).exit_status, 2);
+  }
+}
+
+}  // namespace
+}  // namespace shell_package
