@@ -138,19 +138,38 @@ AssayPlan DescribeAssay(const catalog_sync::AssayVisit& visit, std::vector<RowCh
 
 // The run's walk, in its one transaction as the run makes it; never
 // committed, so the copy ends as it began.
-void Walk(RunState& state, CatalogPlan& plan) {
+void Walk(RunState& state, CatalogPlan& plan, const AssaySink& each_assay) {
   Database& db = *state.connection;
   platform::engine::ChangeRecorder recorder(db);
   const platform::engine::Transaction walk = db.Begin();
+  std::int32_t handled = 0;
   plan.failure = catalog_sync::WalkAssays(state, [&](const catalog_sync::AssayVisit& visit) {
-    plan.assays.push_back(DescribeAssay(visit, recorder.Take(), db));
+    const AssayPlan assay = DescribeAssay(visit, recorder.Take(), db);
+    plan.summary.Count(assay);
+    ++handled;
+    each_assay(assay);
   });
-  if (plan.failure) plan.failed_position = static_cast<std::int32_t>(plan.assays.size()) + 1;
+  if (plan.failure) plan.failed_position = handled + 1;
+}
+
+bool IsSkipped(Outcome outcome) {
+  return outcome == Outcome::kSkippedTestNumberZero || outcome == Outcome::kSkippedUnknownMode;
 }
 
 }  // namespace
 
-CatalogPlan PlanCatalogRun(const std::string& source, const std::string& database) {
+void PlanSummary::Count(const AssayPlan& assay) {
+  if (IsSkipped(assay.outcome)) {
+    ++skipped;
+  } else if (assay.visit.action == AssayAction::kDeleted) {
+    ++deleted;
+  } else {
+    ++(assay.outcome == Outcome::kAdded ? added : updated);
+  }
+}
+
+CatalogPlan PlanCatalogRun(const std::string& source, const std::string& database,
+                           const AssaySink& each_assay) {
   CatalogPlan plan;
   RunState state;
   state.sSourceFile = source;
@@ -158,7 +177,7 @@ CatalogPlan PlanCatalogRun(const std::string& source, const std::string& databas
     LoadSource(state);
     plan.keyword = state.sRunKeyword;
     OpenCopy(state, database);
-    Walk(state, plan);
+    Walk(state, plan, each_assay);
   } catch (const Stop& stop) {
     plan.keyword = state.sRunKeyword;
     plan.failure = stop.message;

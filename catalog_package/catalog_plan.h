@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <utility>
@@ -47,20 +48,33 @@ struct AssayPlan {
   std::optional<RowChange> range;
 };
 
+// How many assays were added, updated, deleted (every DELETE that ran,
+// whatever it found) and skipped.
+struct PlanSummary {
+  std::int64_t added = 0, updated = 0, deleted = 0, skipped = 0;
+  void Count(const AssayPlan& assay);
+};
+
 struct CatalogPlan {
   std::string keyword;  // "INSTALL" for a package, "QVR" for a workbook; "" when unreadable
-  std::vector<AssayPlan> assays;  // the assays handled, in source order
+  PlanSummary summary;  // of the assays handled
   // What the run would tell the operator when it fails, exactly as it would
   // show it; for a failed walk, the position of the assay it stopped at.
   std::optional<platform::BoxMessage> failure;
   std::optional<std::int32_t> failed_position;
 };
 
+// Receives each assay's plan as soon as the assay was handled, in source
+// order; nothing of it is kept afterwards, so a large catalogue is planned
+// in little memory.
+using AssaySink = std::function<void(const AssayPlan&)>;
+
 // Plans a run of `source` (a workbook when it starts with the compound file
 // signature, else a package) against the database file `database`. The
 // database is only read, through a shared lock, into memory: the file and
 // its folder are left byte for byte as they were. Writes no file. Throws
 // nothing but std::bad_alloc.
-CatalogPlan PlanCatalogRun(const std::string& source, const std::string& database);
+CatalogPlan PlanCatalogRun(const std::string& source, const std::string& database,
+                           const AssaySink& each_assay);
 
 }  // namespace catalog_package

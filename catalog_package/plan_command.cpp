@@ -6,6 +6,16 @@
 
 namespace catalog_package {
 
+namespace {
+
+int Finish(const CatalogPlan& plan) {
+  std::cout.flush();
+  if (!std::cout) return 1;
+  return plan.failure ? 1 : 0;
+}
+
+}  // namespace
+
 // plan [--json] <source> <database>: the option may stand anywhere.
 int RunPlan(const Arguments& args) {
   bool json = false;
@@ -20,17 +30,20 @@ int RunPlan(const Arguments& args) {
     }
   }
   if (paths.size() != 2) return 2;
-  const CatalogPlan plan = PlanCatalogRun(paths[0], paths[1]);
   if (json) {
-    std::cout << PlanJson(plan, paths[0], paths[1])
+    nlohmann::ordered_json assays = nlohmann::ordered_json::array();
+    const CatalogPlan plan = PlanCatalogRun(
+        paths[0], paths[1], [&](const AssayPlan& assay) { assays.push_back(AssayJson(assay)); });
+    std::cout << PlanJson(plan, std::move(assays), paths[0], paths[1])
                      .dump(2, ' ', false, nlohmann::ordered_json::error_handler_t::replace)
               << '\n';
-  } else {
-    std::cout << PlanText(plan);
+    return Finish(plan);
   }
-  std::cout.flush();
-  if (!std::cout) return 1;
-  return plan.failure ? 1 : 0;
+  // Each block is printed as soon as its assay was handled.
+  const CatalogPlan plan = PlanCatalogRun(
+      paths[0], paths[1], [](const AssayPlan& assay) { std::cout << AssayText(assay); });
+  std::cout << EndText(plan);
+  return Finish(plan);
 }
 
 }  // namespace catalog_package

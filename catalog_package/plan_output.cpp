@@ -120,7 +120,7 @@ void AppendAddModify(std::string& out, const AssayPlan& assay) {
 }
 
 std::string SummaryLine(const CatalogPlan& plan) {
-  const PlanSummary s = Summarize(plan);
+  const PlanSummary& s = plan.summary;
   std::string out = "summary: " + std::to_string(s.added) + " added, " + std::to_string(s.updated) +
                     " updated, " + std::to_string(s.deleted) + " deleted, " +
                     std::to_string(s.skipped) + " skipped";
@@ -183,6 +183,8 @@ void AddAddModifyJson(ordered_json& out, const AssayPlan& assay) {
                   {"columns", assay.range ? ColumnsJson(*assay.range) : ordered_json::object()}};
 }
 
+}  // namespace
+
 ordered_json AssayJson(const AssayPlan& assay) {
   const catalog_sync::AssayVisit& v = assay.visit;
   ordered_json out = {{"position", v.nPosition},
@@ -204,6 +206,8 @@ ordered_json AssayJson(const AssayPlan& assay) {
   return out;
 }
 
+namespace {
+
 ordered_json FailureJson(const CatalogPlan& plan) {
   if (!plan.failure) return nullptr;
   ordered_json details = ordered_json::array();
@@ -220,36 +224,24 @@ ordered_json FailureJson(const CatalogPlan& plan) {
 
 }  // namespace
 
-PlanSummary Summarize(const CatalogPlan& plan) {
-  PlanSummary s;
-  for (const AssayPlan& assay : plan.assays) {
-    const std::string name = OutcomeName(assay.outcome);
-    if (name == "added") ++s.added;
-    if (name == "updated") ++s.updated;
-    if (name == "deleted") ++s.deleted;
-    if (name == "skipped") ++s.skipped;
+std::string AssayText(const AssayPlan& assay) {
+  std::string out = Heading(assay);
+  if (assay.visit.action == catalog_sync::AssayAction::kDeleted) AppendDeletion(out, assay);
+  if (assay.visit.action == catalog_sync::AssayAction::kAddedOrModified) {
+    AppendAddModify(out, assay);
   }
-  return s;
+  return out;
 }
 
-std::string PlanText(const CatalogPlan& plan) {
+std::string EndText(const CatalogPlan& plan) {
   std::string out;
-  for (const AssayPlan& assay : plan.assays) {
-    out += Heading(assay);
-    if (assay.visit.action == catalog_sync::AssayAction::kDeleted) AppendDeletion(out, assay);
-    if (assay.visit.action == catalog_sync::AssayAction::kAddedOrModified) {
-      AppendAddModify(out, assay);
-    }
-  }
   if (plan.failure) out += platform::BoxText(*plan.failure);
   return out + SummaryLine(plan);
 }
 
-ordered_json PlanJson(const CatalogPlan& plan, const std::string& source,
+ordered_json PlanJson(const CatalogPlan& plan, ordered_json assays, const std::string& source,
                       const std::string& database) {
-  ordered_json assays = ordered_json::array();
-  for (const AssayPlan& assay : plan.assays) assays.push_back(AssayJson(assay));
-  const PlanSummary s = Summarize(plan);
+  const PlanSummary& s = plan.summary;
   return {{"source", source},
           {"database", database},
           {"run", plan.keyword.empty() ? ordered_json(nullptr) : ordered_json(plan.keyword)},

@@ -9,17 +9,15 @@
 
 namespace catalog_package {
 
-// How many assays of the plan were added, updated, deleted (every DELETE
-// that ran, whatever it found) and skipped.
-struct PlanSummary {
-  std::int64_t added = 0, updated = 0, deleted = 0, skipped = 0;
-};
-PlanSummary Summarize(const CatalogPlan& plan);
+// One assay's block.
+std::string AssayText(const AssayPlan& assay);
+// What follows the blocks: the failure as the run would show it, and the
+// summary line.
+std::string EndText(const CatalogPlan& plan);
 
-// One block per assay, the failure as the run would show it, a summary line.
-std::string PlanText(const CatalogPlan& plan);
-
-nlohmann::ordered_json PlanJson(const CatalogPlan& plan, const std::string& source,
-                                const std::string& database);
+nlohmann::ordered_json AssayJson(const AssayPlan& assay);
+// The whole document around the assays' objects.
+nlohmann::ordered_json PlanJson(const CatalogPlan& plan, nlohmann::ordered_json assays,
+                                const std::string& source, const std::string& database);
 
 }  // namespace catalog_package
