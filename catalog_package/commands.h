@@ -15,6 +15,10 @@ int RunDump(const Arguments& args);
 // build <json> <package>: writes the package of a JSON catalogue.
 int RunBuild(const Arguments& args);
 
+// plan [--json] <source> <database>: what a CatalogSync run of the package
+// or workbook <source> would do to <database>, which is left untouched.
+int RunPlan(const Arguments& args);
+
 // "CatalogPackage: <text>" on stderr.
 void ReportFailure(const std::string& text);
 

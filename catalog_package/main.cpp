@@ -2,6 +2,7 @@
 // workbook.
 //   CatalogPackage dump <package>
 //   CatalogPackage build <json> <package>
+//   CatalogPackage plan [--json] <source> <database>
 #include <iostream>
 #include <string_view>
 
@@ -19,6 +20,10 @@ struct Subcommand {
 constexpr Subcommand kSubcommands[] = {
     {"dump", "dump <package>      print the package's catalogue as JSON", RunDump},
     {"build", "build <json> <package>  write a package from a JSON catalogue", RunBuild},
+    {"plan",
+     "plan [--json] <source> <database>  what CatalogSync would do with the package or\n"
+     "                   workbook <source> to <database>, which stays untouched",
+     RunPlan},
 };
 
 int Usage() {

@@ -1,9 +1,13 @@
 #include "catalog_sync/db/connection.h"
 
-#include "platform/core/error.h"
-#include "platform/core/message_box.h"
-
 namespace catalog_sync::db {
+
+platform::BoxMessage OpenConnectionMessage(const platform::Error& failure) {
+  return {"Open Connection",
+          "The following error occured while opening the database\r\n" +
+              platform::ErrorNumberLine(failure.number(), failure.description()),
+          failure.details()};
+}
 
 bool OpenConnection(const std::string& path,
                     std::optional<platform::engine::Database>& connection) {
@@ -12,10 +16,7 @@ bool OpenConnection(const std::string& path,
     return true;
   } catch (const platform::Error& failure) {
     connection.reset();
-    platform::MessageBox("The following error occured while opening the database\r\n" +
-                             platform::ErrorNumberLine(failure.number(), failure.description()),
-                         platform::kCriticalOkOnly, "Open Connection");
-    platform::WriteDetails(failure);
+    platform::ShowBox(OpenConnectionMessage(failure), platform::kCriticalOkOnly);
     return false;
   }
 }

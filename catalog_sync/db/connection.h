@@ -4,6 +4,8 @@
 #include <optional>
 #include <string>
 
+#include "platform/core/error.h"
+#include "platform/core/message_box.h"
 #include "platform/engine/database.h"
 
 namespace catalog_sync::db {
@@ -13,5 +15,8 @@ namespace catalog_sync::db {
 // description (and `detail:` lines), leaves `connection` empty and returns
 // false.
 bool OpenConnection(const std::string& path, std::optional<platform::engine::Database>& connection);
+
+// The "Open Connection" box for the engine's failure to open the database.
+platform::BoxMessage OpenConnectionMessage(const platform::Error& failure);
 
 }  // namespace catalog_sync::db

@@ -2,8 +2,6 @@
 
 #include <new>
 
-#include "platform/core/message_box.h"
-
 namespace catalog_sync {
 
 namespace {
@@ -18,11 +16,16 @@ std::string GeneralPrompt(const platform::Error& error) {
          platform::ErrorNumberLine(error.number(), error.description());
 }
 
+platform::BoxMessage UnexpectedErrorMessage(const std::string& title, const platform::Error& error,
+                                            const std::vector<platform::Error::Detail>& leading) {
+  platform::BoxMessage message{title, GeneralPrompt(error), leading};
+  message.details.insert(message.details.end(), error.details().begin(), error.details().end());
+  return message;
+}
+
 void ShowUnexpectedError(const std::string& title, const platform::Error& error,
                          const std::vector<platform::Error::Detail>& leading) {
-  platform::MessageBox(GeneralPrompt(error), platform::kCriticalOkOnly, title);
-  for (const auto& [what, value] : leading) platform::WriteDetail(what, value);
-  platform::WriteDetails(error);
+  platform::ShowBox(UnexpectedErrorMessage(title, error, leading), platform::kCriticalOkOnly);
 }
 
 platform::Error AsPlatformError(const std::exception& failure) {

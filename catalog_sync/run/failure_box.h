@@ -8,13 +8,19 @@
 #include <vector>
 
 #include "platform/core/error.h"
+#include "platform/core/message_box.h"
 
 namespace catalog_sync {
 
 std::string GeneralPrompt(const platform::Error& error);
 
-// The general box, then one `detail:` line for each of `leading` and for
-// each of the error's own details.
+// The general box under `title`, with one `detail:` line for each of
+// `leading` and then for each of the error's own details.
+platform::BoxMessage UnexpectedErrorMessage(
+    const std::string& title, const platform::Error& error,
+    const std::vector<platform::Error::Detail>& leading = {});
+
+// Shows UnexpectedErrorMessage in a critical-stop box.
 void ShowUnexpectedError(const std::string& title, const platform::Error& error,
                          const std::vector<platform::Error::Detail>& leading = {});
 

@@ -31,14 +31,6 @@ void RequireSource(const RunState& state) {
   if (!platform::FileExists(state.sSourceFile)) throw MakeRunError(RunError::kSourceNotFound);
 }
 
-// The package reader's reason, for the lines after the box.
-Error PackageUnreadable(const Error& cause) {
-  Error error = MakeRunError(RunError::kPackageUnreadable);
-  error.AddDetail("cause", cause.description() + " (" + std::to_string(cause.number()) + ")");
-  for (const auto& [what, value] : cause.details()) error.AddDetail(what, value);
-  return error;
-}
-
 // Fills colAssay and colObjTV from the source that the keyword names.
 void LoadSource(RunState& state) {
   if (state.sRunKeyword == "QVR") {
@@ -51,7 +43,7 @@ void LoadSource(RunState& state) {
     const FileManager file_manager(state.sSourceFile);
     Error cause(0, "");
     if (!file_manager.ReadProperties(state.colAssay, state.colObjTV, &cause)) {
-      throw PackageUnreadable(cause);
+      throw PackageUnreadableError(cause);
     }
   } else {
     throw MakeRunError(RunError::kBadCommand).AddDetail("usage", "CatalogSync QVR | INSTALL");
@@ -103,16 +95,11 @@ void Finish(RunState& state) {
 
 // The error step: the message of the failure, by its number.
 RunOutcome ReportFailure(const Error& failure, const RunState& state) {
-  const std::optional<RunError> code = RunErrorOf(failure.number());
-  if (!code) {
-    ShowUnexpectedError("Catalog Sync", failure);
-    return RunOutcome::kFailed;
+  if (const std::optional<platform::BoxMessage> message = RunFailureMessage(failure, state)) {
+    platform::ShowBox(*message, platform::kCriticalOkOnly);
   }
-  if (const std::optional<std::string> prompt = RunErrorPrompt(*code, state)) {
-    platform::MessageBox(*prompt, platform::kCriticalOkOnly, "Catalog Sync");
-    platform::WriteDetails(failure);
-  }
-  return *code == RunError::kBadCommand ? RunOutcome::kBadCommand : RunOutcome::kFailed;
+  return RunErrorOf(failure.number()) == RunError::kBadCommand ? RunOutcome::kBadCommand
+                                                               : RunOutcome::kFailed;
 }
 
 }  // namespace

@@ -1,5 +1,6 @@
 #include "catalog_sync/run/run_error.h"
 
+#include "catalog_sync/run/failure_box.h"
 #include "catalog_sync/run/paths.h"
 #include "catalog_sync/run/run_state.h"
 
@@ -39,18 +40,37 @@ std::optional<RunError> RunErrorOf(long number) {
 }
 
 std::optional<std::string> RunErrorPrompt(RunError code, const RunState& state) {
-  const std::string not_found = "The following file was not found: ";
   switch (code) {
     case RunError::kBadCommand:
       return "An incorrect command parameter was supplied. Program Aborted.";
-    case RunError::kSourceNotFound: return not_found + state.sSourceFile;
-    case RunError::kDatabaseNotFound: return not_found + DatabasePath();
-    case RunError::kBackupNotFound: return not_found + BackupPath();
+    case RunError::kSourceNotFound: return NotFoundPrompt(state.sSourceFile);
+    case RunError::kDatabaseNotFound: return NotFoundPrompt(DatabasePath());
+    case RunError::kBackupNotFound: return NotFoundPrompt(BackupPath());
     case RunError::kPackageUnreadable:
       return "The assay properties could not be read from the CatalogSync.dat file.";
     case RunError::kStepFailed: return std::nullopt;
   }
   return std::nullopt;
+}
+
+std::string NotFoundPrompt(const std::string& path) {
+  return "The following file was not found: " + path;
+}
+
+platform::Error PackageUnreadableError(const platform::Error& cause) {
+  platform::Error error = MakeRunError(RunError::kPackageUnreadable);
+  error.AddDetail("cause", cause.description() + " (" + std::to_string(cause.number()) + ")");
+  for (const auto& [what, value] : cause.details()) error.AddDetail(what, value);
+  return error;
+}
+
+std::optional<platform::BoxMessage> RunFailureMessage(const platform::Error& failure,
+                                                      const RunState& state) {
+  const std::optional<RunError> code = RunErrorOf(failure.number());
+  if (!code) return UnexpectedErrorMessage("Catalog Sync", failure);
+  const std::optional<std::string> prompt = RunErrorPrompt(*code, state);
+  if (!prompt) return std::nullopt;
+  return platform::BoxMessage{"Catalog Sync", *prompt, failure.details()};
 }
 
 }  // namespace catalog_sync

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "platform/core/error.h"
+#include "platform/core/message_box.h"
 
 namespace catalog_sync {
 
@@ -34,5 +35,19 @@ std::optional<RunError> RunErrorOf(long number);
 
 // The prompt of the message box for `code`; nothing for StepFailed.
 std::optional<std::string> RunErrorPrompt(RunError code, const RunState& state);
+
+// "The following file was not found: " followed by `path`.
+std::string NotFoundPrompt(const std::string& path);
+
+// PackageUnreadable, with the package reader's reason (`cause`, its number
+// and its details) for the lines after the box.
+platform::Error PackageUnreadableError(const platform::Error& cause);
+
+// What the run driver's error step shows for `failure`, under "Catalog
+// Sync": the fixed prompt of a run error with its details, the general
+// prompt for any other error; nothing for StepFailed, whose step has shown
+// its own box.
+std::optional<platform::BoxMessage> RunFailureMessage(const platform::Error& failure,
+                                                      const RunState& state);
 
 }  // namespace catalog_sync

@@ -20,28 +20,31 @@ std::int16_t AssayCount(const AssayCollection& colAssay) {
   return static_cast<std::int16_t>(colAssay.Count());
 }
 
-void Dispatch(RunState& state, std::int16_t j, std::int16_t nTestNumber, const std::string& sMode,
-              const std::string& sTestName) {
-  if (nTestNumber == 0) return;
+AssayAction Dispatch(RunState& state, const AssayVisit& visit) {
+  if (visit.nTestNumber == 0) return AssayAction::kSkippedTestNumberZero;
   platform::engine::Database& db = *state.connection;
-  if (sMode == "DELETE") {
-    db::DeleteAssay(db, nTestNumber, sTestName);
-  } else if (sMode == "MODIFY" || sMode == "ADD") {
-    const db::Catalogue catalogue{state.colAssay, state.colObjTV, state.sRunKeyword};
-    db::AddModifyAssay(db, catalogue, j, nTestNumber);
+  if (visit.sMode == "DELETE") {
+    db::DeleteAssay(db, visit.nTestNumber, visit.sTestName);
+    return AssayAction::kDeleted;
   }
+  if (visit.sMode == "MODIFY" || visit.sMode == "ADD") {
+    const db::Catalogue catalogue{state.colAssay, state.colObjTV, state.sRunKeyword};
+    db::AddModifyAssay(db, catalogue, visit.nPosition, visit.nTestNumber);
+    return AssayAction::kAddedOrModified;
+  }
+  return AssayAction::kSkippedUnknownMode;
 }
 
-void ReportFailure(std::int16_t nTestNumber, const std::string& where,
-                   const platform::Error& failure) {
+platform::BoxMessage FailureMessage(std::int16_t nTestNumber, const std::string& where,
+                                    const platform::Error& failure) {
   std::vector<platform::Error::Detail> leading;
   if (!where.empty()) leading.emplace_back("assay", where);
-  ShowUnexpectedError("UpdateAssay " + std::to_string(nTestNumber), failure, leading);
+  return UnexpectedErrorMessage("UpdateAssay " + std::to_string(nTestNumber), failure, leading);
 }
 
 }  // namespace
 
-bool UpdateAssays(RunState& state) {
+std::optional<platform::BoxMessage> WalkAssays(RunState& state, const AssayObserver& after_each) {
   std::int16_t nTestNumber = 0;  // the test number most recently read
   std::string where;             // the assay being handled, for the detail line
   try {
@@ -49,19 +52,26 @@ bool UpdateAssays(RunState& state) {
     for (std::int16_t j = 1; j <= n; ++j) {
       const Assay& assay = state.colAssay.Item(j);
       nTestNumber = assay.TestNumber();
-      const std::string& sMode = assay.Mode();
-      const std::string sTestName = platform::UpperCase(platform::TrimSpaces(assay.TestName()));
+      AssayVisit visit{j, nTestNumber, assay.Mode(),
+                       platform::UpperCase(platform::TrimSpaces(assay.TestName())),
+                       AssayAction::kSkippedUnknownMode};
       where = "position " + std::to_string(j) + ", test " + std::to_string(nTestNumber) +
-              ", mode " + sMode;
-      Dispatch(state, j, nTestNumber, sMode, sTestName);
+              ", mode " + visit.sMode;
+      visit.action = Dispatch(state, visit);
+      if (after_each) after_each(visit);
     }
-    return true;
+    return std::nullopt;
   } catch (const platform::Error& failure) {
-    ReportFailure(nTestNumber, where, failure);
+    return FailureMessage(nTestNumber, where, failure);
   } catch (const std::exception& failure) {
-    ReportFailure(nTestNumber, where, AsPlatformError(failure));
+    return FailureMessage(nTestNumber, where, AsPlatformError(failure));
   }
-  return false;
+}
+
+bool UpdateAssays(RunState& state) {
+  const std::optional<platform::BoxMessage> failure = WalkAssays(state, nullptr);
+  if (failure) platform::ShowBox(*failure, platform::kCriticalOkOnly);
+  return !failure;
 }
 
 }  // namespace catalog_sync

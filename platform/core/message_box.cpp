@@ -14,9 +14,7 @@ std::string OneLine(const std::string& s) {
   return out;
 }
 
-}  // namespace
-
-void MessageBox(const std::string& prompt, int /*buttons*/, const std::string& title) {
+std::string BoxLine(const std::string& prompt, const std::string& title) {
   std::string text = title + ": ";
   for (std::size_t i = 0; i < prompt.size(); ++i) {
     if (prompt[i] == '\r' && i + 1 < prompt.size() && prompt[i + 1] == '\n') {
@@ -26,15 +24,26 @@ void MessageBox(const std::string& prompt, int /*buttons*/, const std::string& t
       text += prompt[i];
     }
   }
-  text += '\n';
+  return text + '\n';
+}
+
+std::string DetailLine(const std::string& what, const std::string& value) {
+  return "detail: " + what + ": " + OneLine(value) + "\n";
+}
+
+void WriteError(const std::string& text) {
   std::fputs(text.c_str(), stderr);
   std::fflush(stderr);
 }
 
+}  // namespace
+
+void MessageBox(const std::string& prompt, int /*buttons*/, const std::string& title) {
+  WriteError(BoxLine(prompt, title));
+}
+
 void WriteDetail(const std::string& what, const std::string& value) {
-  const std::string line = "detail: " + what + ": " + OneLine(value) + "\n";
-  std::fputs(line.c_str(), stderr);
-  std::fflush(stderr);
+  WriteError(DetailLine(what, value));
 }
 
 void WriteDetails(const Error& error) {
@@ -43,6 +52,16 @@ void WriteDetails(const Error& error) {
 
 std::string ErrorNumberLine(long number, const std::string& description) {
   return "Error Number: " + std::to_string(number) + " " + description;
+}
+
+std::string BoxText(const BoxMessage& message) {
+  std::string text = BoxLine(message.prompt, message.title);
+  for (const auto& [what, value] : message.details) text += DetailLine(what, value);
+  return text;
+}
+
+void ShowBox(const BoxMessage& message, int /*buttons*/) {
+  WriteError(BoxText(message));
 }
 
 }  // namespace platform

@@ -4,6 +4,8 @@
 #pragma once
 
 #include <string>
+#include <utility>
+#include <vector>
 
 namespace platform {
 
@@ -21,5 +23,21 @@ void WriteDetails(const Error& error);
 
 // "Error Number: <n> <description>", the general prompt's second line.
 std::string ErrorNumberLine(long number, const std::string& description);
+
+// A box and the `detail:` lines after it, as data: what a program tells the
+// operator, built once so that a tool that only reports what a run would say
+// says exactly the same.
+struct BoxMessage {
+  std::string title;
+  std::string prompt;
+  std::vector<std::pair<std::string, std::string>> details;  // what, value
+};
+
+// The text that ShowBox writes to standard error: the box line(s) and the
+// detail lines, each ending in a line feed.
+std::string BoxText(const BoxMessage& message);
+
+// MessageBox(prompt, buttons, title), then the detail lines.
+void ShowBox(const BoxMessage& message, int buttons);
 
 }  // namespace platform

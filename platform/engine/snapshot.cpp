@@ -124,8 +124,18 @@ struct ChangeRecorder::Log {
   std::vector<Row> rows;
   std::map<std::pair<std::string, std::int64_t>, std::size_t, std::less<>> index;
 
-  Row& Touch(std::string_view table, std::int64_t rowid,
-             std::optional<std::vector<internal::StoredValue>> before) {
+  // Column names by table, kept across Takes while the schema version stays
+  // the same, so that a Take after each of many small changes compiles no
+  // statement for a table it has seen.
+  std::map<std::string, std::vector<std::string>, std::less<>> names;
+  std::int64_t names_version = -1;
+  std::optional<internal::Statement> schema_version;
+
+  // The row's entry; a row not yet touched in this window gets one whose
+  // values before are `before()` (read only then: a row written many times
+  // keeps its first values).
+  template <typename Before>
+  Row& Touch(std::string_view table, std::int64_t rowid, const Before& before) {
     auto key = std::make_pair(std::string(table), rowid);
     auto it = index.find(key);
     if (it != index.end()) return rows[it->second];
@@ -133,7 +143,7 @@ struct ChangeRecorder::Log {
     Row& row = rows.emplace_back();
     row.table = std::move(key.first);
     row.rowid = rowid;
-    row.before = std::move(before);
+    row.before = before();
     row.after = row.before;
     return row;
   }
@@ -163,15 +173,16 @@ void OnPreupdate(void* context, sqlite3* db, int op, const char* schema, const c
   auto& log = *static_cast<ChangeRecorder::Log*>(context);
   // An update that moves a row to another rowid is the old row's delete and
   // the new row's insert.
+  using Before = std::optional<Values>;
+  const auto old_values = [db] { return Before(PreupdateValues<sqlite3_preupdate_old>(db)); };
+  const auto no_values = [] { return Before(); };
   if (op == SQLITE_DELETE || (op == SQLITE_UPDATE && old_rowid != new_rowid)) {
-    Values old_values = PreupdateValues<sqlite3_preupdate_old>(db);
     log.Touch(table, old_rowid, old_values).after.reset();
   }
   if (op == SQLITE_INSERT || (op == SQLITE_UPDATE && old_rowid != new_rowid)) {
-    log.Touch(table, new_rowid, std::nullopt).after = PreupdateValues<sqlite3_preupdate_new>(db);
+    log.Touch(table, new_rowid, no_values).after = PreupdateValues<sqlite3_preupdate_new>(db);
   } else if (op == SQLITE_UPDATE) {
-    log.Touch(table, old_rowid, PreupdateValues<sqlite3_preupdate_old>(db)).after =
-        PreupdateValues<sqlite3_preupdate_new>(db);
+    log.Touch(table, old_rowid, old_values).after = PreupdateValues<sqlite3_preupdate_new>(db);
   }
 }
 
@@ -227,15 +238,31 @@ ChangeRecorder::~ChangeRecorder() {
   if (db_.IsOpen()) sqlite3_preupdate_hook(db_.impl().db(), nullptr, nullptr);
 }
 
+namespace {
+
+// Forgets the column names read under an older schema.
+void ForgetOutdatedNames(ChangeRecorder::Log& log, sqlite3* db) {
+  if (!log.schema_version) log.schema_version.emplace(db, "PRAGMA schema_version");
+  log.schema_version->Step();
+  const std::int64_t version = log.schema_version->ColumnInt64(0);
+  log.schema_version->Reset();
+  if (version != log.names_version) log.names.clear();
+  log.names_version = version;
+}
+
+}  // namespace
+
 std::vector<RowChange> ChangeRecorder::Take() {
-  Log log;
-  std::swap(log, *log_);
-  std::map<std::string, std::vector<std::string>, std::less<>> names;
+  std::vector<Log::Row> rows;
+  std::swap(rows, log_->rows);
+  log_->index.clear();
+  sqlite3* db = db_.impl().db();
+  if (!rows.empty()) ForgetOutdatedNames(*log_, db);
   std::vector<RowChange> changes;
-  for (const Log::Row& row : log.rows) {
-    auto it = names.find(row.table);
-    if (it == names.end()) {
-      it = names.emplace(row.table, ColumnNames(db_.impl().db(), row.table)).first;
+  for (const Log::Row& row : rows) {
+    auto it = log_->names.find(row.table);
+    if (it == log_->names.end()) {
+      it = log_->names.emplace(row.table, ColumnNames(db, row.table)).first;
     }
     if (std::optional<RowChange> change = NetChange(row, it->second)) {
       changes.push_back(*std::move(change));

@@ -120,5 +120,18 @@ TEST_F(SnapshotTest, RowReplacedUnderItsRowidIsOneUpdate) {
   EXPECT_EQ(changes[0].new_values[0].ToLong(), 2);
 }
 
+// The recorder keeps column names between Takes; a table rebuilt under the
+// same name with other columns must be reported under its new names.
+TEST_F(SnapshotTest, ColumnNamesFollowATableChangedBetweenTakes) {
+  Database copy = OpenInMemoryCopy(path_);
+  ChangeRecorder recorder(copy);
+  copy.Execute("UPDATE Notes SET Text = 'first' WHERE Text = 'kept'");
+  ASSERT_EQ(recorder.Take().at(0).columns, std::vector<std::string>{"Text"});
+  copy.Exec("DROP TABLE Notes; CREATE TABLE Notes (Body TEXT(20)); INSERT INTO Notes VALUES ('x')");
+  const std::vector<RowChange> changes = recorder.Take();
+  ASSERT_EQ(changes.size(), 1u);
+  EXPECT_EQ(changes[0].columns, std::vector<std::string>{"Body"});
+}
+
 }  // namespace
 }  // namespace platform::engine
