@@ -1,13 +1,13 @@
 #include "platform/core/files.h"
 
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
-#include <random>
 
 #include "platform/core/error.h"
 #include "platform/core/unique_fd.h"
@@ -56,19 +56,46 @@ void FsyncOrThrow(int fd, const std::string& path) {
   if (::fsync(fd) != 0) ThrowErrno("fsync", path);
 }
 
+// The one temporary name of `path`'s replacements. It is fixed, so that the
+// leftover of a replacement killed half-way is taken over by the next one
+// instead of lying beside the file for good.
 std::string TemporaryNameBeside(const std::string& path) {
-  static std::mt19937_64 rng{std::random_device{}()};
-  return FolderOf(path) + "/." + FileNameOf(path) + ".tmp" + std::to_string(rng() % 1000000000);
+  return FolderOf(path) + "/." + FileNameOf(path) + ".tmp";
+}
+
+// Opens the temporary file `temp` empty, holding an exclusive flock on it for
+// as long as the descriptor lives: a second replacement of the same file
+// waits for the first, and the lock of a killed one dies with it. A name that
+// was renamed away while we waited for its lock is opened anew.
+UniqueFd OpenTemporary(const std::string& temp) {
+  for (;;) {
+    UniqueFd fd = OpenOrThrow(temp, O_WRONLY | O_CREAT, 0644);
+    while (::flock(fd.get(), LOCK_EX) != 0) {
+      if (errno != EINTR) ThrowErrno("lock", temp);
+    }
+    struct stat held {
+    }, named{};
+    if (::fstat(fd.get(), &held) != 0) ThrowErrno("stat", temp);
+    if (::stat(temp.c_str(), &named) != 0 || named.st_ino != held.st_ino ||
+        named.st_dev != held.st_dev) {
+      continue;
+    }
+    if (::ftruncate(fd.get(), 0) != 0) ThrowErrno("truncate", temp);
+    return fd;
+  }
 }
 
 // Writes a file under a temporary name beside `path` with the content that
-// `fill` writes to the descriptor, then renames it over `path`.
+// `fill` writes to the descriptor, then renames it over `path`. The rename
+// comes before the close, while the temporary file's lock is still held, so
+// that a waiting replacement cannot take over a file that is about to become
+// `path`.
 template <typename Fill>
 void ReplaceAtomically(const std::string& path, Fill fill) {
   struct stat old_stat {};
   const bool had_old = ::stat(path.c_str(), &old_stat) == 0;
   const std::string temp = TemporaryNameBeside(path);
-  UniqueFd fd = OpenOrThrow(temp, O_WRONLY | O_CREAT | O_EXCL, 0644);
+  UniqueFd fd = OpenTemporary(temp);
   try {
     fill(fd.get(), temp);
     if (had_old) {
@@ -76,12 +103,12 @@ void ReplaceAtomically(const std::string& path, Fill fill) {
       if (::fchmod(fd.get(), old_stat.st_mode & 07777) != 0) ThrowErrno("chmod", temp);
     }
     FsyncOrThrow(fd.get(), temp);
-    if (fd.Close() != 0) ThrowErrno("close", temp);
     if (::rename(temp.c_str(), path.c_str()) != 0) ThrowErrno("rename", path);
   } catch (...) {
     ::unlink(temp.c_str());
     throw;
   }
+  if (fd.Close() != 0) ThrowErrno("close", path);
   SyncFolderOf(path);
 }
 

@@ -40,7 +40,8 @@ Reference WholeRuns(Scenario& scenario) {
   ref.listing = scenario.FolderListing();
   ExpectSuccess(RunTraced(scenario.RunCommand(), 0), scenario.Title() + ": a second run");
   ref.after_twice = scenario.DatabaseState();
-  if (ref.after == ref.before) throw std::runtime_error(scenario.Title() + ": the run changed nothing");
+  if (ref.after == ref.before)
+    throw std::runtime_error(scenario.Title() + ": the run changed nothing");
   return ref;
 }
 
@@ -53,9 +54,11 @@ std::string CheckKillPoint(Scenario& scenario, const Reference& ref, int point) 
   if (!wrong.empty()) return "after the kill: " + wrong;
 
   const TracedRun rerun = RunTraced(scenario.RunCommand(), 0);
-  if (rerun.exit_status != 0) return "the rerun failed with exit status " + std::to_string(rerun.exit_status);
+  if (rerun.exit_status != 0)
+    return "the rerun failed with exit status " + std::to_string(rerun.exit_status);
   const std::string& expected = killed_state == ref.after ? ref.after_twice : ref.after;
-  if (scenario.DatabaseState() != expected) return "the rerun did not reach the state of a whole run";
+  if (scenario.DatabaseState() != expected)
+    return "the rerun did not reach the state of a whole run";
   const std::vector<std::string> listing = scenario.FolderListing();
   if (listing != ref.listing) {
     return "the rerun left files [" + Join(listing) + "] instead of [" + Join(ref.listing) + "]";

@@ -44,7 +44,8 @@ std::string StateOf(const std::string& path) {
     const std::string integrity = db.Query("PRAGMA integrity_check").rows.at(0).at(0).ToText();
     if (integrity != "ok") return kUnsound + integrity;
     std::string state;
-    for (const auto& row : db.Query("SELECT type, name, sql FROM sqlite_master ORDER BY 1, 2").rows) {
+    for (const auto& row :
+         db.Query("SELECT type, name, sql FROM sqlite_master ORDER BY 1, 2").rows) {
       for (const auto& field : row) state += field.Describe() + "|";
       state += "\n";
     }
@@ -65,11 +66,14 @@ std::string ExistingTestsSql(int first, int count) {
          "Tests_ReportingUnits, Tests_Formula, Tests_Active) "
          "SELECT i, 'T' || i, 'Existing test ' || i, 'mg/dL', 'mg/dL', 1, -1 FROM n;"
          "INSERT INTO TestVolumes (TV_TestsID, TV_Part, TV_ReagentVol) "
-         "SELECT Tests_ID, 0, 200 FROM Tests WHERE Tests_ID >= " + from +
+         "SELECT Tests_ID, 0, 200 FROM Tests WHERE Tests_ID >= " +
+         from +
          ";INSERT INTO TestRanges (TR_TestsID, TR_RangeNum, TR_Low, TR_High, TR_Desc) "
-         "SELECT Tests_ID, 1, 10, 20, 'NORMAL' FROM Tests WHERE Tests_ID >= " + from +
+         "SELECT Tests_ID, 1, 10, 20, 'NORMAL' FROM Tests WHERE Tests_ID >= " +
+         from +
          ";INSERT INTO Kits (Kits_TestsID, Kits_LotNumber) SELECT Tests_ID, 'LOT' FROM Tests "
-         "WHERE Tests_ID >= " + from + ";";
+         "WHERE Tests_ID >= " +
+         from + ";";
 }
 
 constexpr int kFirstBulkTest = 100;
@@ -117,7 +121,8 @@ class Sandbox : public Scenario {
     std::vector<std::string> names;
     for (const auto& folder : {drive(), databases(), program_folder()}) {
       for (const auto& entry : fs::directory_iterator(folder)) {
-        if (!entry.is_directory()) names.push_back(entry.path().string().substr(dir_.path().size()));
+        if (!entry.is_directory())
+          names.push_back(entry.path().string().substr(dir_.path().size()));
       }
     }
     std::sort(names.begin(), names.end());
@@ -135,8 +140,8 @@ class CatalogInstall : public Sandbox {
  public:
   explicit CatalogInstall(int assays) : Sandbox("CATALOGSYNC_BIN", "CatalogSync"), assays_(assays) {
     catalog_sync::testing::CreateAnalyserDatabase(
-        fixture(), catalog_sync::testing::SampleDataSql() +
-                       ExistingTestsSql(kFirstBulkTest, assays * 3 / 4));
+        fixture(),
+        catalog_sync::testing::SampleDataSql() + ExistingTestsSql(kFirstBulkTest, assays * 3 / 4));
     CatalogBuilder catalog;
     static const char* const kModes[] = {"DELETE", "MODIFY", "ADD", "ADD"};
     for (int i = 0; i < assays; ++i) {
@@ -172,7 +177,8 @@ class CatalogInstall : public Sandbox {
 class CatalogQvr : public Sandbox {
  public:
   CatalogQvr() : Sandbox("CATALOGSYNC_BIN", "CatalogSync") {
-    catalog_sync::testing::CreateAnalyserDatabase(fixture(), catalog_sync::testing::SampleDataSql());
+    catalog_sync::testing::CreateAnalyserDatabase(fixture(),
+                                                  catalog_sync::testing::SampleDataSql());
     CopyFile(testing_support::SourceDir() + "/examples/CatalogSync.xls",
              program_folder() + "/CatalogSync.xls");
     CatalogBuilder old_catalog;
@@ -216,7 +222,8 @@ class ReshaperUpgrade : public Sandbox {
  public:
   explicit ReshaperUpgrade(int tests) : Sandbox("RESHAPER_BIN", "Reshaper"), tests_(tests) {
     catalog_sync::testing::CreateAnalyserDatabase(
-        fixture(), catalog_sync::testing::SampleDataSql() + ExistingTestsSql(kFirstBulkTest, tests));
+        fixture(),
+        catalog_sync::testing::SampleDataSql() + ExistingTestsSql(kFirstBulkTest, tests));
     const std::string examples = testing_support::SourceDir() + "/examples/";
     platform::engine::Database shell =
         platform::engine::Database::Create(program_folder() + "/InstallShell.mdb");

@@ -20,7 +20,9 @@ namespace {
   throw std::runtime_error("kill points: " + what + ": " + std::strerror(errno));
 }
 
-bool OpensForChange(std::uint64_t flags) { return (flags & (O_CREAT | O_TRUNC)) != 0; }
+bool OpensForChange(std::uint64_t flags) {
+  return (flags & (O_CREAT | O_TRUNC)) != 0;
+}
 
 // Whether the call whose number and arguments these are changes a file.
 bool ChangesAFile(std::uint64_t nr, const std::uint64_t* args) {
@@ -29,13 +31,10 @@ bool ChangesAFile(std::uint64_t nr, const std::uint64_t* args) {
     case SYS_pwrite64:
     case SYS_writev:
     case SYS_pwritev:
-    case SYS_pwritev2:
-      return args[0] > 2;  // standard output and error carry messages only
-    case SYS_openat:
-      return OpensForChange(args[2]);
+    case SYS_pwritev2: return args[0] > 2;  // standard output and error carry messages only
+    case SYS_openat: return OpensForChange(args[2]);
 #ifdef SYS_open
-    case SYS_open:
-      return OpensForChange(args[1]);
+    case SYS_open: return OpensForChange(args[1]);
     case SYS_creat:
     case SYS_rename:
     case SYS_unlink:
@@ -60,10 +59,8 @@ bool ChangesAFile(std::uint64_t nr, const std::uint64_t* args) {
     case SYS_linkat:
     case SYS_symlinkat:
     case SYS_fchmod:
-    case SYS_fchmodat:
-      return true;
-    default:
-      return false;
+    case SYS_fchmodat: return true;
+    default: return false;
   }
 }
 
@@ -108,7 +105,8 @@ class Tracer {
  private:
   void Resume(pid_t pid, int signal) {
     // ESRCH: the thread died meanwhile (the group is being killed).
-    if (::ptrace(PTRACE_SYSCALL, pid, nullptr, signal) != 0 && errno != ESRCH) Fail("PTRACE_SYSCALL");
+    if (::ptrace(PTRACE_SYSCALL, pid, nullptr, signal) != 0 && errno != ESRCH)
+      Fail("PTRACE_SYSCALL");
   }
 
   void OnStop(pid_t pid, int status) {

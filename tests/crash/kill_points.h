@@ -16,14 +16,14 @@ namespace crash {
 
 struct Command {
   std::string program;
-  std::vector<std::string> args;            // argv[1...]
-  std::map<std::string, std::string> env;   // added to the harness's own environment
+  std::vector<std::string> args;           // argv[1...]
+  std::map<std::string, std::string> env;  // added to the harness's own environment
 };
 
 struct TracedRun {
-  bool killed = false;     // stopped by the harness before call `kill_at`
-  int exit_status = -1;    // the program's exit status when it ran to its end
-  int file_changes = 0;    // file-changing calls entered (not counting the one killed)
+  bool killed = false;   // stopped by the harness before call `kill_at`
+  int exit_status = -1;  // the program's exit status when it ran to its end
+  int file_changes = 0;  // file-changing calls entered (not counting the one killed)
 };
 
 // Runs `command` to its end, or kills it before file-changing call `kill_at`

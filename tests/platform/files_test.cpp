@@ -3,7 +3,10 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cstdlib>
+#include <filesystem>
+#include <vector>
 
 #include "platform/core/error.h"
 #include "tests/support/test_support.h"
@@ -75,6 +78,25 @@ TEST(Files, CopyOverReplacesReadOnlyDestinationKeepingItsMode) {
   EXPECT_EQ(ErrorNumberOf([](const std::string& p) { CopyFileOver(p + "/a", p + "/no/such/x"); },
                           dir.path()),
             err::kFileNotFound);
+}
+
+// A copy or write killed half-way leaves its temporary file; the next one
+// takes it over (longer content truncated) so that nothing accumulates.
+TEST(Files, ReplacementTakesOverALeftoverTemporaryFile) {
+  TempDir dir;
+  const std::string src = dir.Sub("a"), dst = dir.Sub("b");
+  WriteFile(src, "new");
+  WriteFile(dir.Sub(".b.tmp"), std::string(100000, 'x'));
+  CopyFileOver(src, dst);
+  WriteFile(dir.Sub(".b.tmp"), std::string(100000, 'y'));
+  WriteFileAtomically(dst, "newer");
+  EXPECT_EQ(ReadFile(dst), "newer");
+  std::vector<std::string> names;
+  for (const auto& entry : std::filesystem::directory_iterator(dir.path())) {
+    names.push_back(entry.path().filename().string());
+  }
+  std::sort(names.begin(), names.end());
+  EXPECT_EQ(names, (std::vector<std::string>{"a", "b"}));
 }
 
 TEST(Files, AtomicWriteCreateAndAppend) {
