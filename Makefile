@@ -34,9 +34,10 @@ bench:
 	cmake --build $(BUILD)/release -j $(JOBS)
 	scripts/bench
 
-# Long fuzz runs; FUZZ_SECONDS per target (default 600).
+# Long fuzz runs: FUZZ_SECONDS per target (default 600), or FUZZ_RUNS
+# executions per target when that comes first.
 fuzz: deps
-	scripts/fuzz $(or $(FUZZ_SECONDS),600)
+	scripts/fuzz $(or $(FUZZ_SECONDS),600) $(or $(FUZZ_RUNS),-1)
 
 crashtest: deps
 	scripts/crashtest
