@@ -106,6 +106,11 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         FailureCase{"", "ImportData0", "3100 Not a workbook file",
                     "detail: problem: not a compound file\ndetail: file: {workbook}\n"},
+        // A compound file whose directory libgsf warns about: its warnings
+        // must not reach standard error, only the reader's own error.
+        FailureCase{"damaged-directory", "ImportData0", "3103 Workbook is damaged",
+                    "detail: record offset: 1269\ndetail: problem: string data cut off\n"
+                    "detail: file: {workbook}\n"},
         FailureCase{"one-sheet", "ImportData0", "9 Subscript out of range",
                     "detail: sheets: 1 (assays from sheet 2 on)\n"
                     "detail: test-volume table: cannot be sized to assay positions 1 to 0\n"},

@@ -26,9 +26,18 @@ struct GErrorFree {
   void operator()(GError* e) const { g_error_free(e); }
 };
 
+// libgsf reports what it finds wrong in a damaged compound file through
+// GLib's log ("libgsf:msole-WARNING **: ..."), which writes to standard
+// error. The reader reports every damage as its own error, and standard
+// error carries only the programs' messages, so these lines are dropped.
+void DropLibraryDiagnostics(const gchar*, GLogLevelFlags, const gchar*, gpointer) {}
+
 void InitGsfOnce() {
   static std::once_flag once;
-  std::call_once(once, [] { gsf_init(); });
+  std::call_once(once, [] {
+    g_log_set_default_handler(DropLibraryDiagnostics, nullptr);
+    gsf_init();
+  });
 }
 
 // Exact names only: a stream called "workbook" in another case is not one
