@@ -189,13 +189,15 @@ std::string Gunzip(const std::string& path) {
   return bytes;
 }
 
-// CatalogSync QVR of a 500-sheet workbook (the benchmark's, 441 tests) over an
-// older package file: the package is the old or the new one whole, never a mix.
+// CatalogSync QVR of a 500-sheet workbook (the benchmark's, 441 tests) into a
+// database grown by `tests` tests, over an older package file: the package is
+// the old or the new one whole, never a mix.
 class CatalogQvr : public Sandbox {
  public:
-  CatalogQvr() : Sandbox("CATALOGSYNC_BIN", "CatalogSync") {
-    catalog_sync::testing::CreateAnalyserDatabase(fixture(),
-                                                  catalog_sync::testing::SampleDataSql());
+  explicit CatalogQvr(int tests) : Sandbox("CATALOGSYNC_BIN", "CatalogSync"), tests_(tests) {
+    catalog_sync::testing::CreateAnalyserDatabase(
+        fixture(),
+        catalog_sync::testing::SampleDataSql() + ExistingTestsSql(kFirstBulkTest, tests));
     testing_support::WriteFile(
         program_folder() + "/CatalogSync.xls",
         Gunzip(testing_support::SourceDir() + "/bench/workbook_import/catalog-500.xls.gz"));
@@ -206,7 +208,9 @@ class CatalogQvr : public Sandbox {
     old_package_ = ReadFile(package());
   }
 
-  std::string Title() const override { return "CatalogSync QVR (500 sheets)"; }
+  std::string Title() const override {
+    return "CatalogSync QVR (500 sheets, " + std::to_string(tests_) + " tests)";
+  }
   Command RunCommand() const override { return CommandWith("QVR"); }
   void Reset() override {
     ResetDatabase();
@@ -229,6 +233,7 @@ class CatalogQvr : public Sandbox {
 
  private:
   std::string package() const { return program_folder() + "/CatalogSync.dat"; }
+  int tests_;
   std::string old_package_, new_package_;
 };
 
@@ -273,7 +278,7 @@ TEST(CrashTest, CatalogSyncInstall) {
 }
 
 TEST(CrashTest, CatalogSyncQvr) {
-  CatalogQvr scenario;
+  CatalogQvr scenario(2 * Setting("CRASH_ASSAYS", 300));
   const CampaignResult result = RunCampaign(scenario, Setting("CRASH_POINTS", 6));
   std::cout << Summary(scenario, result) << "\n";
   for (const auto& failure : result.failures) ADD_FAILURE() << failure;
