@@ -189,6 +189,22 @@ TEST(WorkbookHostile, TextsOf32767CharactersAcrossContinueRecords) {
   }
 }
 
+// The same limit as LibreOffice writes it (tests/fixtures/workbook, see its
+// generator).
+TEST(WorkbookHostile, LibreOfficeTextsOf32767Characters) {
+  const Workbook book =
+      Workbook::Open(testing_support::SourceDir() + "/tests/fixtures/workbook/long_texts.xls");
+  std::string latin, wide;
+  const char* const kWide[] = {"\u65E5", "\u672C", "\u8A9E", "\u00E9"};
+  for (int i = 0; i < 32767; ++i) {
+    latin += static_cast<char>('a' + i % 26);
+    wide += kWide[i % 4];
+  }
+  EXPECT_TRUE(book.Cell(1, 1, 1).ToText() == latin);
+  EXPECT_TRUE(book.Cell(1, 2, 1).ToText() == wide);
+  EXPECT_EQ(book.Cell(1, 3, 1).ToText(), "after");
+}
+
 // NUL is a character like any other in a BIFF8 string: it is read, and the
 // text keeps every character after it.
 TEST(WorkbookHostile, TextsHoldingNulAreReadWhole) {
