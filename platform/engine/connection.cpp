@@ -55,6 +55,7 @@ Connection::~Connection() {
 }
 
 void Connection::Exec(std::string_view sql) {
+  RefuseNulCharacter(sql);
   const std::string text(sql);
   if (sqlite3_exec(db_, text.c_str(), nullptr, nullptr, nullptr) != SQLITE_OK) {
     throw SqliteFailure(db_, text);

@@ -39,5 +39,12 @@ Error EngineFailure(long number) {
   return Error(number, DescribeEngineError(number));
 }
 
+void RefuseNulCharacter(std::string_view sql) {
+  const std::size_t nul = sql.find('\0');
+  if (nul == std::string_view::npos) return;
+  throw Error(SQLITE_MISUSE, "The SQL text holds a NUL character")
+      .AddDetail("SQL before the NUL", std::string(sql.substr(0, nul)));
+}
+
 }  // namespace internal
 }  // namespace platform::engine

@@ -149,7 +149,9 @@ std::vector<ViewDefinition> DropAllViews(Database& db) {
 }
 
 // Recreates the views that still compile; one may use another, so passes
-// repeat while any view was recreated.
+// repeat while any view was recreated. A view's SQL runs as a statement of
+// its own: it may end in a comment ("-- ..." or an open "/* ..."), which
+// would swallow any statement written after it in the same text.
 void RecreateViews(Database& db, std::vector<ViewDefinition> views) {
   bool progress = true;
   while (progress && !views.empty()) {
@@ -157,8 +159,10 @@ void RecreateViews(Database& db, std::vector<ViewDefinition> views) {
     std::vector<ViewDefinition> failed;
     for (ViewDefinition& v : views) {
       try {
-        db.Exec("SAVEPOINT engine_view; " + v.sql + "; SELECT * FROM " + QuoteIdentifier(v.name) +
-                " LIMIT 0; RELEASE engine_view");
+        db.Exec("SAVEPOINT engine_view");
+        db.Execute(v.sql);
+        db.Prepare("SELECT * FROM " + QuoteIdentifier(v.name));  // compiles the view
+        db.Exec("RELEASE engine_view");
         progress = true;
       } catch (const Error&) {
         db.Exec("ROLLBACK TO engine_view; RELEASE engine_view");

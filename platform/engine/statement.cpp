@@ -20,6 +20,7 @@ bool OnlySeparators(const char* tail) {
 }  // namespace
 
 Statement::Statement(sqlite3* db, std::string_view sql) : db_(db), sql_(sql) {
+  RefuseNulCharacter(sql_);
   const char* tail = nullptr;
   if (sqlite3_prepare_v2(db_, sql_.c_str(), static_cast<int>(sql_.size()) + 1, &stmt_, &tail) !=
       SQLITE_OK) {

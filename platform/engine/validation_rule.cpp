@@ -112,6 +112,11 @@ std::string GlobPattern(std::string_view rule, const std::string& like) {
   return UpperCase(glob);
 }
 
+// Parentheses and Not nest by recursion: a bound keeps a hostile rule
+// ("((((..." many thousands deep) from exhausting the stack. Rules of
+// real shells nest a few levels.
+constexpr int kMaxNesting = 100;
+
 class Translator {
  public:
   Translator(std::string_view rule, std::string_view operand)
@@ -148,13 +153,20 @@ class Translator {
     return sql;
   }
   std::string Not() {
-    if (Word("NOT")) return "(NOT " + Not() + ")";
+    if (Word("NOT")) return "(NOT " + Nested([&] { return Not(); }) + ")";
     if (Symbol("(")) {
-      std::string sql = Or();
+      std::string sql = Nested([&] { return Or(); });
       Expect(Symbol(")"), "')'");
       return sql;
     }
     return Comparison();
+  }
+  template <typename Parse>
+  std::string Nested(Parse parse) {
+    if (++depth_ > kMaxNesting) Untranslatable(rule_, "rule nested too deeply");
+    std::string sql = parse();
+    --depth_;
+    return sql;
   }
   std::string Comparison() {
     const std::string x(operand_);
@@ -203,6 +215,7 @@ class Translator {
   std::string_view operand_;
   std::vector<Token> tokens_;
   std::size_t pos_ = 0;
+  int depth_ = 0;
 };
 
 }  // namespace

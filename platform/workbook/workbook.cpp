@@ -1,5 +1,7 @@
 #include "platform/workbook/workbook.h"
 
+#include <algorithm>
+
 #include "platform/core/error.h"
 #include "platform/core/files.h"
 #include "platform/workbook/internal/biff_records.h"
@@ -22,6 +24,28 @@ namespace {
 
 bool HoldsCells(std::uint8_t sheet_type) {
   return sheet_type == biff::kSheetWorksheet || sheet_type == biff::kSheetMacro;
+}
+
+// Where the substream of each sheet that holds cells must end: at the start
+// of the next such sheet in the stream, or at the stream's end. Substreams
+// never overlap; a damaged or hostile BOUNDSHEET list whose offsets point
+// into one sheet many times would otherwise have it read once per entry, at
+// a cost of memory and time without bound.
+std::vector<std::size_t> SheetEnds(const std::vector<SheetEntry>& sheets, std::size_t stream_size) {
+  std::vector<std::size_t> starts;
+  for (const SheetEntry& sheet : sheets) {
+    if (HoldsCells(sheet.type)) starts.push_back(sheet.offset);
+  }
+  std::sort(starts.begin(), starts.end());
+  if (const auto twice = std::adjacent_find(starts.begin(), starts.end()); twice != starts.end()) {
+    ThrowDamaged(*twice, "two sheets start at one offset");
+  }
+  std::vector<std::size_t> ends;
+  for (const SheetEntry& sheet : sheets) {
+    const auto next = std::upper_bound(starts.begin(), starts.end(), sheet.offset);
+    ends.push_back(next == starts.end() ? stream_size : std::min(*next, stream_size));
+  }
+  return ends;
 }
 
 }  // namespace
@@ -55,11 +79,13 @@ Workbook Workbook::FromStream(const std::string& stream) {
   contents->texts = std::move(globals.shared_strings);
   contents->names.reserve(globals.sheets.size());
   contents->cells.resize(globals.sheets.size());
+  const std::vector<std::size_t> ends = SheetEnds(globals.sheets, stream.size());
   for (std::size_t i = 0; i < globals.sheets.size(); ++i) {
     SheetEntry& sheet = globals.sheets[i];
     if (HoldsCells(sheet.type)) {
       try {
-        contents->cells[i] = ReadSheetCells(stream, sheet.offset, shared_count, &contents->texts);
+        const std::string_view own = std::string_view(stream).substr(0, ends[i]);
+        contents->cells[i] = ReadSheetCells(own, sheet.offset, shared_count, &contents->texts);
       } catch (Error& e) {
         e.AddDetail("sheet", std::to_string(i + 1) + " " + sheet.name);
         throw;

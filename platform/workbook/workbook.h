@@ -14,7 +14,10 @@
 //   3102 "Workbook is encrypted"    a FILEPASS record, of any encryption kind
 //                                   (also the default "VelvetSweatshop" one)
 //   3103 "Workbook is damaged"      a record, string or cell that does not fit
-//                                   in the stream or contradicts itself
+//                                   in the stream or contradicts itself; also
+//                                   sheets whose substreams overlap (two at one
+//                                   offset, or one running into the next), so
+//                                   that no sheet is ever read twice
 //   3104 "Cell reference out of range"  row outside 1..65536 or column
 //                                   outside 1..256
 //   9    "Subscript out of range"   a sheet position outside 1..SheetCount()
@@ -64,6 +67,7 @@ class Workbook {
   //    in the workbook's date system, see Uses1904DateSystem).
   //  - Text (UTF-8): a text cell, the text result of a formula; a formula
   //    whose result is the empty text gives "" (not Empty).
+  //    A text holds every character of the cell, NUL characters included.
   //  - Boolean: a true/false cell or formula result.
   //  - Error: an error cell or formula result, Value::FromError(code) with the
   //    spreadsheet's code (0x07 #DIV/0!, 0x2A #N/A, ...).

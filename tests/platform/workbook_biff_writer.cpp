@@ -102,6 +102,24 @@ std::string CompoundFile(const std::string& stream, const std::string& stream_na
   return file;
 }
 
+std::string WorkbookStreamOf(const std::string& compound_file) {
+  gsf_init();
+  GsfInput* input = gsf_input_memory_new(reinterpret_cast<const guint8*>(compound_file.data()),
+                                         static_cast<gsf_off_t>(compound_file.size()), FALSE);
+  GsfInfile* ole = gsf_infile_msole_new(input, nullptr);
+  std::string stream;
+  if (ole != nullptr) {
+    if (GsfInput* child = gsf_infile_child_by_name(ole, "Workbook")) {
+      stream.resize(static_cast<std::size_t>(gsf_input_size(child)));
+      gsf_input_read(child, stream.size(), reinterpret_cast<guint8*>(stream.data()));
+      g_object_unref(child);
+    }
+    g_object_unref(ole);
+  }
+  g_object_unref(input);
+  return stream;
+}
+
 std::string OneSheetFile(const std::string& records, const std::string& globals) {
   return CompoundFile(Stream({Sheet{"S", 0, 0, records}}, globals));
 }

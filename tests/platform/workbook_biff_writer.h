@@ -47,6 +47,10 @@ std::string Stream(const std::vector<Sheet>& sheets, const std::string& globals 
 // The stream as the one stream `stream_name` of a compound file.
 std::string CompoundFile(const std::string& stream, const std::string& stream_name = "Workbook");
 
+// The workbook stream of a compound file (empty when it has none), so that a
+// test can poke bytes of a real file and wrap them again.
+std::string WorkbookStreamOf(const std::string& compound_file);
+
 // Shorthand: a compound file of one worksheet "S" holding `records`.
 std::string OneSheetFile(const std::string& records, const std::string& globals = "");
 

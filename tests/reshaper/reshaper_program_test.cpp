@@ -424,5 +424,99 @@ TEST_F(ReshaperProgramTest, ExampleShellsUpgradeAndDowngradeTheAnalyserDatabase)
   EXPECT_EQ(FieldNames(target_, "TestVolumes").size(), 10u);
 }
 
+// --- Hostile shells ------------------------------------------------------------
+
+// Every schema object's SQL as the sqlite3 tool lists it, and each table's
+// row count.
+std::string SchemaAndCounts(const std::string& path) {
+  Database db = Database::Open(path);
+  std::string snapshot;
+  for (const auto& row :
+       db.Query("SELECT type, name, quote(sql) FROM sqlite_schema ORDER BY name").rows) {
+    snapshot += row[0].ToText() + " " + row[1].ToText() + " " + row[2].ToText() + "\n";
+    if (row[0].ToText() == "table") {
+      snapshot += ReadScalar(db, "SELECT count(*) FROM " +
+                                     platform::engine::QuoteIdentifier(row[1].ToText()))
+                      .ToText() +
+                  "\n";
+    }
+  }
+  return snapshot;
+}
+
+const std::vector<std::string> kHostileFieldNames = {
+    "x\"; DROP TABLE Tests; --",
+    "]; DELETE FROM Tests; [",
+    "y'); DELETE FROM Tests; --",
+    "z\" TEXT, \"w",
+    "SELECT",
+};
+
+// Field names and saved-query names of a shell, crafted to break out of the
+// SQL that the upgrade builds: the fields and queries are made under exactly
+// those names and nothing else in the target changes.
+TEST_F(ReshaperProgramTest, HostileFieldAndQueryNamesAreCreatedExactly) {
+  std::string structure = "INSERT INTO StructureInfo (\"Table\", Name, DataType, Size) VALUES ";
+  std::vector<platform::engine::SavedQuery> queries;
+  for (std::size_t i = 0; i < kHostileFieldNames.size(); ++i) {
+    const std::string& name = kHostileFieldNames[i];
+    std::string quoted = "'";
+    for (char c : name) quoted += c == '\'' ? std::string("''") : std::string(1, c);
+    structure += std::string(i ? ", " : "") + "('Tests', " + quoted + "', 'TEXT', '20')";
+    queries.push_back({name, "SELECT Tests_ID FROM Tests"});
+  }
+  MakeShell(
+      "InstallShell.mdb",
+      structure + "; INSERT INTO DefaultData VALUES ('UPDATE Tests SET Tests_Name = Tests_Name');",
+      queries);
+  const std::string before = SchemaAndCounts(target_);
+  const RunResult run = Reshaper({"INSTALL,QUERY,STRUCTURE"});
+  ASSERT_EQ(run.exit_status, 0) << run.err;
+  std::vector<std::string> expected_fields = {"Tests_ID", "Tests_Name"};
+  expected_fields.insert(expected_fields.end(), kHostileFieldNames.begin(),
+                         kHostileFieldNames.end());
+  EXPECT_EQ(FieldNames(target_, "Tests"), expected_fields);
+  const auto created = QueriesOf(target_);
+  ASSERT_EQ(created.size(), kHostileFieldNames.size());
+  for (std::size_t i = 0; i < created.size(); ++i)
+    EXPECT_EQ(created[i].name, kHostileFieldNames[i]);
+  EXPECT_EQ(TestCount(), 2);
+  EXPECT_EQ(ReadScalar(target_, "SELECT count(*) FROM \"]; DELETE FROM Tests; [\"").ToLong(), 2);
+  // Besides the new columns, their property table, the query table and the
+  // views, the schema is as it was.
+  Database db = Database::Open(target_);
+  for (const std::string& name : kHostileFieldNames) {
+    platform::engine::DeleteSavedQuery(db, name);
+    platform::engine::DeleteField(db, "Tests", name);
+  }
+  db.Exec("DROP TABLE SavedQueries; DROP TABLE SysFieldProperties");
+  db.Close();
+  EXPECT_EQ(SchemaAndCounts(target_), before);
+}
+
+// A shell whose field properties are crafted to break out of the triggers
+// that enforce them: the upgrade stops at that row with the engine's error,
+// and the target is the file from before the run.
+TEST_F(ReshaperProgramTest, HostileValidationRulesStopTheUpgradeAndChangeNothing) {
+  const std::vector<std::string> rules = {
+      "1) ; DROP TABLE Tests; --",
+      ">0 OR 1=1) BEGIN DELETE FROM Tests; END; --",
+      std::string(20000, '(') + ">0" + std::string(20000, ')'),
+  };
+  for (const std::string& rule : rules) {
+    MakeShell("InstallShell.mdb",
+              "INSERT INTO StructureInfo (\"Table\", Name, DataType, ValidationRule) VALUES "
+              "('Tests', 'Tests_Level', 'LONG', '" +
+                  rule + "');",
+              {});
+    const std::string before = ReadFile(target_);
+    const RunResult run = Reshaper({"INSTALL,STRUCTURE"});
+    EXPECT_EQ(run.exit_status, 1) << rule.substr(0, 60);
+    EXPECT_THAT(run.err, HasSubstr("3006")) << run.err.substr(0, 500);
+    EXPECT_TRUE(ReadFile(target_) == before) << rule.substr(0, 60);
+    EXPECT_EQ(TestCount(), 2);
+  }
+}
+
 }  // namespace
 }  // namespace reshaper

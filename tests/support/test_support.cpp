@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <spawn.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -109,7 +110,9 @@ RunResult Run(const std::string& program, const std::vector<std::string>& args,
     return result;
   }
   int status = 0;
-  ::waitpid(pid, &status, 0);
+  struct rusage usage {};
+  ::wait4(pid, &status, 0, &usage);
+  result.peak_rss_kb = usage.ru_maxrss;
   result.exit_status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
   result.out = ReadFile(out_path);
   result.err = ReadFile(err_path);

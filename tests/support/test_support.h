@@ -36,6 +36,7 @@ struct RunResult {
   int exit_status = -1;  // -1 when the process did not exit normally
   std::string out;
   std::string err;
+  long peak_rss_kb = 0;  // the child's peak resident set (wait4's ru_maxrss)
 };
 
 // Runs `program` with `args` (each one argv element), the environment of the

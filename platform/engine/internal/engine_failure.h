@@ -17,4 +17,9 @@ Error SqliteFailure(sqlite3* db, std::string_view sql = {});
 // An engine failure with its fixed description.
 Error EngineFailure(long number);
 
+// Refuses an SQL text holding a NUL character: SQLite reads a text only up
+// to its first NUL, so the rest (a second statement, the end of a quoted
+// name) would be dropped without a word.
+void RefuseNulCharacter(std::string_view sql);
+
 }  // namespace platform::engine::internal

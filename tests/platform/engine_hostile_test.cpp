@@ -1,0 +1,230 @@
+// Texts crafted to break out of the SQL that the engine builds: saved-query
+// names and texts, validation rules, validation texts and defaults. Each is
+// stored exactly as given or refused with a defined error, and the file's
+// schema and rows stay as they were besides what was asked for.
+#include <gtest/gtest.h>
+#include <sqlite3.h>
+
+#include <string>
+#include <vector>
+
+#include "platform/engine/database.h"
+#include "platform/engine/engine_error.h"
+#include "platform/engine/schema.h"
+#include "tests/platform/engine_test_support.h"
+
+namespace platform::engine {
+namespace {
+
+using namespace std::string_literals;
+using testing::ErrorOf;
+using testing::Sqlite3;
+using testing_support::TempDir;
+
+// Every schema object and every table's row count, as text: equal snapshots
+// mean that nothing was created, dropped or emptied.
+std::string SchemaAndCounts(Database& db) {
+  std::string snapshot;
+  const Rows objects =
+      db.Query("SELECT type, name, quote(sql) FROM sqlite_schema ORDER BY type, name");
+  for (const auto& row : objects.rows) {
+    snapshot += row[0].ToText() + " " + row[1].ToText() + " " + row[2].ToText() + "\n";
+    if (row[0].ToText() == "table") {
+      snapshot += " rows " +
+                  db.Query("SELECT count(*) FROM " + QuoteIdentifier(row[1].ToText()))
+                      .rows.at(0)
+                      .at(0)
+                      .ToText() +
+                  "\n";
+    }
+  }
+  return snapshot;
+}
+
+class EngineHostileTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    db_.Exec("INSERT INTO Tests (Tests_ID, Tests_Name) VALUES (1, 'GLU'), (2, 'CHOL')");
+    db_.Exec("INSERT INTO Kits (Kits_TestsID, Kits_LotNumber) VALUES (1, 'L1')");
+    before_ = SchemaAndCounts(db_);
+  }
+  std::string path() const { return dir_.Sub("a.mdb"); }
+  void ExpectUnchanged() {
+    const std::string now = SchemaAndCounts(db_);
+    EXPECT_TRUE(now == before_) << "schema or rows changed; now:\n" << now;
+  }
+
+  TempDir dir_;
+  Database db_ = testing::CreateAnalyserDatabase(path());
+  std::string before_;
+};
+
+const std::vector<std::string> kHostileNames = {
+    "q\"; DROP TABLE Tests; --",
+    "]; DELETE FROM Tests; [",
+    "q'); DELETE FROM Tests; --",
+    "\"",
+    "\"\"",
+    ";",
+    "--",
+    "/*",
+    "SELECT",
+    "[Tests]",
+    "`Tests`",
+};
+
+TEST_F(EngineHostileTest, QueryNamesAreStoredExactlyAndNameTheirViews) {
+  for (const std::string& name : kHostileNames) {
+    CreateSavedQuery(db_, name, "SELECT Tests_Name FROM Tests ORDER BY Tests_ID");
+    EXPECT_EQ(db_.Query("SELECT * FROM " + QuoteIdentifier(name)).rows.size(), 2u) << name;
+  }
+  const auto queries = SavedQueries(db_);
+  ASSERT_EQ(queries.size(), kHostileNames.size());
+  for (std::size_t i = 0; i < queries.size(); ++i) EXPECT_EQ(queries[i].name, kHostileNames[i]);
+  db_.Close();
+  // Other programs see the views under the same names.
+  const auto cli = Sqlite3(path(),
+                           "SELECT count(*) FROM sqlite_schema WHERE type = 'view';"
+                           "SELECT * FROM \"q\"\"; DROP TABLE Tests; --\";"
+                           "SELECT count(*) FROM Tests;");
+  EXPECT_EQ(cli.out, std::to_string(kHostileNames.size()) + "\nGLU\nCHOL\n2\n") << cli.err;
+
+  db_ = Database::Open(path());
+  for (const std::string& name : kHostileNames) DeleteSavedQuery(db_, name);
+  db_.Exec("DROP TABLE SavedQueries");
+  ExpectUnchanged();
+}
+
+TEST_F(EngineHostileTest, QueryTextsThatHideASecondStatementAreRefused) {
+  struct Case {
+    const char* name;
+    std::string sql;
+    long number;
+    std::string description;
+  };
+  const std::vector<Case> cases = {
+      {"second_statement", "SELECT 1; DROP TABLE Tests", SQLITE_MISUSE,
+       "The SQL text holds more than one statement"},
+      {"second_after_comment", "SELECT 1 /* x */; DELETE FROM Tests; --", SQLITE_MISUSE,
+       "The SQL text holds more than one statement"},
+      {"nul_then_statement", "SELECT 1\0; DROP TABLE Tests"s, SQLITE_MISUSE,
+       "The SQL text holds a NUL character"},
+      {"nul_alone", "SELECT 1\0"s, SQLITE_MISUSE, "The SQL text holds a NUL character"},
+      {"closing_paren", "SELECT 1) AS x; DROP TABLE Tests; --", SQLITE_ERROR,
+       "near \")\": syntax error"},
+      {"empty", "", SQLITE_MISUSE, "The SQL text holds no statement"},
+      {"comment_only", "-- nothing", SQLITE_MISUSE, "The SQL text holds no statement"},
+  };
+  for (const Case& c : cases) {
+    const Error e = ErrorOf([&] { CreateSavedQuery(db_, "qryHostile", c.sql); });
+    EXPECT_EQ(e.number(), c.number) << c.name;
+    EXPECT_EQ(e.description(), c.description) << c.name;
+    ExpectUnchanged();
+  }
+}
+
+TEST_F(EngineHostileTest, NamesAndTextsHoldingNulAreRefusedBeforeAnythingChanges) {
+  const std::string nul_text = "SELECT 1 AS a\0 FROM Tests; DROP TABLE Tests"s;
+  const auto nul_refusal = [](const Error& e) {
+    return e.number() == SQLITE_MISUSE && e.description() == "The SQL text holds a NUL character";
+  };
+  EXPECT_PRED1(nul_refusal, ErrorOf([&] { CreateSavedQuery(db_, "q\0\"; DROP"s, "SELECT 1"); }));
+  EXPECT_PRED1(nul_refusal, ErrorOf([&] { db_.Exec(nul_text); }));
+  EXPECT_PRED1(nul_refusal, ErrorOf([&] { db_.Execute(nul_text); }));
+  EXPECT_PRED1(nul_refusal, ErrorOf([&] { db_.Query(nul_text); }));
+  NewField nul_name;
+  nul_name.name = "F\0\"; DROP TABLE Tests; --"s;
+  EXPECT_PRED1(nul_refusal, ErrorOf([&] { AppendField(db_, "Kits", nul_name); }));
+  NewField nul_message;
+  nul_message.name = "F";
+  nul_message.type_code = field_type::kLong;
+  nul_message.validation_rule = ">0";
+  nul_message.validation_text = "no\0'); DROP TABLE Tests; --"s;
+  EXPECT_PRED1(nul_refusal, ErrorOf([&] { AppendField(db_, "Kits", nul_message); }));
+  NewField nul_default;
+  nul_default.name = "F";
+  nul_default.default_value = Value("a\0'; DROP TABLE Tests; --"s);
+  EXPECT_PRED1(nul_refusal, ErrorOf([&] { AppendField(db_, "Kits", nul_default); }));
+  ExpectUnchanged();
+  // As a bound value a NUL is data like any other character.
+  db_.UpdateRow("Kits", 1, {{"Kits_LotNumber", Value("L\0;--"s)}});
+  EXPECT_EQ(db_.ReadField("Kits", 1, "Kits_LotNumber").ToText(), "L\0;--"s);
+}
+
+// A saved SELECT whose text ends in a comment: the views rebuilt after a
+// field is deleted must not swallow the statements that follow their text.
+TEST_F(EngineHostileTest, ViewsEndingInACommentAreRebuiltOrDroppedLikeAnyOther) {
+  NewField note;
+  note.name = "Kits_Note";
+  AppendField(db_, "Kits", note);
+  CreateSavedQuery(db_, "qryNotes", "SELECT Kits_Note FROM Kits -- the notes");
+  CreateSavedQuery(db_, "qryLots", "SELECT Kits_LotNumber FROM Kits /* the lots");
+  DeleteField(db_, "Kits", "Kits_Note");
+  EXPECT_EQ(db_.Query("SELECT name FROM sqlite_schema WHERE type = 'view'").rows.size(), 1u);
+  EXPECT_EQ(db_.Query("SELECT * FROM qryLots").rows.at(0).at(0).ToText(), "L1");
+  EXPECT_EQ(ErrorOf([&] { RunSavedQuery(db_, "qryNotes"); }).number(), SQLITE_ERROR);
+  // No savepoint was left open: a transaction can begin and end.
+  db_.Begin().Commit();
+}
+
+NewField RuleField(std::string rule) {
+  NewField field;
+  field.name = "Kits_Level";
+  field.type_code = field_type::kLong;
+  field.validation_rule = std::move(rule);
+  return field;
+}
+
+TEST_F(EngineHostileTest, RulesThatTryToLeaveTheTriggerAreRefused) {
+  const std::vector<std::string> rules = {
+      "1) ; DROP TABLE Tests; --",
+      ">0 OR 1=1) BEGIN DELETE FROM Tests; END; --",
+      ">0) THEN 1 END; DELETE FROM Tests; SELECT (1",
+      "=1; DELETE FROM Tests",
+      ">0 -- comment",
+      "Like \"A*\" ESCAPE 'x'",
+      "In (1, (SELECT 1))",
+      "> [Kits_TestsID]",
+      ">0\0; DROP TABLE Tests"s,
+      std::string(100000, '('),
+      std::string(100000, ')'),
+      std::string(50000, '(') + ">0" + std::string(50000, ')'),
+  };
+  std::string not_chain;
+  for (int i = 0; i < 50000; ++i) not_chain += "Not ";
+  std::vector<std::string> all = rules;
+  all.push_back(not_chain + ">0");
+  for (const std::string& rule : all) {
+    const Error e = ErrorOf([&] { AppendField(db_, "Kits", RuleField(rule)); });
+    EXPECT_EQ(e.number(), engine_err::kUntranslatableRule) << rule.substr(0, 60);
+    EXPECT_EQ(ErrorOf([&] { CheckValidationRule(rule); }).number(), engine_err::kUntranslatableRule)
+        << rule.substr(0, 60);
+    ExpectUnchanged();
+  }
+}
+
+TEST_F(EngineHostileTest, ModestNestingIsTranslatedAndEnforced) {
+  AppendField(db_, "Kits",
+              RuleField(std::string(40, '(') + ">0 And Not <-5" + std::string(40, ')')));
+  db_.InsertRow("Kits", {{"Kits_TestsID", Value(std::int16_t{2})}, {"Kits_Level", Value(3)}});
+  const Error broken = ErrorOf([&] {
+    db_.InsertRow("Kits", {{"Kits_TestsID", Value(std::int16_t{3})}, {"Kits_Level", Value(-1)}});
+  });
+  EXPECT_EQ(broken.number(), SQLITE_CONSTRAINT_TRIGGER);
+  EXPECT_EQ(broken.description().rfind("One or more values are prohibited", 0), 0u)
+      << broken.description();
+}
+
+// A rule can be long without nesting: thousands of Or terms make an SQL
+// expression deeper than SQLite's parser takes, which fails the append as a
+// whole.
+TEST_F(EngineHostileTest, ARuleTooDeepForSqliteFailsTheWholeAppend) {
+  std::string rule = "=0";
+  for (int i = 1; i < 3000; ++i) rule += " Or =" + std::to_string(i);
+  const Error e = ErrorOf([&] { AppendField(db_, "Kits", RuleField(rule)); });
+  EXPECT_EQ(e.number(), SQLITE_ERROR) << e.description();  // "parser stack overflow" in 3.40
+  ExpectUnchanged();
+}
+
+}  // namespace
+}  // namespace platform::engine
