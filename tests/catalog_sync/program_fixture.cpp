@@ -1,5 +1,7 @@
 #include "tests/catalog_sync/program_fixture.h"
 
+#include <optional>
+
 #include "catalog_sync/records/file_manager.h"
 #include "platform/engine/database.h"
 
@@ -36,6 +38,25 @@ void ProgramTest::ExpectDatabaseUntouched() {
   EXPECT_TRUE(ReadFile(database()) == before_) << "the database file changed";
   EXPECT_FALSE(Exists(database() + "-journal"));
   EXPECT_FALSE(Exists(lock_file()));
+}
+
+void ProgramTest::LeaveHotJournal() {
+  {
+    Database db = Database::Open(database());
+    db.Exec(
+        "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 3000) "
+        "INSERT INTO Kits (Kits_TestsID, Kits_LotNumber) SELECT 9, 'LOT-' || i FROM n");
+  }
+  const std::string committed = ReadFile(database());
+  std::optional<Database> killed;  // stays open in the child
+  testing_support::RunInKilledChild([&] {
+    killed.emplace(Database::Open(database()));
+    killed->Exec(
+        "PRAGMA cache_size = 1; BEGIN;"
+        "UPDATE Kits SET Kits_LotNumber = 'HALF-WRITTEN-' || Kits_ID;");
+  });
+  ASSERT_TRUE(Exists(database() + "-journal")) << "no hot journal was left";
+  ASSERT_FALSE(ReadFile(database()) == committed) << "the database file was not half written";
 }
 
 }  // namespace catalog_sync::testing

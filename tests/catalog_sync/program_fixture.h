@@ -32,6 +32,11 @@ class ProgramTest : public ::testing::Test {
   std::int64_t Count(const std::string& sql);
   // The database is the file from before the run, and the run left no copy.
   void ExpectDatabaseUntouched();
+  // Leaves the database as a program killed in the middle of a transaction
+  // does: a hot journal beside it and the file itself half written (pages
+  // spilled from a full cache) over 3,000 committed kits with lot numbers
+  // "LOT-<n>", none of them "HALF...". A stale lock file stays as well.
+  void LeaveHotJournal();
 
   testing_support::TempDir dir_;
   std::string before_;

@@ -2,11 +2,9 @@
 // shell databases, run against a temporary system drive.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
-#include <sys/stat.h>
-
-#include <regex>
 
 #include "platform/engine/database.h"
+#include "tests/reshaper/program_fixture.h"
 #include "tests/reshaper/reshaper_fixture.h"
 #include "tests/support/test_support.h"
 
@@ -16,8 +14,10 @@ namespace {
 using platform::engine::Database;
 using reshaper_test::CreateDatabase;
 using reshaper_test::FieldNames;
+using reshaper_test::kStart;
 using reshaper_test::QueriesOf;
 using reshaper_test::ReadScalar;
+using reshaper_test::ReshaperProgramTest;
 using ::testing::ElementsAre;
 using ::testing::HasSubstr;
 using testing_support::ChmodFile;
@@ -25,7 +25,6 @@ using testing_support::Exists;
 using testing_support::MakeFolders;
 using testing_support::ReadFile;
 using testing_support::RunResult;
-using testing_support::TempDir;
 using testing_support::WriteFile;
 
 using reshaper_test::kEruQueries;
@@ -34,90 +33,6 @@ using reshaper_test::kInstallQueries;
 using reshaper_test::kInstallShell;
 
 const char* const kParameterError = "Reshaper: Parameter Error. Reshaper Aborted\n";
-
-class ReshaperProgramTest : public ::testing::Test {
- protected:
-  void SetUp() override {
-    MakeFolders(program_);
-    MakeFolders(databases_);
-    MakeFolders(logs_);
-    testing_support::CopyFile(testing_support::BinaryFromEnv("RESHAPER_BIN"), binary_);
-    ChmodFile(binary_, 0755);
-    CreateDatabase(target_, reshaper_test::kTargetTables);
-    MakeShell("InstallShell.mdb", kInstallShell, kInstallQueries);
-    MakeShell("ERUShell.mdb", kEruShell, kEruQueries);
-  }
-
-  void MakeShell(const std::string& name, const std::string& sql,
-                 const std::vector<platform::engine::SavedQuery>& queries) {
-    const std::string path = program_ + "/" + name;
-    if (Exists(path)) ::unlink(path.c_str());
-    // The shell holds the target's tables too, so that its queries prepare.
-    CreateDatabase(path,
-                   std::string(reshaper_test::kTargetTables) + reshaper_test::kShellTables + sql,
-                   queries);
-  }
-
-  RunResult Reshaper(const std::vector<std::string>& args) {
-    return testing_support::Run(binary_, args, {{"SYSTEM_DRIVE", drive_}});
-  }
-
-  // The log's lines without their CR LF; every line must end with one.
-  std::vector<std::string> LogLines() {
-    const std::string text = ReadFile(log_);
-    std::vector<std::string> lines;
-    std::size_t start = 0;
-    while (start < text.size()) {
-      const std::size_t end = text.find("\r\n", start);
-      if (end == std::string::npos) {
-        ADD_FAILURE() << "log line without CR LF: " << text.substr(start);
-        break;
-      }
-      lines.push_back(text.substr(start, end - start));
-      start = end + 2;
-    }
-    return lines;
-  }
-
-  static bool IsLogLine(const std::string& line, const std::string& text) {
-    static const std::regex date(R"( \d{4}-\d\d-\d\d \d\d:\d\d:\d\d$)");
-    return line.size() > text.size() && line.compare(0, text.size(), text) == 0 &&
-           std::regex_match(line.substr(text.size()), date);
-  }
-
-  void ExpectLog(const std::vector<std::string>& texts) {
-    const auto lines = LogLines();
-    ASSERT_EQ(lines.size(), texts.size()) << ReadFile(log_);
-    for (std::size_t i = 0; i < texts.size(); ++i) {
-      EXPECT_TRUE(IsLogLine(lines[i], texts[i])) << lines[i];
-    }
-  }
-
-  ino_t TargetInode() {
-    struct stat st {};
-    EXPECT_EQ(::stat(target_.c_str(), &st), 0);
-    return st.st_ino;
-  }
-
-  std::string Version() {
-    return ReadScalar(target_, "SELECT Version_Number FROM SoftwareVersion").ToText();
-  }
-  long TestCount() { return ReadScalar(target_, "SELECT count(*) FROM Tests").ToLong(); }
-
-  TempDir dir_;
-  std::string program_ = dir_.Sub("program");
-  std::string binary_ = program_ + "/Reshaper";
-  std::string drive_ = dir_.Sub("drive");
-  std::string databases_ = drive_ + "/Corvista1000/Databases";
-  std::string logs_ = drive_ + "/Corvista1000/Logs";
-  std::string log_ = logs_ + "/QVRInstall.log";
-  std::string target_ = databases_ + "/Corvista1k.mdb";
-  std::string marker_ = drive_ + "/Reshaper.txt";
-  std::string install_copy_ = databases_ + "/InstallShell.mdb";
-  std::string eru_copy_ = databases_ + "/ERUShell.mdb";
-};
-
-const char* const kStart = "Reshaper program start";
 
 TEST_F(ReshaperProgramTest, FullInstallRunUpgradesCompactsAndWritesTheMarker) {
   const ino_t before = TargetInode();

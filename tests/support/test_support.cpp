@@ -8,6 +8,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -119,6 +120,26 @@ RunResult Run(const std::string& program, const std::vector<std::string>& args,
   ::unlink(out_path.c_str());
   ::unlink(err_path.c_str());
   return result;
+}
+
+void RunInKilledChild(const std::function<void()>& work) {
+  const pid_t child = ::fork();
+  if (child < 0) {
+    ADD_FAILURE() << "cannot fork: " << std::strerror(errno);
+    return;
+  }
+  if (child == 0) {
+    try {
+      work();
+    } catch (...) {
+      ::_exit(1);
+    }
+    ::_exit(0);
+  }
+  int status = 0;
+  if (::waitpid(child, &status, 0) != child || !WIFEXITED(status) || WEXITSTATUS(status) != 0) {
+    ADD_FAILURE() << "the child's work failed";
+  }
 }
 
 std::string BinaryFromEnv(const char* variable) {

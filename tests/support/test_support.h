@@ -2,6 +2,7 @@
 // real program binaries with a temporary system drive.
 #pragma once
 
+#include <functional>
 #include <map>
 #include <string>
 #include <vector>
@@ -43,6 +44,12 @@ struct RunResult {
 // test plus `env`, and no standard input.
 RunResult Run(const std::string& program, const std::vector<std::string>& args,
               const std::map<std::string, std::string>& env = {});
+
+// Runs `work` in a forked child that then ends with _exit, as a killed
+// program would: nothing it left open is closed or rolled back. What is to
+// stay open must live outside `work` (its own locals are destroyed when it
+// returns). A failure of `work` fails the test.
+void RunInKilledChild(const std::function<void()>& work);
 
 // Path of a built binary, from the environment variable that CTest sets for
 // the test (e.g. CATALOGSYNC_BIN); fails the test when it is missing.

@@ -1,0 +1,56 @@
+// File systems mounted for one test, for faults that permission bits cannot
+// make: the tests run as root, whom the kernel lets write anywhere, so a
+// truly read-only place needs a read-only mount, and a real full disk needs
+// a small tmpfs. Mounting needs root (or a user namespace); where it fails
+// the test is skipped with the reason (SKIP_UNLESS_MOUNTED).
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <cstddef>
+#include <string>
+
+namespace testing_support {
+
+class ScopedMount {
+ public:
+  // A tmpfs of `bytes` over `folder`, holding copies of the regular files
+  // that the folder held (modes kept), so a test lays out its files first
+  // and then mounts the small disk under them. When it is unmounted, the
+  // folder gets the regular files that the tmpfs held in place of its own,
+  // so the test checks what a run left after the mount is gone.
+  static ScopedMount Tmpfs(const std::string& folder, std::size_t bytes);
+  // `path`, a folder or a file, bound read-only onto itself: its content
+  // stays in view, and every write to it fails with EROFS.
+  static ScopedMount ReadOnly(const std::string& path);
+
+  ScopedMount(ScopedMount&& other) noexcept;
+  ScopedMount& operator=(ScopedMount&&) = delete;
+  ~ScopedMount();  // unmounts, also when the test failed
+
+  bool mounted() const { return !path_.empty(); }
+  // Why the mount failed; empty when mounted.
+  const std::string& failure() const { return failure_; }
+
+  // Shrinks the tmpfs to what its files take now plus `bytes` (rounded up
+  // to whole pages), so that the next write beyond that finds the disk full.
+  // False (with failure() set) when the remount fails.
+  bool LeaveFree(std::size_t bytes);
+
+ private:
+  ScopedMount() = default;
+  void Fail(const std::string& what);
+
+  std::string path_;  // empty when not mounted
+  std::string failure_;
+  bool carry_files_back_ = false;
+};
+
+}  // namespace testing_support
+
+// In a test body or SetUp: skips the test when `mount` could not be made.
+// (The empty branch keeps an `else` after the macro from binding to it.)
+#define SKIP_UNLESS_MOUNTED(mount) \
+  if ((mount).mounted()) {         \
+  } else                           \
+    GTEST_SKIP() << "cannot mount: " << (mount).failure()
