@@ -1,0 +1,210 @@
+// CatalogSync as the real program under faults of the machine: a read-only
+// database folder or file, a hot journal that cannot be rolled back, a
+// backup copy that cannot be written, a disk that fills up during the backup
+// copy or the package write, a database that is no database. Every case
+// first shows that its fault fired (the system's or the engine's own words
+// in the message or a `detail:` line), then that the run failed with the
+// box the operator is owed and lost nothing: the database byte for byte as
+// before, the package file old or new but whole, no backup copy, no
+// temporary file, no completion marker.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <optional>
+#include <sstream>
+#include <string>
+
+#include "catalog_sync/records/file_manager.h"
+#include "tests/catalog_sync/program_fixture.h"
+#include "tests/support/scoped_mount.h"
+#include "tests/support/test_support.h"
+
+namespace catalog_sync {
+namespace {
+
+namespace fs = std::filesystem;
+using testing::CatalogBuilder;
+using testing::ProgramTest;
+using testing_support::Exists;
+using testing_support::ReadFile;
+using testing_support::RunResult;
+using testing_support::ScopedMount;
+
+enum class Fault {
+  kReadOnlyDatabaseFolder,
+  kHotJournalInReadOnlyFolder,
+  kHotJournalOfReadOnlyDatabase,
+  kFolderAtBackupPath,
+  kFullDiskAtBackup,
+  kFullDiskAtPackage,
+  kTextAsDatabase,
+};
+
+struct FaultCase {
+  const char* name;
+  Fault fault;
+  const char* keyword;
+  std::string box;         // title and prompt, as standard error shows them
+  const char* proof;       // a line that only the fault gives: the system's or engine's words
+  bool package_rewritten;  // the workbook was read whole before the fault
+};
+
+void PrintTo(const FaultCase& c, std::ostream* os) {
+  *os << c.name;
+}
+
+// The box of a database that cannot be opened, and the general box, for an
+// error "<number> <description>".
+std::string OpenFailed(const std::string& error) {
+  return "Open Connection: The following error occured while opening the database\nError "
+         "Number: " +
+         error + "\n";
+}
+std::string Unexpected(const std::string& title, const std::string& error) {
+  return title +
+         ": An unexpected error occurred while running the Catalog Sync.\nError Number: " + error +
+         "\n";
+}
+
+// five-sheets.xls holds four assays; the last sheet's test number is 30.
+constexpr int kWorkbookAssays = 4;
+
+class CatalogSyncFaultTest : public ProgramTest, public ::testing::WithParamInterface<FaultCase> {
+ protected:
+  std::string databases() const { return drive() + "/Corvista1000/Databases"; }
+  std::string program_folder() const { return dir_.Sub("program"); }
+
+  // Lays out the files of the fault and mounts what it needs; none for the
+  // faults that plain files make.
+  std::optional<ScopedMount> Arrange(Fault fault) {
+    switch (fault) {
+      case Fault::kReadOnlyDatabaseFolder: return ScopedMount::ReadOnly(databases());
+      case Fault::kHotJournalInReadOnlyFolder:
+        LeaveHotJournal();
+        return ScopedMount::ReadOnly(databases());
+      case Fault::kHotJournalOfReadOnlyDatabase:
+        LeaveHotJournal();
+        return ScopedMount::ReadOnly(database());
+      case Fault::kFolderAtBackupPath: testing_support::MakeFolders(backup()); return std::nullopt;
+      case Fault::kFullDiskAtBackup: return SmallDisk(databases(), before_.size() / 2);
+      case Fault::kFullDiskAtPackage:
+        // Less than the new package, which is four times the old one.
+        return SmallDisk(program_folder(), ReadFile(package()).size());
+      case Fault::kTextAsDatabase:
+        testing_support::WriteFile(database(), "Tests;GLU;CHOL\n");
+        return std::nullopt;
+    }
+    return std::nullopt;
+  }
+
+  static ScopedMount SmallDisk(const std::string& folder, std::size_t free_bytes) {
+    ScopedMount mount = ScopedMount::Tmpfs(folder, std::size_t{1} << 28);
+    if (mount.mounted()) {
+      EXPECT_TRUE(mount.LeaveFree(free_bytes)) << mount.failure();
+    }
+    return mount;
+  }
+
+  int PackageAssays() {
+    testing::Catalog c;
+    platform::Error failure(0, "");
+    EXPECT_TRUE(FileManager(package()).ReadProperties(c.assays, c.volumes, &failure))
+        << failure.description();
+    return c.assays.Count();
+  }
+
+  // The run's temporary copies are named ".<file>.tmp<n>" beside the file.
+  static void ExpectNoTemporaryFile(const std::string& folder) {
+    for (const auto& entry : fs::directory_iterator(folder)) {
+      EXPECT_EQ(entry.path().filename().string().find(".tmp"), std::string::npos)
+          << "left behind: " << entry.path();
+    }
+  }
+
+  // Every line after the box is a `detail:` line, and there is one at least.
+  static void ExpectDetailsAfter(const std::string& err, const std::string& box) {
+    std::istringstream rest(err.substr(box.size()));
+    int details = 0;
+    for (std::string line; std::getline(rest, line); ++details) {
+      EXPECT_EQ(line.rfind("detail: ", 0), 0u) << line;
+    }
+    EXPECT_GT(details, 0);
+  }
+};
+
+TEST_P(CatalogSyncFaultTest, FailsWithItsBoxAndLosesNothing) {
+  const FaultCase& c = GetParam();
+  CatalogBuilder b;
+  b.Add(40, "OLD", "ADD");
+  WritePackage(b);
+  const std::string old_package = ReadFile(package());
+  testing_support::CopyFile(testing_support::SourceDir() + "/tests/fixtures/import/five-sheets.xls",
+                            workbook());
+  testing_support::WriteFile(marker(), "");
+  RunResult r;
+  {
+    std::optional<ScopedMount> mount = Arrange(c.fault);
+    ASSERT_FALSE(HasFatalFailure());
+    if (mount) {
+      SKIP_UNLESS_MOUNTED(*mount);
+    }
+    before_ = ReadFile(database());
+    r = RunProgram({c.keyword});
+  }
+  ASSERT_NE(r.err.find(std::string("\n") + c.proof + "\n"), std::string::npos)
+      << "the fault did not fire: " << r.err;
+  EXPECT_EQ(r.exit_status, 1);
+  EXPECT_EQ(r.err.rfind(c.box, 0), 0u) << r.err;
+  ExpectDetailsAfter(r.err, c.box);
+
+  EXPECT_TRUE(ReadFile(database()) == before_) << "the database file changed";
+  const bool hot_journal = c.fault == Fault::kHotJournalInReadOnlyFolder ||
+                           c.fault == Fault::kHotJournalOfReadOnlyDatabase;
+  EXPECT_EQ(Exists(database() + "-journal"), hot_journal);  // a journal is never deleted
+  EXPECT_FALSE(fs::is_regular_file(backup()));
+  EXPECT_FALSE(Exists(marker()));
+  if (c.package_rewritten) {
+    EXPECT_NE(ReadFile(package()), old_package);
+    EXPECT_EQ(PackageAssays(), kWorkbookAssays);
+  } else {
+    EXPECT_EQ(ReadFile(package()), old_package);
+  }
+  ExpectNoTemporaryFile(databases());
+  ExpectNoTemporaryFile(program_folder());
+}
+
+// A read-only folder refuses the lock file before the engine sees the
+// database, so a hot journal there fails the run as the folder alone does;
+// only a read-only database file beside a writable folder lets the engine
+// meet the journal it cannot roll back (SQLITE_READONLY_ROLLBACK, 776).
+INSTANTIATE_TEST_SUITE_P(
+    Faults, CatalogSyncFaultTest,
+    ::testing::Values(FaultCase{"ReadOnlyFolderInstall", Fault::kReadOnlyDatabaseFolder, "INSTALL",
+                                OpenFailed("70 Permission denied"),
+                                "detail: system: open lock file: Read-only file system", false},
+                      FaultCase{"ReadOnlyFolderQvr", Fault::kReadOnlyDatabaseFolder, "QVR",
+                                OpenFailed("70 Permission denied"),
+                                "detail: system: open lock file: Read-only file system", true},
+                      FaultCase{"HotJournalInReadOnlyFolder", Fault::kHotJournalInReadOnlyFolder,
+                                "INSTALL", OpenFailed("70 Permission denied"),
+                                "detail: system: open lock file: Read-only file system", false},
+                      FaultCase{"HotJournalOfReadOnlyDatabase",
+                                Fault::kHotJournalOfReadOnlyDatabase, "INSTALL",
+                                OpenFailed("776 attempt to write a readonly database"),
+                                "Error Number: 776 attempt to write a readonly database", false},
+                      FaultCase{"FolderAtBackupPath", Fault::kFolderAtBackupPath, "INSTALL",
+                                Unexpected("Catalog Sync", "57 Device I/O error"),
+                                "detail: system: rename: Is a directory", false},
+                      FaultCase{"FullDiskAtBackup", Fault::kFullDiskAtBackup, "INSTALL",
+                                Unexpected("Catalog Sync", "61 Disk full"),
+                                "detail: system: write: No space left on device", false},
+                      FaultCase{"FullDiskAtPackage", Fault::kFullDiskAtPackage, "QVR",
+                                Unexpected("ImportData30", "61 Disk full"),
+                                "detail: system: write: No space left on device", false},
+                      FaultCase{"TextAsDatabaseQvr", Fault::kTextAsDatabase, "QVR",
+                                OpenFailed("26 file is not a database"),
+                                "Error Number: 26 file is not a database", true}),
+    [](const ::testing::TestParamInfo<FaultCase>& info) { return std::string(info.param.name); });
+
+}  // namespace
+}  // namespace catalog_sync
