@@ -83,6 +83,17 @@ std::string CopyShell(const std::string& sMode) {
   return copy;
 }
 
+// The working copy is deleted at the end of the run, so a failure to open it
+// also names the shell it was copied from: the file the operator can look at.
+Database OpenShellCopy(const RunState& state) {
+  try {
+    return Database::Open(state.sShellPath);
+  } catch (Error& failure) {
+    failure.AddDetail("shell source", platform::ProgramFolder() + ShellFileName(state.line.sMode));
+    throw;
+  }
+}
+
 // Logs the failure of a step where it arose, then lets it pass on.
 void RunSteps(RunState& state) {
   try {
@@ -107,7 +118,7 @@ void Run(const std::string& sCommandLine, RunState& state) {
       sCommandLine, [&state](const std::string& sMode) { state.sShellPath = CopyShell(sMode); });
 
   state.target = Database::Open(TargetPath());
-  state.shell = Database::Open(state.sShellPath);
+  state.shell = OpenShellCopy(state);
   RunSteps(state);
   state.target->Close();
   state.shell->Close();

@@ -63,24 +63,26 @@ std::string TemporaryNameBeside(const std::string& path) {
   return FolderOf(path) + "/." + FileNameOf(path) + ".tmp";
 }
 
-// Opens the temporary file `temp` empty, holding an exclusive flock on it for
-// as long as the descriptor lives: a second replacement of the same file
-// waits for the first, and the lock of a killed one dies with it. A name that
-// was renamed away while we waited for its lock is opened anew.
-UniqueFd OpenTemporary(const std::string& temp) {
+// Opens the temporary file `temp` of `path` empty, holding an exclusive flock
+// on it for as long as the descriptor lives: a second replacement of the same
+// file waits for the first, and the lock of a killed one dies with it. A name
+// that was renamed away while we waited for its lock is opened anew.
+// Failures name `path`, the file being replaced.
+UniqueFd OpenTemporary(const std::string& temp, const std::string& path) {
   for (;;) {
-    UniqueFd fd = OpenOrThrow(temp, O_WRONLY | O_CREAT, 0644);
+    UniqueFd fd(::open(temp.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644));
+    if (!fd.valid()) ThrowErrno("create", path);
     while (::flock(fd.get(), LOCK_EX) != 0) {
-      if (errno != EINTR) ThrowErrno("lock", temp);
+      if (errno != EINTR) ThrowErrno("lock", path);
     }
     struct stat held {
     }, named{};
-    if (::fstat(fd.get(), &held) != 0) ThrowErrno("stat", temp);
+    if (::fstat(fd.get(), &held) != 0) ThrowErrno("stat", path);
     if (::stat(temp.c_str(), &named) != 0 || named.st_ino != held.st_ino ||
         named.st_dev != held.st_dev) {
       continue;
     }
-    if (::ftruncate(fd.get(), 0) != 0) ThrowErrno("truncate", temp);
+    if (::ftruncate(fd.get(), 0) != 0) ThrowErrno("truncate", path);
     return fd;
   }
 }
@@ -89,20 +91,22 @@ UniqueFd OpenTemporary(const std::string& temp) {
 // `fill` writes to the descriptor, then renames it over `path`. The rename
 // comes before the close, while the temporary file's lock is still held, so
 // that a waiting replacement cannot take over a file that is about to become
-// `path`.
+// `path`. Failures name `path`, which `fill` gets for its own: the temporary
+// file is gone after a failure, and its name would send the operator looking
+// for a file that does not exist.
 template <typename Fill>
 void ReplaceAtomically(const std::string& path, Fill fill) {
   struct stat old_stat {};
   const bool had_old = ::stat(path.c_str(), &old_stat) == 0;
   const std::string temp = TemporaryNameBeside(path);
-  UniqueFd fd = OpenTemporary(temp);
+  UniqueFd fd = OpenTemporary(temp, path);
   try {
-    fill(fd.get(), temp);
+    fill(fd.get(), path);
     if (had_old) {
       (void)::fchown(fd.get(), old_stat.st_uid, old_stat.st_gid);
-      if (::fchmod(fd.get(), old_stat.st_mode & 07777) != 0) ThrowErrno("chmod", temp);
+      if (::fchmod(fd.get(), old_stat.st_mode & 07777) != 0) ThrowErrno("chmod", path);
     }
-    FsyncOrThrow(fd.get(), temp);
+    FsyncOrThrow(fd.get(), path);
     if (::rename(temp.c_str(), path.c_str()) != 0) ThrowErrno("rename", path);
   } catch (...) {
     ::unlink(temp.c_str());
@@ -157,8 +161,8 @@ bool IsReadOnly(const std::string& path) {
 
 void CopyFileOver(const std::string& source, const std::string& destination) {
   UniqueFd in = OpenOrThrow(source, O_RDONLY);
-  ReplaceAtomically(destination, [&](int out, const std::string& temp) {
-    ReadChunks(in.get(), source, [&](std::string_view chunk) { WriteAll(out, chunk, temp); });
+  ReplaceAtomically(destination, [&](int out, const std::string& shown) {
+    ReadChunks(in.get(), source, [&](std::string_view chunk) { WriteAll(out, chunk, shown); });
   });
 }
 
@@ -187,7 +191,7 @@ void CreateEmptyFile(const std::string& path) {
 }
 
 void WriteFileAtomically(const std::string& path, std::string_view bytes) {
-  ReplaceAtomically(path, [&](int out, const std::string& temp) { WriteAll(out, bytes, temp); });
+  ReplaceAtomically(path, [&](int out, const std::string& shown) { WriteAll(out, bytes, shown); });
 }
 
 UniqueFd OpenForReading(const std::string& path) {

@@ -47,6 +47,10 @@ struct FaultCase {
   std::string box;         // title and prompt, as standard error shows them
   const char* proof;       // a line that only the fault gives: the system's or engine's words
   bool package_rewritten;  // the workbook was read whole before the fault
+  // The detail that names the file at fault: what, and the path under the
+  // test's folder.
+  const char* what;
+  const char* file;
 };
 
 void PrintTo(const FaultCase& c, std::ostream* os) {
@@ -156,6 +160,9 @@ TEST_P(CatalogSyncFaultTest, FailsWithItsBoxAndLosesNothing) {
   EXPECT_EQ(r.exit_status, 1);
   EXPECT_EQ(r.err.rfind(c.box, 0), 0u) << r.err;
   ExpectDetailsAfter(r.err, c.box);
+  EXPECT_NE(r.err.find(std::string("\ndetail: ") + c.what + ": " + dir_.Sub(c.file) + "\n"),
+            std::string::npos)
+      << r.err;
 
   EXPECT_TRUE(ReadFile(database()) == before_) << "the database file changed";
   const bool hot_journal = c.fault == Fault::kHotJournalInReadOnlyFolder ||
@@ -181,29 +188,37 @@ INSTANTIATE_TEST_SUITE_P(
     Faults, CatalogSyncFaultTest,
     ::testing::Values(FaultCase{"ReadOnlyFolderInstall", Fault::kReadOnlyDatabaseFolder, "INSTALL",
                                 OpenFailed("70 Permission denied"),
-                                "detail: system: open lock file: Read-only file system", false},
+                                "detail: system: open lock file: Read-only file system", false,
+                                "file", "drive/Corvista1000/Databases/Corvista1k.ldb"},
                       FaultCase{"ReadOnlyFolderQvr", Fault::kReadOnlyDatabaseFolder, "QVR",
                                 OpenFailed("70 Permission denied"),
-                                "detail: system: open lock file: Read-only file system", true},
+                                "detail: system: open lock file: Read-only file system", true,
+                                "file", "drive/Corvista1000/Databases/Corvista1k.ldb"},
                       FaultCase{"HotJournalInReadOnlyFolder", Fault::kHotJournalInReadOnlyFolder,
                                 "INSTALL", OpenFailed("70 Permission denied"),
-                                "detail: system: open lock file: Read-only file system", false},
+                                "detail: system: open lock file: Read-only file system", false,
+                                "file", "drive/Corvista1000/Databases/Corvista1k.ldb"},
                       FaultCase{"HotJournalOfReadOnlyDatabase",
                                 Fault::kHotJournalOfReadOnlyDatabase, "INSTALL",
                                 OpenFailed("776 attempt to write a readonly database"),
-                                "Error Number: 776 attempt to write a readonly database", false},
+                                "Error Number: 776 attempt to write a readonly database", false,
+                                "database", "drive/Corvista1000/Databases/Corvista1k.mdb"},
                       FaultCase{"FolderAtBackupPath", Fault::kFolderAtBackupPath, "INSTALL",
                                 Unexpected("Catalog Sync", "57 Device I/O error"),
-                                "detail: system: rename: Is a directory", false},
+                                "detail: system: rename: Is a directory", false, "file",
+                                "drive/Corvista1000/Databases/Temp_Corvista1k.mdb"},
                       FaultCase{"FullDiskAtBackup", Fault::kFullDiskAtBackup, "INSTALL",
                                 Unexpected("Catalog Sync", "61 Disk full"),
-                                "detail: system: write: No space left on device", false},
+                                "detail: system: write: No space left on device", false, "file",
+                                "drive/Corvista1000/Databases/Temp_Corvista1k.mdb"},
                       FaultCase{"FullDiskAtPackage", Fault::kFullDiskAtPackage, "QVR",
                                 Unexpected("ImportData30", "61 Disk full"),
-                                "detail: system: write: No space left on device", false},
+                                "detail: system: write: No space left on device", false, "file",
+                                "program/CatalogSync.dat"},
                       FaultCase{"TextAsDatabaseQvr", Fault::kTextAsDatabase, "QVR",
                                 OpenFailed("26 file is not a database"),
-                                "Error Number: 26 file is not a database", true}),
+                                "Error Number: 26 file is not a database", true, "database",
+                                "drive/Corvista1000/Databases/Corvista1k.mdb"}),
     [](const ::testing::TestParamInfo<FaultCase>& info) { return std::string(info.param.name); });
 
 }  // namespace

@@ -123,6 +123,10 @@ struct DriverFaultCase {
   Fault fault;
   const char* command_line;
   const char* proof;  // a detail line that only the fault gives
+  // The detail that names the file at fault: what, and the path under the
+  // test's folder.
+  const char* what;
+  const char* file;
 };
 
 void PrintTo(const DriverFaultCase& c, std::ostream* os) {
@@ -169,6 +173,8 @@ TEST_P(DriverFaultTest, IsAnUnexpectedErrorAndLeavesTheTargetAsItWas) {
   ASSERT_THAT(run.err, HasSubstr(std::string("\n") + c.proof + "\n")) << "the fault did not fire";
   EXPECT_EQ(run.exit_status, 1);
   ExpectBoxAndDetails(run.err, kUnexpected);
+  EXPECT_THAT(run.err,
+              HasSubstr(std::string("\ndetail: ") + c.what + ": " + dir_.Sub(c.file) + "\n"));
   ExpectLog({kStart, kUnexpected});
   EXPECT_TRUE(ReadFile(target_) == before) << "the target changed";
   // A journal is never deleted; the next open rolls it back.
@@ -183,17 +189,23 @@ INSTANTIATE_TEST_SUITE_P(
     Faults, DriverFaultTest,
     ::testing::Values(
         DriverFaultCase{"ReadOnlyDatabaseFolder", Fault::kReadOnlyDatabaseFolder, "INSTALL,QUERY",
-                        "detail: system: open: Read-only file system"},
+                        "detail: system: create: Read-only file system", "file",
+                        "drive/Corvista1000/Databases/InstallShell.mdb"},
         DriverFaultCase{"HotJournalOfReadOnlyTarget", Fault::kHotJournalOfReadOnlyTarget,
-                        "INSTALL,QUERY", "detail: error: 776 attempt to write a readonly database"},
+                        "INSTALL,QUERY", "detail: error: 776 attempt to write a readonly database",
+                        "database", "drive/Corvista1000/Databases/Corvista1k.mdb"},
         DriverFaultCase{"FullDiskAtShellCopy", Fault::kFullDiskAtShellCopy, "INSTALL,STRUCTURE",
-                        "detail: system: write: No space left on device"},
+                        "detail: system: write: No space left on device", "file",
+                        "drive/Corvista1000/Databases/InstallShell.mdb"},
         DriverFaultCase{"InstallShellOfRandomBytes", Fault::kInstallShellOfRandomBytes,
-                        "INSTALL,QUERY", "detail: error: 26 file is not a database"},
+                        "INSTALL,QUERY", "detail: error: 26 file is not a database", "shell source",
+                        "program/InstallShell.mdb"},
         DriverFaultCase{"EruShellOfText", Fault::kEruShellOfText, "ERU,STRUCTURE",
-                        "detail: error: 26 file is not a database"},
+                        "detail: error: 26 file is not a database", "shell source",
+                        "program/ERUShell.mdb"},
         DriverFaultCase{"TargetOfText", Fault::kTargetOfText, "INSTALL,QUERY",
-                        "detail: error: 26 file is not a database"}),
+                        "detail: error: 26 file is not a database", "database",
+                        "drive/Corvista1000/Databases/Corvista1k.mdb"}),
     [](const ::testing::TestParamInfo<DriverFaultCase>& info) {
       return std::string(info.param.name);
     });
