@@ -9,6 +9,7 @@
 // temporary file, no completion marker.
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <filesystem>
 #include <optional>
 #include <sstream>
@@ -73,33 +74,10 @@ std::string Unexpected(const std::string& title, const std::string& error) {
 // five-sheets.xls holds four assays; the last sheet's test number is 30.
 constexpr int kWorkbookAssays = 4;
 
-class CatalogSyncFaultTest : public ProgramTest, public ::testing::WithParamInterface<FaultCase> {
+class FaultTest : public ProgramTest {
  protected:
   std::string databases() const { return drive() + "/Corvista1000/Databases"; }
   std::string program_folder() const { return dir_.Sub("program"); }
-
-  // Lays out the files of the fault and mounts what it needs; none for the
-  // faults that plain files make.
-  std::optional<ScopedMount> Arrange(Fault fault) {
-    switch (fault) {
-      case Fault::kReadOnlyDatabaseFolder: return ScopedMount::ReadOnly(databases());
-      case Fault::kHotJournalInReadOnlyFolder:
-        LeaveHotJournal();
-        return ScopedMount::ReadOnly(databases());
-      case Fault::kHotJournalOfReadOnlyDatabase:
-        LeaveHotJournal();
-        return ScopedMount::ReadOnly(database());
-      case Fault::kFolderAtBackupPath: testing_support::MakeFolders(backup()); return std::nullopt;
-      case Fault::kFullDiskAtBackup: return SmallDisk(databases(), before_.size() / 2);
-      case Fault::kFullDiskAtPackage:
-        // Less than the new package, which is four times the old one.
-        return SmallDisk(program_folder(), ReadFile(package()).size());
-      case Fault::kTextAsDatabase:
-        testing_support::WriteFile(database(), "Tests;GLU;CHOL\n");
-        return std::nullopt;
-    }
-    return std::nullopt;
-  }
 
   static ScopedMount SmallDisk(const std::string& folder, std::size_t free_bytes) {
     ScopedMount mount = ScopedMount::Tmpfs(folder, std::size_t{1} << 28);
@@ -125,14 +103,41 @@ class CatalogSyncFaultTest : public ProgramTest, public ::testing::WithParamInte
     }
   }
 
-  // Every line after the box is a `detail:` line, and there is one at least.
-  static void ExpectDetailsAfter(const std::string& err, const std::string& box) {
-    std::istringstream rest(err.substr(box.size()));
+  // Every line from `offset` on is a `detail:` line, and there is one at
+  // least.
+  static void ExpectDetailsAfter(const std::string& err, std::size_t offset) {
+    std::istringstream rest(err.substr(offset));
     int details = 0;
     for (std::string line; std::getline(rest, line); ++details) {
       EXPECT_EQ(line.rfind("detail: ", 0), 0u) << line;
     }
     EXPECT_GT(details, 0);
+  }
+};
+
+class CatalogSyncFaultTest : public FaultTest, public ::testing::WithParamInterface<FaultCase> {
+ protected:
+  // Lays out the files of the fault and mounts what it needs; none for the
+  // faults that plain files make.
+  std::optional<ScopedMount> Arrange(Fault fault) {
+    switch (fault) {
+      case Fault::kReadOnlyDatabaseFolder: return ScopedMount::ReadOnly(databases());
+      case Fault::kHotJournalInReadOnlyFolder:
+        LeaveHotJournal();
+        return ScopedMount::ReadOnly(databases());
+      case Fault::kHotJournalOfReadOnlyDatabase:
+        LeaveHotJournal();
+        return ScopedMount::ReadOnly(database());
+      case Fault::kFolderAtBackupPath: testing_support::MakeFolders(backup()); return std::nullopt;
+      case Fault::kFullDiskAtBackup: return SmallDisk(databases(), before_.size() / 2);
+      case Fault::kFullDiskAtPackage:
+        // Less than the new package, which is four times the old one.
+        return SmallDisk(program_folder(), ReadFile(package()).size());
+      case Fault::kTextAsDatabase:
+        testing_support::WriteFile(database(), "Tests;GLU;CHOL\n");
+        return std::nullopt;
+    }
+    return std::nullopt;
   }
 };
 
@@ -159,7 +164,7 @@ TEST_P(CatalogSyncFaultTest, FailsWithItsBoxAndLosesNothing) {
       << "the fault did not fire: " << r.err;
   EXPECT_EQ(r.exit_status, 1);
   EXPECT_EQ(r.err.rfind(c.box, 0), 0u) << r.err;
-  ExpectDetailsAfter(r.err, c.box);
+  ExpectDetailsAfter(r.err, c.box.size());
   EXPECT_NE(r.err.find(std::string("\ndetail: ") + c.what + ": " + dir_.Sub(c.file) + "\n"),
             std::string::npos)
       << r.err;
@@ -220,6 +225,42 @@ INSTANTIATE_TEST_SUITE_P(
                                 "Error Number: 26 file is not a database", true, "database",
                                 "drive/Corvista1000/Databases/Corvista1k.mdb"}),
     [](const ::testing::TestParamInfo<FaultCase>& info) { return std::string(info.param.name); });
+
+// The disk fills up while the assays are written: the engine's failure stops
+// the walk, whose transaction is rolled back, and the restore copy then finds
+// the disk as full. The backup copy stays beside the database, which the
+// rollback has left as it was.
+TEST_F(FaultTest, FullDiskDuringTheChangesLeavesTheDatabaseAndTheBackupCopy) {
+  CatalogBuilder b;
+  for (std::int16_t n = 40; n < 240; ++n) b.Add(n, "T" + std::to_string(n), "ADD");
+  WritePackage(b);
+  testing_support::WriteFile(marker(), "");
+  RunResult r;
+  {
+    const ScopedMount mount = SmallDisk(databases(), before_.size() * 3 / 2);
+    SKIP_UNLESS_MOUNTED(mount);
+    r = RunProgram({"INSTALL"});
+  }
+  ASSERT_NE(r.err.find("\nError Number: 13 database or disk is full\n"), std::string::npos)
+      << "the fault did not fire: " << r.err;
+  EXPECT_EQ(r.exit_status, 1);
+  // The walk's box, then the general box of the restore copy.
+  EXPECT_EQ(r.err.rfind(Unexpected("UpdateAssay 40", "13 database or disk is full") +
+                            "detail: assay: position 1, test 40, mode ADD\n",
+                        0),
+            0u)
+      << r.err;
+  const std::string restore_failed = Unexpected("Catalog Sync", "61 Disk full");
+  const std::size_t restore_box = r.err.find(restore_failed);
+  ASSERT_NE(restore_box, std::string::npos) << r.err;
+  ExpectDetailsAfter(r.err, restore_box + restore_failed.size());
+  EXPECT_NE(r.err.find("\ndetail: file: " + database() + "\n", restore_box), std::string::npos);
+  EXPECT_TRUE(ReadFile(database()) == before_) << "the database file changed";
+  EXPECT_TRUE(ReadFile(backup()) == before_);
+  EXPECT_FALSE(Exists(database() + "-journal"));
+  EXPECT_FALSE(Exists(marker()));
+  ExpectNoTemporaryFile(databases());
+}
 
 }  // namespace
 }  // namespace catalog_sync
