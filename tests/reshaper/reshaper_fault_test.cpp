@@ -1,12 +1,12 @@
 // Reshaper as the real program under faults of the machine: a read-only
 // database folder or target, a hot journal that cannot be rolled back, a
-// disk that fills up during the shell working copy or the compaction, a
-// read-only install log, shells and a target that are no databases. Every
-// case first shows that its fault fired, then the box and log line the
-// operator is owed, and that nothing is lost: a fault in the driver's own
-// actions leaves the target byte for byte as it was, a failed step leaves
-// what it had done, and no run leaves a working copy, a scratch file, a
-// temporary file or a completion marker behind.
+// disk that fills up during the shell working copy, the default data or the
+// compaction, a read-only install log, shells and a target that are no
+// databases. Every case first shows that its fault fired, then the box and
+// log line the operator is owed, and that nothing is lost: a fault in the
+// driver's own actions leaves the target byte for byte as it was, a failed
+// step leaves what it had done, and no run leaves a working copy, a scratch
+// file, a temporary file or a completion marker behind.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
@@ -37,7 +37,6 @@ using testing_support::WriteFile;
 
 constexpr const char* kUnexpected =
     "An Unexpected Error Occured While Updating the Database. Reshaper Aborted";
-constexpr const char* kCompactionFailed = "Unable to Compact the Database. Reshaper Aborted";
 
 class ReshaperFaultTest : public reshaper_test::ReshaperProgramTest {
  protected:
@@ -212,33 +211,70 @@ INSTANTIATE_TEST_SUITE_P(
 
 // --- A step that fails on a full disk ----------------------------------------
 
-// The compacted copy does not fit beside the target and the working copy:
-// the version update stays done, the target keeps its place uncompacted and
-// whole, and the scratch file that the engine began is gone.
-TEST_F(ReshaperFaultTest, FullDiskAtCompactionIsCodeNineAndKeepsTheUpgradedTarget) {
+struct FullDiskStepCase {
+  const char* name;
+  const char* command_line;
+  const char* message;
+  const char* step;     // the first detail line's value
+  const char* version;  // what the target holds after the run
+  long tests;           // rows of Tests after the run
+};
+
+void PrintTo(const FullDiskStepCase& c, std::ostream* os) {
+  *os << c.name;
+}
+
+class FullDiskStepTest : public ReshaperFaultTest,
+                         public ::testing::WithParamInterface<FullDiskStepCase> {};
+
+// The disk holds the target and the working copy with half the target's
+// size to spare: a last default-data statement that doubles the target's
+// rows does not fit, and neither does the compacted copy. The failing
+// statement is undone by the engine, the steps before it stay done, the
+// target keeps its place uncompacted and whole, and the scratch file that
+// the engine began is gone.
+TEST_P(FullDiskStepTest, FailsTheStepAndKeepsWhatTheStepsDid) {
+  const FullDiskStepCase& c = GetParam();
   AddFiller();
+  MakeShell("InstallShell.mdb",
+            std::string(reshaper_test::kInstallShell) +
+                "INSERT INTO DefaultData VALUES ('INSERT INTO Filler SELECT Note FROM Filler');",
+            {});
   RunResult run;
   {
     const ScopedMount mount = SmallDisk(ShellSize() + ReadFile(target_).size() / 2);
     SKIP_UNLESS_MOUNTED(mount);
     const ino_t inode = TargetInode();
-    run = Reshaper({"INSTALL,VERSION"});
+    run = Reshaper({c.command_line});
     EXPECT_EQ(TargetInode(), inode);  // not replaced
   }
   ASSERT_THAT(run.err, HasSubstr("\ndetail: engine: 13 database or disk is full\n"))
       << "the fault did not fire";
   EXPECT_EQ(run.exit_status, 1);
-  EXPECT_EQ(run.err.rfind(
-                std::string("Reshaper: ") + kCompactionFailed + "\ndetail: step: compaction\n", 0),
-            0u)
+  EXPECT_EQ(
+      run.err.rfind(std::string("Reshaper: ") + c.message + "\ndetail: step: " + c.step + "\n", 0),
+      0u)
       << run.err;
-  ExpectBoxAndDetails(run.err, kCompactionFailed);
-  ExpectLog({kStart, kCompactionFailed});
-  EXPECT_EQ(Version(), "2.0.0");
+  ExpectBoxAndDetails(run.err, c.message);
+  ExpectLog({kStart, c.message});
+  EXPECT_EQ(Version(), c.version);
+  EXPECT_EQ(TestCount(), c.tests);
   EXPECT_EQ(ReadScalar(target_, "PRAGMA integrity_check").ToText(), "ok");
   EXPECT_EQ(ReadScalar(target_, "SELECT count(*) FROM Filler").ToLong(), 3000);
   ExpectCleanedUp();
 }
+
+INSTANTIATE_TEST_SUITE_P(
+    Steps, FullDiskStepTest,
+    ::testing::Values(FullDiskStepCase{"DefaultData", "INSTALL,STRUCTURE,VERSION",
+                                       "Unable to Update the Default Data. Reshaper Aborted",
+                                       "default data", "1.0.0", 3},
+                      FullDiskStepCase{"Compaction", "INSTALL,VERSION",
+                                       "Unable to Compact the Database. Reshaper Aborted",
+                                       "compaction", "2.0.0", 2}),
+    [](const ::testing::TestParamInfo<FullDiskStepCase>& info) {
+      return std::string(info.param.name);
+    });
 
 // --- A read-only install log -------------------------------------------------
 
