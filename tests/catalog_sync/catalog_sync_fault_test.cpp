@@ -95,12 +95,8 @@ class FaultTest : public ProgramTest {
     return c.assays.Count();
   }
 
-  // The run's temporary copies are named ".<file>.tmp<n>" beside the file.
   static void ExpectNoTemporaryFile(const std::string& folder) {
-    for (const auto& entry : fs::directory_iterator(folder)) {
-      EXPECT_EQ(entry.path().filename().string().find(".tmp"), std::string::npos)
-          << "left behind: " << entry.path();
-    }
+    EXPECT_TRUE(testing_support::TemporaryFilesIn(folder).empty()) << "left behind in " << folder;
   }
 
   // Every line from `offset` on is a `detail:` line, and there is one at

@@ -78,16 +78,13 @@ class ReshaperFaultTest : public reshaper_test::ReshaperProgramTest {
   std::size_t ShellSize() { return ReadFile(program_ + "/InstallShell.mdb").size(); }
 
   // What a run that cleans up must not leave in the database folder: the
-  // working copies, the compaction's scratch file, temporary copies
-  // (".<file>.tmp<n>"), and no completion marker anywhere.
+  // working copies, the compaction's scratch file, temporary copies, and no
+  // completion marker anywhere.
   void ExpectCleanedUp() {
     EXPECT_FALSE(Exists(install_copy_));
     EXPECT_FALSE(Exists(eru_copy_));
     EXPECT_FALSE(Exists(databases_ + "/Temp.mdb"));
-    for (const auto& entry : fs::directory_iterator(databases_)) {
-      EXPECT_EQ(entry.path().filename().string().find(".tmp"), std::string::npos)
-          << "left behind: " << entry.path();
-    }
+    EXPECT_THAT(testing_support::TemporaryFilesIn(databases_), ::testing::IsEmpty());
     EXPECT_FALSE(Exists(marker_));
   }
 

@@ -74,6 +74,15 @@ void ChmodFile(const std::string& path, unsigned mode) {
   ::chmod(path.c_str(), mode);
 }
 
+std::vector<std::string> TemporaryFilesIn(const std::string& folder) {
+  std::vector<std::string> names;
+  for (const auto& entry : fs::directory_iterator(folder)) {
+    const std::string name = entry.path().filename().string();
+    if (name.find(".tmp") != std::string::npos) names.push_back(name);
+  }
+  return names;
+}
+
 RunResult Run(const std::string& program, const std::vector<std::string>& args,
               const std::map<std::string, std::string>& env) {
   RunResult result;

@@ -32,6 +32,9 @@ std::string ReadFile(const std::string& path);
 bool Exists(const std::string& path);
 void CopyFile(const std::string& from, const std::string& to);
 void ChmodFile(const std::string& path, unsigned mode);
+// The files in `folder` that a replacement writes beside its destination
+// (".<name>.tmp"), which a run that failed must have removed.
+std::vector<std::string> TemporaryFilesIn(const std::string& folder);
 
 struct RunResult {
   int exit_status = -1;  // -1 when the process did not exit normally
