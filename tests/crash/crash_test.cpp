@@ -98,6 +98,7 @@ class Sandbox : public Scenario {
   std::string database() const { return databases() + "/Corvista1k.mdb"; }
   std::string program_folder() const { return dir_.Sub("program"); }
   std::string fixture() const { return dir_.Sub("fixture.mdb"); }
+  std::string package() const { return program_folder() + "/CatalogSync.dat"; }
 
   // LeakSanitizer cannot work in a traced process (it traces the process
   // itself at exit); the programs' leaks are checked by their other tests.
@@ -171,7 +172,6 @@ class CatalogInstall : public Sandbox {
   }
 
  private:
-  std::string package() const { return program_folder() + "/CatalogSync.dat"; }
   int assays_;
   std::string package_bytes_;
 };
@@ -232,7 +232,6 @@ class CatalogQvr : public Sandbox {
   }
 
  private:
-  std::string package() const { return program_folder() + "/CatalogSync.dat"; }
   int tests_;
   std::string old_package_, new_package_;
 };
@@ -270,25 +269,22 @@ class ReshaperUpgrade : public Sandbox {
   int tests_;
 };
 
-TEST(CrashTest, CatalogSyncInstall) {
-  CatalogInstall scenario(Setting("CRASH_ASSAYS", 300));
+void ExpectEveryKillConsistent(Scenario&& scenario) {
   const CampaignResult result = RunCampaign(scenario, Setting("CRASH_POINTS", 6));
   std::cout << Summary(scenario, result) << "\n";
   for (const auto& failure : result.failures) ADD_FAILURE() << failure;
+}
+
+TEST(CrashTest, CatalogSyncInstall) {
+  ExpectEveryKillConsistent(CatalogInstall(Setting("CRASH_ASSAYS", 300)));
 }
 
 TEST(CrashTest, CatalogSyncQvr) {
-  CatalogQvr scenario(2 * Setting("CRASH_ASSAYS", 300));
-  const CampaignResult result = RunCampaign(scenario, Setting("CRASH_POINTS", 6));
-  std::cout << Summary(scenario, result) << "\n";
-  for (const auto& failure : result.failures) ADD_FAILURE() << failure;
+  ExpectEveryKillConsistent(CatalogQvr(2 * Setting("CRASH_ASSAYS", 300)));
 }
 
 TEST(CrashTest, Reshaper) {
-  ReshaperUpgrade scenario(Setting("CRASH_ASSAYS", 300));
-  const CampaignResult result = RunCampaign(scenario, Setting("CRASH_POINTS", 6));
-  std::cout << Summary(scenario, result) << "\n";
-  for (const auto& failure : result.failures) ADD_FAILURE() << failure;
+  ExpectEveryKillConsistent(ReshaperUpgrade(Setting("CRASH_ASSAYS", 300)));
 }
 
 }  // namespace
