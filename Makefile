@@ -2,7 +2,7 @@
 JOBS ?= $(shell nproc)
 BUILD := build
 
-.PHONY: all deps test test-debug test-asan demo bench fuzz crashtest fixtures format clean
+.PHONY: all deps test test-debug test-asan demo bench fuzz crashtest coverage fixtures format clean
 
 all: deps
 	cmake -S . -B $(BUILD)/debug -G Ninja -DCMAKE_BUILD_TYPE=Debug
@@ -41,6 +41,11 @@ fuzz: deps
 
 crashtest: deps
 	scripts/crashtest
+
+# Line coverage of the programs and libraries by the whole test suite.
+coverage:
+	scripts/install-deps --coverage
+	scripts/coverage
 
 fixtures:
 	scripts/install-deps --fixtures
