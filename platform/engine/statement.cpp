@@ -8,13 +8,20 @@ namespace platform::engine::internal {
 
 namespace {
 
-bool OnlySeparators(const char* tail) {
-  for (; *tail != '\0'; ++tail) {
-    if (*tail != ';' && *tail != ' ' && *tail != '\t' && *tail != '\r' && *tail != '\n') {
-      return false;
-    }
+// True when the text after the first statement holds another one. Blanks,
+// semicolons and comments are not statements: SQLite prepares them to no
+// statement at all, and a text that ends in a comment is still one statement.
+bool HoldsAnotherStatement(sqlite3* db, const char* tail) {
+  while (*tail != '\0') {
+    sqlite3_stmt* next = nullptr;
+    const char* rest = nullptr;
+    const int rc = sqlite3_prepare_v2(db, tail, -1, &next, &rest);
+    sqlite3_finalize(next);
+    if (rc != SQLITE_OK || next != nullptr) return true;
+    if (rest == tail) return false;
+    tail = rest;
   }
-  return true;
+  return false;
 }
 
 }  // namespace
@@ -26,7 +33,7 @@ Statement::Statement(sqlite3* db, std::string_view sql) : db_(db), sql_(sql) {
       SQLITE_OK) {
     throw SqliteFailure(db_, sql_);
   }
-  if (stmt_ == nullptr || !OnlySeparators(tail)) {
+  if (stmt_ == nullptr || HoldsAnotherStatement(db_, tail)) {
     const char* what = stmt_ == nullptr ? "The SQL text holds no statement"
                                         : "The SQL text holds more than one statement";
     sqlite3_finalize(stmt_);
