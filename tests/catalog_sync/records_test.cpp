@@ -3,19 +3,21 @@
 
 #include <functional>
 #include <limits>
+#include <tuple>
+#include <vector>
 
 #include "catalog_sync/records/assay.h"
 #include "catalog_sync/records/assay_collection.h"
 #include "catalog_sync/records/record_properties.h"
 #include "catalog_sync/records/test_volume_table.h"
 #include "platform/core/error.h"
-#include "tests/catalog_sync/catalog_fixture.h"
 
 namespace catalog_sync {
 namespace {
 
 using platform::Value;
 using platform::ValueKind;
+constexpr long kOk = 0, kOutOfRange = platform::err::kSubscriptOutOfRange;
 
 long ErrorNumberOf(const std::function<void()>& f) {
   try {
@@ -23,109 +25,86 @@ long ErrorNumberOf(const std::function<void()>& f) {
   } catch (const platform::Error& e) {
     return e.number();
   }
-  return 0;
+  return kOk;
 }
 
 TEST(AssayMode, SetterUpperCasesAndTrimsSpacesOnly) {
-  const struct {
-    const char* given;
-    const char* stored;
-  } cases[] = {
-      {" modify ", "MODIFY"},
-      {"Add", "ADD"},
-      {"delete", "DELETE"},
-      {"", ""},
-      {"   ", ""},
-      {"\tadd", "\tADD"},
-      {"add\t ", "ADD\t"},
-      {"x  y ", "X  Y"},
-      {"renew", "RENEW"},
-      {"ADD", "ADD"},
+  const std::pair<const char*, const char*> cases[] = {
+      {" modify ", "MODIFY"}, {"Add", "ADD"},      {"", ""},          {"   ", ""},
+      {"\tadd", "\tADD"},     {"add\t ", "ADD\t"}, {"x  y ", "X  Y"}, {"renew", "RENEW"},
   };
-  for (const auto& c : cases) {
+  for (const auto& [given, stored] : cases) {
     Assay a;
-    a.SetMode(c.given);
-    EXPECT_EQ(a.Mode(), c.stored) << '"' << c.given << '"';
+    a.SetMode(given);
+    EXPECT_EQ(a.Mode(), stored) << '"' << given << '"';
   }
 }
 
 TEST(AssayFlags, FlagRuleForDiluteControlAndActive) {
-  const struct {
-    Value given;
-    bool flag;
-  } cases[] = {
-      {Value(" yes "), true},       {Value("True"), true},
-      {Value(true), true},          {Value("YES"), true},
-      {Value(" tRuE  "), true},     {Value("Y"), false},
-      {Value("1"), false},          {Value(std::int16_t{-1}), false},
-      {Value("FALSE"), false},      {Value(""), false},
-      {Value::Null(), false},       {Value(false), false},
-      {Value("ON"), false},         {Value("NO"), false},
-      {Value(1.0), false},          {Value(), false},
-      {Value::FromError(7), false}, {Value("yes\t"), false},
-      {Value("ye s"), false},       {Value(std::uint8_t{1}), false},
+  const std::pair<Value, bool> cases[] = {
+      {Value(" yes "), true},
+      {Value("True"), true},
+      {Value(true), true},
+      {Value("YES"), true},
+      {Value(" tRuE  "), true},
+      {Value("Y"), false},
+      {Value("1"), false},
+      {Value(std::int16_t{-1}), false},
+      {Value("FALSE"), false},
+      {Value(""), false},
+      {Value::Null(), false},
+      {Value(false), false},
+      {Value("ON"), false},
+      {Value(1.0), false},
+      {Value(), false},
+      {Value::FromError(7), false},
+      {Value("yes\t"), false},
+      {Value("ye s"), false},
+      {Value(std::uint8_t{1}), false},
   };
   using Setter = void (Assay::*)(const Value&);
   using Getter = Value (Assay::*)() const;
-  const struct {
-    const char* name;
-    Setter set;
-    Getter get;
-  } flags[] = {{"DiluteControl", &Assay::SetDiluteControl, &Assay::DiluteControl},
-               {"Active", &Assay::SetActive, &Assay::Active}};
-  for (const auto& flag : flags) {
-    for (const auto& c : cases) {
+  const std::tuple<const char*, Setter, Getter> flags[] = {
+      {"DiluteControl", &Assay::SetDiluteControl, &Assay::DiluteControl},
+      {"Active", &Assay::SetActive, &Assay::Active}};
+  for (const auto& [flag, set, get] : flags) {
+    for (const auto& [given, expected] : cases) {
       Assay a;
-      (a.*flag.set)(c.given);
-      const Value got = (a.*flag.get)();
-      ASSERT_EQ(got.kind(), ValueKind::kBoolean) << flag.name;
-      EXPECT_EQ(got.boolean(), c.flag) << flag.name << " from " << c.given.Describe();
-      // What the getter gives, set again, stays.
-      (a.*flag.set)(got);
-      EXPECT_EQ((a.*flag.get)().boolean(), c.flag) << flag.name << " set again";
+      (a.*set)(given);
+      const Value got = (a.*get)();
+      ASSERT_EQ(got.kind(), ValueKind::kBoolean) << flag;
+      EXPECT_EQ(got.boolean(), expected) << flag << " from " << given.Describe();
+      (a.*set)(got);  // what the getter gives, set again, stays
+      EXPECT_EQ((a.*get)().boolean(), expected) << flag << " set again";
     }
   }
 }
 
-TEST(RecordProperties, TablesNameEveryPropertyOnceWithItsKind) {
+// Each property named once, of its kind, zero, empty or false in a new record.
+TEST(RecordProperties, TablesNameEveryPropertyOnceWithItsKindAndDefault) {
+  const auto is_default = [](const Value& v) {
+    return v.kind() == ValueKind::kText      ? v.text().empty()
+           : v.kind() == ValueKind::kBoolean ? !v.boolean()
+                                             : v.ToDouble() == 0;
+  };
   ASSERT_EQ(AssayProperties().size(), 33u);
   ASSERT_EQ(TestVolumeProperties().size(), 9u);
-  const Assay assay;
   for (const AssayProperty& p : AssayProperties()) {
     EXPECT_EQ(&AssayPropertyNamed(p.name), &p) << p.name << " named twice";
-    EXPECT_EQ(p.get(assay).kind(), p.kind) << p.name;
+    EXPECT_EQ(p.get(Assay()).kind(), p.kind) << p.name;
+    EXPECT_TRUE(is_default(p.get(Assay()))) << p.name;
   }
-  const TestVolume volume;
   for (const TestVolumeProperty& p : TestVolumeProperties()) {
     EXPECT_EQ(&TestVolumePropertyNamed(p.name), &p) << p.name << " named twice";
-    EXPECT_EQ(p.get(volume).kind(), p.kind) << p.name;
+    EXPECT_EQ(p.get(TestVolume()).kind(), p.kind) << p.name;
+    EXPECT_TRUE(is_default(p.get(TestVolume()))) << p.name;
   }
   EXPECT_EQ(TestVolumePropertyNamed("TestsID").derivation, Derivation::kOwnerTestNumber);
   EXPECT_EQ(TestVolumePropertyNamed("Part").derivation, Derivation::kPartIndex);
 }
 
-bool IsDefault(const Value& v) {
-  switch (v.kind()) {
-    case ValueKind::kText: return v.text().empty();
-    case ValueKind::kBoolean: return !v.boolean();
-    default: return v.ToDouble() == 0;
-  }
-}
-
-TEST(RecordProperties, NewRecordsHoldZeroEmptyTextAndFalse) {
-  const Assay assay;
-  for (const AssayProperty& p : AssayProperties()) {
-    EXPECT_TRUE(IsDefault(p.get(assay))) << p.name;
-  }
-  const TestVolume volume;
-  for (const TestVolumeProperty& p : TestVolumeProperties()) {
-    EXPECT_TRUE(IsDefault(p.get(volume))) << p.name;
-  }
-}
-
 // The converting setters are the package reader's conversions.
 TEST(RecordProperties, SettersConvertAsThePackageReader) {
-  constexpr long kOk = 0;
   const struct {
     const char* property;
     Value given;
@@ -160,66 +139,44 @@ TEST(RecordProperties, SettersConvertAsThePackageReader) {
     }
   }
   TestVolume v;
-  TestVolumePropertyNamed("Part").set(v, Value(std::int16_t{2}));
+  const TestVolumeProperty& part = TestVolumePropertyNamed("Part");
+  part.set(v, Value(std::int16_t{2}));
   EXPECT_EQ(v.Part(), 2);
-  EXPECT_EQ(
-      ErrorNumberOf([&] { TestVolumePropertyNamed("Part").set(v, Value(std::int16_t{256})); }),
-      platform::err::kOverflow);
+  EXPECT_EQ(ErrorNumberOf([&] { part.set(v, Value(std::int16_t{256})); }),
+            platform::err::kOverflow);
   TestVolumePropertyNamed("TestsID").set(v, Value(std::int16_t{-5}));
   EXPECT_EQ(v.TestsID(), -5);
 }
 
 TEST(AssayCollection, OneBasedInOrderAndBoundsChecked) {
   AssayCollection col;
-  EXPECT_EQ(col.Count(), 0);
-  EXPECT_EQ(ErrorNumberOf([&] { col.Item(1); }), platform::err::kSubscriptOutOfRange);
+  EXPECT_EQ(ErrorNumberOf([&] { col.Item(1); }), kOutOfRange);
   for (std::int16_t n : {12, 7, 30}) {
     Assay a;
     a.SetTestNumber(n);
     col.Add(a);
   }
   EXPECT_EQ(col.Count(), 3);
-  EXPECT_EQ(col.Item(1).TestNumber(), 12);
-  EXPECT_EQ(col.Item(2).TestNumber(), 7);
-  EXPECT_EQ(col.Item(3).TestNumber(), 30);
+  EXPECT_EQ(
+      col.Item(1).TestNumber() * 10000 + col.Item(2).TestNumber() * 100 + col.Item(3).TestNumber(),
+      120730);
   for (std::int32_t i : {0, -1, 4, std::numeric_limits<std::int32_t>::min()}) {
-    EXPECT_EQ(ErrorNumberOf([&] { col.Item(i); }), platform::err::kSubscriptOutOfRange) << i;
+    EXPECT_EQ(ErrorNumberOf([&] { col.Item(i); }), kOutOfRange) << i;
   }
 }
 
-TEST(TestVolumeTable, NeverDimensionedFailsEveryAccess) {
+// Positions 1 to n, parts 0 to 2; a cell never set is an unset object; a
+// refused dimensioning leaves the table as it was, any other discards it.
+TEST(TestVolumeTable, BoundsUnsetCellsAndDimensioning) {
   TestVolumeTable table;
   EXPECT_EQ(table.Size(), 0);
-  EXPECT_EQ(ErrorNumberOf([&] { table.At(1, 0); }), platform::err::kSubscriptOutOfRange);
-  EXPECT_EQ(ErrorNumberOf([&] { table.Set(1, 0, TestVolume()); }),
-            platform::err::kSubscriptOutOfRange);
-  EXPECT_EQ(ErrorNumberOf([&] { table.Holds(0, 0); }), platform::err::kSubscriptOutOfRange);
-}
-
-TEST(TestVolumeTable, DimensionToFewerThanOneAssayFails) {
-  TestVolumeTable table;
+  EXPECT_EQ(ErrorNumberOf([&] { table.At(1, 0); }), kOutOfRange);
+  EXPECT_EQ(ErrorNumberOf([&] { table.Set(1, 0, TestVolume()); }), kOutOfRange);
+  EXPECT_EQ(ErrorNumberOf([&] { table.Holds(0, 0); }), kOutOfRange);
   table.Dimension(2);
-  table.Set(2, 2, TestVolume());
-  for (std::int16_t n :
-       {std::int16_t{0}, std::int16_t{-1}, std::numeric_limits<std::int16_t>::min()}) {
-    EXPECT_EQ(ErrorNumberOf([&] { table.Dimension(n); }), platform::err::kSubscriptOutOfRange) << n;
-  }
-  // A refused dimensioning leaves the table as it was.
-  EXPECT_EQ(table.Size(), 2);
-  EXPECT_TRUE(table.Holds(2, 2));
-}
-
-TEST(TestVolumeTable, BoundsAreOneToNByZeroToTwo) {
-  TestVolumeTable table;
-  table.Dimension(2);
-  const struct {
-    std::int32_t i, part;
-  } outside[] = {{0, 0}, {3, 0}, {1, -1}, {1, 3}, {-1, 1}, {2, 4}};
-  for (const auto& c : outside) {
-    EXPECT_EQ(ErrorNumberOf([&] { table.At(c.i, c.part); }), platform::err::kSubscriptOutOfRange)
-        << c.i << "," << c.part;
-    EXPECT_EQ(ErrorNumberOf([&] { table.Set(c.i, c.part, TestVolume()); }),
-              platform::err::kSubscriptOutOfRange);
+  for (const auto& [i, part] : {std::pair{0, 0}, {3, 0}, {1, -1}, {1, 3}, {-1, 1}, {2, 4}}) {
+    EXPECT_EQ(ErrorNumberOf([&] { table.At(i, part); }), kOutOfRange) << i << "," << part;
+    EXPECT_EQ(ErrorNumberOf([&] { table.Set(i, part, TestVolume()); }), kOutOfRange);
   }
   for (std::int32_t i = 1; i <= 2; ++i) {
     for (std::int32_t part = 0; part <= 2; ++part) {
@@ -232,12 +189,12 @@ TEST(TestVolumeTable, BoundsAreOneToNByZeroToTwo) {
   }
   EXPECT_EQ(table.At(2, 1).ReagentVol(), 21);
   EXPECT_EQ(table.At(1, 2).ReagentVol(), 12);
-}
-
-TEST(TestVolumeTable, RedimensioningDiscardsEverything) {
-  TestVolumeTable table;
-  table.Dimension(1);
-  table.Set(1, 0, TestVolume());
+  for (std::int16_t n :
+       {std::int16_t{0}, std::int16_t{-1}, std::numeric_limits<std::int16_t>::min()}) {
+    EXPECT_EQ(ErrorNumberOf([&] { table.Dimension(n); }), kOutOfRange) << n;
+  }
+  EXPECT_EQ(table.Size(), 2);
+  EXPECT_TRUE(table.Holds(2, 2));
   table.Dimension(3);
   EXPECT_EQ(table.Size(), 3);
   EXPECT_FALSE(table.Holds(1, 0));
