@@ -3,11 +3,13 @@
 // reagent part rows, the normal range, and values that a column refuses.
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <string>
 
 #include "catalog_sync/db/assay_writer.h"
 #include "catalog_sync/db/row_edit.h"
 #include "catalog_sync/db/test_fields.h"
+#include "catalog_sync/records/record_properties.h"
 #include "platform/core/error.h"
 #include "platform/engine/engine_error.h"
 #include "tests/catalog_sync/writer_fixture.h"
@@ -33,6 +35,28 @@ class WriterTest : public ::testing::Test {
   Database& db() { return *db_; }
   std::int64_t Count(const std::string& sql) { return QueryCount(db(), sql); }
   Value Field(const std::string& sql) { return QueryValue(db(), sql); }
+  std::string Text(const std::string& sql) { return Field(sql).ToText(); }
+  // The volume rows `where` selects as "TV_ID:TV_Part:TV_ReagentVol ...".
+  std::string Volumes(const std::string& where) {
+    return Text(
+        "SELECT group_concat(r, ' ') FROM (SELECT TV_ID || ':' || TV_Part || ':' || "
+        "TV_ReagentVol AS r FROM TestVolumes WHERE " +
+        where + " ORDER BY TV_ID)");
+  }
+  // The rows of the tests `where` selects, in Tests, TestRanges, TestVolumes
+  // and Kits: e.g. "1 1 2 2".
+  std::string RowsOf(const std::string& where) {
+    std::string counts;
+    for (const auto& [table, id] : {std::pair{"Tests", "Tests_ID"},
+                                    {"TestRanges", "TR_TestsID"},
+                                    {"TestVolumes", "TV_TestsID"},
+                                    {"Kits", "Kits_TestsID"}}) {
+      counts +=
+          (counts.empty() ? "" : " ") + std::to_string(Count(std::string("SELECT COUNT(*) FROM ") +
+                                                             table + " WHERE " + id + " " + where));
+    }
+    return counts;
+  }
 
   void AddModify(const Catalog& c, std::int16_t position, std::string_view keyword = "INSTALL") {
     const db::Catalogue catalogue{c.assays, c.volumes, keyword};
@@ -53,21 +77,16 @@ struct DeleteCase {
 
 class DeleteTest : public WriterTest, public ::testing::WithParamInterface<DeleteCase> {};
 
+// A second and a third range of test 3 go with it as well.
 TEST_P(DeleteTest, NameGuardsTheTestRowsButNotTheKits) {
   Open(testing::SampleDataSql());
   db().Exec("UPDATE Tests SET Tests_Name = '" + std::string(GetParam().stored_name) +
-            "' WHERE Tests_ID = 3");
+            "' WHERE Tests_ID = 3;"
+            "INSERT INTO TestRanges (TR_TestsID, TR_RangeNum, TR_Low, TR_High, TR_Desc) "
+            "VALUES (3, 2, 1, 2, 'PANIC'), (3, 1, 5, 6, 'NORMAL')");
   db::DeleteAssay(db(), 3, GetParam().given_name);
-  const std::int64_t left = GetParam().removed ? 0 : 1;
-  EXPECT_EQ(Count("SELECT COUNT(*) FROM Tests WHERE Tests_ID = 3"), left);
-  EXPECT_EQ(Count("SELECT COUNT(*) FROM TestRanges WHERE TR_TestsID = 3"), left);
-  EXPECT_EQ(Count("SELECT COUNT(*) FROM TestVolumes WHERE TV_TestsID = 3"), 2 * left);
-  EXPECT_EQ(Count("SELECT COUNT(*) FROM Kits WHERE Kits_TestsID = 3"), 0);
-  // The other tests keep every row.
-  EXPECT_EQ(Count("SELECT COUNT(*) FROM Tests"), 2 + left);
-  EXPECT_EQ(Count("SELECT COUNT(*) FROM TestVolumes WHERE TV_TestsID <> 3"), 2);
-  EXPECT_EQ(Count("SELECT COUNT(*) FROM TestRanges WHERE TR_TestsID <> 3"), 2);
-  EXPECT_EQ(Count("SELECT COUNT(*) FROM Kits WHERE Kits_TestsID <> 3"), 2);
+  EXPECT_EQ(RowsOf("= 3"), GetParam().removed ? "0 0 0 0" : "1 3 2 0");
+  EXPECT_EQ(RowsOf("<> 3"), "2 2 2 2");  // the other tests keep every row
 }
 
 INSTANTIATE_TEST_SUITE_P(Names, DeleteTest,
@@ -81,63 +100,42 @@ INSTANTIATE_TEST_SUITE_P(Names, DeleteTest,
 
 TEST_F(WriterTest, DeleteOfATestWithoutRowsChangesNothing) {
   Open(testing::SampleDataSql());
+  const std::string before = testing::DumpDatabase(dir_.Sub("Corvista1k.mdb"));
   db::DeleteAssay(db(), 44, "GLU");
-  EXPECT_EQ(Count("SELECT COUNT(*) FROM Tests"), 3);
-  EXPECT_EQ(Count("SELECT COUNT(*) FROM TestVolumes"), 4);
-  EXPECT_EQ(Count("SELECT COUNT(*) FROM TestRanges"), 3);
-  EXPECT_EQ(Count("SELECT COUNT(*) FROM Kits"), 4);
-}
-
-TEST_F(WriterTest, DeleteRemovesEveryRangeOfTheTest) {
-  Open(testing::SampleDataSql());
-  db().Exec(
-      "INSERT INTO TestRanges (TR_TestsID, TR_RangeNum, TR_Low, TR_High, TR_Desc) "
-      "VALUES (3, 2, 1, 2, 'PANIC'), (3, 1, 5, 6, 'NORMAL')");
-  db::DeleteAssay(db(), 3, "ALT");
-  EXPECT_EQ(Count("SELECT COUNT(*) FROM TestRanges WHERE TR_TestsID = 3"), 0);
+  EXPECT_EQ(testing::DumpDatabase(dir_.Sub("Corvista1k.mdb")), before);
 }
 
 // --- The test row ---------------------------------------------------------
 
 // The 29 columns against the assay's properties, each compared as the
-// column's declared type stores it.
+// column's declared type stores it (a flag as -1 or 0).
 void ExpectTestRowHolds(Database& db, std::int16_t id, const Assay& a) {
-  const std::string where = " FROM Tests WHERE Tests_ID = " + std::to_string(id);
-  auto text = [&](const char* column) {
-    return QueryValue(db, std::string("SELECT ") + column + where).ToText();
-  };
-  auto number = [&](const char* column) {
-    return QueryValue(db, std::string("SELECT ") + column + where).ToDouble();
-  };
-  EXPECT_EQ(text("Tests_Name"), a.TestName());
-  EXPECT_EQ(text("Tests_FullName"), a.TestFullName());
-  EXPECT_EQ(text("Tests_DefUnits"), a.DefaultUnits());
-  EXPECT_EQ(text("Tests_AltUnits"), a.AlternateUnits());
-  EXPECT_EQ(number("Tests_ConvertUnitMultiplier"), a.ConversionFactor());
-  EXPECT_EQ(number("Tests_CalibrationFreq"), a.CalibrationFreq());
-  EXPECT_EQ(number("Tests_AssayMin"), a.AssayLow());
-  EXPECT_EQ(number("Tests_AssayMax"), a.AssayMax());
-  EXPECT_EQ(number("Tests_Formula"), a.Formula());
-  EXPECT_EQ(number("Tests_NumReagents"), a.NumOfReagents());
-  EXPECT_EQ(number("Tests_SigDigits"), a.RoundOffMethod());
-  EXPECT_EQ(number("Tests_CVLow"), a.LowCV());
-  EXPECT_EQ(number("Tests_CVHigh"), a.HighCV());
-  EXPECT_EQ(number("Tests_Color"), a.Color());
-  EXPECT_EQ(number("Tests_DiluentReq"), a.DilutionRequired());
-  EXPECT_EQ(number("Tests_DilFactorID"), a.DilutionFactor());
-  EXPECT_EQ(number("Tests_DiluentID"), a.DiluentID());
-  EXPECT_EQ(number("Tests_DiluteControl"), a.DiluteControl().boolean() ? -1 : 0);
-  EXPECT_EQ(number("Tests_NumOfCalibrators"), a.NumOfCalibrators());
-  EXPECT_EQ(number("Tests_NumOfReplicates"), a.NumOfReplicates());
-  EXPECT_EQ(number("Tests_Cycles"), a.Cycles());
-  EXPECT_EQ(number("Tests_MaxSlope"), a.MaxSlope());
-  EXPECT_EQ(number("Tests_MinSlope"), a.MinSlope());
-  EXPECT_EQ(number("Tests_Active"), a.Active().boolean() ? -1 : 0);
-  EXPECT_EQ(number("Tests_SampleVol"), a.SampleVol());
-  EXPECT_EQ(number("Tests_SampleVolKey"), a.SampleVolKey());
-  EXPECT_EQ(number("Tests_P5"), a.P5());
-  EXPECT_EQ(number("Tests_P6"), a.P6());
-  EXPECT_EQ(number("Tests_NumOfRepeatTests"), a.NumOfRepeatTests());
+  // clang-format off
+  const std::pair<const char*, const char*> columns[] = {
+      {"Name", "TestName"}, {"FullName", "TestFullName"}, {"DefUnits", "DefaultUnits"},
+      {"AltUnits", "AlternateUnits"}, {"ConvertUnitMultiplier", "ConversionFactor"},
+      {"CalibrationFreq", "CalibrationFreq"}, {"AssayMin", "AssayLow"}, {"AssayMax", "AssayMax"},
+      {"Formula", "Formula"}, {"NumReagents", "NumOfReagents"}, {"SigDigits", "RoundOffMethod"},
+      {"CVLow", "LowCV"}, {"CVHigh", "HighCV"}, {"Color", "Color"},
+      {"DiluentReq", "DilutionRequired"}, {"DilFactorID", "DilutionFactor"},
+      {"DiluentID", "DiluentID"}, {"DiluteControl", "DiluteControl"},
+      {"NumOfCalibrators", "NumOfCalibrators"}, {"NumOfReplicates", "NumOfReplicates"},
+      {"Cycles", "Cycles"}, {"MaxSlope", "MaxSlope"}, {"MinSlope", "MinSlope"},
+      {"Active", "Active"}, {"SampleVol", "SampleVol"}, {"SampleVolKey", "SampleVolKey"},
+      {"P5", "P5"}, {"P6", "P6"}, {"NumOfRepeatTests", "NumOfRepeatTests"}};
+  // clang-format on
+  for (const auto& [column, property] : columns) {
+    const Value stored = QueryValue(db, "SELECT Tests_" + std::string(column) +
+                                            " FROM Tests WHERE Tests_ID = " + std::to_string(id));
+    const Value want = AssayPropertyNamed(property).get(a);
+    if (want.kind() == platform::ValueKind::kText) {
+      EXPECT_EQ(stored.ToText(), want.text()) << column;
+    } else {
+      const double number = want.kind() == platform::ValueKind::kBoolean ? (want.boolean() ? -1 : 0)
+                                                                         : want.ToDouble();
+      EXPECT_EQ(stored.ToDouble(), number) << column;
+    }
+  }
 }
 
 TEST_F(WriterTest, MissingTestIsAddedWithItsReportingUnitsRangeAndPartsInUse) {
@@ -147,12 +145,10 @@ TEST_F(WriterTest, MissingTestIsAddedWithItsReportingUnitsRangeAndPartsInUse) {
   const Catalog c = b.Build();
   AddModify(c, 1);
   ExpectTestRowHolds(db(), 12, c.assays.Item(1));
-  EXPECT_EQ(Field("SELECT Tests_Name FROM Tests").ToText(), "  Glu ");  // unchanged spaces
-  EXPECT_EQ(Field("SELECT Tests_ReportingUnits FROM Tests").ToText(), "g/L");
-  EXPECT_EQ(Count("SELECT COUNT(*) FROM TestVolumes"), 2);
-  EXPECT_EQ(Count("SELECT TV_ReagentVol FROM TestVolumes WHERE TV_TestsID = 12 AND TV_Part = 0"),
-            200);
-  EXPECT_EQ(Count("SELECT TV_LastWash FROM TestVolumes WHERE TV_TestsID = 12 AND TV_Part = 2"), 80);
+  // The name with its spaces; the reporting units from the default units.
+  EXPECT_EQ(Text("SELECT Tests_Name || '|' || Tests_ReportingUnits FROM Tests"), "  Glu |g/L");
+  EXPECT_EQ(Volumes("1"), "1:0:200 2:2:75");
+  EXPECT_EQ(Count("SELECT TV_LastWash FROM TestVolumes WHERE TV_Part = 2"), 80);
   EXPECT_EQ(Count("SELECT COUNT(*) FROM TestRanges WHERE TR_TestsID = 12 AND TR_RangeNum = 1 "
                   "AND TR_Low = 22 AND TR_High = 102 AND TR_Desc = 'NORMAL' "
                   "AND TR_LowOperator = 0 AND TR_HighOperator = 0"),
@@ -168,12 +164,11 @@ TEST_F(WriterTest, ExistingTestIsOverwrittenAndKeepsItsReportingUnitsAndOtherCol
   b.Add(2, "CHOL2", "ADD").SetDefaultUnits("g/L");
   const Catalog c = b.Build();
   AddModify(c, 1);
-  EXPECT_EQ(Count("SELECT COUNT(*) FROM Tests WHERE Tests_ID = 2"), 1);
   ExpectTestRowHolds(db(), 2, c.assays.Item(1));
-  EXPECT_EQ(Field("SELECT Tests_ReportingUnits FROM Tests WHERE Tests_ID = 2").ToText(), "mmol/L");
-  EXPECT_EQ(Field("SELECT Tests_Comment FROM Tests WHERE Tests_ID = 2").ToText(), "site note");
-  EXPECT_EQ(Field("SELECT Tests_LotCode FROM Tests WHERE Tests_ID = 2").ToText(), "LOT00001");
-  EXPECT_EQ(Field("SELECT Tests_Name FROM Tests WHERE Tests_ID = 1").ToText(), "GLU");
+  EXPECT_EQ(Text("SELECT group_concat(Tests_Name || '|' || ifnull(Tests_ReportingUnits, '') || '|' "
+                 "|| ifnull(Tests_Comment, '') || '|' || ifnull(Tests_LotCode, ''), ' / ') "
+                 "FROM Tests"),
+            "GLU|mg/dL|| / CHOL2|mmol/L|site note|LOT00001 / ALT|U/L||");
 }
 
 // --- Reagent parts ----------------------------------------------------------
@@ -190,11 +185,8 @@ TEST_F(WriterTest, PartsAreOverwrittenDeletedAndAddedByReagentVol) {
                   "TV_WaterToAssayB = 311 AND TV_InitWater = 312 AND TV_WaterToAssayA = 313 "
                   "AND TV_WashFill = 314 AND TV_LastWash = 315"),
             1);
-  EXPECT_EQ(Count("SELECT COUNT(*) FROM TestVolumes WHERE TV_TestsID = 3 AND TV_Part = 1"), 0);
-  EXPECT_EQ(Count("SELECT COUNT(*) FROM TestVolumes WHERE TV_TestsID = 3 AND TV_Part = 2 "
-                  "AND TV_ReagentVol = 330"),
-            1);
-  EXPECT_EQ(Count("SELECT COUNT(*) FROM TestVolumes WHERE TV_TestsID <> 3"), 2);
+  EXPECT_EQ(Volumes("TV_TestsID = 3"), "90:0:310 91:2:330");  // part 1 deleted, 2 added
+  EXPECT_EQ(Volumes("TV_TestsID <> 3"), "1:0:200 2:0:180");
 }
 
 TEST_F(WriterTest, OnlyTheFirstOfDuplicateVolumeAndRangeRowsIsTouched) {
@@ -207,24 +199,20 @@ TEST_F(WriterTest, OnlyTheFirstOfDuplicateVolumeAndRangeRowsIsTouched) {
   CatalogBuilder b;
   b.Add(1, "GLU", "MODIFY", {120, 0, 0});
   AddModify(b.Build(), 1, "QVR");
-  // Part 0: the first row (the sample's) overwritten, the duplicate kept.
-  EXPECT_EQ(Count("SELECT TV_ReagentVol FROM TestVolumes WHERE TV_TestsID = 1 AND TV_Part = 0 "
-                  "ORDER BY TV_ID LIMIT 1"),
-            120);
-  EXPECT_EQ(Count("SELECT TV_ReagentVol FROM TestVolumes WHERE TV_ID = 50"), 999);
-  // Part 1 not in use: only its first row deleted.
-  EXPECT_EQ(Count("SELECT COUNT(*) FROM TestVolumes WHERE TV_ID = 51"), 0);
-  EXPECT_EQ(Count("SELECT COUNT(*) FROM TestVolumes WHERE TV_ID = 52"), 1);
+  // Part 0: the first row (the sample's) overwritten, the duplicate kept;
+  // part 1 not in use: only its first row deleted.
+  EXPECT_EQ(Volumes("TV_TestsID = 1"), "1:0:120 50:0:999 52:1:12");
   // The first normal range takes the limits, the duplicate keeps its own.
-  EXPECT_EQ(Count("SELECT COUNT(*) FROM TestRanges WHERE TR_TestsID = 1 AND TR_Low = 11"), 1);
-  EXPECT_EQ(Count("SELECT COUNT(*) FROM TestRanges WHERE TR_ID = 60 AND TR_Low = -5"), 1);
+  EXPECT_EQ(Text("SELECT group_concat(TR_ID || ':' || TR_Low, ' ') FROM TestRanges "
+                 "WHERE TR_TestsID = 1"),
+            "1:11.0 60:-5.0");
 }
 
 // --- The normal range -------------------------------------------------------
 
 struct RangeCase {
   const char* keyword;
-  double low, high;  // of the existing range row afterwards
+  const char* normal;  // range number and limits of the existing normal range afterwards
 };
 
 class RangeTest : public WriterTest, public ::testing::WithParamInterface<RangeCase> {};
@@ -238,74 +226,55 @@ TEST_P(RangeTest, ExistingNormalRangeTakesTheLimitsOnlyInAQvrRun) {
   CatalogBuilder b;
   b.Add(1, "GLU", "ADD");
   AddModify(b.Build(), 1, GetParam().keyword);
-  const std::string normal = " FROM TestRanges WHERE TR_TestsID = 1 AND TR_RangeNum = 1";
-  EXPECT_EQ(Field("SELECT TR_Low" + normal).ToDouble(), GetParam().low);
-  EXPECT_EQ(Field("SELECT TR_High" + normal).ToDouble(), GetParam().high);
-  EXPECT_EQ(Field("SELECT TR_Desc" + normal).ToText(), "SITE");
-  EXPECT_EQ(Count("SELECT TR_LowOperator" + normal), 2);
-  EXPECT_EQ(Count("SELECT TR_HighOperator" + normal), 3);
-  EXPECT_EQ(Count("SELECT COUNT(*) FROM TestRanges WHERE TR_TestsID = 1"), 2);
-  EXPECT_EQ(Count("SELECT COUNT(*) FROM TestRanges WHERE TR_RangeNum = 2 AND TR_Low = 1 "
-                  "AND TR_High = 2"),
-            1);
+  // Only the limits of the normal range change; the other range stays.
+  EXPECT_EQ(Text("SELECT group_concat(TR_RangeNum || ' ' || TR_Low || ' ' || TR_High || ' ' || "
+                 "ifnull(TR_Desc, '') || ' ' || ifnull(TR_LowOperator, '') || ' ' || "
+                 "ifnull(TR_HighOperator, ''), ' / ') FROM TestRanges WHERE TR_TestsID = 1"),
+            std::string(GetParam().normal) + " SITE 2 3 / 2 1.0 2.0   ");
 }
 
 INSTANTIATE_TEST_SUITE_P(Keywords, RangeTest,
-                         ::testing::Values(RangeCase{"INSTALL", 70, 110},
-                                           RangeCase{"QVR", 11, 91}));
+                         ::testing::Values(RangeCase{"INSTALL", "1 70.0 110.0"},
+                                           RangeCase{"QVR", "1 11.0 91.0"}));
 
 // --- Refused values ---------------------------------------------------------
 
-std::string DetailOf(const platform::Error& e, const std::string& what) {
-  for (const auto& [name, value] : e.details()) {
-    if (name == what) return value;
+// The failure of `f` with its details as "number table column value".
+std::string FailureOf(const std::function<void()>& f) {
+  try {
+    f();
+  } catch (const platform::Error& e) {
+    std::string what = std::to_string(e.number());
+    for (const char* name : {"table", "column", "value"}) {
+      for (const auto& [detail, value] : e.details()) {
+        if (detail == name) what += " " + value;
+      }
+    }
+    return what;
   }
-  return "(none)";
+  return "no failure";
 }
 
-TEST_F(WriterTest, TooLongANameFailsTheAssayAndStoresNothingOfItsRow) {
+TEST_F(WriterTest, ARefusedValueOrMissingVolumesFailTheAssay) {
   Open();
   CatalogBuilder b;
   b.Add(12, "ALBUMIN-PLUS", "ADD");  // Tests_Name is TEXT(10)
-  try {
-    AddModify(b.Build(), 1);
-    FAIL() << "the too long name was accepted";
-  } catch (const platform::Error& e) {
-    EXPECT_EQ(e.number(), platform::engine::engine_err::kValueDoesNotFit);
-    EXPECT_EQ(DetailOf(e, "table"), "Tests");
-    EXPECT_EQ(DetailOf(e, "column"), "Tests_Name");
-    EXPECT_EQ(DetailOf(e, "value"), "\"ALBUMIN-PLUS\"");
-  }
-  EXPECT_EQ(Count("SELECT COUNT(*) FROM Tests"), 0);
+  EXPECT_EQ(FailureOf([&] { AddModify(b.Build(), 1); }), "3001 Tests Tests_Name \"ALBUMIN-PLUS\"");
+  EXPECT_EQ(RowsOf(">= 0"), "0 0 0 0");
+  // An assay beyond the volume table fails before its parts are written.
+  Catalog c = b.Build();
+  c.assays.Add(testing::MakeAssay(13, "CHOL", "ADD"));
+  EXPECT_EQ(FailureOf([&] { AddModify(c, 2); }),
+            std::to_string(platform::err::kSubscriptOutOfRange));
+  EXPECT_EQ(Count("SELECT COUNT(*) FROM TestVolumes"), 0);
 }
 
 TEST_F(WriterTest, FormulaOutOfTheColumnsRangeFailsTheAssay) {
   Open(testing::SampleDataSql(), {"Tests_Formula SHORT", "Tests_Formula BYTE"});
   CatalogBuilder b;
   b.Add(2, "CHOL", "MODIFY").SetFormula(300);
-  try {
-    AddModify(b.Build(), 1);
-    FAIL() << "Formula 300 was accepted by a BYTE column";
-  } catch (const platform::Error& e) {
-    EXPECT_EQ(e.number(), platform::engine::engine_err::kValueDoesNotFit);
-    EXPECT_EQ(DetailOf(e, "column"), "Tests_Formula");
-  }
-  EXPECT_EQ(Field("SELECT Tests_FullName FROM Tests WHERE Tests_ID = 2").ToText(), "Cholesterol");
-}
-
-TEST_F(WriterTest, AssayBeyondTheVolumeTableFailsBeforeItsPartsAreWritten) {
-  Open();
-  CatalogBuilder b;
-  b.Add(12, "GLU", "ADD");
-  Catalog c = b.Build();
-  c.assays.Add(testing::MakeAssay(13, "CHOL", "ADD"));  // position 2 has no volumes
-  try {
-    AddModify(c, 2);
-    FAIL() << "position 2 was found in a table of one";
-  } catch (const platform::Error& e) {
-    EXPECT_EQ(e.number(), platform::err::kSubscriptOutOfRange);
-  }
-  EXPECT_EQ(Count("SELECT COUNT(*) FROM TestVolumes"), 0);
+  EXPECT_EQ(FailureOf([&] { AddModify(b.Build(), 1); }), "3001 Tests Tests_Formula 300");
+  EXPECT_EQ(Text("SELECT Tests_FullName FROM Tests WHERE Tests_ID = 2"), "Cholesterol");
 }
 
 }  // namespace
