@@ -185,42 +185,57 @@ TEST_P(CatalogSyncFaultTest, FailsWithItsBoxAndLosesNothing) {
 // database, so a hot journal there fails the run as the folder alone does;
 // only a read-only database file beside a writable folder lets the engine
 // meet the journal it cannot roll back (SQLITE_READONLY_ROLLBACK, 776).
+constexpr const char* kLock = "drive/Corvista1000/Databases/Corvista1k.ldb";
+constexpr const char* kDatabase = "drive/Corvista1000/Databases/Corvista1k.mdb";
+constexpr const char* kBackup = "drive/Corvista1000/Databases/Temp_Corvista1k.mdb";
+constexpr const char* kReadOnlyLock = "detail: system: open lock file: Read-only file system";
+constexpr const char* kNoSpace = "detail: system: write: No space left on device";
+
 INSTANTIATE_TEST_SUITE_P(
     Faults, CatalogSyncFaultTest,
-    ::testing::Values(FaultCase{"ReadOnlyFolderInstall", Fault::kReadOnlyDatabaseFolder, "INSTALL",
-                                OpenFailed("70 Permission denied"),
-                                "detail: system: open lock file: Read-only file system", false,
-                                "file", "drive/Corvista1000/Databases/Corvista1k.ldb"},
-                      FaultCase{"ReadOnlyFolderQvr", Fault::kReadOnlyDatabaseFolder, "QVR",
-                                OpenFailed("70 Permission denied"),
-                                "detail: system: open lock file: Read-only file system", true,
-                                "file", "drive/Corvista1000/Databases/Corvista1k.ldb"},
-                      FaultCase{"HotJournalInReadOnlyFolder", Fault::kHotJournalInReadOnlyFolder,
-                                "INSTALL", OpenFailed("70 Permission denied"),
-                                "detail: system: open lock file: Read-only file system", false,
-                                "file", "drive/Corvista1000/Databases/Corvista1k.ldb"},
-                      FaultCase{"HotJournalOfReadOnlyDatabase",
-                                Fault::kHotJournalOfReadOnlyDatabase, "INSTALL",
-                                OpenFailed("776 attempt to write a readonly database"),
-                                "Error Number: 776 attempt to write a readonly database", false,
-                                "database", "drive/Corvista1000/Databases/Corvista1k.mdb"},
-                      FaultCase{"FolderAtBackupPath", Fault::kFolderAtBackupPath, "INSTALL",
-                                Unexpected("Catalog Sync", "57 Device I/O error"),
-                                "detail: system: rename: Is a directory", false, "file",
-                                "drive/Corvista1000/Databases/Temp_Corvista1k.mdb"},
-                      FaultCase{"FullDiskAtBackup", Fault::kFullDiskAtBackup, "INSTALL",
-                                Unexpected("Catalog Sync", "61 Disk full"),
-                                "detail: system: write: No space left on device", false, "file",
-                                "drive/Corvista1000/Databases/Temp_Corvista1k.mdb"},
-                      FaultCase{"FullDiskAtPackage", Fault::kFullDiskAtPackage, "QVR",
-                                Unexpected("ImportData30", "61 Disk full"),
-                                "detail: system: write: No space left on device", false, "file",
-                                "program/CatalogSync.dat"},
-                      FaultCase{"TextAsDatabaseQvr", Fault::kTextAsDatabase, "QVR",
-                                OpenFailed("26 file is not a database"),
-                                "Error Number: 26 file is not a database", true, "database",
-                                "drive/Corvista1000/Databases/Corvista1k.mdb"}),
+    ::testing::Values(
+        FaultCase{"ReadOnlyFolderInstall", Fault::kReadOnlyDatabaseFolder, "INSTALL",
+                  OpenFailed("70 Permission denied"), kReadOnlyLock, false, "file", kLock},
+        FaultCase{"ReadOnlyFolderQvr", Fault::kReadOnlyDatabaseFolder, "QVR",
+                  OpenFailed("70 Permission denied"), kReadOnlyLock, true, "file", kLock},
+        FaultCase{"HotJournalInReadOnlyFolder", Fault::kHotJournalInReadOnlyFolder, "INSTALL",
+                  OpenFailed("70 Permission denied"), kReadOnlyLock, false, "file", kLock},
+        FaultCase{"HotJournalOfReadOnlyDatabase", Fault::kHotJournalOfReadOnlyDatabase, "INSTALL",
+                  OpenFailed("776 attempt to write a readonly database"),
+                  "Error Number: 776 attempt to write a readonly database", false, "database",
+                  kDatabase},
+        FaultCase{"FolderAtBackupPath", Fault::kFolderAtBackupPath, "INSTALL",
+                  Unexpected("Catalog Sync", "57 Device I/O error"),
+                  "detail: system: rename: Is a directory", false, "file", kBackup},
+        FaultCase{"FullDiskAtBackup", Fault::kFullDiskAtBackup, "INSTALL",
+                  Unexpected("Catalog Sync", "61 Disk full"), kNoSpace, false, "file", kBackup},
+        FaultCase{"FullDiskAtPackage", Fault::kFullDiskAtPackage, "QVR",
+                  Unexpected("ImportData30", "61 Disk full"), kNoSpace, false, "file",
+                  "program/CatalogSync.dat"},
+        FaultCase{"TextAsDatabaseQvr", Fault::kTextAsDatabase, "QVR",
+                  OpenFailed("26 file is not a database"),
+                  "Error Number: 26 file is not a database", true, "database", kDatabase}),
     [](const ::testing::TestParamInfo<FaultCase>& info) { return std::string(info.param.name); });
+
+// A program killed in the middle of a transaction leaves a hot journal beside
+// a half-written database. The run must take its backup copy only after that
+// journal has been rolled back: a copy of the half-written file would,
+// restored, be a damaged database.
+TEST_F(FaultTest, HotJournalIsRolledBackBeforeTheBackupCopy) {
+  ASSERT_NO_FATAL_FAILURE(LeaveHotJournal());
+  CatalogBuilder b;
+  b.Add(40, "NEW", "ADD");
+  b.Add(41, "FAR TOO LONG", "ADD");
+  WritePackage(b);
+  const RunResult r = RunProgram({"INSTALL"});
+  EXPECT_EQ(r.exit_status, 1);
+  EXPECT_EQ(r.err.rfind("UpdateAssay 41:", 0), 0u) << r.err;
+  EXPECT_FALSE(Exists(backup()));
+  EXPECT_EQ(Text("PRAGMA integrity_check"), "ok");
+  EXPECT_EQ(Count("SELECT COUNT(*) FROM Kits WHERE Kits_LotNumber LIKE 'HALF%'"), 0);
+  EXPECT_EQ(Count("SELECT COUNT(*) FROM Kits"), 3004);
+  EXPECT_EQ(Count("SELECT COUNT(*) FROM Tests WHERE Tests_ID = 40"), 0);
+}
 
 // The disk fills up while the assays are written: the engine's failure stops
 // the walk, whose transaction is rolled back, and the restore copy then finds

@@ -34,6 +34,11 @@ std::int64_t ProgramTest::Count(const std::string& sql) {
   return QueryCount(db, sql);
 }
 
+std::string ProgramTest::Text(const std::string& sql) {
+  Database db = Database::Open(database());
+  return QueryValue(db, sql).ToText();
+}
+
 void ProgramTest::ExpectDatabaseUntouched() {
   EXPECT_TRUE(ReadFile(database()) == before_) << "the database file changed";
   EXPECT_FALSE(Exists(database() + "-journal"));

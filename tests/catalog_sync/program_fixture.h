@@ -30,6 +30,7 @@ class ProgramTest : public ::testing::Test {
   void WritePackage(const CatalogBuilder& b);
   testing_support::RunResult RunProgram(const std::vector<std::string>& args);
   std::int64_t Count(const std::string& sql);
+  std::string Text(const std::string& sql);  // the one value of the query, as text
   // The database is the file from before the run, and the run left no copy.
   void ExpectDatabaseUntouched();
   // Leaves the database as a program killed in the middle of a transaction
