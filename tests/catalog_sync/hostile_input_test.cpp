@@ -11,7 +11,6 @@
 #include <vector>
 
 #include "catalog_sync/records/file_manager.h"
-#include "platform/engine/database.h"
 #include "tests/catalog_sync/program_fixture.h"
 #include "tests/platform/workbook_biff_writer.h"
 #include "tests/support/test_support.h"
@@ -20,7 +19,6 @@ namespace catalog_sync {
 namespace {
 
 using namespace std::string_literals;
-using platform::engine::Database;
 using testing::CatalogBuilder;
 using testing::ProgramTest;
 using testing_support::ReadFile;
@@ -45,63 +43,40 @@ class HostileInputTest : public ProgramTest {
            std::to_string(Count("SELECT count(*) FROM Kits")) + " " +
            std::to_string(Count("SELECT count(*) FROM SoftwareVersion"));
   }
-  std::string TextOf(const std::string& sql) {
-    Database db = Database::Open(database());
-    return testing::QueryValue(db, sql).ToText();
-  }
 };
 
-struct HostileName {
-  std::string name;       // Tests_Name is TEXT(10)
-  std::string full_name;  // Tests_FullName is TEXT(50)
-};
-
-const std::vector<HostileName> kHostileNames = {
-    {"x\";DROP--", "x\"; DROP TABLE Tests; --"},
-    {"'];DEL--[", "]; DELETE FROM Tests; ["},
-    {"a');--", "'); DELETE FROM TestVolumes; --"},
-    {"\"[;]'--", "\" || (SELECT sql FROM sqlite_schema) || \""},
-    {"DROP TABLE", "DROP TABLE Tests"},
-    {"Tests", "SavedQueries"},
-    {"--", "/*"},
-    {"' OR 1=1", "\"; UPDATE Tests SET Tests_Name = 'x'; --"},
-};
-
-TEST_F(HostileInputTest, TestNamesBuiltToBreakOutOfSqlAreStoredExactly) {
+// Texts bound as values are stored exactly, a NUL like any other character
+// with every character after it. Tests_Name is TEXT(10), Tests_FullName
+// TEXT(50).
+TEST_F(HostileInputTest, TestNamesBuiltToBreakOutOfSqlOrHoldingNulAreStoredExactly) {
+  const std::pair<std::string, std::string> names[] = {
+      {"x\";DROP--", "x\"; DROP TABLE Tests; --"},
+      {"'];DEL--[", "]; DELETE FROM Tests; ["},
+      {"a');--", "'); DELETE FROM TestVolumes; --"},
+      {"\"[;]'--", "\" || (SELECT sql FROM sqlite_schema) || \""},
+      {"DROP TABLE", "DROP TABLE Tests"},
+      {"Tests", "SavedQueries"},
+      {"--", "/*"},
+      {"' OR 1=1", "\"; UPDATE Tests SET Tests_Name = 'x'; --"},
+      {"G\0U"s, "a\0'); DROP TABLE Tests; --"s},
+  };
   const std::string schema = Schema(), others = OtherRows();
   CatalogBuilder b;
-  for (std::size_t i = 0; i < kHostileNames.size(); ++i) {
-    b.Add(static_cast<std::int16_t>(40 + i), kHostileNames[i].name, "ADD")
-        .SetTestFullName(kHostileNames[i].full_name);
+  for (std::size_t i = 0; i < std::size(names); ++i) {
+    b.Add(static_cast<std::int16_t>(40 + i), names[i].first, "ADD")
+        .SetTestFullName(names[i].second);
   }
   WritePackage(b);
   const RunResult r = RunProgram({"INSTALL"});
   ASSERT_EQ(r.exit_status, 0) << r.err;
   EXPECT_EQ(r.err, "");
-  for (std::size_t i = 0; i < kHostileNames.size(); ++i) {
-    const std::string id = std::to_string(40 + i);
-    EXPECT_EQ(TextOf("SELECT Tests_Name FROM Tests WHERE Tests_ID = " + id), kHostileNames[i].name);
-    EXPECT_EQ(TextOf("SELECT Tests_FullName FROM Tests WHERE Tests_ID = " + id),
-              kHostileNames[i].full_name);
+  for (std::size_t i = 0; i < std::size(names); ++i) {
+    const std::string where = " FROM Tests WHERE Tests_ID = " + std::to_string(40 + i);
+    EXPECT_EQ(Text("SELECT Tests_Name" + where), names[i].first);
+    EXPECT_EQ(Text("SELECT Tests_FullName" + where), names[i].second);
   }
   EXPECT_EQ(Count("SELECT count(*) FROM Tests WHERE Tests_ID >= 40"),
-            static_cast<std::int64_t>(kHostileNames.size()));
-  EXPECT_EQ(Schema(), schema);
-  EXPECT_EQ(OtherRows(), others);
-}
-
-// A NUL is a character like any other in a package text: bound as a value,
-// it is stored with every character after it.
-TEST_F(HostileInputTest, TestNamesHoldingNulAreStoredWhole) {
-  const std::string schema = Schema(), others = OtherRows();
-  CatalogBuilder b;
-  b.Add(40, "G\0U"s, "ADD").SetTestFullName("a\0'); DROP TABLE Tests; --"s);
-  WritePackage(b);
-  const RunResult r = RunProgram({"INSTALL"});
-  ASSERT_EQ(r.exit_status, 0) << r.err;
-  EXPECT_EQ(TextOf("SELECT Tests_Name FROM Tests WHERE Tests_ID = 40"), "G\0U"s);
-  EXPECT_EQ(TextOf("SELECT Tests_FullName FROM Tests WHERE Tests_ID = 40"),
-            "a\0'); DROP TABLE Tests; --"s);
+            static_cast<std::int64_t>(std::size(names)));
   EXPECT_EQ(Schema(), schema);
   EXPECT_EQ(OtherRows(), others);
 }
@@ -128,7 +103,7 @@ TEST_F(HostileInputTest, TheLargestPackageInstallsWithBoundedMemory) {
   WritePackage(b);
   const RunResult r = RunProgram({"INSTALL"});
   ASSERT_EQ(r.exit_status, 0) << r.err;
-  EXPECT_EQ(TextOf("SELECT Tests_Name FROM Tests WHERE Tests_ID = 40"), "LAST");
+  EXPECT_EQ(Text("SELECT Tests_Name FROM Tests WHERE Tests_ID = 40"), "LAST");
   EXPECT_EQ(Count("SELECT count(*) FROM Tests"), 4);
   if (Sanitized()) return;  // the sanitizer's shadow memory would dominate the figure
   const long package_kb = static_cast<long>(ReadFile(package()).size() / 1024);
@@ -173,20 +148,11 @@ workbook_test::Sheet AssaySheet(const std::string& name, int number) {
   return {name, 0, 0, Label(1, 2, name) + workbook_test::Number(2, 2, number) + Label(2, 4, "ADD")};
 }
 
-TEST_F(HostileInputTest, WorkbookTextsHoldingNulAreInstalledWhole) {
+// A thousand sheets, the first assay's name holding a NUL.
+TEST_F(HostileInputTest, AThousandSheetWorkbookWithNulInATextInstallsInBoundedTimeAndMemory) {
   const std::string schema = Schema(), others = OtherRows();
-  testing_support::WriteFile(workbook(), workbook_test::CompoundFile(workbook_test::Stream(
-                                             {{"Cover", 0, 0, ""}, AssaySheet("G\0U;--"s, 40)})));
-  const RunResult r = RunProgram({"QVR"});
-  ASSERT_EQ(r.exit_status, 0) << r.err;
-  EXPECT_EQ(TextOf("SELECT Tests_Name FROM Tests WHERE Tests_ID = 40"), "G\0U;--"s);
-  EXPECT_EQ(Schema(), schema);
-  EXPECT_EQ(OtherRows(), others);
-}
-
-TEST_F(HostileInputTest, AThousandSheetWorkbookInstallsInBoundedTimeAndMemory) {
-  std::vector<workbook_test::Sheet> sheets = {{"Cover", 0, 0, ""}};
-  for (int i = 1; i < 1000; ++i) sheets.push_back(AssaySheet("T" + std::to_string(i), 1000 + i));
+  std::vector<workbook_test::Sheet> sheets = {{"Cover", 0, 0, ""}, AssaySheet("G\0U;--"s, 40)};
+  for (int i = 2; i < 1000; ++i) sheets.push_back(AssaySheet("T" + std::to_string(i), 1000 + i));
   testing_support::WriteFile(workbook(),
                              workbook_test::CompoundFile(workbook_test::Stream(sheets)));
   const auto start = std::chrono::steady_clock::now();
@@ -194,8 +160,11 @@ TEST_F(HostileInputTest, AThousandSheetWorkbookInstallsInBoundedTimeAndMemory) {
   const double seconds =
       std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
   ASSERT_EQ(r.exit_status, 0) << r.err;
-  EXPECT_EQ(Count("SELECT count(*) FROM Tests WHERE Tests_ID > 1000"), 999);
-  EXPECT_EQ(TextOf("SELECT Tests_Name FROM Tests WHERE Tests_ID = 1999"), "T999");
+  EXPECT_EQ(Text("SELECT Tests_Name FROM Tests WHERE Tests_ID = 40"), "G\0U;--"s);
+  EXPECT_EQ(Count("SELECT count(*) FROM Tests WHERE Tests_ID > 1000"), 998);
+  EXPECT_EQ(Text("SELECT Tests_Name FROM Tests WHERE Tests_ID = 1999"), "T999");
+  EXPECT_EQ(Schema(), schema);
+  EXPECT_EQ(OtherRows(), others);
   EXPECT_LT(seconds, 60);
   if (Sanitized()) return;
   EXPECT_LT(r.peak_rss_kb, 256 * 1024);
