@@ -8,6 +8,7 @@
 #include <string>
 
 #include "catalog_sync/records/file_manager.h"
+#include "tests/catalog_sync/catalog_fixture.h"
 #include "tests/support/test_support.h"
 
 namespace {
@@ -43,48 +44,22 @@ TEST(CatalogPackageRoundTrip, BuildThenDumpGivesTheCatalogueBack) {
   EXPECT_EQ(json::parse(dumped.out), json::parse(ExampleCatalogText()));
 }
 
-// A catalogue with values that a careless JSON form would change: singles
-// that are no short doubles, extreme doubles, negative integers at their
-// limits, non-ASCII text, flags both ways, and TestsID/Part that the writer
-// must ignore.
-void FillAwkwardCatalogue(catalog_sync::AssayCollection& colAssay,
-                          catalog_sync::TestVolumeTable& colObjTV) {
-  colObjTV.Dimension(3);
-  for (std::int32_t i = 1; i <= 3; ++i) {
-    catalog_sync::Assay a;
-    a.SetTestNumber(static_cast<std::int16_t>(i == 1 ? -32768 : 32767));
-    a.SetTestName(i == 1 ? "GLU" : "Ä µ");
-    a.SetTestFullName("Glucose \"hexokinase\" \u00e9\u4e2d");
-    a.SetMode(" modify ");
-    // The third single's shortest text, read as a double, rounds to its
-    // neighbour.
-    a.SetSampleVol(i == 1 ? 0.1f : i == 2 ? 3.4028235e38f : std::bit_cast<float>(0x15AE43FDu));
-    a.SetP5(i == 1 ? 1e-300 : -0.0);
-    a.SetP6(0.1 + 0.2);
-    a.SetConversionFactor(4.9406564584124654e-324);
-    a.SetColor(INT32_MIN);
-    a.SetCycles(255);
-    a.SetActive(platform::Value(i == 1));
-    a.SetDiluteControl(platform::Value("yes"));
-    colAssay.Add(a);
-    for (std::int32_t part = 0; part < 3; ++part) {
-      catalog_sync::TestVolume v;
-      v.SetTestsID(999);
-      v.SetPart(7);
-      v.SetReagentVol(part == 0 ? INT32_MAX : 0);
-      v.SetLastWash(-part);
-      colObjTV.Set(i, part, v);
-    }
-  }
-}
-
 TEST(CatalogPackageRoundTrip, PackageOfWritePropertiesDumpsToJsonThatBuildsTheSameBytes) {
   TempDir dir;
   const std::string original = dir.Sub("original.dat");
-  catalog_sync::AssayCollection colAssay;
-  catalog_sync::TestVolumeTable colObjTV;
-  FillAwkwardCatalogue(colAssay, colObjTV);
-  catalog_sync::FileManager(original).WriteProperties(colAssay, colObjTV);
+  // Values that a careless JSON form would change (extreme and negative-zero
+  // doubles, subnormal singles, integers at their limits, non-ASCII texts,
+  // TestsID and Part that the writer must ignore), and singles of which the
+  // first is no short double and the third's shortest text, read as a
+  // double, rounds to its neighbour.
+  const catalog_sync::testing::Catalog c =
+      catalog_sync::testing::SampleCatalog(4, [](std::int16_t i, catalog_sync::Assay& a) {
+        if (i == 1) a.SetSampleVol(0.1f);
+        if (i == 2) a.SetSampleVol(3.4028235e38f);
+        if (i == 3) a.SetSampleVol(std::bit_cast<float>(0x15AE43FDu));
+        if (i <= 2) a.SetTestNumber(i == 1 ? -32768 : 32767);
+      });
+  catalog_sync::FileManager(original).WriteProperties(c.assays, c.volumes);
 
   const RunResult dumped = Dump(original);
   ASSERT_EQ(dumped.exit_status, 0) << dumped.err;
@@ -187,12 +162,23 @@ TEST(CatalogPackageDump, DamagedPackageFailsWithTheReadError) {
   EXPECT_NE(dumped.err.find("cannot read the package"), std::string::npos) << dumped.err;
 }
 
+// Refused before any file is opened: the database named is not made.
 TEST(CatalogPackageUsage, WrongCommandLinesExitTwo) {
-  for (const std::vector<std::string>& args :
-       {std::vector<std::string>{}, {"list"}, {"dump"}, {"build", "only-one"}}) {
+  TempDir dir;
+  const std::string db = dir.Sub("Corvista1k.mdb");
+  for (const std::vector<std::string>& args : {std::vector<std::string>{},
+                                               {"list"},
+                                               {"dump"},
+                                               {"build", "only-one"},
+                                               {"plan"},
+                                               {"plan", db},
+                                               {"plan", "a.dat", db, "extra"},
+                                               {"plan", "--text", "a.dat", db}}) {
     const RunResult r = testing_support::Run(Bin(), args);
     EXPECT_EQ(r.exit_status, 2);
-    EXPECT_NE(r.err.find("usage: CatalogPackage"), std::string::npos);
+    EXPECT_EQ(r.out, "");
+    EXPECT_NE(r.err.find("usage: CatalogPackage"), std::string::npos) << r.err;
+    EXPECT_FALSE(testing_support::Exists(db));
   }
 }
 

@@ -10,7 +10,7 @@ namespace catalog_sync::testing {
 
 using platform::Value;
 
-Catalog SampleCatalog(std::int16_t n) {
+Catalog SampleCatalog(std::int16_t n, const std::function<void(std::int16_t i, Assay&)>& adjust) {
   Catalog c;
   c.volumes.Dimension(n);
   for (std::int16_t i = 1; i <= n; ++i) {
@@ -49,6 +49,7 @@ Catalog SampleCatalog(std::int16_t n) {
     a.SetActive(Value(i % 2 == 1));
     a.SetSampleVol(i % 2 ? 2.5f + static_cast<float>(i) : std::numeric_limits<float>::denorm_min());
     a.SetSampleVolKey(i * 3);
+    if (adjust) adjust(i, a);
     c.assays.Add(a);
     for (std::int32_t part = 0; part < TestVolumeTable::kParts; ++part) {
       TestVolume v;

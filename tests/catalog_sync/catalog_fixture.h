@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 
 #include "catalog_sync/records/assay_collection.h"
 #include "catalog_sync/records/record_properties.h"
@@ -18,7 +19,9 @@ struct Catalog {
 // default (texts with non-ASCII letters, negative zero, a subnormal single,
 // both flag values). TestsID and Part of the volumes deliberately hold values
 // other than the owner's TestNumber and the part index.
-Catalog SampleCatalog(std::int16_t n);
+// `adjust`, when given, changes assay i before it is added.
+Catalog SampleCatalog(std::int16_t n,
+                      const std::function<void(std::int16_t i, Assay&)>& adjust = {});
 
 // Expects the same assays in the same order, every property of the same kind
 // and value (floats bit for bit), and volumes equal in their stored
