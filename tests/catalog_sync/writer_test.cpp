@@ -3,6 +3,7 @@
 // reagent part rows, the normal range, and values that a column refuses.
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <functional>
 #include <string>
 
@@ -27,8 +28,11 @@ using testing::QueryValue;
 
 class WriterTest : public ::testing::Test {
  protected:
+  // A new database file, in place of the one before.
   void Open(std::string_view data_sql = {},
             std::pair<std::string_view, std::string_view> rewrite = {}) {
+    db_.reset();
+    std::remove(dir_.Sub("Corvista1k.mdb").c_str());
     testing::CreateAnalyserDatabase(dir_.Sub("Corvista1k.mdb"), data_sql, rewrite);
     db_.emplace(Database::Open(dir_.Sub("Corvista1k.mdb")));
   }
@@ -43,19 +47,13 @@ class WriterTest : public ::testing::Test {
         "TV_ReagentVol AS r FROM TestVolumes WHERE " +
         where + " ORDER BY TV_ID)");
   }
-  // The rows of the tests `where` selects, in Tests, TestRanges, TestVolumes
-  // and Kits: e.g. "1 1 2 2".
-  std::string RowsOf(const std::string& where) {
-    std::string counts;
-    for (const auto& [table, id] : {std::pair{"Tests", "Tests_ID"},
-                                    {"TestRanges", "TR_TestsID"},
-                                    {"TestVolumes", "TV_TestsID"},
-                                    {"Kits", "Kits_TestsID"}}) {
-      counts +=
-          (counts.empty() ? "" : " ") + std::to_string(Count(std::string("SELECT COUNT(*) FROM ") +
-                                                             table + " WHERE " + id + " " + where));
-    }
-    return counts;
+  // The rows of the tests `w` selects ("= 3") in Tests, TestRanges,
+  // TestVolumes and Kits: e.g. "1 1 2 2".
+  std::string RowsOf(const std::string& w) {
+    return Text("SELECT (SELECT COUNT(*) FROM Tests WHERE Tests_ID " + w +
+                ") || ' ' || (SELECT COUNT(*) FROM TestRanges WHERE TR_TestsID " + w +
+                ") || ' ' || (SELECT COUNT(*) FROM TestVolumes WHERE TV_TestsID " + w +
+                ") || ' ' || (SELECT COUNT(*) FROM Kits WHERE Kits_TestsID " + w + ")");
   }
 
   void AddModify(const Catalog& c, std::int16_t position, std::string_view keyword = "INSTALL") {
@@ -69,34 +67,29 @@ class WriterTest : public ::testing::Test {
 
 // --- Deletion -------------------------------------------------------------
 
-struct DeleteCase {
-  const char* stored_name;
-  const char* given_name;  // as the dispatch passes it: trimmed, upper-cased
-  bool removed;
-};
-
-class DeleteTest : public WriterTest, public ::testing::WithParamInterface<DeleteCase> {};
-
-// A second and a third range of test 3 go with it as well.
-TEST_P(DeleteTest, NameGuardsTheTestRowsButNotTheKits) {
-  Open(testing::SampleDataSql());
-  db().Exec("UPDATE Tests SET Tests_Name = '" + std::string(GetParam().stored_name) +
-            "' WHERE Tests_ID = 3;"
-            "INSERT INTO TestRanges (TR_TestsID, TR_RangeNum, TR_Low, TR_High, TR_Desc) "
-            "VALUES (3, 2, 1, 2, 'PANIC'), (3, 1, 5, 6, 'NORMAL')");
-  db::DeleteAssay(db(), 3, GetParam().given_name);
-  EXPECT_EQ(RowsOf("= 3"), GetParam().removed ? "0 0 0 0" : "1 3 2 0");
-  EXPECT_EQ(RowsOf("<> 3"), "2 2 2 2");  // the other tests keep every row
+// The name, as the dispatch passes it (trimmed, upper-cased), guards the
+// test's rows, every range of it included, but not its kits.
+TEST_F(WriterTest, DeleteNameGuardsTheTestRowsButNotTheKits) {
+  const struct {
+    const char* stored_name;
+    const char* given_name;
+    bool removed;
+  } cases[] = {{"ALT", "ALT", true},        {"Alt", "ALT", true},
+               {"AST", "ALT", false},       {"ALT", "AL", false},
+               {"O''NEIL", "O'NEIL", true}, {"ALT", "X' OR '1'='1", false},
+               {"ALT", "ALT' --", false}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.given_name);
+    Open(testing::SampleDataSql());
+    db().Exec("UPDATE Tests SET Tests_Name = '" + std::string(c.stored_name) +
+              "' WHERE Tests_ID = 3;"
+              "INSERT INTO TestRanges (TR_TestsID, TR_RangeNum, TR_Low, TR_High, TR_Desc) "
+              "VALUES (3, 2, 1, 2, 'PANIC'), (3, 1, 5, 6, 'NORMAL')");
+    db::DeleteAssay(db(), 3, c.given_name);
+    EXPECT_EQ(RowsOf("= 3"), c.removed ? "0 0 0 0" : "1 3 2 0");
+    EXPECT_EQ(RowsOf("<> 3"), "2 2 2 2");  // the other tests keep every row
+  }
 }
-
-INSTANTIATE_TEST_SUITE_P(Names, DeleteTest,
-                         ::testing::Values(DeleteCase{"ALT", "ALT", true},
-                                           DeleteCase{"Alt", "ALT", true},
-                                           DeleteCase{"AST", "ALT", false},
-                                           DeleteCase{"ALT", "AL", false},
-                                           DeleteCase{"O''NEIL", "O'NEIL", true},
-                                           DeleteCase{"ALT", "X' OR '1'='1", false},
-                                           DeleteCase{"ALT", "ALT' --", false}));
 
 TEST_F(WriterTest, DeleteOfATestWithoutRowsChangesNothing) {
   Open(testing::SampleDataSql());
@@ -210,32 +203,26 @@ TEST_F(WriterTest, OnlyTheFirstOfDuplicateVolumeAndRangeRowsIsTouched) {
 
 // --- The normal range -------------------------------------------------------
 
-struct RangeCase {
-  const char* keyword;
-  const char* normal;  // range number and limits of the existing normal range afterwards
-};
-
-class RangeTest : public WriterTest, public ::testing::WithParamInterface<RangeCase> {};
-
-TEST_P(RangeTest, ExistingNormalRangeTakesTheLimitsOnlyInAQvrRun) {
-  Open(testing::SampleDataSql());
-  db().Exec(
-      "UPDATE TestRanges SET TR_Desc = 'SITE', TR_LowOperator = 2, TR_HighOperator = 3 "
-      "WHERE TR_TestsID = 1;"
-      "INSERT INTO TestRanges (TR_TestsID, TR_RangeNum, TR_Low, TR_High) VALUES (1, 2, 1, 2);");
-  CatalogBuilder b;
-  b.Add(1, "GLU", "ADD");
-  AddModify(b.Build(), 1, GetParam().keyword);
-  // Only the limits of the normal range change; the other range stays.
-  EXPECT_EQ(Text("SELECT group_concat(TR_RangeNum || ' ' || TR_Low || ' ' || TR_High || ' ' || "
-                 "ifnull(TR_Desc, '') || ' ' || ifnull(TR_LowOperator, '') || ' ' || "
-                 "ifnull(TR_HighOperator, ''), ' / ') FROM TestRanges WHERE TR_TestsID = 1"),
-            std::string(GetParam().normal) + " SITE 2 3 / 2 1.0 2.0   ");
+// Only the limits of the existing normal range change, and only in a QVR
+// run; its other columns and the other range stay.
+TEST_F(WriterTest, ExistingNormalRangeTakesTheLimitsOnlyInAQvrRun) {
+  for (const auto& [keyword, normal] :
+       {std::pair{"INSTALL", "1 70.0 110.0"}, {"QVR", "1 11.0 91.0"}}) {
+    SCOPED_TRACE(keyword);
+    Open(testing::SampleDataSql());
+    db().Exec(
+        "UPDATE TestRanges SET TR_Desc = 'SITE', TR_LowOperator = 2, TR_HighOperator = 3 "
+        "WHERE TR_TestsID = 1;"
+        "INSERT INTO TestRanges (TR_TestsID, TR_RangeNum, TR_Low, TR_High) VALUES (1, 2, 1, 2);");
+    CatalogBuilder b;
+    b.Add(1, "GLU", "ADD");
+    AddModify(b.Build(), 1, keyword);
+    EXPECT_EQ(Text("SELECT group_concat(TR_RangeNum || ' ' || TR_Low || ' ' || TR_High || ' ' || "
+                   "ifnull(TR_Desc, '') || ' ' || ifnull(TR_LowOperator, '') || ' ' || "
+                   "ifnull(TR_HighOperator, ''), ' / ') FROM TestRanges WHERE TR_TestsID = 1"),
+              std::string(normal) + " SITE 2 3 / 2 1.0 2.0   ");
+  }
 }
-
-INSTANTIATE_TEST_SUITE_P(Keywords, RangeTest,
-                         ::testing::Values(RangeCase{"INSTALL", "1 70.0 110.0"},
-                                           RangeCase{"QVR", "1 11.0 91.0"}));
 
 // --- Refused values ---------------------------------------------------------
 
