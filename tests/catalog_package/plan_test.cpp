@@ -219,8 +219,8 @@ TEST_F(PlanTest, WorkbookIsPlannedAsTheWorkbookRun) {
 }
 
 // A source or database the run cannot use fails the plan with the run's own
-// message.
-TEST_F(PlanTest, UnreadablePackageFailsWithTheRunsMessage) {
+// message; a missing database is not made.
+TEST_F(PlanTest, UnreadablePackageOrMissingDatabaseFailsWithTheRunsMessage) {
   testing_support::WriteFile(package(), "no package at all");
   const RunResult planned = Plan({}, package());
   const RunResult run = RunProgram({"INSTALL"});
@@ -229,18 +229,15 @@ TEST_F(PlanTest, UnreadablePackageFailsWithTheRunsMessage) {
   EXPECT_EQ(planned.out, run.err +
                              "summary: 0 added, 0 updated, 0 deleted, 0 skipped; the run "
                              "would fail and leave the database as it was\n");
-}
 
-TEST_F(PlanTest, MissingDatabaseIsNamed) {
   WriteAssays({{40, "NEW", "ADD"}}, 1);
+  const std::string none = folder() + "/none.mdb";
   const RunResult r = testing_support::Run(testing_support::BinaryFromEnv("CATALOGPACKAGE_BIN"),
-                                           {"plan", package(), folder() + "/none.mdb"});
+                                           {"plan", package(), none});
   EXPECT_EQ(r.exit_status, 1);
-  EXPECT_EQ(
-      r.out.rfind("Catalog Sync: The following file was not found: " + folder() + "/none.mdb\n", 0),
-      0u)
+  EXPECT_EQ(r.out.rfind("Catalog Sync: The following file was not found: " + none + "\n", 0), 0u)
       << r.out;
-  EXPECT_FALSE(testing_support::Exists(folder() + "/none.mdb"));
+  EXPECT_FALSE(testing_support::Exists(none));
 }
 
 }  // namespace
