@@ -24,8 +24,6 @@ bool HasDetail(const platform::Error& e, std::string_view what) {
 
 }  // namespace
 
-FileManager::FileManager() : FileManager(platform::ProgramFolder() + "/CatalogSync.dat") {}
-
 FileManager::FileManager(std::string package_path) : path_(std::move(package_path)) {}
 
 bool FileManager::ReadProperties(AssayCollection& colAssay, TestVolumeTable& colObjTV,

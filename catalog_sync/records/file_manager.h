@@ -17,8 +17,7 @@ namespace catalog_sync {
 
 class FileManager {
  public:
-  // The package beside the running program: ProgramFolder() + "/CatalogSync.dat".
-  FileManager();
+  // The run passes the package beside the program (catalog_sync/run/paths.h).
   explicit FileManager(std::string package_path);
 
   const std::string& PackagePath() const { return path_; }

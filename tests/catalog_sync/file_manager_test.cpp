@@ -87,10 +87,6 @@ TEST(CatalogBag, ACellWithoutARecordFailsTheWrite) {
   EXPECT_THROW(CatalogToBag(c.assays, c.volumes), platform::Error);
 }
 
-TEST(FileManager, DefaultPackageIsBesideTheProgram) {
-  EXPECT_EQ(FileManager().PackagePath(), platform::ProgramFolder() + "/CatalogSync.dat");
-}
-
 TEST(FileManager, WrittenCatalogueReadsBackEqual) {
   TempDir dir;
   const FileManager files(dir.Sub("CatalogSync.dat"));
