@@ -132,31 +132,47 @@ TEST_F(EngineHostileTest, NamesAndTextsHoldingNulAreRefusedBeforeAnythingChanges
   EXPECT_PRED1(nul_refusal, ErrorOf([&] { db_.Exec(nul_text); }));
   EXPECT_PRED1(nul_refusal, ErrorOf([&] { db_.Execute(nul_text); }));
   EXPECT_PRED1(nul_refusal, ErrorOf([&] { db_.Query(nul_text); }));
-  NewField nul_name;
-  nul_name.name = "F\0\"; DROP TABLE Tests; --"s;
-  EXPECT_PRED1(nul_refusal, ErrorOf([&] { AppendField(db_, "Kits", nul_name); }));
-  NewField nul_message;
-  nul_message.name = "F";
-  nul_message.type_code = field_type::kLong;
-  nul_message.validation_rule = ">0";
-  nul_message.validation_text = "no\0'); DROP TABLE Tests; --"s;
-  EXPECT_PRED1(nul_refusal, ErrorOf([&] { AppendField(db_, "Kits", nul_message); }));
-  NewField nul_default;
-  nul_default.name = "F";
-  nul_default.default_value = Value("a\0'; DROP TABLE Tests; --"s);
-  EXPECT_PRED1(nul_refusal, ErrorOf([&] { AppendField(db_, "Kits", nul_default); }));
+  const NewField fields[] = {{.name = "F\0\"; DROP TABLE Tests; --"s},
+                             {.name = "F",
+                              .type_code = field_type::kLong,
+                              .validation_rule = ">0",
+                              .validation_text = "no\0'); DROP TABLE Tests; --"s},
+                             {.name = "F", .default_value = Value("a\0'; DROP TABLE Tests; --"s)}};
+  for (const NewField& field : fields) {
+    EXPECT_PRED1(nul_refusal, ErrorOf([&] { AppendField(db_, "Kits", field); }));
+  }
   ExpectUnchanged();
   // As a bound value a NUL is data like any other character.
   db_.UpdateRow("Kits", 1, {{"Kits_LotNumber", Value("L\0;--"s)}});
   EXPECT_EQ(db_.ReadField("Kits", 1, "Kits_LotNumber").ToText(), "L\0;--"s);
 }
 
+// Table, field, default, rule and validation texts that quote their way out
+// are kept as data.
+TEST_F(EngineHostileTest, TableFieldRuleAndTextNamesInjectNothing) {
+  db_.Exec("CREATE TABLE \"Odd\"\"; DROP TABLE Tests; --\" (A LONG)");
+  const NewField field = {.name = "x\"); DROP TABLE Tests; --",
+                          .default_value = "\"it's\"\" ok\"",
+                          .validation_rule = "<>\"'); DROP TABLE Tests; --\"",
+                          .validation_text = "no ' way\"); DROP TABLE Tests; --"};
+  AppendField(db_, "odd\"; drop table tests; --", field);
+  EXPECT_EQ(TableFields(db_, "Tests").size(), 35u);
+  db_.InsertRow("Odd\"; DROP TABLE Tests; --", {{"A", Value(std::int32_t{1})}});
+  EXPECT_EQ(
+      ErrorOf([&] {
+        db_.InsertRow("Odd\"; DROP TABLE Tests; --", {{field.name, "'); DROP TABLE Tests; --"}});
+      }).description(),
+      "no ' way\"); DROP TABLE Tests; --");
+  EXPECT_EQ(
+      testing::Dump(
+          db_, "SELECT \"x\"\"); DROP TABLE Tests; --\" FROM \"Odd\"\"; DROP TABLE Tests; --\""),
+      "it's\" ok\n");
+}
+
 // A saved SELECT whose text ends in a comment: the views rebuilt after a
 // field is deleted must not swallow the statements that follow their text.
 TEST_F(EngineHostileTest, ViewsEndingInACommentAreRebuiltOrDroppedLikeAnyOther) {
-  NewField note;
-  note.name = "Kits_Note";
-  AppendField(db_, "Kits", note);
+  AppendField(db_, "Kits", {.name = "Kits_Note"});
   CreateSavedQuery(db_, "qryNotes", "SELECT Kits_Note FROM Kits -- the notes");
   CreateSavedQuery(db_, "qryLots", "SELECT Kits_LotNumber FROM Kits /* the lots");
   DeleteField(db_, "Kits", "Kits_Note");
@@ -168,15 +184,11 @@ TEST_F(EngineHostileTest, ViewsEndingInACommentAreRebuiltOrDroppedLikeAnyOther) 
 }
 
 NewField RuleField(std::string rule) {
-  NewField field;
-  field.name = "Kits_Level";
-  field.type_code = field_type::kLong;
-  field.validation_rule = std::move(rule);
-  return field;
+  return {.name = "Kits_Level", .type_code = field_type::kLong, .validation_rule = std::move(rule)};
 }
 
 TEST_F(EngineHostileTest, RulesThatTryToLeaveTheTriggerAreRefused) {
-  const std::vector<std::string> rules = {
+  std::vector<std::string> rules = {
       "1) ; DROP TABLE Tests; --",
       ">0 OR 1=1) BEGIN DELETE FROM Tests; END; --",
       ">0) THEN 1 END; DELETE FROM Tests; SELECT (1",
@@ -192,9 +204,8 @@ TEST_F(EngineHostileTest, RulesThatTryToLeaveTheTriggerAreRefused) {
   };
   std::string not_chain;
   for (int i = 0; i < 50000; ++i) not_chain += "Not ";
-  std::vector<std::string> all = rules;
-  all.push_back(not_chain + ">0");
-  for (const std::string& rule : all) {
+  rules.push_back(not_chain + ">0");
+  for (const std::string& rule : rules) {
     const Error e = ErrorOf([&] { AppendField(db_, "Kits", RuleField(rule)); });
     EXPECT_EQ(e.number(), engine_err::kUntranslatableRule) << rule.substr(0, 60);
     EXPECT_EQ(ErrorOf([&] { CheckValidationRule(rule); }).number(), engine_err::kUntranslatableRule)
