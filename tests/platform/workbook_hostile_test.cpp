@@ -8,23 +8,12 @@
 #include <chrono>
 #include <functional>
 
-#include "platform/core/error.h"
-#include "platform/workbook/workbook.h"
-#include "tests/platform/workbook_biff_writer.h"
-#include "tests/support/test_support.h"
+#include "tests/platform/workbook_test_support.h"
 
 namespace {
 
 using namespace workbook_test;
 using namespace std::string_literals;
-using platform::Value;
-using platform::workbook::Workbook;
-namespace werr = platform::workbook::err;
-
-std::string FixtureStream(const std::string& name) {
-  return WorkbookStreamOf(
-      testing_support::ReadFile(testing_support::SourceDir() + "/tests/fixtures/workbook/" + name));
-}
 
 struct RecordAt {
   std::size_t offset;  // of the header
@@ -63,18 +52,9 @@ void Put32(std::string& s, std::size_t at, std::uint32_t v) {
   s.replace(at, 4, U32(v));
 }
 
-// "<number> <problem>" of the failure to open, "opens" when it opens.
-std::string Outcome(const std::string& stream) {
-  try {
-    Workbook::OpenFromMemory(CompoundFile(stream));
-  } catch (const platform::Error& e) {
-    std::string problem;
-    for (const auto& [what, value] : e.details()) {
-      if (what == "problem") problem = value;
-    }
-    return std::to_string(e.number()) + " " + problem;
-  }
-  return "opens";
+// The outcome of opening the stream in a compound file.
+std::string StreamOutcome(const std::string& stream) {
+  return Outcome(CompoundFile(stream));
 }
 
 constexpr std::uint16_t kBof = 0x0809, kEof = 0x000A, kContinue = 0x003C, kSst = 0x00FC,
@@ -143,9 +123,9 @@ std::vector<Corruption> Corruptions() {
 TEST(WorkbookHostile, PokedRealFilesFailWithTheirExactError) {
   for (const Corruption& c : Corruptions()) {
     std::string stream = FixtureStream(c.fixture);
-    ASSERT_EQ(Outcome(stream), "opens") << c.fixture;
+    ASSERT_EQ(StreamOutcome(stream), "opens") << c.fixture;
     c.poke(stream);
-    EXPECT_EQ(Outcome(stream), c.outcome) << c.name;
+    EXPECT_EQ(StreamOutcome(stream), c.outcome) << c.name;
   }
 }
 
@@ -192,8 +172,7 @@ TEST(WorkbookHostile, TextsOf32767CharactersAcrossContinueRecords) {
 // The same limit as LibreOffice writes it (tests/fixtures/workbook, see its
 // generator).
 TEST(WorkbookHostile, LibreOfficeTextsOf32767Characters) {
-  const Workbook book =
-      Workbook::Open(testing_support::SourceDir() + "/tests/fixtures/workbook/long_texts.xls");
+  const Workbook book = Workbook::Open(FixturePath("long_texts.xls"));
   std::string latin, wide;
   const char* const kWide[] = {"\u65E5", "\u672C", "\u8A9E", "\u00E9"};
   for (int i = 0; i < 32767; ++i) {
@@ -208,14 +187,10 @@ TEST(WorkbookHostile, LibreOfficeTextsOf32767Characters) {
 // NUL is a character like any other in a BIFF8 string: it is read, and the
 // text keeps every character after it.
 TEST(WorkbookHostile, TextsHoldingNulAreReadWhole) {
-  const std::string label = Rec(0x0204, U16(0) + U16(0) + U16(15) + Compressed("a\0b"s));
-  const std::string wide_label = Rec(0x0204, U16(1) + U16(0) + U16(15) + Wide(u"\0\u00E9\0"s));
-  const std::string sst = Rec(0x00FC, U32(1) + U32(1) + Compressed("\0\0;--"s));
-  const Workbook book =
-      Workbook::OpenFromMemory(OneSheetFile(label + wide_label + LabelSst(3, 1, 0), sst));
-  EXPECT_EQ(book.Cell(1, 1, 1).ToText(), "a\0b"s);
-  EXPECT_EQ(book.Cell(1, 2, 1).ToText(), "\0\xC3\xA9\0"s);
-  EXPECT_EQ(book.Cell(1, 3, 1).ToText(), "\0\0;--"s);
+  const Workbook book = Workbook::OpenFromMemory(OneSheetFile(
+      Label(1, 1, Compressed("a\0b"s)) + Label(1, 2, Wide(u"\0\u00E9\0"s)) + LabelSst(1, 3, 0),
+      Sst(1, Compressed("\0\0;--"s))));
+  EXPECT_EQ(RowOf(book, 1, 1, 3), "\"a\0b\"|\"\0\xC3\xA9\0\"|\"\0\0;--\""s);
 }
 
 double SecondsOf(const std::function<void()>& f) {
@@ -266,18 +241,18 @@ TEST(WorkbookHostile, SheetListsThatRereadOneSheetAreRefusedQuickly) {
   for (int i = 0; i < kEntries; ++i) nested += Eof();
   const std::size_t level = Bof(0x10).size() + Number(1, 1, 0).size();
   const double seconds = SecondsOf([&] {
-    EXPECT_EQ(Outcome(SheetListOver(kEntries, Bof(0x10) + cells + Eof(),
-                                    [](int, std::size_t start) { return start; })),
+    EXPECT_EQ(StreamOutcome(SheetListOver(kEntries, Bof(0x10) + cells + Eof(),
+                                          [](int, std::size_t start) { return start; })),
               damaged + "two sheets start at one offset");
-    EXPECT_EQ(Outcome(SheetListOver(kEntries, nested,
-                                    [&](int i, std::size_t start) { return start + i * level; })),
+    EXPECT_EQ(StreamOutcome(SheetListOver(
+                  kEntries, nested, [&](int i, std::size_t start) { return start + i * level; })),
               damaged + "sheet without EOF");
   });
   EXPECT_LT(seconds, 10);
   // Two sheets at one offset are refused however small.
-  EXPECT_EQ(
-      Outcome(SheetListOver(2, Bof(0x10) + Eof(), [](int, std::size_t start) { return start; })),
-      damaged + "two sheets start at one offset");
+  EXPECT_EQ(StreamOutcome(
+                SheetListOver(2, Bof(0x10) + Eof(), [](int, std::size_t start) { return start; })),
+            damaged + "two sheets start at one offset");
 }
 
 }  // namespace
