@@ -17,26 +17,17 @@ namespace platform::engine {
 namespace {
 
 using namespace std::string_literals;
+using testing::Dump;
 using testing::ErrorOf;
-using testing::Sqlite3;
 using testing_support::TempDir;
 
 // Every schema object and every table's row count, as text: equal snapshots
 // mean that nothing was created, dropped or emptied.
 std::string SchemaAndCounts(Database& db) {
-  std::string snapshot;
-  const Rows objects =
-      db.Query("SELECT type, name, quote(sql) FROM sqlite_schema ORDER BY type, name");
-  for (const auto& row : objects.rows) {
-    snapshot += row[0].ToText() + " " + row[1].ToText() + " " + row[2].ToText() + "\n";
-    if (row[0].ToText() == "table") {
-      snapshot += " rows " +
-                  db.Query("SELECT count(*) FROM " + QuoteIdentifier(row[1].ToText()))
-                      .rows.at(0)
-                      .at(0)
-                      .ToText() +
-                  "\n";
-    }
+  std::string snapshot = Dump(db, "SELECT type, name, quote(sql) FROM sqlite_schema ORDER BY 1, 2");
+  for (const auto& row : db.Query("SELECT name FROM sqlite_schema WHERE type = 'table'").rows) {
+    const std::string table = row[0].ToText();
+    snapshot += table + " rows " + Dump(db, "SELECT count(*) FROM " + QuoteIdentifier(table));
   }
   return snapshot;
 }
@@ -59,66 +50,54 @@ class EngineHostileTest : public ::testing::Test {
   std::string before_;
 };
 
-const std::vector<std::string> kHostileNames = {
-    "q\"; DROP TABLE Tests; --",
-    "]; DELETE FROM Tests; [",
-    "q'); DELETE FROM Tests; --",
-    "\"",
-    "\"\"",
-    ";",
-    "--",
-    "/*",
-    "SELECT",
-    "[Tests]",
-    "`Tests`",
-};
-
 TEST_F(EngineHostileTest, QueryNamesAreStoredExactlyAndNameTheirViews) {
-  for (const std::string& name : kHostileNames) {
+  const std::vector<std::string> names = {"q\"; DROP TABLE Tests; --",
+                                          "]; DELETE FROM Tests; [",
+                                          "q'); DELETE FROM Tests; --",
+                                          "\"",
+                                          "\"\"",
+                                          ";",
+                                          "--",
+                                          "/*",
+                                          "SELECT",
+                                          "[Tests]",
+                                          "`Tests`"};
+  std::string stored;
+  for (const std::string& name : names) {
     CreateSavedQuery(db_, name, "SELECT Tests_Name FROM Tests ORDER BY Tests_ID");
-    EXPECT_EQ(db_.Query("SELECT * FROM " + QuoteIdentifier(name)).rows.size(), 2u) << name;
+    EXPECT_EQ(Dump(db_, "SELECT * FROM " + QuoteIdentifier(name)), "GLU\nCHOL\n") << name;
+    stored += name + "\n";
   }
-  const auto queries = SavedQueries(db_);
-  ASSERT_EQ(queries.size(), kHostileNames.size());
-  for (std::size_t i = 0; i < queries.size(); ++i) EXPECT_EQ(queries[i].name, kHostileNames[i]);
+  std::string listed;
+  for (const SavedQuery& q : SavedQueries(db_)) listed += q.name + "\n";
+  EXPECT_EQ(listed, stored);
   db_.Close();
   // Other programs see the views under the same names.
-  const auto cli = Sqlite3(path(),
-                           "SELECT count(*) FROM sqlite_schema WHERE type = 'view';"
-                           "SELECT * FROM \"q\"\"; DROP TABLE Tests; --\";"
-                           "SELECT count(*) FROM Tests;");
-  EXPECT_EQ(cli.out, std::to_string(kHostileNames.size()) + "\nGLU\nCHOL\n2\n") << cli.err;
-
+  EXPECT_EQ(testing::Cli(path(),
+                         "SELECT count(*) FROM sqlite_schema WHERE type = 'view';"
+                         "SELECT * FROM \"q\"\"; DROP TABLE Tests; --\";"
+                         "SELECT count(*) FROM Tests;"),
+            "11\nGLU\nCHOL\n2\n");
   db_ = Database::Open(path());
-  for (const std::string& name : kHostileNames) DeleteSavedQuery(db_, name);
+  for (const std::string& name : names) DeleteSavedQuery(db_, name);
   db_.Exec("DROP TABLE SavedQueries");
   ExpectUnchanged();
 }
 
 TEST_F(EngineHostileTest, QueryTextsThatHideASecondStatementAreRefused) {
-  struct Case {
-    const char* name;
-    std::string sql;
-    long number;
-    std::string description;
-  };
-  const std::vector<Case> cases = {
-      {"second_statement", "SELECT 1; DROP TABLE Tests", SQLITE_MISUSE,
-       "The SQL text holds more than one statement"},
-      {"second_after_comment", "SELECT 1 /* x */; DELETE FROM Tests; --", SQLITE_MISUSE,
-       "The SQL text holds more than one statement"},
-      {"nul_then_statement", "SELECT 1\0; DROP TABLE Tests"s, SQLITE_MISUSE,
-       "The SQL text holds a NUL character"},
-      {"nul_alone", "SELECT 1\0"s, SQLITE_MISUSE, "The SQL text holds a NUL character"},
-      {"closing_paren", "SELECT 1) AS x; DROP TABLE Tests; --", SQLITE_ERROR,
-       "near \")\": syntax error"},
-      {"empty", "", SQLITE_MISUSE, "The SQL text holds no statement"},
-      {"comment_only", "-- nothing", SQLITE_MISUSE, "The SQL text holds no statement"},
-  };
-  for (const Case& c : cases) {
-    const Error e = ErrorOf([&] { CreateSavedQuery(db_, "qryHostile", c.sql); });
-    EXPECT_EQ(e.number(), c.number) << c.name;
-    EXPECT_EQ(e.description(), c.description) << c.name;
+  const std::string misuse = std::to_string(SQLITE_MISUSE) + " The SQL text holds ",
+                    two = misuse + "more than one statement", nul = misuse + "a NUL character";
+  const std::pair<std::string, std::string> cases[] = {
+      {"SELECT 1; DROP TABLE Tests", two},
+      {"SELECT 1 /* x */; DELETE FROM Tests; --", two},
+      {"SELECT 1\0; DROP TABLE Tests"s, nul},
+      {"SELECT 1\0"s, nul},
+      {"SELECT 1) AS x; DROP TABLE Tests; --", "1 near \")\": syntax error"},
+      {"", misuse + "no statement"},
+      {"-- nothing", misuse + "no statement"}};
+  for (const auto& [sql, outcome] : cases) {
+    const Error e = ErrorOf([&] { CreateSavedQuery(db_, "qryHostile", sql); });
+    EXPECT_EQ(std::to_string(e.number()) + " " + e.description(), outcome) << sql;
     ExpectUnchanged();
   }
 }
@@ -164,8 +143,7 @@ TEST_F(EngineHostileTest, TableFieldRuleAndTextNamesInjectNothing) {
       }).description(),
       "no ' way\"); DROP TABLE Tests; --");
   EXPECT_EQ(
-      testing::Dump(
-          db_, "SELECT \"x\"\"); DROP TABLE Tests; --\" FROM \"Odd\"\"; DROP TABLE Tests; --\""),
+      Dump(db_, "SELECT \"x\"\"); DROP TABLE Tests; --\" FROM \"Odd\"\"; DROP TABLE Tests; --\""),
       "it's\" ok\n");
 }
 
@@ -176,8 +154,8 @@ TEST_F(EngineHostileTest, ViewsEndingInACommentAreRebuiltOrDroppedLikeAnyOther) 
   CreateSavedQuery(db_, "qryNotes", "SELECT Kits_Note FROM Kits -- the notes");
   CreateSavedQuery(db_, "qryLots", "SELECT Kits_LotNumber FROM Kits /* the lots");
   DeleteField(db_, "Kits", "Kits_Note");
-  EXPECT_EQ(db_.Query("SELECT name FROM sqlite_schema WHERE type = 'view'").rows.size(), 1u);
-  EXPECT_EQ(db_.Query("SELECT * FROM qryLots").rows.at(0).at(0).ToText(), "L1");
+  EXPECT_EQ(Dump(db_, "SELECT name FROM sqlite_schema WHERE type = 'view'"), "qryLots\n");
+  EXPECT_EQ(Dump(db_, "SELECT * FROM qryLots"), "L1\n");
   EXPECT_EQ(ErrorOf([&] { RunSavedQuery(db_, "qryNotes"); }).number(), SQLITE_ERROR);
   // No savepoint was left open: a transaction can begin and end.
   db_.Begin().Commit();
@@ -188,20 +166,18 @@ NewField RuleField(std::string rule) {
 }
 
 TEST_F(EngineHostileTest, RulesThatTryToLeaveTheTriggerAreRefused) {
-  std::vector<std::string> rules = {
-      "1) ; DROP TABLE Tests; --",
-      ">0 OR 1=1) BEGIN DELETE FROM Tests; END; --",
-      ">0) THEN 1 END; DELETE FROM Tests; SELECT (1",
-      "=1; DELETE FROM Tests",
-      ">0 -- comment",
-      "Like \"A*\" ESCAPE 'x'",
-      "In (1, (SELECT 1))",
-      "> [Kits_TestsID]",
-      ">0\0; DROP TABLE Tests"s,
-      std::string(100000, '('),
-      std::string(100000, ')'),
-      std::string(50000, '(') + ">0" + std::string(50000, ')'),
-  };
+  std::vector<std::string> rules = {"1) ; DROP TABLE Tests; --",
+                                    ">0 OR 1=1) BEGIN DELETE FROM Tests; END; --",
+                                    ">0) THEN 1 END; DELETE FROM Tests; SELECT (1",
+                                    "=1; DELETE FROM Tests",
+                                    ">0 -- comment",
+                                    "Like \"A*\" ESCAPE 'x'",
+                                    "In (1, (SELECT 1))",
+                                    "> [Kits_TestsID]",
+                                    ">0\0; DROP TABLE Tests"s,
+                                    std::string(100000, '('),
+                                    std::string(100000, ')'),
+                                    std::string(50000, '(') + ">0" + std::string(50000, ')')};
   std::string not_chain;
   for (int i = 0; i < 50000; ++i) not_chain += "Not ";
   rules.push_back(not_chain + ">0");

@@ -10,6 +10,7 @@
 
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "platform/core/error.h"
 #include "platform/engine/database.h"
@@ -23,6 +24,12 @@ inline Database CreateAnalyserDatabase(const std::string& path) {
   db.Exec(
       testing_support::ReadFile(testing_support::SourceDir() + "/examples/analyser-schema.sql"));
   return db;
+}
+
+// The arguments as Values, in order (a list that formats compactly).
+template <typename... Args>
+std::vector<Value> Values(const Args&... args) {
+  return {Value(args)...};
 }
 
 // The platform::Error that `f` throws (number 0 when it throws none).
