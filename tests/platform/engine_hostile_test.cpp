@@ -147,18 +147,33 @@ TEST_F(EngineHostileTest, TableFieldRuleAndTextNamesInjectNothing) {
       "it's\" ok\n");
 }
 
-// A saved SELECT whose text ends in a comment: the views rebuilt after a
-// field is deleted must not swallow the statements that follow their text.
-TEST_F(EngineHostileTest, ViewsEndingInACommentAreRebuiltOrDroppedLikeAnyOther) {
-  AppendField(db_, "Kits", {.name = "Kits_Note"});
+// Deleting a field drops the views that no longer compile and recreates the
+// others, one statement at a time: a saved SELECT whose text ends in a
+// comment must not swallow the statements that follow it.
+TEST_F(EngineHostileTest, DeleteFieldRecreatesTheViewsThatCompileEvenEndingInAComment) {
+  AppendField(db_, "Kits", {.name = "Kits_Note", .size_text = "20", .required = true});
   CreateSavedQuery(db_, "qryNotes", "SELECT Kits_Note FROM Kits -- the notes");
   CreateSavedQuery(db_, "qryLots", "SELECT Kits_LotNumber FROM Kits /* the lots");
-  DeleteField(db_, "Kits", "Kits_Note");
-  EXPECT_EQ(Dump(db_, "SELECT name FROM sqlite_schema WHERE type = 'view'"), "qryLots\n");
-  EXPECT_EQ(Dump(db_, "SELECT * FROM qryLots"), "L1\n");
+  CreateSavedQuery(db_, "qryLotsAgain", "SELECT * FROM qryLots");
+  DeleteField(db_, "kits", "KITS_NOTE");
+  EXPECT_EQ(TableFields(db_, "Kits").size(), 4u);
+  EXPECT_EQ(Dump(db_, "SELECT name FROM sqlite_schema WHERE type = 'view' ORDER BY 1"),
+            "qryLots\nqryLotsAgain\n");
+  EXPECT_EQ(SavedQueries(db_).size(), 3u);  // the broken one stays saved, and fails
   EXPECT_EQ(ErrorOf([&] { RunSavedQuery(db_, "qryNotes"); }).number(), SQLITE_ERROR);
-  // No savepoint was left open: a transaction can begin and end.
-  db_.Begin().Commit();
+  EXPECT_EQ(Dump(db_, "SELECT * FROM qryLotsAgain"), "L1\n");
+  db_.InsertRow("Kits", {{"Kits_TestsID", Value(std::int16_t{2})}});  // Required is gone
+  EXPECT_TRUE(db_.Query("SELECT * FROM SysFieldProperties").empty());
+  db_.Begin().Commit();  // no savepoint was left open
+
+  const std::pair<const char*, long> refused[] = {{"Kits_TestsID", engine_err::kCannotDropField},
+                                                  {"Tests_ID", engine_err::kCannotDropField},
+                                                  {"NoSuch", engine_err::kUnknownField}};
+  for (const auto& [field, number] : refused) {
+    const char* table = std::string(field).starts_with("Tests") ? "Tests" : "Kits";
+    EXPECT_EQ(ErrorOf([&] { DeleteField(db_, table, field); }).number(), number) << field;
+  }
+  EXPECT_EQ(TableFields(db_, "Kits").size(), 4u);
 }
 
 NewField RuleField(std::string rule) {
