@@ -17,27 +17,6 @@ Workbook OpenBytes(const std::string& file) {
   return Workbook::OpenFromMemory(file);
 }
 
-TEST(WorkbookRk, FlagsSignAndScale) {
-  struct Case {
-    std::uint32_t rk;
-    double want;
-  } cases[] = {
-      {(5u << 2) | 2, 5},                                   // integer
-      {static_cast<std::uint32_t>(-7 * 4) | 2, -7},         // negative integer
-      {(50u << 2) | 3, 0.5},                                // integer x100
-      {static_cast<std::uint32_t>(-1234 * 4) | 3, -12.34},  // negative x100
-      {0x3FF00000u, 1.0},                                   // upper bits of 1.0
-      {0x3FF00000u | 1, 0.01},                              // 1.0 / 100
-      {0xC0040000u, -2.5},                                  // upper bits of -2.5
-  };
-  std::string records;
-  for (int i = 0; i < int(std::size(cases)); ++i) records += Rk(i + 1, 1, cases[i].rk);
-  const Workbook book = OpenBytes(OneSheetFile(records));
-  for (int i = 0; i < int(std::size(cases)); ++i) {
-    EXPECT_TRUE(book.Cell(1, i + 1, 1).SameAs(cases[i].want)) << book.Cell(1, i + 1, 1).Describe();
-  }
-}
-
 TEST(WorkbookCells, EveryRecordKind) {
   const std::string mulrk = Rec(0x00BD, U16(0) + U16(2) + U16(15) + U32((1u << 2) | 2) + U16(15) +
                                             U32((2u << 2) | 2) + U16(3));
@@ -52,7 +31,18 @@ TEST(WorkbookCells, EveryRecordKind) {
       Formula(6, 1, F64(2.5)) + Formula(6, 2, FormulaNonNumber(1, 1)) +
       Formula(6, 3, FormulaNonNumber(2, 0x2A)) + Formula(6, 4, FormulaNonNumber(3, 0)) +
       Formula(7, 1, FormulaNonNumber(0, 0)) + Rec(0x0207, Compressed("result"));
-  const Workbook book = OpenBytes(OneSheetFile(records));
+  // RK numbers: integer or upper bits of a double, either of them x100.
+  const std::pair<std::uint32_t, double> rks[] = {
+      {(5u << 2) | 2, 5},    {static_cast<std::uint32_t>(-7 * 4) | 2, -7},
+      {(50u << 2) | 3, 0.5}, {static_cast<std::uint32_t>(-1234 * 4) | 3, -12.34},
+      {0x3FF00000u, 1.0},    {0x3FF00000u | 1, 0.01},
+      {0xC0040000u, -2.5}};
+  std::string rk_records;
+  for (int i = 0; i < int(std::size(rks)); ++i) rk_records += Rk(8, i + 1, rks[i].first);
+  const Workbook book = OpenBytes(OneSheetFile(records + rk_records));
+  for (int i = 0; i < int(std::size(rks)); ++i) {
+    EXPECT_TRUE(book.Cell(1, 8, i + 1).SameAs(rks[i].second)) << RowOf(book, 1, 8, i + 1, i + 1);
+  }
   EXPECT_EQ(RowOf(book, 1, 1, 4), "-98765.4321|Empty|1|2");
   EXPECT_EQ(RowOf(book, 1, 2, 1) + RowOf(book, 1, 3, 1) + RowOf(book, 1, 4, 1),
             "Empty\"caf\xC3\xA9\"\"\xE2\x82\xAC\xE6\x97\xA5\"");
