@@ -145,7 +145,7 @@ TEST(TypedRows, RecordsetBehavioursOfTheCatalogueWriter) {
 
   // A later connection sees every change at once.
   Database other = Database::Open(dir.Sub("a.mdb"));
-  EXPECT_EQ(Dump(other, "SELECT count(*), UCASE(NULL) FROM TestVolumes WHERE TV_TestsID = 12; "),
+  EXPECT_EQ(Dump(other, "SELECT count(*), UCASE(NULL) FROM TestVolumes WHERE TV_TestsID = 12"),
             "2|NULL\n");
   EXPECT_EQ(Dump(other, "SELECT UCASE(Tests_Name) FROM Tests"), "ABC\n");
 

@@ -30,7 +30,8 @@ TEST(SavedQueries, CreateReplaceClashAndTheViewForOtherPrograms) {
   const std::string path = dir.Sub("a.mdb");
   Database db = CreateAnalyserDatabase(path);
   db.Exec("INSERT INTO Tests (Tests_ID, Tests_Name) VALUES (1, 'glu'), (2, 'chol')");
-  CreateSavedQuery(db, "qryNames", "SELECT UCASE(Tests_Name) AS N FROM Tests ORDER BY Tests_ID;");
+  // A text ending in a semicolon and a comment is one statement.
+  CreateSavedQuery(db, "qryNames", "SELECT UCASE(Tests_Name) FROM Tests ORDER BY 1; -- names");
   CreateSavedQuery(db, "qryClear", "UPDATE Tests SET Tests_FullName = 'x'");
   const struct {
     std::function<void()> call;
