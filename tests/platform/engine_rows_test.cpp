@@ -30,6 +30,14 @@ Value Short(int v) {
   return Value(static_cast<std::int16_t>(v));
 }
 
+// The catalogue writer's source of one test's ranges: a join whose select
+// list is one child table's columns.
+std::string RangesSource(const std::string& number, const std::string& upper_name) {
+  return "SELECT TestRanges.* FROM Tests INNER JOIN TestRanges ON Tests.Tests_ID = "
+         "TestRanges.TR_TestsID WHERE (((TestRanges.TR_TestsID)= " +
+         number + " ) AND ((UCASE(Tests.Tests_Name))= '" + upper_name + "' ));";
+}
+
 // Each (declared type, value) pair written alone into a fresh table's
 // column F of that type; `stored` holds, "|" between them, SQLite's
 // typeof(F) || ':' || quote(F) of each row.
@@ -127,11 +135,7 @@ TEST(TypedRows, RecordsetBehavioursOfTheCatalogueWriter) {
 
   // Deleting the rows of a join source whose select list is one child
   // table's columns removes those child rows and leaves the Tests row.
-  const auto ranges =
-      db.RowsOfSource("TestRanges",
-                      "SELECT TestRanges.* FROM Tests INNER JOIN TestRanges ON Tests.Tests_ID = "
-                      "TestRanges.TR_TestsID WHERE (((TestRanges.TR_TestsID)= 12 ) AND "
-                      "((UCASE(Tests.Tests_Name))= 'ABC' ));");
+  const auto ranges = db.RowsOfSource("TestRanges", RangesSource("12", "ABC"));
   ASSERT_EQ(ranges.size(), 2u);
   const std::string counts = "SELECT count(*) FROM TestRanges UNION ALL SELECT count(*) FROM Tests";
   db.DeleteRow("TestRanges", ranges[0]);  // the current row only
@@ -210,16 +214,7 @@ TEST(TypedRows, OneAssaysLookupsUseTheKeysIndexes) {
     ASSERT_TRUE(volume.has_value());
     db.UpdateRow("TestVolumes", *volume, {{"TV_ReagentVol", std::int32_t{5}}});
     EXPECT_TRUE(db.FirstRow("TestRanges", "TR_TestsID = " + n + " AND TR_RangeNum = 1"));
-    EXPECT_EQ(db.RowsOfSource("TestRanges",
-                              "SELECT TestRanges.* FROM Tests INNER JOIN TestRanges ON "
-                              "Tests.Tests_ID = TestRanges.TR_TestsID WHERE "
-                              "(((TestRanges.TR_TestsID)= " +
-                                  n +
-                                  " ) AND "
-                                  "((UCASE(Tests.Tests_Name))= 'T5" +
-                                  n + "' ));")
-                  .size(),
-              1u);
+    EXPECT_EQ(db.RowsOfSource("TestRanges", RangesSource(n, "T5" + n)).size(), 1u);
     EXPECT_EQ(db.RowsOfSource("Kits", "Select * From Kits Where Kits_TestsID = " + n).size(), 1u);
   };
   // The first run reads the schema (once per connection, whatever the size).
