@@ -30,8 +30,7 @@ TEST(SavedQueries, CreateReplaceClashAndTheViewForOtherPrograms) {
   const std::string path = dir.Sub("a.mdb");
   Database db = CreateAnalyserDatabase(path);
   db.Exec("INSERT INTO Tests (Tests_ID, Tests_Name) VALUES (1, 'glu'), (2, 'chol')");
-  // A text ending in a semicolon and a comment is one statement.
-  CreateSavedQuery(db, "qryNames", "SELECT UCASE(Tests_Name) FROM Tests ORDER BY 1; -- names");
+  CreateSavedQuery(db, "qryNames", "SELECT UCASE(Tests_Name) AS N FROM Tests ORDER BY Tests_ID;");
   CreateSavedQuery(db, "qryClear", "UPDATE Tests SET Tests_FullName = 'x'");
   const struct {
     std::function<void()> call;
@@ -46,7 +45,8 @@ TEST(SavedQueries, CreateReplaceClashAndTheViewForOtherPrograms) {
 
   // Replace: the caller deletes first, then creates.
   DeleteSavedQuery(db, "qryNames");
-  CreateSavedQuery(db, "qryNames", "SELECT Tests_Name AS N FROM Tests WHERE Tests_ID = 2");
+  // A text ending in a semicolon and a comment is one statement, and its view works.
+  CreateSavedQuery(db, "qryNames", "SELECT Tests_Name FROM Tests WHERE Tests_ID = 2; -- names");
   std::string names;
   for (const SavedQuery& q : SavedQueries(db)) names += q.name + " ";
   EXPECT_EQ(names, "qryClear qryNames ");  // stored order
