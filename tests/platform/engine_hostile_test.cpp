@@ -17,26 +17,17 @@ namespace platform::engine {
 namespace {
 
 using namespace std::string_literals;
+using testing::Dump;
 using testing::ErrorOf;
-using testing::Sqlite3;
 using testing_support::TempDir;
 
 // Every schema object and every table's row count, as text: equal snapshots
 // mean that nothing was created, dropped or emptied.
 std::string SchemaAndCounts(Database& db) {
-  std::string snapshot;
-  const Rows objects =
-      db.Query("SELECT type, name, quote(sql) FROM sqlite_schema ORDER BY type, name");
-  for (const auto& row : objects.rows) {
-    snapshot += row[0].ToText() + " " + row[1].ToText() + " " + row[2].ToText() + "\n";
-    if (row[0].ToText() == "table") {
-      snapshot += " rows " +
-                  db.Query("SELECT count(*) FROM " + QuoteIdentifier(row[1].ToText()))
-                      .rows.at(0)
-                      .at(0)
-                      .ToText() +
-                  "\n";
-    }
+  std::string snapshot = Dump(db, "SELECT type, name, quote(sql) FROM sqlite_schema ORDER BY 1, 2");
+  for (const auto& row : db.Query("SELECT name FROM sqlite_schema WHERE type = 'table'").rows) {
+    const std::string table = row[0].ToText();
+    snapshot += table + " rows " + Dump(db, "SELECT count(*) FROM " + QuoteIdentifier(table));
   }
   return snapshot;
 }
@@ -59,66 +50,54 @@ class EngineHostileTest : public ::testing::Test {
   std::string before_;
 };
 
-const std::vector<std::string> kHostileNames = {
-    "q\"; DROP TABLE Tests; --",
-    "]; DELETE FROM Tests; [",
-    "q'); DELETE FROM Tests; --",
-    "\"",
-    "\"\"",
-    ";",
-    "--",
-    "/*",
-    "SELECT",
-    "[Tests]",
-    "`Tests`",
-};
-
 TEST_F(EngineHostileTest, QueryNamesAreStoredExactlyAndNameTheirViews) {
-  for (const std::string& name : kHostileNames) {
+  const std::vector<std::string> names = {"q\"; DROP TABLE Tests; --",
+                                          "]; DELETE FROM Tests; [",
+                                          "q'); DELETE FROM Tests; --",
+                                          "\"",
+                                          "\"\"",
+                                          ";",
+                                          "--",
+                                          "/*",
+                                          "SELECT",
+                                          "[Tests]",
+                                          "`Tests`"};
+  std::string stored;
+  for (const std::string& name : names) {
     CreateSavedQuery(db_, name, "SELECT Tests_Name FROM Tests ORDER BY Tests_ID");
-    EXPECT_EQ(db_.Query("SELECT * FROM " + QuoteIdentifier(name)).rows.size(), 2u) << name;
+    EXPECT_EQ(Dump(db_, "SELECT * FROM " + QuoteIdentifier(name)), "GLU\nCHOL\n") << name;
+    stored += name + "\n";
   }
-  const auto queries = SavedQueries(db_);
-  ASSERT_EQ(queries.size(), kHostileNames.size());
-  for (std::size_t i = 0; i < queries.size(); ++i) EXPECT_EQ(queries[i].name, kHostileNames[i]);
+  std::string listed;
+  for (const SavedQuery& q : SavedQueries(db_)) listed += q.name + "\n";
+  EXPECT_EQ(listed, stored);
   db_.Close();
   // Other programs see the views under the same names.
-  const auto cli = Sqlite3(path(),
-                           "SELECT count(*) FROM sqlite_schema WHERE type = 'view';"
-                           "SELECT * FROM \"q\"\"; DROP TABLE Tests; --\";"
-                           "SELECT count(*) FROM Tests;");
-  EXPECT_EQ(cli.out, std::to_string(kHostileNames.size()) + "\nGLU\nCHOL\n2\n") << cli.err;
-
+  EXPECT_EQ(testing::Cli(path(),
+                         "SELECT count(*) FROM sqlite_schema WHERE type = 'view';"
+                         "SELECT * FROM \"q\"\"; DROP TABLE Tests; --\";"
+                         "SELECT count(*) FROM Tests;"),
+            "11\nGLU\nCHOL\n2\n");
   db_ = Database::Open(path());
-  for (const std::string& name : kHostileNames) DeleteSavedQuery(db_, name);
+  for (const std::string& name : names) DeleteSavedQuery(db_, name);
   db_.Exec("DROP TABLE SavedQueries");
   ExpectUnchanged();
 }
 
 TEST_F(EngineHostileTest, QueryTextsThatHideASecondStatementAreRefused) {
-  struct Case {
-    const char* name;
-    std::string sql;
-    long number;
-    std::string description;
-  };
-  const std::vector<Case> cases = {
-      {"second_statement", "SELECT 1; DROP TABLE Tests", SQLITE_MISUSE,
-       "The SQL text holds more than one statement"},
-      {"second_after_comment", "SELECT 1 /* x */; DELETE FROM Tests; --", SQLITE_MISUSE,
-       "The SQL text holds more than one statement"},
-      {"nul_then_statement", "SELECT 1\0; DROP TABLE Tests"s, SQLITE_MISUSE,
-       "The SQL text holds a NUL character"},
-      {"nul_alone", "SELECT 1\0"s, SQLITE_MISUSE, "The SQL text holds a NUL character"},
-      {"closing_paren", "SELECT 1) AS x; DROP TABLE Tests; --", SQLITE_ERROR,
-       "near \")\": syntax error"},
-      {"empty", "", SQLITE_MISUSE, "The SQL text holds no statement"},
-      {"comment_only", "-- nothing", SQLITE_MISUSE, "The SQL text holds no statement"},
-  };
-  for (const Case& c : cases) {
-    const Error e = ErrorOf([&] { CreateSavedQuery(db_, "qryHostile", c.sql); });
-    EXPECT_EQ(e.number(), c.number) << c.name;
-    EXPECT_EQ(e.description(), c.description) << c.name;
+  const std::string misuse = std::to_string(SQLITE_MISUSE) + " The SQL text holds ",
+                    two = misuse + "more than one statement", nul = misuse + "a NUL character";
+  const std::pair<std::string, std::string> cases[] = {
+      {"SELECT 1; DROP TABLE Tests", two},
+      {"SELECT 1 /* x */; DELETE FROM Tests; --", two},
+      {"SELECT 1\0; DROP TABLE Tests"s, nul},
+      {"SELECT 1\0"s, nul},
+      {"SELECT 1) AS x; DROP TABLE Tests; --", "1 near \")\": syntax error"},
+      {"", misuse + "no statement"},
+      {"-- nothing", misuse + "no statement"}};
+  for (const auto& [sql, outcome] : cases) {
+    const Error e = ErrorOf([&] { CreateSavedQuery(db_, "qryHostile", sql); });
+    EXPECT_EQ(std::to_string(e.number()) + " " + e.description(), outcome) << sql;
     ExpectUnchanged();
   }
 }
@@ -132,69 +111,92 @@ TEST_F(EngineHostileTest, NamesAndTextsHoldingNulAreRefusedBeforeAnythingChanges
   EXPECT_PRED1(nul_refusal, ErrorOf([&] { db_.Exec(nul_text); }));
   EXPECT_PRED1(nul_refusal, ErrorOf([&] { db_.Execute(nul_text); }));
   EXPECT_PRED1(nul_refusal, ErrorOf([&] { db_.Query(nul_text); }));
-  NewField nul_name;
-  nul_name.name = "F\0\"; DROP TABLE Tests; --"s;
-  EXPECT_PRED1(nul_refusal, ErrorOf([&] { AppendField(db_, "Kits", nul_name); }));
-  NewField nul_message;
-  nul_message.name = "F";
-  nul_message.type_code = field_type::kLong;
-  nul_message.validation_rule = ">0";
-  nul_message.validation_text = "no\0'); DROP TABLE Tests; --"s;
-  EXPECT_PRED1(nul_refusal, ErrorOf([&] { AppendField(db_, "Kits", nul_message); }));
-  NewField nul_default;
-  nul_default.name = "F";
-  nul_default.default_value = Value("a\0'; DROP TABLE Tests; --"s);
-  EXPECT_PRED1(nul_refusal, ErrorOf([&] { AppendField(db_, "Kits", nul_default); }));
+  const NewField fields[] = {{.name = "F\0\"; DROP TABLE Tests; --"s},
+                             {.name = "F",
+                              .type_code = field_type::kLong,
+                              .validation_rule = ">0",
+                              .validation_text = "no\0'); DROP TABLE Tests; --"s},
+                             {.name = "F", .default_value = Value("a\0'; DROP TABLE Tests; --"s)}};
+  for (const NewField& field : fields) {
+    EXPECT_PRED1(nul_refusal, ErrorOf([&] { AppendField(db_, "Kits", field); }));
+  }
   ExpectUnchanged();
   // As a bound value a NUL is data like any other character.
   db_.UpdateRow("Kits", 1, {{"Kits_LotNumber", Value("L\0;--"s)}});
   EXPECT_EQ(db_.ReadField("Kits", 1, "Kits_LotNumber").ToText(), "L\0;--"s);
 }
 
-// A saved SELECT whose text ends in a comment: the views rebuilt after a
-// field is deleted must not swallow the statements that follow their text.
-TEST_F(EngineHostileTest, ViewsEndingInACommentAreRebuiltOrDroppedLikeAnyOther) {
-  NewField note;
-  note.name = "Kits_Note";
-  AppendField(db_, "Kits", note);
+// Table, field, default, rule and validation texts that quote their way out
+// are kept as data.
+TEST_F(EngineHostileTest, TableFieldRuleAndTextNamesInjectNothing) {
+  db_.Exec("CREATE TABLE \"Odd\"\"; DROP TABLE Tests; --\" (A LONG)");
+  const NewField field = {.name = "x\"); DROP TABLE Tests; --",
+                          .default_value = "\"it's\"\" ok\"",
+                          .validation_rule = "<>\"'); DROP TABLE Tests; --\"",
+                          .validation_text = "no ' way\"); DROP TABLE Tests; --"};
+  AppendField(db_, "odd\"; drop table tests; --", field);
+  EXPECT_EQ(TableFields(db_, "Tests").size(), 35u);
+  db_.InsertRow("Odd\"; DROP TABLE Tests; --", {{"A", Value(std::int32_t{1})}});
+  EXPECT_EQ(
+      ErrorOf([&] {
+        db_.InsertRow("Odd\"; DROP TABLE Tests; --", {{field.name, "'); DROP TABLE Tests; --"}});
+      }).description(),
+      "no ' way\"); DROP TABLE Tests; --");
+  EXPECT_EQ(
+      Dump(db_, "SELECT \"x\"\"); DROP TABLE Tests; --\" FROM \"Odd\"\"; DROP TABLE Tests; --\""),
+      "it's\" ok\n");
+}
+
+// Deleting a field drops the views that no longer compile and recreates the
+// others, one statement at a time: a saved SELECT whose text ends in a
+// comment must not swallow the statements that follow it.
+TEST_F(EngineHostileTest, DeleteFieldRecreatesTheViewsThatCompileEvenEndingInAComment) {
+  AppendField(db_, "Kits", {.name = "Kits_Note", .size_text = "20", .required = true});
   CreateSavedQuery(db_, "qryNotes", "SELECT Kits_Note FROM Kits -- the notes");
   CreateSavedQuery(db_, "qryLots", "SELECT Kits_LotNumber FROM Kits /* the lots");
-  DeleteField(db_, "Kits", "Kits_Note");
-  EXPECT_EQ(db_.Query("SELECT name FROM sqlite_schema WHERE type = 'view'").rows.size(), 1u);
-  EXPECT_EQ(db_.Query("SELECT * FROM qryLots").rows.at(0).at(0).ToText(), "L1");
+  CreateSavedQuery(db_, "qryLotsAgain", "SELECT * FROM qryLots");
+  DeleteField(db_, "kits", "KITS_NOTE");
+  EXPECT_EQ(TableFields(db_, "Kits").size(), 4u);
+  EXPECT_EQ(Dump(db_, "SELECT name FROM sqlite_schema WHERE type = 'view' ORDER BY 1"),
+            "qryLots\nqryLotsAgain\n");
+  EXPECT_EQ(SavedQueries(db_).size(), 3u);  // the broken one stays saved, and fails
   EXPECT_EQ(ErrorOf([&] { RunSavedQuery(db_, "qryNotes"); }).number(), SQLITE_ERROR);
-  // No savepoint was left open: a transaction can begin and end.
-  db_.Begin().Commit();
+  EXPECT_EQ(Dump(db_, "SELECT * FROM qryLotsAgain"), "L1\n");
+  db_.InsertRow("Kits", {{"Kits_TestsID", Value(std::int16_t{2})}});  // Required is gone
+  EXPECT_TRUE(db_.Query("SELECT * FROM SysFieldProperties").empty());
+  db_.Begin().Commit();  // no savepoint was left open
+
+  const std::pair<const char*, long> refused[] = {{"Kits_TestsID", engine_err::kCannotDropField},
+                                                  {"Tests_ID", engine_err::kCannotDropField},
+                                                  {"NoSuch", engine_err::kUnknownField}};
+  for (const auto& [field, number] : refused) {
+    const char* table = std::string(field).starts_with("Tests") ? "Tests" : "Kits";
+    EXPECT_EQ(ErrorOf([&] { DeleteField(db_, table, field); }).number(), number) << field;
+  }
+  EXPECT_EQ(TableFields(db_, "Kits").size(), 4u);
 }
 
 NewField RuleField(std::string rule) {
-  NewField field;
-  field.name = "Kits_Level";
-  field.type_code = field_type::kLong;
-  field.validation_rule = std::move(rule);
-  return field;
+  return {.name = "Kits_Level", .type_code = field_type::kLong, .validation_rule = std::move(rule)};
 }
 
 TEST_F(EngineHostileTest, RulesThatTryToLeaveTheTriggerAreRefused) {
-  const std::vector<std::string> rules = {
-      "1) ; DROP TABLE Tests; --",
-      ">0 OR 1=1) BEGIN DELETE FROM Tests; END; --",
-      ">0) THEN 1 END; DELETE FROM Tests; SELECT (1",
-      "=1; DELETE FROM Tests",
-      ">0 -- comment",
-      "Like \"A*\" ESCAPE 'x'",
-      "In (1, (SELECT 1))",
-      "> [Kits_TestsID]",
-      ">0\0; DROP TABLE Tests"s,
-      std::string(100000, '('),
-      std::string(100000, ')'),
-      std::string(50000, '(') + ">0" + std::string(50000, ')'),
-  };
+  std::vector<std::string> rules = {"1) ; DROP TABLE Tests; --",
+                                    ">0 OR 1=1) BEGIN DELETE FROM Tests; END; --",
+                                    ">0) THEN 1 END; DELETE FROM Tests; SELECT (1",
+                                    "=1; DELETE FROM Tests",
+                                    ">0 -- comment",
+                                    "Like \"A*\" ESCAPE 'x'",
+                                    "In (1, (SELECT 1))",
+                                    "> [Kits_TestsID]",
+                                    ">0\0; DROP TABLE Tests"s,
+                                    std::string(100000, '('),
+                                    std::string(100000, ')'),
+                                    std::string(50000, '(') + ">0" + std::string(50000, ')')};
   std::string not_chain;
   for (int i = 0; i < 50000; ++i) not_chain += "Not ";
-  std::vector<std::string> all = rules;
-  all.push_back(not_chain + ">0");
-  for (const std::string& rule : all) {
+  rules.push_back(not_chain + ">0");
+  for (const std::string& rule : rules) {
     const Error e = ErrorOf([&] { AppendField(db_, "Kits", RuleField(rule)); });
     EXPECT_EQ(e.number(), engine_err::kUntranslatableRule) << rule.substr(0, 60);
     EXPECT_EQ(ErrorOf([&] { CheckValidationRule(rule); }).number(), engine_err::kUntranslatableRule)

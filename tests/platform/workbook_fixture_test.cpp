@@ -5,17 +5,11 @@
 #include <nlohmann/json.hpp>
 #include <set>
 
-#include "platform/workbook/workbook.h"
-#include "tests/support/test_support.h"
+#include "tests/platform/workbook_test_support.h"
 
 namespace {
 
-using platform::Value;
-using platform::workbook::Workbook;
-
-std::string FixturePath(const std::string& name) {
-  return testing_support::SourceDir() + "/tests/fixtures/workbook/" + name;
-}
+using namespace workbook_test;
 
 // xlrd's kind and value as the reader must give them.
 Value Expected(const nlohmann::json& cell) {
