@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <filesystem>
 #include <regex>
 
 #include "tests/reshaper/reshaper_fixture.h"
@@ -12,6 +13,7 @@ namespace reshaper_test {
 using testing_support::Exists;
 using testing_support::MakeFolders;
 using testing_support::ReadFile;
+using testing_support::WriteFile;
 
 const char* const kStart = "Reshaper program start";
 
@@ -32,6 +34,29 @@ void ReshaperProgramTest::MakeShell(const std::string& name, const std::string& 
   if (Exists(path)) ::unlink(path.c_str());
   // The shell holds the target's tables too, so that its queries prepare.
   CreateDatabase(path, std::string(kTargetTables) + kShellTables + sql, queries);
+}
+
+void ReshaperProgramTest::ExtendInstallShell(const std::string& sql) {
+  MakeShell("InstallShell.mdb", std::string(kInstallShell) + sql, kInstallQueries);
+}
+
+void ReshaperProgramTest::UseExamples() {
+  const std::string examples = testing_support::SourceDir() + "/examples/";
+  auto sqlite = [&](const std::string& db, const std::string& script) {
+    const auto run = testing_support::Run(
+        "/bin/sh",
+        {"-c", "/usr/bin/sqlite3 -batch \"$1\" < \"$2\" > /dev/null", "sh", db, examples + script});
+    ASSERT_EQ(run.exit_status, 0) << script << ": " << run.err;
+  };
+  for (const std::string shell : {"InstallShell", "ERUShell"}) {
+    const std::string path = program_ + "/" + shell + ".mdb";
+    ::unlink(path.c_str());
+    sqlite(path, "analyser-schema.sql");
+    sqlite(path, shell + ".sql");
+  }
+  ::unlink(target_.c_str());
+  sqlite(target_, "analyser-schema.sql");
+  sqlite(target_, "analyser-sample-data.sql");
 }
 
 testing_support::RunResult ReshaperProgramTest::Reshaper(const std::vector<std::string>& args) {
@@ -81,5 +106,149 @@ std::string ReshaperProgramTest::Version() {
 long ReshaperProgramTest::TestCount() {
   return ReadScalar(target_, "SELECT count(*) FROM Tests").ToLong();
 }
+
+void ReshaperProgramTest::Arrange(const std::string& what) {
+  const std::size_t colon = what.find(": ");
+  const std::string word = what.substr(0, colon);
+  const std::string sql = colon == std::string::npos ? "" : what.substr(colon + 2);
+  if (word == "shell") {
+    ExtendInstallShell(sql);
+  } else if (word == "target") {
+    platform::engine::Database::Open(target_).Exec(sql);
+  } else if (word == "query") {
+    auto db = platform::engine::Database::Open(target_);
+    platform::engine::CreateSavedQuery(db, sql, "SELECT 1");
+  } else if (word == "no target") {
+    WriteFile(marker_, "");
+    ::unlink(target_.c_str());
+  } else if (word == "read-only marker") {
+    WriteFile(marker_, "");
+    testing_support::ChmodFile(marker_, 0444);
+  } else if (word == "live lock") {
+    user_.emplace(platform::engine::Database::Open(target_));
+  } else if (word == "stale lock") {
+    WriteFile(databases_ + "/Corvista1k.ldb", "");
+  } else if (word == "scratch folder") {
+    MakeFolders(databases_ + "/Temp.mdb");
+  } else if (word == "no ERU shell") {
+    ::unlink((program_ + "/ERUShell.mdb").c_str());
+  } else if (!word.empty()) {
+    ADD_FAILURE() << "no arrangement " << what;
+  }
+}
+
+std::string ReshaperProgramTest::State(ino_t inode_before) {
+  std::string files;
+  for (const auto& entry : std::filesystem::directory_iterator(databases_)) {
+    if (entry.path() != target_) files += " " + entry.path().filename().string();
+  }
+  if (Exists(marker_)) files += " marker";
+  if (!Exists(target_)) return "no target /" + files;
+  std::string state = Version();
+  if (FieldNames(target_, "SoftwareVersion").size() > 2) {
+    state +=
+        " build " + ReadScalar(target_, "SELECT Version_Build FROM SoftwareVersion").Describe();
+  }
+  state += " /";
+  const auto fields = FieldNames(target_, "Tests");
+  for (const auto& name : fields) state += " " + name.substr(name.find('_') + 1);
+  const bool names = fields.size() > 1 && fields[1] == "Tests_Name";
+  state += " / " + ReadScalar(target_, names ? "SELECT group_concat(Tests_Name) FROM (SELECT "
+                                               "Tests_Name FROM Tests ORDER BY Tests_ID)"
+                                             : "SELECT count(*) FROM Tests")
+                       .ToText();
+  state += " /";
+  for (const auto& query : QueriesOf(target_)) state += " " + query.name;
+  state += " /";
+  if (TargetInode() != inode_before) state += " compacted";
+  return state + files;
+}
+
+std::string Expand(std::string text, const std::string& databases) {
+  for (std::size_t at; (at = text.find("%D")) != std::string::npos;) {
+    text.replace(at, 2, databases);
+  }
+  return text;
+}
+
+namespace {
+constexpr const char* kUntouched = "1.0.0 / ID Name / GLU,CHOL / /";
+}  // namespace
+
+// clang-format off
+const std::vector<RunCase> kRunCases = {
+    {"FullInstall", {"INSTALL,QUERY,STRUCTURE,VERSION"}, "", 0, "",
+     "2.0.0 build 7 / ID Name Reflex Note / GLU,CHOL,ALT / QTests / compacted marker", true},
+    {"WordsIgnoreCaseAndSpaces", {" install , structure "}, "", 0, "",
+     "1.0.0 build 7 / ID Name Reflex Note / GLU,CHOL,ALT / / compacted marker", true},
+    // The ERU shell's default data would empty Tests: it never runs.
+    {"Eru", {"ERU,QUERY,STRUCTURE,VERSION"}, "", 0, "", "0.9.0 / ID / 2 / QEru / compacted marker",
+     true},
+    // The version lands in a field that the structure step adds, after the
+    // default data has written it.
+    {"StructureRunsBeforeVersionWhateverTheWordOrder", {"VERSION,STRUCTURE,INSTALL"},
+     "shell: UPDATE VersionInfo SET FieldName = 'Version_Build', VersionNumber = '42';", 0, "",
+     "1.0.0 build 42 / ID Name Reflex Note / GLU,CHOL,ALT / / compacted marker", true},
+    // The install shell's working copy, made for the first word, is never deleted.
+    {"LastModeWordChoosesTheShell", {"INSTALL,ERU,QUERY"}, "", 0, "",
+     "1.0.0 / ID Name / GLU,CHOL / QEru / compacted InstallShell.mdb marker", true},
+    {"ArgumentsAreJoinedWithOneBlank", {"INSTALL,", "QUERY"}, "", 0, "",
+     "1.0.0 / ID Name / GLU,CHOL / QTests / compacted marker", true},
+    {"StaleLockFileIsRemoved", {"INSTALL,VERSION"}, "stale lock", 0,
+     "detail: stale lock file removed: %D/Corvista1k.ldb\n",
+     "2.0.0 / ID Name / GLU,CHOL / / compacted marker", false},
+    // Parameter errors: the working copy made for a mode word is deleted.
+    {"ModeWordAlone", {"INSTALL"}, "", 2, "Parameter Error. Reshaper Aborted\n"
+     "detail: command line: \"INSTALL\"\ndetail: cause: fewer than two words\ndetail: usage: ",
+     kUntouched, true},
+    {"NoModeWord", {"QUERY,VERSION"}, "", 2, "Parameter Error. Reshaper Aborted\n"
+     "detail: command line: \"QUERY,VERSION\"\ndetail: cause: no mode word INSTALL or ERU\n",
+     kUntouched, true},
+    {"TrailingComma", {"INSTALL,STRUCTURE,"}, "", 2, "Parameter Error. Reshaper Aborted\n"
+     "detail: word: \"\"\ndetail: cause: not a keyword\n", kUntouched, true},
+    {"QuotedArgumentKeepsItsMarks", {"\"INSTALL,QUERY\""}, "", 2,
+     "Parameter Error. Reshaper Aborted\ndetail: word: \"\"INSTALL\"\n", kUntouched, true},
+    // The marker of an earlier run goes before any check.
+    {"MissingTarget", {"INSTALL,QUERY"}, "no target", 1,
+     "Corvista1k.mdb is Missing. Reshaper Aborted\ndetail: file: %D/Corvista1k.mdb\n",
+     "no target /", false},
+    {"LockFileOfALiveUser", {"INSTALL,STRUCTURE"}, "live lock", 1,
+     "The Corvista1k.mdb Database is locked. Reshaper Aborted\n"
+     "detail: lock file: %D/Corvista1k.ldb\n"
+     "detail: cause: a running program has the database open\n", kUntouched, false},
+    {"ReadOnlyMarkerStays", {"INSTALL,QUERY"}, "read-only marker", 1,
+     "An Unexpected Error Occured While Updating the Database. Reshaper Aborted\n"
+     "detail: error: 70 Permission denied", "1.0.0 / ID Name / GLU,CHOL / / marker", false},
+    // A failing step: the steps before it stay done, none after it runs.
+    {"FailingStructureRow", {"INSTALL,QUERY,STRUCTURE,VERSION"},
+     "shell: INSERT INTO StructureInfo (\"Table\", Name, DataType) "
+     "VALUES ('Tests', 'Tests_Comment', 'MEMO');", 1,
+     "Unable to Update the Database Structure. Reshaper Aborted\n"
+     "detail: step: structure update\n"
+     "detail: row: 4: table \"Tests\", name \"Tests_Comment\", type \"MEMO\"\n",
+     "1.0.0 build Null / ID Name Reflex Note / GLU,CHOL / QTests /", true},
+    {"QueryClashingInLetterCase", {"INSTALL,QUERY,VERSION"}, "query: qtests", 1,
+     "Error Creating New Queries. Reshaper Aborted\ndetail: step: query creation\n"
+     "detail: query: QTests\n", "1.0.0 / ID Name / GLU,CHOL / qtests /", true},
+    {"QueryClashingWithATable", {"INSTALL,QUERY,VERSION"}, "target: CREATE TABLE qtests (X LONG);",
+     1, "Error Creating New Queries. Reshaper Aborted\ndetail: step: query creation\n"
+     "detail: query: QTests\n", kUntouched, true},
+    {"FailingDefaultData", {"INSTALL,STRUCTURE,VERSION"},
+     "shell: INSERT INTO DefaultData VALUES ('DELETE FROM Nowhere');", 1,
+     "Unable to Update the Default Data. Reshaper Aborted\ndetail: step: default data\n"
+     "detail: statement: 4: \"DELETE FROM Nowhere\"\n",
+     "1.0.0 build 7 / ID Name Reflex Note / GLU,CHOL,ALT / /", true},
+    {"FailingVersion", {"INSTALL,VERSION"}, "shell: DELETE FROM VersionInfo;", 1,
+     "Unable to Update Software Version. Reshaper Aborted\n"
+     "detail: step: version update\ndetail: cause: VersionInfo has no rows\n", kUntouched, true},
+    // A scratch "file" that cannot be deleted or written.
+    {"FailingCompaction", {"INSTALL,VERSION"}, "scratch folder", 1,
+     "Unable to Compact the Database. Reshaper Aborted\ndetail: step: compaction\n",
+     "2.0.0 / ID Name / GLU,CHOL / / Temp.mdb", false},
+    {"MissingShellSource", {"ERU,STRUCTURE"}, "no ERU shell", 1,
+     "An Unexpected Error Occured While Updating the Database. Reshaper Aborted\n"
+     "detail: error: 53 File not found", kUntouched, true},
+};
+// clang-format on
 
 }  // namespace reshaper_test

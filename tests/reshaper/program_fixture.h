@@ -1,14 +1,17 @@
 // Reshaper as the real program: copied into a temporary program folder with
 // its two shell databases, run against a temporary system drive holding a
-// small target database and the log folder.
+// small target database and the log folder. Shared with ShellPackage's
+// tests, whose plans are compared with the real runs of kRunCases.
 #pragma once
 
 #include <gtest/gtest.h>
 #include <sys/types.h>
 
+#include <optional>
 #include <string>
 #include <vector>
 
+#include "platform/engine/database.h"
 #include "platform/engine/schema.h"
 #include "tests/support/test_support.h"
 
@@ -18,13 +21,20 @@ namespace reshaper_test {
 extern const char* const kStart;
 
 class ReshaperProgramTest : public ::testing::Test {
- protected:
+ public:  // the cases of kRunCases arrange the files through these
   void SetUp() override;
 
   // Replaces the shell database `name` of the program folder by one holding
   // the target's tables, the shell tables, `sql` and `queries`.
   void MakeShell(const std::string& name, const std::string& sql,
                  const std::vector<platform::engine::SavedQuery>& queries);
+  // The install shell of the fixture with `sql` run on it last.
+  void ExtendInstallShell(const std::string& sql);
+  // Lays out one of the files' states that RunCase::arrange names.
+  void Arrange(const std::string& what);
+  // Both shells and the target built from the examples with the sqlite3
+  // tool, as a release is built: the analyser schema and sample data.
+  void UseExamples();
   testing_support::RunResult Reshaper(const std::vector<std::string>& args);
 
   // The log's lines without their CR LF; every line must end with one.
@@ -36,6 +46,11 @@ class ReshaperProgramTest : public ::testing::Test {
   ino_t TargetInode();
   std::string Version();
   long TestCount();
+  // The target in one line, for whole comparison: "version [build B] /
+  // Tests' fields without "Tests_" / the tests' names (or their count) /
+  // saved queries / ["compacted" when the file is not that of
+  // `inode_before`], the other files of the database folder, ["marker"]".
+  std::string State(ino_t inode_before);
 
   testing_support::TempDir dir_;
   std::string program_ = dir_.Sub("program");
@@ -48,6 +63,33 @@ class ReshaperProgramTest : public ::testing::Test {
   std::string marker_ = drive_ + "/Reshaper.txt";
   std::string install_copy_ = databases_ + "/InstallShell.mdb";
   std::string eru_copy_ = databases_ + "/ERUShell.mdb";
+  std::optional<platform::engine::Database> user_;  // another program holding the target
 };
+
+// A run of Reshaper on the fixture's files and how it must end.
+struct RunCase {
+  const char* name;
+  std::vector<std::string> args;
+  // "" or: "shell: <SQL run last on the install shell>", "target: <SQL>",
+  // "query: <name of a saved query in the target>", "no target" (and a
+  // marker left by an earlier run), "read-only marker", "live lock" (a
+  // user holds the target open), "stale lock", "scratch folder" (the
+  // compaction's scratch file is a folder), "no ERU shell".
+  const char* arrange;
+  int status;
+  // Standard error: exactly, on success; else its beginning after
+  // "Reshaper: ", the first line being the box's text, which a status of 1
+  // also logs. "%D" stands for the database folder.
+  const char* err;
+  const char* state;  // ReshaperProgramTest::State after the run
+  bool plan;          // ShellPackage's plan can foresee the run
+};
+extern const std::vector<RunCase> kRunCases;
+inline void PrintTo(const RunCase& c, std::ostream* os) {
+  *os << c.name;
+}
+
+// `text` with every "%D" replaced by `databases`.
+std::string Expand(std::string text, const std::string& databases);
 
 }  // namespace reshaper_test
