@@ -69,15 +69,6 @@ TEST_F(CompactTargetTest, ReadOnlyScratchFileLeftBehindIsDeletedFirst) {
   EXPECT_EQ(ReadScalar(target_, "SELECT count(*) FROM Big").ToLong(), 100);
 }
 
-TEST_F(CompactTargetTest, FailedCompactionLeavesTheTargetAsItWas) {
-  MakeFolders(scratch_);  // a scratch "file" that cannot be deleted or written
-  const struct stat before = Stat(target_);
-  EXPECT_FALSE(CompactTarget(&failure_));
-  EXPECT_EQ(reshaper_test::DetailValue(failure_.details, "step"), "compaction");
-  EXPECT_EQ(Stat(target_).st_ino, before.st_ino);
-  EXPECT_EQ(ReadScalar(target_, "SELECT count(*) FROM Big").ToLong(), 100);
-}
-
 TEST_F(CompactTargetTest, HotJournalIsRolledBackBeforeTheTargetIsCopied) {
   // A writer that dies mid-transaction leaves changed pages in the file and
   // their old content in the journal.
