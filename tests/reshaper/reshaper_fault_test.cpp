@@ -105,18 +105,8 @@ class ReshaperFaultTest : public reshaper_test::ReshaperProgramTest {
 
 // --- Faults in the driver's own actions: the unexpected error ---------------
 
-enum class Fault {
-  kReadOnlyDatabaseFolder,
-  kHotJournalOfReadOnlyTarget,
-  kFullDiskAtShellCopy,
-  kInstallShellOfRandomBytes,
-  kEruShellOfText,
-  kTargetOfText,
-};
-
 struct DriverFaultCase {
-  const char* name;
-  Fault fault;
+  const char* name;  // also the fault that Arrange lays out
   const char* command_line;
   const char* proof;  // a detail line that only the fault gives
   // The detail that names the file at fault: what, and the path under the
@@ -133,20 +123,19 @@ class DriverFaultTest : public ReshaperFaultTest,
                         public ::testing::WithParamInterface<DriverFaultCase> {
  protected:
   // Lays out the files of the fault and mounts what it needs.
-  std::optional<ScopedMount> Arrange(Fault fault) {
-    switch (fault) {
-      case Fault::kReadOnlyDatabaseFolder: return ScopedMount::ReadOnly(databases_);
-      case Fault::kHotJournalOfReadOnlyTarget:
-        LeaveHotJournal();
-        return ScopedMount::ReadOnly(target_);
-      case Fault::kFullDiskAtShellCopy: return SmallDisk(ShellSize() / 2);
-      case Fault::kInstallShellOfRandomBytes:
-        WriteFile(program_ + "/InstallShell.mdb", std::string(8192, '\x5a') + "\x01\xff");
-        return std::nullopt;
-      case Fault::kEruShellOfText:
-        WriteFile(program_ + "/ERUShell.mdb", "StructureInfo;Tests;Tests_Name\r\n");
-        return std::nullopt;
-      case Fault::kTargetOfText: WriteFile(target_, "Tests;GLU;CHOL\r\n"); return std::nullopt;
+  std::optional<ScopedMount> Arrange(const std::string& fault) {
+    if (fault == "ReadOnlyDatabaseFolder") return ScopedMount::ReadOnly(databases_);
+    if (fault == "HotJournalOfReadOnlyTarget") {
+      LeaveHotJournal();
+      return ScopedMount::ReadOnly(target_);
+    }
+    if (fault == "FullDiskAtShellCopy") return SmallDisk(ShellSize() / 2);
+    if (fault == "InstallShellOfRandomBytes") {
+      WriteFile(program_ + "/InstallShell.mdb", std::string(8192, '\x5a') + "\x01\xff");
+    } else if (fault == "EruShellOfText") {
+      WriteFile(program_ + "/ERUShell.mdb", "StructureInfo;Tests;Tests_Name\r\n");
+    } else if (fault == "TargetOfText") {
+      WriteFile(target_, "Tests;GLU;CHOL\r\n");
     }
     return std::nullopt;
   }
@@ -158,7 +147,7 @@ TEST_P(DriverFaultTest, IsAnUnexpectedErrorAndLeavesTheTargetAsItWas) {
   std::string before;
   RunResult run;
   {
-    std::optional<ScopedMount> mount = Arrange(c.fault);
+    std::optional<ScopedMount> mount = Arrange(c.name);
     ASSERT_FALSE(HasFatalFailure());
     if (mount) {
       SKIP_UNLESS_MOUNTED(*mount);
@@ -174,37 +163,30 @@ TEST_P(DriverFaultTest, IsAnUnexpectedErrorAndLeavesTheTargetAsItWas) {
   ExpectLog({kStart, kUnexpected});
   EXPECT_TRUE(ReadFile(target_) == before) << "the target changed";
   // A journal is never deleted; the next open rolls it back.
-  EXPECT_EQ(Exists(target_ + "-journal"), c.fault == Fault::kHotJournalOfReadOnlyTarget);
+  EXPECT_EQ(Exists(target_ + "-journal"), std::string(c.name) == "HotJournalOfReadOnlyTarget");
   ExpectCleanedUp();
 }
 
 // A read-only database folder refuses the working copy before the target is
 // opened, so a hot journal beside the target is met only where the target
 // file alone is read-only (SQLITE_READONLY_ROLLBACK, 776).
-INSTANTIATE_TEST_SUITE_P(
-    Faults, DriverFaultTest,
-    ::testing::Values(
-        DriverFaultCase{"ReadOnlyDatabaseFolder", Fault::kReadOnlyDatabaseFolder, "INSTALL,QUERY",
-                        "detail: system: create: Read-only file system", "file",
-                        "drive/Corvista1000/Databases/InstallShell.mdb"},
-        DriverFaultCase{"HotJournalOfReadOnlyTarget", Fault::kHotJournalOfReadOnlyTarget,
-                        "INSTALL,QUERY", "detail: error: 776 attempt to write a readonly database",
-                        "database", "drive/Corvista1000/Databases/Corvista1k.mdb"},
-        DriverFaultCase{"FullDiskAtShellCopy", Fault::kFullDiskAtShellCopy, "INSTALL,STRUCTURE",
-                        "detail: system: write: No space left on device", "file",
-                        "drive/Corvista1000/Databases/InstallShell.mdb"},
-        DriverFaultCase{"InstallShellOfRandomBytes", Fault::kInstallShellOfRandomBytes,
-                        "INSTALL,QUERY", "detail: error: 26 file is not a database", "shell source",
-                        "program/InstallShell.mdb"},
-        DriverFaultCase{"EruShellOfText", Fault::kEruShellOfText, "ERU,STRUCTURE",
-                        "detail: error: 26 file is not a database", "shell source",
-                        "program/ERUShell.mdb"},
-        DriverFaultCase{"TargetOfText", Fault::kTargetOfText, "INSTALL,QUERY",
-                        "detail: error: 26 file is not a database", "database",
-                        "drive/Corvista1000/Databases/Corvista1k.mdb"}),
-    [](const ::testing::TestParamInfo<DriverFaultCase>& info) {
-      return std::string(info.param.name);
-    });
+const DriverFaultCase kDriverFaults[] = {
+    {"ReadOnlyDatabaseFolder", "INSTALL,QUERY", "detail: system: create: Read-only file system",
+     "file", "drive/Corvista1000/Databases/InstallShell.mdb"},
+    {"HotJournalOfReadOnlyTarget", "INSTALL,QUERY",
+     "detail: error: 776 attempt to write a readonly database", "database",
+     "drive/Corvista1000/Databases/Corvista1k.mdb"},
+    {"FullDiskAtShellCopy", "INSTALL,STRUCTURE", "detail: system: write: No space left on device",
+     "file", "drive/Corvista1000/Databases/InstallShell.mdb"},
+    {"InstallShellOfRandomBytes", "INSTALL,QUERY", "detail: error: 26 file is not a database",
+     "shell source", "program/InstallShell.mdb"},
+    {"EruShellOfText", "ERU,STRUCTURE", "detail: error: 26 file is not a database", "shell source",
+     "program/ERUShell.mdb"},
+    {"TargetOfText", "INSTALL,QUERY", "detail: error: 26 file is not a database", "database",
+     "drive/Corvista1000/Databases/Corvista1k.mdb"},
+};
+INSTANTIATE_TEST_SUITE_P(Faults, DriverFaultTest, ::testing::ValuesIn(kDriverFaults),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 // --- A step that fails on a full disk ----------------------------------------
 
@@ -262,7 +244,7 @@ TEST_P(FullDiskStepTest, FailsTheStepAndKeepsWhatTheStepsDid) {
 }
 
 INSTANTIATE_TEST_SUITE_P(
-    Steps, FullDiskStepTest,
+    Faults, FullDiskStepTest,
     ::testing::Values(FullDiskStepCase{"DefaultData", "INSTALL,STRUCTURE,VERSION",
                                        "Unable to Update the Default Data. Reshaper Aborted",
                                        "default data", "1.0.0", 3},
@@ -276,35 +258,27 @@ INSTANTIATE_TEST_SUITE_P(
 // --- A read-only install log -------------------------------------------------
 
 // The log is only appended to and never made writable: a read-only log
-// stays as it was, and the run goes on as if it had been written.
-class ReadOnlyLogTest : public ReshaperFaultTest {
- protected:
-  void SetUp() override {
-    ReshaperFaultTest::SetUp();
-    WriteFile(log_, kOldLine);
-    testing_support::ChmodFile(log_, 0444);
-  }
-  void ExpectLogUntouched() {
-    EXPECT_EQ(ReadFile(log_), kOldLine);
+// stays as it was, and the runs go on as if it had been written.
+TEST_F(ReshaperFaultTest, ReadOnlyLogStaysAndRunsGoOn) {
+  const std::string old_line = "Reshaper program start 2020-01-01 00:00:00\r\n";
+  WriteFile(log_, old_line);
+  testing_support::ChmodFile(log_, 0444);
+  auto expect_log_untouched = [&] {
+    EXPECT_EQ(ReadFile(log_), old_line);  // no start line was written: the fault fired
     EXPECT_EQ(fs::status(log_).permissions() & fs::perms::owner_write, fs::perms::none);
-  }
-  static constexpr const char* kOldLine = "Reshaper program start 2020-01-01 00:00:00\r\n";
-};
-
-TEST_F(ReadOnlyLogTest, SuccessfulRunSaysNothingAndWritesTheMarker) {
-  const RunResult run = Reshaper({"INSTALL,VERSION"});
-  ExpectLogUntouched();  // the start line was not written: the fault fired
+  };
+  RunResult run = Reshaper({"INSTALL,VERSION"});
+  expect_log_untouched();
   EXPECT_EQ(run.exit_status, 0);
   EXPECT_EQ(run.err, "");
   EXPECT_EQ(Version(), "2.0.0");
   EXPECT_TRUE(Exists(marker_));
   EXPECT_FALSE(Exists(install_copy_));
-}
 
-TEST_F(ReadOnlyLogTest, FailingRunStillShowsItsBox) {
+  // A failing run still shows its box.
   ::unlink(target_.c_str());
-  const RunResult run = Reshaper({"INSTALL,VERSION"});
-  ExpectLogUntouched();
+  run = Reshaper({"INSTALL,VERSION"});
+  expect_log_untouched();
   EXPECT_EQ(run.exit_status, 1);
   EXPECT_EQ(run.err, "Reshaper: Corvista1k.mdb is Missing. Reshaper Aborted\ndetail: file: " +
                          target_ + "\n");
