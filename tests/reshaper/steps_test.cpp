@@ -5,10 +5,12 @@
 #include <gtest/gtest.h>
 
 #include <map>
+#include <optional>
 
 #include "platform/engine/schema.h"
 #include "reshaper/mod_procedures.h"
-#include "tests/reshaper/step_test.h"
+#include "tests/reshaper/reshaper_fixture.h"
+#include "tests/support/test_support.h"
 
 namespace reshaper {
 namespace {
@@ -17,10 +19,42 @@ using platform::Value;
 using platform::engine::SavedQuery;
 using reshaper_test::FieldNames;
 using reshaper_test::ReadScalar;
-using reshaper_test::StepTest;
 using ::testing::ElementsAre;
 
-// ---- MapFieldType and UpdateStructure ----------------------------------------
+// A target and a shell database in a temporary folder, both open as the
+// driver holds them.
+class StepTest : public ::testing::Test {
+ protected:
+  // The target gets kTargetTables + `target_sql`, the shell kShellTables +
+  // `shell_sql` and `shell_queries`; both are then opened. The shell also
+  // holds the target's tables, as a release's shell does, so that its
+  // queries prepare.
+  void Build(const std::string& shell_sql, const std::vector<SavedQuery>& shell_queries = {},
+             const std::string& target_sql = "",
+             const std::vector<SavedQuery>& target_queries = {}) {
+    using reshaper_test::CreateDatabase;
+    CreateDatabase(target_path_, std::string(reshaper_test::kTargetTables) + target_sql,
+                   target_queries);
+    CreateDatabase(
+        shell_path_,
+        std::string(reshaper_test::kTargetTables) + reshaper_test::kShellTables + shell_sql,
+        shell_queries);
+    target_.emplace(platform::engine::Database::Open(target_path_));
+    shell_.emplace(platform::engine::Database::Open(shell_path_));
+  }
+  platform::engine::Database& target() { return *target_; }
+  platform::engine::Database& shell() { return *shell_; }
+  std::string Detail(const std::string& what) const {
+    return reshaper_test::DetailValue(failure_.details, what);
+  }
+
+  testing_support::TempDir dir_;
+  std::string target_path_ = dir_.Sub("Corvista1k.mdb");
+  std::string shell_path_ = dir_.Sub("InstallShell.mdb");
+  std::optional<platform::engine::Database> target_;
+  std::optional<platform::engine::Database> shell_;
+  StepFailure failure_;
+};
 
 TEST(MapFieldType, MapsEveryWordAndNothingElse) {
   const std::pair<Value, int> cases[] = {{"TEXT", 10},
@@ -54,19 +88,177 @@ TEST(MapFieldType, MapsEveryWordAndNothingElse) {
   }
 }
 
-class UpdateStructureTest : public StepTest {
- protected:
-  platform::engine::FieldInfo Field(const std::string& table, const std::string& name) {
-    for (const auto& field : platform::engine::TableFields(target(), table)) {
-      if (field.name == name) return field;
-    }
-    ADD_FAILURE() << "no field " << table << "." << name;
-    return {};
+// `text` matches `pattern`, where each "*" stands for any text.
+bool Matches(const std::string& text, const std::string& pattern) {
+  const std::size_t star = pattern.find('*');
+  if (star == std::string::npos) return text == pattern;
+  if (text.compare(0, star, pattern, 0, star) != 0) return false;
+  for (std::size_t at = star; at <= text.size(); ++at) {
+    if (Matches(text.substr(at), pattern.substr(star + 1))) return true;
   }
-  std::string Type(const std::string& name) { return Field("Tests", name).declared_type; }
+  return false;
+}
+
+struct StepCase {
+  const char* name;
+  const char* step;  // INSTALL or ERU (the structure update), VERSION, DATA (the default data)
+  const char* shell_sql;
+  const char* target_sql;
+  // The failure's details, one "what: value" a line, as a pattern of
+  // Matches; nullptr: the step succeeds.
+  const char* details;
+  // The target after the step: "versions / Tests' fields and types / rows".
+  const char* state;
 };
 
-TEST_F(UpdateStructureTest, InstallAddsFieldsWithTypeSizeAndProperties) {
+void PrintTo(const StepCase& c, std::ostream* os) {
+  *os << c.name;
+}
+
+class StepCaseTest : public StepTest, public ::testing::WithParamInterface<StepCase> {
+ protected:
+  bool RunStep(const std::string& step) {
+    if (step == "VERSION") return UpdateVersion(target(), shell(), &failure_);
+    if (step == "DATA") return UpdateDefaultData(target(), shell(), &failure_);
+    return UpdateStructure(target(), shell(), step, &failure_);
+  }
+  std::string State() {
+    std::string state;
+    for (const auto& row :
+         target().Query("SELECT Version_Number FROM SoftwareVersion ORDER BY Version_ID").rows) {
+      state += (state.empty() ? "" : ",") + row[0].ToText();
+    }
+    state += " /";
+    bool names = false;
+    for (const auto& field : platform::engine::TableFields(target(), "Tests")) {
+      state += " " + field.name.substr(6) + " " + field.declared_type + ",";
+      names = names || field.name == "Tests_Name";
+    }
+    state.back() = ' ';
+    return state + "/ " +
+           ReadScalar(target(), names ? "SELECT group_concat(Tests_ID || '=' || Tests_Name) FROM "
+                                        "(SELECT * FROM Tests ORDER BY Tests_ID)"
+                                      : "SELECT count(*) FROM Tests")
+               .ToText();
+  }
+};
+
+// A failing step keeps what it did before the row or statement at fault.
+TEST_P(StepCaseTest, EndsWithItsDetailsAndTarget) {
+  const StepCase& c = GetParam();
+  Build(c.shell_sql, {}, c.target_sql);
+  EXPECT_EQ(RunStep(c.step), c.details == nullptr);
+  std::string details;
+  for (const auto& [what, value] : failure_.details) details += what + ": " + value + "\n";
+  EXPECT_TRUE(Matches(details, c.details ? c.details : "")) << details;
+  EXPECT_EQ(State(), c.state);
+}
+
+constexpr const char* kSame = "1.0.0 / ID SHORT, Name TEXT(10) / 1=GLU,2=CHOL";
+#define STRUCTURE_ROWS \
+  "INSERT INTO StructureInfo (\"Table\", Name, DataType, Size, Required) VALUES "
+#define VERSION_ROWS "INSERT INTO VersionInfo VALUES "
+#define VERSION_FAILS "step: version update\nversion: *"
+
+// clang-format off
+const StepCase kStepCases[] = {
+    // ---- UpdateStructure
+    {"NoStructureRowsAlthoughNothingNeededDoing", "INSTALL", "", "",
+     "step: structure update\ncause: StructureInfo has no rows\n", kSame},
+    {"FieldPresentUnderItsNameIsLeftAsItIs", "INSTALL",
+     STRUCTURE_ROWS "('Tests', 'Tests_Name', 'LONG', '4', -1);", "", nullptr, kSame},
+    {"RowWithoutSizeTakesTheSizeOfTheLastRowThatHadOne", "INSTALL", STRUCTURE_ROWS
+     "('Tests', 'Tests_First', 'TEXT', NULL, NULL), ('Tests', 'Tests_Sized', 'TEXT', '20', NULL),"
+     "('Tests', 'Tests_Carried', 'TEXT', NULL, NULL), ('Tests', 'Tests_Number', 'LONG', NULL, NULL),"
+     "('Tests', 'Tests_Fixed', 'CHAR', NULL, NULL), ('Tests', 'Tests_Resized', 'CHAR', '3', NULL),"
+     "('Tests', 'Tests_Last', 'TEXT', NULL, NULL);", "", nullptr,
+     "1.0.0 / ID SHORT, Name TEXT(10), First TEXT(255), Sized TEXT(20), Carried TEXT(20), "
+     "Number LONG, Fixed CHAR(20), Resized CHAR(3), Last TEXT(3) / 1=GLU,2=CHOL"},
+    // Exact names only: version_number stays.
+    {"EruDeletesListedFieldsWithTheirDataOnly", "ERU", STRUCTURE_ROWS
+     "('Tests', 'Tests_Name', NULL, NULL, NULL), ('Tests', 'Tests_Absent', 'MEMO', NULL, NULL),"
+     "('SoftwareVersion', 'version_number', 'TEXT', NULL, NULL);", "", nullptr, "1.0.0 / ID SHORT / 2"},
+    // The creation is attempted; the engine's names ignore case, so it fails.
+    {"FieldPresentInOtherLetterCase", "INSTALL",
+     STRUCTURE_ROWS "('Tests', 'TESTS_NAME', 'TEXT', NULL, NULL);", "",
+     "step: structure update\nrow: 1: table \"Tests\", name \"TESTS_NAME\", type \"TEXT\"\n"
+     "engine: 3007 *", kSame},
+    {"MemoFailsAtItsRow", "INSTALL", STRUCTURE_ROWS "('Tests', 'Tests_A', 'TEXT', NULL, NULL), "
+     "('Tests', 'Tests_B', 'MEMO', NULL, NULL), ('Tests', 'Tests_C', 'TEXT', NULL, NULL);", "",
+     "step: structure update\nrow: 2: table \"Tests\", name \"Tests_B\", type \"MEMO\"\n"
+     "cause: the type word is none of the known words\n",
+     "1.0.0 / ID SHORT, Name TEXT(10), A TEXT(255) / 1=GLU,2=CHOL"},
+    {"TruthValueThatDoesNotConvert", "INSTALL",
+     STRUCTURE_ROWS "('Tests', 'Tests_A', 'TEXT', NULL, 'maybe');", "",
+     "step: structure update\nrow: 1: *\nengine: 13 Type mismatch*", kSame},
+    {"MissingTableInstall", "INSTALL", STRUCTURE_ROWS "('Nowhere', 'X', 'TEXT', NULL, NULL);", "",
+     "step: structure update\nrow: 1: table \"Nowhere\", name \"X\", type \"TEXT\"\nengine: 3002 *",
+     kSame},
+    {"MissingTableEru", "ERU", STRUCTURE_ROWS "('Nowhere', 'X', 'TEXT', NULL, NULL);", "",
+     "step: structure update\nrow: 1: table \"Nowhere\", name \"X\", type \"TEXT\"\nengine: 3002 *",
+     kSame},
+    // ---- UpdateVersion
+    {"VersionOfTheFirstTargetRowOnly", "VERSION",
+     VERSION_ROWS "('SoftwareVersion', 'Version_Number', '2.0.0');",
+     "INSERT INTO SoftwareVersion (Version_Number) VALUES ('1.0.1');", nullptr,
+     "2.0.0,1.0.1 / ID SHORT, Name TEXT(10) / 1=GLU,2=CHOL"},
+    {"VersionOfTheFirstVersionInfoRowOnly", "VERSION", VERSION_ROWS
+     "('SoftwareVersion', 'Version_Number', '2.0.0'), ('Tests', 'Tests_Name', 'XXX');", "", nullptr,
+     "2.0.0 / ID SHORT, Name TEXT(10) / 1=GLU,2=CHOL"},
+    {"VersionNamesResolveAsSqlResolvesThem", "VERSION",
+     VERSION_ROWS "(' softwareversion', 'VERSION_NUMBER ', '2.0.0');", "", nullptr,
+     "2.0.0 / ID SHORT, Name TEXT(10) / 1=GLU,2=CHOL"},
+    {"VersionOfAnEmptyTargetTable", "VERSION",
+     VERSION_ROWS "('SoftwareVersion', 'Version_Number', '2.0.0');", "DELETE FROM SoftwareVersion;",
+     VERSION_FAILS "\ncause: the table SoftwareVersion has no rows\n",
+     " / ID SHORT, Name TEXT(10) / 1=GLU,2=CHOL"},
+    {"VersionTheFieldRefuses", "VERSION", VERSION_ROWS
+     "('SoftwareVersion', 'Version_Number', '2.0.0-a-version-text-longer-than-twenty');", "",
+     VERSION_FAILS "\nengine: 3001 *", kSame},
+    // The names come from the shell's data: nothing in them may act as SQL.
+    {"HostileVersionTableStatement", "VERSION",
+     VERSION_ROWS "('SoftwareVersion; DROP TABLE Tests', 'Version_Number', '2.0.0');", "",
+     VERSION_FAILS, kSame},
+    {"HostileVersionFieldComment", "VERSION",
+     VERSION_ROWS "('SoftwareVersion', 'Version_Number FROM Tests --', '2.0.0');", "",
+     VERSION_FAILS, kSame},
+    {"HostileVersionTableWhere", "VERSION",
+     VERSION_ROWS "('Tests WHERE 0 = 1', 'Tests_Name', '2.0.0');", "", VERSION_FAILS, kSame},
+    {"HostileVersionMissingField", "VERSION",
+     VERSION_ROWS "('SoftwareVersion', 'Nowhere', '2.0.0');", "", VERSION_FAILS, kSame},
+    {"HostileVersionMissingTable", "VERSION",
+     VERSION_ROWS "('Nowhere', 'Version_Number', '2.0.0');", "", VERSION_FAILS, kSame},
+    // ---- UpdateDefaultData
+    {"NoDefaultDataRowAlthoughNothingNeededDoing", "DATA", "", "",
+     "step: default data\ncause: DefaultData has no rows\n", kSame},
+    {"DefaultDataTrimmedAndKeyViolationsSkipped", "DATA", R"sql(INSERT INTO DefaultData VALUES
+      ('   INSERT INTO Tests (Tests_ID, Tests_Name)
+         VALUES (3, ''ALT'')   '),
+      ('INSERT INTO Tests (Tests_ID, Tests_Name) VALUES (1, ''DUP'')'),
+      ('UPDATE Tests SET Tests_Name = UCASE(''chol'') || ''!'' WHERE Tests_ID = 2');)sql", "",
+     nullptr, "1.0.0 / ID SHORT, Name TEXT(10) / 1=GLU,2=CHOL!,3=ALT"},
+    {"FailingDefaultDataStopsBeforeTheNextStatement", "DATA", R"sql(INSERT INTO DefaultData VALUES
+      ('INSERT INTO Tests (Tests_ID, Tests_Name) VALUES (3, ''ALT'')'),
+      ('INSERT INTO Nowhere (X) VALUES (1)'),
+      ('INSERT INTO Tests (Tests_ID, Tests_Name) VALUES (4, ''LAST'')');)sql", "",
+     "step: default data\nstatement: 2: \"INSERT INTO Nowhere (X) VALUES (1)\"\nengine: *",
+     "1.0.0 / ID SHORT, Name TEXT(10) / 1=GLU,2=CHOL,3=ALT"},
+};
+// clang-format on
+
+INSTANTIATE_TEST_SUITE_P(Steps, StepCaseTest, ::testing::ValuesIn(kStepCases),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+// The field `name` of the target's Tests.
+platform::engine::FieldInfo Field(platform::engine::Database& db, const std::string& name) {
+  for (const auto& field : platform::engine::TableFields(db, "Tests")) {
+    if (field.name == name) return field;
+  }
+  ADD_FAILURE() << "no field Tests." << name;
+  return {};
+}
+
+TEST_F(StepTest, InstallAddsFieldsWithTypeSizeAndProperties) {
   Build(R"sql(
     INSERT INTO StructureInfo VALUES
       ('Tests', 'Tests_Note', 'TEXT', '40', 'none', -1, 0, '<> ''x''', 'no x please'),
@@ -75,7 +267,7 @@ TEST_F(UpdateStructureTest, InstallAddsFieldsWithTypeSizeAndProperties) {
   ASSERT_TRUE(UpdateStructure(target(), shell(), "install", &failure_));
   EXPECT_THAT(FieldNames(target(), "Tests"),
               ElementsAre("Tests_ID", "Tests_Name", "Tests_Note", "Tests_Reflex"));
-  const auto note = Field("Tests", "Tests_Note");
+  const auto note = Field(target(), "Tests_Note");
   EXPECT_EQ(note.declared_type, "TEXT(40)");
   EXPECT_EQ(note.properties.default_value.ToText(), "none");
   EXPECT_TRUE(note.properties.required);
@@ -83,7 +275,7 @@ TEST_F(UpdateStructureTest, InstallAddsFieldsWithTypeSizeAndProperties) {
   EXPECT_EQ(note.properties.validation_text, "no x please");
   EXPECT_FALSE(note.properties.validation_rule.empty());
   // All properties null: the engine's defaults.
-  const auto reflex = Field("Tests", "Tests_Reflex");
+  const auto reflex = Field(target(), "Tests_Reflex");
   EXPECT_EQ(reflex.declared_type, "YESNO");
   EXPECT_TRUE(reflex.properties.default_value.IsEmpty());
   EXPECT_FALSE(reflex.properties.required);
@@ -91,224 +283,6 @@ TEST_F(UpdateStructureTest, InstallAddsFieldsWithTypeSizeAndProperties) {
   EXPECT_EQ(reflex.properties.validation_rule + reflex.properties.validation_text, "");
   // Existing rows hold null in the new fields.
   EXPECT_TRUE(ReadScalar(target(), "SELECT Tests_Note FROM Tests WHERE Tests_ID = 1").IsNull());
-}
-
-TEST_F(UpdateStructureTest, FieldPresentUnderItsNameIsLeftAsItIs) {
-  Build(R"sql(INSERT INTO StructureInfo ("Table", Name, DataType, Size, Required)
-      VALUES ('Tests', 'Tests_Name', 'LONG', '4', -1);)sql");
-  ASSERT_TRUE(UpdateStructure(target(), shell(), "INSTALL", &failure_));
-  EXPECT_EQ(Type("Tests_Name"), "TEXT(10)");
-  EXPECT_FALSE(Field("Tests", "Tests_Name").properties.required);
-  EXPECT_EQ(ReadScalar(target(), "SELECT Tests_Name FROM Tests WHERE Tests_ID = 1").ToText(),
-            "GLU");
-}
-
-TEST_F(UpdateStructureTest, RowWithoutSizeTakesTheSizeOfTheLastRowThatHadOne) {
-  Build(R"sql(
-    INSERT INTO StructureInfo ("Table", Name, DataType, Size) VALUES
-      ('Tests', 'Tests_First', 'TEXT', NULL), ('Tests', 'Tests_Sized', 'TEXT', '20'),
-      ('Tests', 'Tests_Carried', 'TEXT', NULL), ('Tests', 'Tests_Number', 'LONG', NULL),
-      ('Tests', 'Tests_Fixed', 'CHAR', NULL), ('Tests', 'Tests_Resized', 'CHAR', '3'),
-      ('Tests', 'Tests_Last', 'TEXT', NULL);
-  )sql");
-  ASSERT_TRUE(UpdateStructure(target(), shell(), "INSTALL", &failure_));
-  EXPECT_EQ(
-      std::vector<std::string>({Type("Tests_First"), Type("Tests_Carried"), Type("Tests_Number"),
-                                Type("Tests_Fixed"), Type("Tests_Last")}),
-      std::vector<std::string>({"TEXT(255)", "TEXT(20)", "LONG", "CHAR(20)", "TEXT(3)"}));
-}
-
-TEST_F(UpdateStructureTest, EruDeletesListedFieldsWithTheirDataOnly) {
-  Build(R"sql(
-    INSERT INTO StructureInfo ("Table", Name, DataType) VALUES
-      ('Tests', 'Tests_Name', NULL), ('Tests', 'Tests_Absent', 'MEMO'),
-      ('SoftwareVersion', 'version_number', 'TEXT');
-  )sql");
-  ASSERT_TRUE(UpdateStructure(target(), shell(), "ERU", &failure_));
-  EXPECT_THAT(FieldNames(target(), "Tests"), ElementsAre("Tests_ID"));
-  EXPECT_EQ(ReadScalar(target(), "SELECT count(*) FROM Tests").ToLong(), 2);
-  EXPECT_THAT(FieldNames(target(), "SoftwareVersion"), ElementsAre("Version_ID", "Version_Number"));
-}
-
-struct FailingRowCase {
-  const char* name;
-  const char* rows;  // ("Table", Name, DataType, Required) values; nullptr: none
-  const char* mode;
-  const char* row;                  // the row detail; nullptr: none
-  const char* cause;                // nullptr: not checked
-  const char* engine;               // the engine error's beginning; nullptr: not checked
-  std::vector<std::string> fields;  // of Tests after the step
-};
-
-void PrintTo(const FailingRowCase& c, std::ostream* os) {
-  *os << c.name;
-}
-
-class FailingRowTest : public UpdateStructureTest,
-                       public ::testing::WithParamInterface<FailingRowCase> {};
-
-// A failing row stops the step; the rows before it stay done.
-TEST_P(FailingRowTest, StopsTheStepWithItsDetails) {
-  const FailingRowCase& c = GetParam();
-  Build(c.rows ? std::string("INSERT INTO StructureInfo (\"Table\", Name, DataType, Required) "
-                             "VALUES ") +
-                     c.rows + ";"
-               : "");
-  EXPECT_FALSE(UpdateStructure(target(), shell(), c.mode, &failure_));
-  EXPECT_EQ(Detail("step"), "structure update");
-  EXPECT_EQ(Detail("row"), c.row ? c.row : "");
-  if (c.cause) {
-    EXPECT_EQ(Detail("cause"), c.cause);
-  }
-  if (c.engine) {
-    EXPECT_EQ(Detail("engine").substr(0, std::string(c.engine).size()), c.engine);
-  }
-  EXPECT_EQ(FieldNames(target(), "Tests"), c.fields);
-}
-
-const std::vector<std::string> kTestsFields{"Tests_ID", "Tests_Name"};
-INSTANTIATE_TEST_SUITE_P(
-    Rows, FailingRowTest,
-    ::testing::Values(
-        FailingRowCase{"NoRowsAlthoughNothingNeededDoing", nullptr, "INSTALL", nullptr,
-                       "StructureInfo has no rows", nullptr, kTestsFields},
-        // The creation is attempted; the engine's names ignore case, so it fails.
-        FailingRowCase{"FieldPresentInOtherLetterCase", "('Tests', 'TESTS_NAME', 'TEXT', NULL)",
-                       "INSTALL", R"(1: table "Tests", name "TESTS_NAME", type "TEXT")", nullptr,
-                       "3007", kTestsFields},
-        FailingRowCase{"Memo",
-                       "('Tests', 'Tests_A', 'TEXT', NULL), ('Tests', 'Tests_B', 'MEMO', NULL), "
-                       "('Tests', 'Tests_C', 'TEXT', NULL)",
-                       "INSTALL",
-                       R"(2: table "Tests", name "Tests_B", type "MEMO")",
-                       "the type word is none of the known words",
-                       nullptr,
-                       {"Tests_ID", "Tests_Name", "Tests_A"}},
-        FailingRowCase{"TruthValueThatDoesNotConvert", "('Tests', 'Tests_A', 'TEXT', 'maybe')",
-                       "INSTALL", R"(1: table "Tests", name "Tests_A", type "TEXT")", nullptr,
-                       "13 Type mismatch", kTestsFields},
-        FailingRowCase{"MissingTableInstall", "('Nowhere', 'X', 'TEXT', NULL)", "INSTALL",
-                       R"(1: table "Nowhere", name "X", type "TEXT")", nullptr, "3002",
-                       kTestsFields},
-        FailingRowCase{"MissingTableEru", "('Nowhere', 'X', 'TEXT', NULL)", "ERU",
-                       R"(1: table "Nowhere", name "X", type "TEXT")", nullptr, "3002",
-                       kTestsFields}),
-    [](const auto& info) { return std::string(info.param.name); });
-
-// ---- UpdateVersion --------------------------------------------------------------
-
-class UpdateVersionTest : public StepTest {
- protected:
-  std::string Versions() {
-    std::string out;
-    for (const auto& row :
-         target().Query("SELECT Version_Number FROM SoftwareVersion ORDER BY Version_ID").rows) {
-      out += (out.empty() ? "" : ",") + row[0].ToText();
-    }
-    return out;
-  }
-};
-
-struct VersionCase {
-  const char* name;
-  const char* version_info;  // VersionInfo values
-  const char* target_sql;
-  const char* engine;    // the engine error's beginning; nullptr: the step succeeds
-  const char* versions;  // the target's versions after the step
-};
-
-void PrintTo(const VersionCase& c, std::ostream* os) {
-  *os << c.name;
-}
-
-class VersionCaseTest : public UpdateVersionTest,
-                        public ::testing::WithParamInterface<VersionCase> {};
-
-// The names come from the shell's data; whatever they hold, the step changes
-// at most the first row's version, and nothing in them acts as SQL.
-TEST_P(VersionCaseTest, WritesTheFirstRowOrFailsChangingNothing) {
-  const VersionCase& c = GetParam();
-  Build(std::string("INSERT INTO VersionInfo VALUES ") + c.version_info + ";", {}, c.target_sql);
-  EXPECT_EQ(UpdateVersion(target(), shell(), &failure_), c.engine == nullptr);
-  if (c.engine) {
-    EXPECT_EQ(Detail("engine").substr(0, std::string(c.engine).size()), c.engine);
-  }
-  EXPECT_EQ(Versions(), c.versions);
-  EXPECT_EQ(ReadScalar(target(), "SELECT group_concat(Tests_Name) FROM Tests").ToText(),
-            "GLU,CHOL");
-  EXPECT_EQ(FieldNames(target(), "Tests").size(), 2u);
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Cases, VersionCaseTest,
-    ::testing::Values(
-        VersionCase{"FirstTargetRowOnly", "('SoftwareVersion', 'Version_Number', '2.0.0')",
-                    "INSERT INTO SoftwareVersion (Version_Number) VALUES ('1.0.1');", nullptr,
-                    "2.0.0,1.0.1"},
-        VersionCase{
-            "FirstVersionInfoRowOnly",
-            "('SoftwareVersion', 'Version_Number', '2.0.0'), ('Tests', 'Tests_Name', 'XXX')", "",
-            nullptr, "2.0.0"},
-        VersionCase{"NamesResolveAsSqlResolvesThem",
-                    "(' softwareversion', 'VERSION_NUMBER ', '2.0.0')", "", nullptr, "2.0.0"},
-        VersionCase{"EmptyTargetTableGetsNoRow", "('SoftwareVersion', 'Version_Number', '2.0.0')",
-                    "DELETE FROM SoftwareVersion;", "", ""},
-        VersionCase{"ValueTheFieldRefuses",
-                    "('SoftwareVersion', 'Version_Number', "
-                    "'2.0.0-a-version-text-longer-than-twenty')",
-                    "", "3001", "1.0.0"},
-        VersionCase{"HostileTableStatement",
-                    "('SoftwareVersion; DROP TABLE Tests', 'Version_Number', '2.0.0')", "", "",
-                    "1.0.0"},
-        VersionCase{"HostileFieldComment",
-                    "('SoftwareVersion', 'Version_Number FROM Tests --', '2.0.0')", "", "",
-                    "1.0.0"},
-        VersionCase{"HostileTableWhere", "('Tests WHERE 0 = 1', 'Tests_Name', '2.0.0')", "", "",
-                    "1.0.0"},
-        VersionCase{"HostileMissingField", "('SoftwareVersion', 'Nowhere', '2.0.0')", "", "",
-                    "1.0.0"},
-        VersionCase{"HostileMissingTable", "('Nowhere', 'Version_Number', '2.0.0')", "", "",
-                    "1.0.0"}),
-    [](const auto& info) { return std::string(info.param.name); });
-
-// ---- UpdateDefaultData -------------------------------------------------------------
-
-class UpdateDefaultDataTest : public StepTest {
- protected:
-  std::string Names() {
-    return ReadScalar(target(),
-                      "SELECT group_concat(Tests_ID || '=' || Tests_Name) FROM "
-                      "(SELECT * FROM Tests ORDER BY Tests_ID)")
-        .ToText();
-  }
-};
-
-TEST_F(UpdateDefaultDataTest, NoRowFailsAlthoughNothingNeededDoing) {
-  Build("");
-  EXPECT_FALSE(UpdateDefaultData(target(), shell(), &failure_));
-  EXPECT_EQ(Detail("step"), "default data");
-  EXPECT_EQ(Detail("cause"), "DefaultData has no rows");
-}
-
-TEST_F(UpdateDefaultDataTest, RunsTrimmedStatementsAndSkipsKeyViolations) {
-  Build(R"sql(INSERT INTO DefaultData VALUES
-      ('   INSERT INTO Tests (Tests_ID, Tests_Name)
-         VALUES (3, ''ALT'')   '),
-      ('INSERT INTO Tests (Tests_ID, Tests_Name) VALUES (1, ''DUP'')'),
-      ('UPDATE Tests SET Tests_Name = UCASE(''chol'') || ''!'' WHERE Tests_ID = 2');)sql");
-  ASSERT_TRUE(UpdateDefaultData(target(), shell(), &failure_));
-  EXPECT_EQ(Names(), "1=GLU,2=CHOL!,3=ALT");
-}
-
-TEST_F(UpdateDefaultDataTest, FailingSecondStatementKeepsTheFirstAndStopsBeforeTheThird) {
-  Build(R"sql(INSERT INTO DefaultData VALUES
-      ('INSERT INTO Tests (Tests_ID, Tests_Name) VALUES (3, ''ALT'')'),
-      ('INSERT INTO Nowhere (X) VALUES (1)'),
-      ('INSERT INTO Tests (Tests_ID, Tests_Name) VALUES (4, ''LAST'')');)sql");
-  EXPECT_FALSE(UpdateDefaultData(target(), shell(), &failure_));
-  EXPECT_EQ(Names(), "1=GLU,2=CHOL,3=ALT");
-  EXPECT_EQ(Detail("statement"), R"x(2: "INSERT INTO Nowhere (X) VALUES (1)")x");
-  EXPECT_NE(Detail("engine"), "");
 }
 
 // ---- CreateQueries ---------------------------------------------------------------
