@@ -37,10 +37,7 @@ class ReshaperProgramTest : public ::testing::Test {
   void UseExamples();
   testing_support::RunResult Reshaper(const std::vector<std::string>& args);
 
-  // The log's lines without their CR LF; every line must end with one.
-  std::vector<std::string> LogLines();
-  // `line` is `text`, one blank and a date and time.
-  static bool IsLogLine(const std::string& line, const std::string& text);
+  // The log holds these texts, one a line with the date and time.
   void ExpectLog(const std::vector<std::string>& texts);
 
   ino_t TargetInode();
