@@ -1,13 +1,13 @@
 // The real ShellPackage binary: its check against deliberately broken and
 // example shells, and its plan against what the real Reshaper run then does.
-#include <dirent.h>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <filesystem>
+#include <map>
 #include <nlohmann/json.hpp>
-#include <set>
 
 #include "platform/engine/database.h"
 #include "tests/reshaper/program_fixture.h"
@@ -26,15 +26,6 @@ using ::testing::HasSubstr;
 using testing_support::Exists;
 using testing_support::ReadFile;
 using testing_support::RunResult;
-
-std::set<std::string> FolderEntries(const std::string& folder) {
-  std::set<std::string> names;
-  if (DIR* dir = ::opendir(folder.c_str())) {
-    while (const dirent* entry = ::readdir(dir)) names.insert(entry->d_name);
-    ::closedir(dir);
-  }
-  return names;
-}
 
 class ShellPackageTest : public reshaper_test::ReshaperProgramTest {
  protected:
@@ -132,8 +123,8 @@ INSTANTIATE_TEST_SUITE_P(Shells, BrokenShellTest, ::testing::ValuesIn(kBrokenShe
                          [](const auto& info) { return std::string(info.param.name); });
 
 // The example shells as a release builds them, on the example analyser
-// database: nothing to find, and a plan that the real run bears out.
-TEST_F(ShellPackageTest, ExampleShellsCheckCleanAndPlanTheRun) {
+// database: nothing to find, and the plan of the upgrade to 2.1.0.
+TEST_F(ShellPackageTest, ExampleShellsCheckCleanAndPlanTheUpgrade) {
   UseExamples();
   ASSERT_FALSE(HasFatalFailure());
   for (const std::string shell : {"InstallShell.mdb", "ERUShell.mdb"}) {
@@ -151,25 +142,22 @@ TEST_F(ShellPackageTest, ExampleShellsCheckCleanAndPlanTheRun) {
   const json report = Json(plan);
   EXPECT_EQ(report["version"]["to"], "2.1.0");
   EXPECT_EQ(report["fields"].size(), 9u);
-  EXPECT_EQ(report["queries"].size(), 4u);
-  const RunResult run = Reshaper({"INSTALL,QUERY,STRUCTURE,VERSION"});
-  ASSERT_EQ(run.exit_status, 0) << run.err;
-  EXPECT_EQ(Version(), "2.1.0");
+  EXPECT_EQ(report["queries"].size(), 4u);  // the run itself: Reshaper's program tests
 }
 
 // ---- plan against the real run ------------------------------------------
 
 class PlanTest : public ShellPackageTest, public ::testing::WithParamInterface<RunCase> {
  protected:
-  struct Files {
-    std::string target, install, eru;
-    std::set<std::string> databases, program;
-    bool operator==(const Files&) const = default;
-  };
-  Files Snapshot() {
-    auto bytes = [](const std::string& path) { return Exists(path) ? ReadFile(path) : ""; };
-    return {bytes(target_), bytes(install_shell_), bytes(program_ + "/ERUShell.mdb"),
-            FolderEntries(databases_), FolderEntries(program_)};
+  // Every file of the database and program folders, and its bytes.
+  std::map<std::string, std::string> Snapshot() {
+    std::map<std::string, std::string> files;
+    for (const std::string& folder : {databases_, program_}) {
+      for (const auto& entry : std::filesystem::directory_iterator(folder)) {
+        files[entry.path()] = ReadFile(entry.path());
+      }
+    }
+    return files;
   }
   std::vector<std::string> Tables() { return {"Tests", "SoftwareVersion"}; }
 };
@@ -206,7 +194,7 @@ TEST_P(PlanTest, PlanAgreesWithTheRealRunAndTouchesNothing) {
 
   std::string command_line;
   for (const auto& arg : c.args) command_line += (command_line.empty() ? "" : " ") + arg;
-  const Files before = Snapshot();
+  const auto before = Snapshot();
   const RunResult plan = ShellPackage({"plan", command_line, program_, target_, "--json"});
   EXPECT_TRUE(Snapshot() == before) << "the plan changed a file or left one behind";
   const json report = Json(plan);
