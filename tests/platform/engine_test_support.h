@@ -42,13 +42,6 @@ inline Error ErrorOf(const std::function<void()>& f) {
   return Error(0, "no error");
 }
 
-inline std::string DetailOf(const Error& e, const std::string& what) {
-  for (const auto& [name, value] : e.details()) {
-    if (name == what) return value;
-  }
-  return "";
-}
-
 // The rows of `sql`, each cell as its ToText (Null shown as "NULL"), "|"
 // between cells and "\n" after each row: the sqlite3 tool's form.
 inline std::string Dump(Database& db, const std::string& sql) {
