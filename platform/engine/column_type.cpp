@@ -219,12 +219,3 @@ StoredValue ConvertToDeclaredType(std::string_view table, std::string_view colum
 }
 
 }  // namespace platform::engine::internal
-
-namespace platform::engine {
-
-Value ConvertForColumn(std::string_view table, std::string_view column,
-                       std::string_view declared_type, const Value& value) {
-  return internal::ToValue(internal::ConvertToDeclaredType(table, column, declared_type, value));
-}
-
-}  // namespace platform::engine

@@ -137,12 +137,6 @@ class Transaction {
   Database* db_;
 };
 
-// The declared-type conversion that the typed writes apply, for callers
-// that need to check a value first (plan, check tools). Throws as a write
-// would. `declared_type` is the column's declared type text.
-Value ConvertForColumn(std::string_view table, std::string_view column,
-                       std::string_view declared_type, const Value& value);
-
 // The lock file of a database as other programs see it: none, one that no
 // live process holds (left by a process that died), or one held by a live
 // connection (of this process or another).
