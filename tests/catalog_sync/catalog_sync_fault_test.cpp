@@ -139,10 +139,7 @@ class CatalogSyncFaultTest : public FaultTest, public ::testing::WithParamInterf
 
 TEST_P(CatalogSyncFaultTest, FailsWithItsBoxAndLosesNothing) {
   const FaultCase& c = GetParam();
-  CatalogBuilder b;
-  b.Add(40, "OLD", "ADD");
-  WritePackage(b);
-  const std::string old_package = ReadFile(package());
+  const std::string old_package = WriteOlderPackage();
   testing_support::CopyFile(testing_support::SourceDir() + "/tests/fixtures/import/five-sheets.xls",
                             workbook());
   testing_support::WriteFile(marker(), "");

@@ -25,6 +25,13 @@ void ProgramTest::WritePackage(const CatalogBuilder& b) {
   FileManager(package()).WriteProperties(c.assays, c.volumes);
 }
 
+std::string ProgramTest::WriteOlderPackage() {
+  CatalogBuilder b;
+  b.Add(40, "OLD", "ADD");
+  WritePackage(b);
+  return ReadFile(package());
+}
+
 testing_support::RunResult ProgramTest::RunProgram(const std::vector<std::string>& args) {
   return testing_support::Run(program(), args, {{"SYSTEM_DRIVE", drive()}});
 }

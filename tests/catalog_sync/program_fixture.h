@@ -28,6 +28,9 @@ class ProgramTest : public ::testing::Test {
   std::string marker() const { return drive() + "/CatalogSync.txt"; }
 
   void WritePackage(const CatalogBuilder& b);
+  // The package of an earlier release that a QVR run replaces (one assay,
+  // 40 "OLD"); returns its bytes, for checking that a failed run kept it.
+  std::string WriteOlderPackage();
   testing_support::RunResult RunProgram(const std::vector<std::string>& args);
   std::int64_t Count(const std::string& sql);
   std::string Text(const std::string& sql);  // the one value of the query, as text

@@ -79,10 +79,7 @@ class ImportFailureTest : public WorkbookImportTest,
 
 TEST_P(ImportFailureTest, ShowsTheImportBoxAndTouchesNoFile) {
   const FailureCase& c = GetParam();
-  CatalogBuilder b;
-  b.Add(40, "OLD", "ADD");
-  WritePackage(b);
-  const std::string package_before = ReadFile(package());
+  const std::string package_before = WriteOlderPackage();
   testing_support::WriteFile(marker(), "");
   if (c.fixture == std::string("chart-sheet")) {
     testing_support::WriteFile(workbook(), ChartSheetWorkbook());
