@@ -74,7 +74,7 @@ void CheckLockFile() {
 // copy beside the target and answers the copy's path. Neither file may pair
 // with a journal left by a killed process, so both are rolled back first.
 std::string CopyShell(const std::string& sMode) {
-  const std::string source = platform::ProgramFolder() + ShellFileName(sMode);
+  const std::string source = ShellSourcePath(sMode);
   const std::string copy = DatabaseFolder() + ShellFileName(sMode);
   RollBackHotJournal(source);
   RollBackHotJournal(copy);
@@ -89,7 +89,7 @@ Database OpenShellCopy(const RunState& state) {
   try {
     return Database::Open(state.sShellPath);
   } catch (Error& failure) {
-    failure.AddDetail("shell source", platform::ProgramFolder() + ShellFileName(state.line.sMode));
+    failure.AddDetail("shell source", ShellSourcePath(state.line.sMode));
     throw;
   }
 }

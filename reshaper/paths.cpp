@@ -32,4 +32,8 @@ std::string ShellFileName(const std::string& sMode) {
   return sMode == "ERU" ? "/ERUShell.mdb" : "/InstallShell.mdb";
 }
 
+std::string ShellSourcePath(const std::string& sMode) {
+  return platform::ProgramFolder() + ShellFileName(sMode);
+}
+
 }  // namespace reshaper

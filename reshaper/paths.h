@@ -15,5 +15,7 @@ std::string MarkerPath();      // C:\Reshaper.txt
 
 // "\InstallShell.mdb" or "\ERUShell.mdb" for the mode word "INSTALL" or "ERU".
 std::string ShellFileName(const std::string& sMode);
+// The mode's shell database in the program folder, the source of its copy.
+std::string ShellSourcePath(const std::string& sMode);
 
 }  // namespace reshaper
