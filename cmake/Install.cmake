@@ -27,4 +27,4 @@ install(FILES
           examples/ERUShell.sql
         DESTINATION ${CORVISTA_DOC_DIR}/examples)
 install(FILES doc/debian/copyright DESTINATION ${CORVISTA_DOC_DIR})
-install(FILES ${PROJECT_BINARY_DIR}/doc/changelog.Debian.gz DESTINATION ${CORVISTA_DOC_DIR})
+install(FILES ${PROJECT_BINARY_DIR}/doc/changelog.gz DESTINATION ${CORVISTA_DOC_DIR})

@@ -16,16 +16,17 @@ set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_SECTION database)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "Corvista 1000 analyser database maintenance tools")
+# The extended description; CPack puts the summary above it, indents each
+# line and turns the empty line into Debian's paragraph mark.
 set(CPACK_DEBIAN_PACKAGE_DESCRIPTION
-    "Corvista 1000 analyser database maintenance tools
- Two unattended programs keep the analyser database current: CatalogSync
- brings assay definitions from a workbook or an assay package file into the
- database, and Reshaper upgrades its schema to a new release from a shell
- database. Both live in /usr/lib/corvista1000/, where a release's files
- are dropped beside them.
- .
- Two companion tools for service engineers are on the PATH: CatalogPackage
- shows, builds and previews assay package files, and ShellPackage checks a
- shell database and previews an upgrade without touching any file.")
+    "Two unattended programs keep the analyser database current: CatalogSync
+brings assay definitions from a workbook or an assay package file into the
+database, and Reshaper upgrades its schema to a new release from a shell
+database. Both live in /usr/lib/corvista1000/, where a release's files are
+dropped beside them.
+
+Two companion tools for service engineers are on the PATH: CatalogPackage
+shows, builds and previews assay package files, and ShellPackage checks a
+shell database and previews an upgrade without touching any file.")
 
 include(CPack)

@@ -23,7 +23,7 @@ for f in usr/lib/corvista1000/CatalogSync usr/lib/corvista1000/Reshaper \
   usr/share/man/man8/CatalogSync.8.gz usr/share/man/man8/Reshaper.8.gz \
   usr/share/man/man1/CatalogPackage.1.gz usr/share/man/man1/ShellPackage.1.gz \
   usr/share/man/man5/CatalogSync.dat.5.gz \
-  usr/share/doc/corvista1000-tools/copyright usr/share/doc/corvista1000-tools/changelog.Debian.gz \
+  usr/share/doc/corvista1000-tools/copyright usr/share/doc/corvista1000-tools/changelog.gz \
   usr/share/doc/corvista1000-tools/examples/CatalogSync.xls \
   usr/share/doc/corvista1000-tools/examples/catalog.json; do
   [ -f "$root/$f" ] || fail "not installed: /$f"
