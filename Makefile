@@ -2,7 +2,7 @@
 JOBS ?= $(shell nproc)
 BUILD := build
 
-.PHONY: all deps test test-debug test-asan demo bench fuzz crashtest coverage fixtures format clean
+.PHONY: all deps test test-debug test-asan demo bench package fuzz crashtest coverage fixtures format clean
 
 all: deps
 	cmake -S . -B $(BUILD)/debug -G Ninja -DCMAKE_BUILD_TYPE=Debug
@@ -33,6 +33,15 @@ bench:
 	cmake -S . -B $(BUILD)/release -G Ninja -DCMAKE_BUILD_TYPE=Release
 	cmake --build $(BUILD)/release -j $(JOBS)
 	scripts/bench
+
+# The Debian package of a stripped Release build without the tests (so
+# without GoogleTest), checked by lintian: no error, no warning.
+package:
+	scripts/install-deps --package
+	cmake -S . -B $(BUILD)/package -G Ninja -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF
+	cmake --build $(BUILD)/package -j $(JOBS)
+	cd $(BUILD)/package && cpack
+	lintian --fail-on error,warning --display-info $(BUILD)/package/*.deb
 
 # Long fuzz runs: FUZZ_SECONDS per target (default 600), or FUZZ_RUNS
 # executions per target when that comes first.

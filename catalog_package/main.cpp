@@ -4,9 +4,11 @@
 //   CatalogPackage build <json> <package>
 //   CatalogPackage plan [--json] <source> <database>
 #include <iostream>
+#include <ostream>
 #include <string_view>
 
 #include "catalog_package/commands.h"
+#include "platform/core/standard_options.h"
 
 namespace catalog_package {
 namespace {
@@ -26,9 +28,14 @@ constexpr Subcommand kSubcommands[] = {
      RunPlan},
 };
 
+void WriteUsage(std::ostream& out) {
+  out << "usage: CatalogPackage <command> <arguments>\n";
+  for (const Subcommand& s : kSubcommands) out << "  CatalogPackage " << s.usage << '\n';
+  out << "  CatalogPackage --help | --version\n";
+}
+
 int Usage() {
-  std::cerr << "usage: CatalogPackage <command> <arguments>\n";
-  for (const Subcommand& s : kSubcommands) std::cerr << "  CatalogPackage " << s.usage << '\n';
+  WriteUsage(std::cerr);
   return 2;
 }
 
@@ -43,6 +50,7 @@ void ReportFailure(const std::string& text) {
 int main(int argc, char** argv) {
   using namespace catalog_package;
   if (argc < 2) return Usage();
+  if (platform::AnswerStandardOption(argv[1], "CatalogPackage", WriteUsage)) return 0;
   const Arguments args(argv + 2, argv + argc);
   for (const Subcommand& s : kSubcommands) {
     if (s.name == argv[1]) {

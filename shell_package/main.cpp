@@ -4,8 +4,10 @@
 //   ShellPackage plan "<command line>" <shell folder> <database> [--json]
 #include <algorithm>
 #include <iostream>
+#include <ostream>
 #include <string_view>
 
+#include "platform/core/standard_options.h"
 #include "shell_package/commands.h"
 
 namespace shell_package {
@@ -22,9 +24,14 @@ constexpr Subcommand kSubcommands[] = {
     {"plan", "plan \"<command line>\" <shell folder> <database> [--json]", RunPlan},
 };
 
+void WriteUsage(std::ostream& out) {
+  out << "usage: ShellPackage <command> <arguments>\n";
+  for (const Subcommand& s : kSubcommands) out << "  ShellPackage " << s.usage << '\n';
+  out << "  ShellPackage --help | --version\n";
+}
+
 int Usage() {
-  std::cerr << "usage: ShellPackage <command> <arguments>\n";
-  for (const Subcommand& s : kSubcommands) std::cerr << "  ShellPackage " << s.usage << '\n';
+  WriteUsage(std::cerr);
   return 2;
 }
 
@@ -39,6 +46,7 @@ void ReportFailure(const std::string& text) {
 int main(int argc, char** argv) {
   using namespace shell_package;
   if (argc < 2) return Usage();
+  if (platform::AnswerStandardOption(argv[1], "ShellPackage", WriteUsage)) return 0;
   Arguments args(argv + 2, argv + argc);
   Options options;
   const auto json = std::find(args.begin(), args.end(), "--json");

@@ -3,6 +3,7 @@
 
 #include <bit>
 #include <cstdint>
+#include <cstdlib>
 #include <functional>
 #include <nlohmann/json.hpp>
 #include <string>
@@ -180,6 +181,27 @@ TEST(CatalogPackageUsage, WrongCommandLinesExitTwo) {
     EXPECT_NE(r.err.find("usage: CatalogPackage"), std::string::npos) << r.err;
     EXPECT_FALSE(testing_support::Exists(db));
   }
+}
+
+// GNU's standard options: the answer on standard output, status 0, whatever
+// follows the option.
+TEST(CatalogPackageUsage, HelpAndVersionAnswerOnStandardOutput) {
+  const char* project_version = std::getenv("PROJECT_VERSION");
+  ASSERT_NE(project_version, nullptr);
+  const std::string version =
+      "CatalogPackage (corvista1000-tools) " + std::string(project_version) + "\n";
+  const std::pair<std::vector<std::string>, std::string> cases[] = {
+      {{"--help"}, "usage: CatalogPackage <command> <arguments>\n"},
+      {{"--help", "dump"}, "usage: CatalogPackage <command> <arguments>\n"},
+      {{"--version"}, version}};
+  for (const auto& [args, first_line] : cases) {
+    const RunResult r = testing_support::Run(Bin(), args);
+    EXPECT_EQ(r.exit_status, 0) << args[0];
+    EXPECT_EQ(r.err, "") << args[0];
+    EXPECT_EQ(r.out.substr(0, first_line.size()), first_line) << r.out;
+  }
+  EXPECT_NE(testing_support::Run(Bin(), {"--help"}).out.find("CatalogPackage plan"),
+            std::string::npos);
 }
 
 }  // namespace

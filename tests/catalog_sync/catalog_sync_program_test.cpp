@@ -36,7 +36,7 @@ TEST_F(ProgramTest, TheKeywordSelectsTheRunAndAnythingElseIsRefused) {
   // clang-format off
   const std::pair<std::vector<std::string>, int> cases[] = {
       {{}, 2}, {{""}, 2}, {{"   "}, 2}, {{"UPDATE"}, 2}, {{"INSTALLS"}, 2}, {{"QVR INSTALL"}, 2},
-      {{"INSTALL", "QVR"}, 2}, {{"INSTALL", "INSTALL"}, 2}, {{"\tINSTALL"}, 2},
+      {{"INSTALL", "QVR"}, 2}, {{"INSTALL", "INSTALL"}, 2}, {{"\tINSTALL"}, 2}, {{"--help"}, 2}, {{"--version"}, 2},
       {{"INSTALL"}, 0}, {{"install"}, 0}, {{"  InStAlL "}, 0}, {{"", "Install", ""}, 0},
       {{"QVR"}, 1}, {{"qvr"}, 1}, {{" Qvr  "}, 1}};
   // clang-format on

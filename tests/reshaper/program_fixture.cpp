@@ -185,6 +185,10 @@ const std::vector<RunCase> kRunCases = {
     {"ModeWordAlone", {"INSTALL"}, "", 2, "Parameter Error. Reshaper Aborted\n"
      "detail: command line: \"INSTALL\"\ndetail: cause: fewer than two words\ndetail: usage: ",
      kUntouched, true},
+    // The companion tools' --help is no word of this command line.
+    {"HelpIsRefused", {"--help"}, "", 2, "Parameter Error. Reshaper Aborted\n"
+     "detail: command line: \"--help\"\ndetail: cause: fewer than two words\n", kUntouched,
+     false},
     {"NoModeWord", {"QUERY,VERSION"}, "", 2, "Parameter Error. Reshaper Aborted\n"
      "detail: command line: \"QUERY,VERSION\"\ndetail: cause: no mode word INSTALL or ERU\n",
      kUntouched, true},

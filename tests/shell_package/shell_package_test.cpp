@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cstdlib>
 #include <filesystem>
 #include <map>
 #include <nlohmann/json.hpp>
@@ -288,6 +289,25 @@ TEST_F(ShellPackageTest, WrongUsageIsStatusTwo) {
                                              {"check", install_shell_, "--mode", "SIDEWAYS"}}) {
     EXPECT_EQ(ShellPackage(args).exit_status, 2);
   }
+}
+
+// GNU's standard options: the answer on standard output, status 0.
+TEST_F(ShellPackageTest, HelpAndVersionAnswerOnStandardOutput) {
+  const char* project_version = std::getenv("PROJECT_VERSION");
+  ASSERT_NE(project_version, nullptr);
+  const std::string version =
+      "ShellPackage (corvista1000-tools) " + std::string(project_version) + "\n";
+  const std::pair<std::vector<std::string>, std::string> cases[] = {
+      {{"--help"}, "usage: ShellPackage <command> <arguments>\n"},
+      {{"--help", "check"}, "usage: ShellPackage <command> <arguments>\n"},
+      {{"--version"}, version}};
+  for (const auto& [args, first_line] : cases) {
+    const RunResult run = ShellPackage(args);
+    EXPECT_EQ(run.exit_status, 0) << args[0];
+    EXPECT_EQ(run.err, "") << args[0];
+    EXPECT_EQ(run.out.substr(0, first_line.size()), first_line) << run.out;
+  }
+  EXPECT_NE(ShellPackage({"--help"}).out.find("ShellPackage plan"), std::string::npos);
 }
 
 }  // namespace
