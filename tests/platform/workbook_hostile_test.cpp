@@ -133,6 +133,21 @@ TEST(WorkbookHostile, PokedRealFilesFailWithTheirExactError) {
   EXPECT_EQ(RowOf(book, 1, 1, 2, 2) + RowOf(book, 1, 40, 200, 200), "\"plain\"\"far\"");
 }
 
+// The compound file's header (of a real file) claiming more allocation-table
+// sectors than the file holds: the workbook is damaged, and says why.
+TEST(WorkbookHostile, CompoundFileHeaderClaimingAnAbsurdAllocationTable) {
+  const std::string file = testing_support::ReadFile(FixturePath("values.xls"));
+  constexpr std::size_t kFatSectorCount = 0x2C;
+  const std::uint32_t file_sectors = static_cast<std::uint32_t>(file.size() / 512);
+  for (std::uint32_t claim : {0xFFFFFFFFu, 0x80000000u, 0x00100000u, file_sectors}) {
+    std::string poked = file;
+    Put32(poked, kFatSectorCount, claim);
+    EXPECT_EQ(Outcome(poked),
+              std::to_string(werr::kDamaged) + " allocation table larger than the file")
+        << claim;
+  }
+}
+
 // An SST of one text, its first `first_room` characters in the SST record,
 // the rest in CONTINUE records of 8,222 bytes of characters.
 std::string SplitSstString(const std::u16string& text, bool wide, std::size_t first_room) {
