@@ -126,6 +126,17 @@ std::string WorkbookStreamOf(const std::string& compound_file) {
   return stream;
 }
 
+std::string Retyped(std::string stream, std::uint16_t from, std::uint16_t to) {
+  const auto load16 = [&](std::size_t at) {
+    return static_cast<std::uint16_t>(static_cast<unsigned char>(stream[at]) |
+                                      static_cast<unsigned char>(stream[at + 1]) << 8);
+  };
+  for (std::size_t at = 0; at + 4 <= stream.size(); at += 4 + load16(at + 2)) {
+    if (load16(at) == from) stream.replace(at, 2, U16(to));
+  }
+  return stream;
+}
+
 std::string OneSheetFile(const std::string& records, const std::string& globals) {
   return CompoundFile(Stream({Sheet{"S", 0, 0, records}}, globals));
 }

@@ -55,6 +55,9 @@ std::string CompoundFile(const std::vector<std::pair<std::string, std::string>>&
 // test can poke bytes of a real file and wrap them again.
 std::string WorkbookStreamOf(const std::string& compound_file);
 
+// `stream` with every record of type `from` given the type `to`.
+std::string Retyped(std::string stream, std::uint16_t from, std::uint16_t to);
+
 // Shorthand: a compound file of one worksheet "S" holding `records`.
 std::string OneSheetFile(const std::string& records, const std::string& globals = "");
 
