@@ -134,17 +134,28 @@ TEST(WorkbookHostile, PokedRealFilesFailWithTheirExactError) {
 }
 
 // The compound file's header (of a real file) claiming more allocation-table
-// sectors than the file holds: the workbook is damaged, and says why.
-TEST(WorkbookHostile, CompoundFileHeaderClaimingAnAbsurdAllocationTable) {
+// sectors than the file holds, or a sector size the format does not have:
+// the workbook is damaged, and says why.
+TEST(WorkbookHostile, CompoundFileHeadersThatContradictTheFile) {
   const std::string file = testing_support::ReadFile(FixturePath("values.xls"));
-  constexpr std::size_t kFatSectorCount = 0x2C;
+  constexpr std::size_t kSectorShift = 0x1E, kFatSectorCount = 0x2C;
   const std::uint32_t file_sectors = static_cast<std::uint32_t>(file.size() / 512);
-  for (std::uint32_t claim : {0xFFFFFFFFu, 0x80000000u, 0x00100000u, file_sectors}) {
+  const std::string damaged = std::to_string(werr::kDamaged) + " ";
+  const struct {
+    std::size_t at;
+    std::uint32_t value;
+    std::string outcome;
+  } pokes[] = {
+      {kFatSectorCount, 0xFFFFFFFFu, damaged + "allocation table larger than the file"},
+      {kFatSectorCount, 0x80000000u, damaged + "allocation table larger than the file"},
+      {kFatSectorCount, 0x00100000u, damaged + "allocation table larger than the file"},
+      {kFatSectorCount, file_sectors, damaged + "allocation table larger than the file"},
+      {kSectorShift, 0x00060040u, damaged + "compound-file structure unreadable"},
+  };
+  for (const auto& p : pokes) {
     std::string poked = file;
-    Put32(poked, kFatSectorCount, claim);
-    EXPECT_EQ(Outcome(poked),
-              std::to_string(werr::kDamaged) + " allocation table larger than the file")
-        << claim;
+    Put32(poked, p.at, p.value);
+    EXPECT_EQ(Outcome(poked), p.outcome) << p.at << " " << p.value;
   }
 }
 
