@@ -5,19 +5,41 @@
 // and kept in memory, so SheetCount, SheetName and Cell never touch the file
 // and a cell lookup takes constant time. A Workbook holds no file handle.
 //
+// The workbook stream is the compound file's "Workbook", else its "Book",
+// the names compared without regard to case; its first BOF decides the
+// version, not its name.
+//
+// Cell records read (BIFF8 numbers; BIFF3 and later share them):
+//   NUMBER 0x0203, RK 0x027E, MULRK 0x00BD      Double
+//   LABELSST 0x00FD, LABEL 0x0204, RSTRING 0x00D6  Text
+//   BOOLERR 0x0205                              Boolean or Error
+//   FORMULA 0x0006, also under its BIFF3 and BIFF4 numbers 0x0206 and 0x0406
+//     that some producers write into BIFF8 sheets: the cached result (text
+//     from the STRING record 0x0207 after it)
+//   BLANK 0x0201, MULBLANK 0x00BE, BIFF2's BLANK 0x0001  Empty (no value)
+// Refused as damaged: BIFF2's INTEGER 0x0002, NUMBER 0x0003, LABEL 0x0004
+// and BOOLERR 0x0005 in a BIFF8 sheet (another layout; texts in a code
+// page). Every other record carries no cell and is skipped by its length;
+// records inside an embedded chart's BOF/EOF are the chart's, not the sheet's.
+//
 // Errors (platform::Error; each carries details such as "file" and
 // "record offset" for the operator):
 //   3100 "Not a workbook file"      not a compound file, or no workbook stream
 //                                   (e.g. an .xlsx or a text file renamed .xls)
 //   3101 "Workbook version not supported"  the stream is not BIFF8 (Excel 97
-//                                   and later); BIFF2 to BIFF5 are refused
+//                                   and later); BIFF2 to BIFF5 are refused,
+//                                   BIFF2 to BIFF4 also as the bare stream
+//                                   they are saved as; detail "BIFF version"
 //   3102 "Workbook is encrypted"    a FILEPASS record, of any encryption kind
 //                                   (also the default "VelvetSweatshop" one)
 //   3103 "Workbook is damaged"      a record, string or cell that does not fit
 //                                   in the stream or contradicts itself; also
 //                                   sheets whose substreams overlap (two at one
 //                                   offset, or one running into the next), so
-//                                   that no sheet is ever read twice
+//                                   that no sheet is ever read twice; also a
+//                                   compound file whose structure is damaged
+//                                   (an allocation table larger than the
+//                                   file, ...); detail "problem" says what
 //   3104 "Cell reference out of range"  row outside 1..65536 or column
 //                                   outside 1..256
 //   9    "Subscript out of range"   a sheet position outside 1..SheetCount()

@@ -214,6 +214,18 @@ TEST_F(WorkbookImportTest, FiveSheetsGiveFourAssaysConvertedCellByCell) {
   EXPECT_EQ(Count("SELECT COUNT(*) FROM Tests WHERE Tests_ID = 21 AND Tests_Name = '123'"), 1);
 }
 
+// Some producers write formula cells under FORMULA's BIFF4 number into BIFF8
+// sheets: their results are imported like any other formula's.
+TEST_F(WorkbookImportTest, FormulasUnderTheirBiff4NumberImportTheirResults) {
+  using namespace workbook_test;
+  const std::string stream = WorkbookStreamOf(ReadFile(Fixture("five-sheets")));
+  testing_support::WriteFile(workbook(), CompoundFile(Retyped(stream, 0x0006, 0x0406)));
+  const RunResult r = RunProgram({"QVR"});
+  ASSERT_EQ(r.exit_status, 0) << r.err;
+  // Sheet 4's H12 holds =2+3.
+  EXPECT_TRUE(AssayPropertyNamed("AssayLow").get(ReadPackage().assays.Item(3)).SameAs(Value(5.0)));
+}
+
 // The example workbook, made from examples/catalog.json, brings exactly that
 // catalogue; its package, installed on the same database, leaves what the
 // workbook run left, but for an existing normal range: only a workbook run

@@ -62,9 +62,9 @@ std::string BoolErr(int row, int column, std::uint8_t v, bool is_error, bool nin
   if (nine_bytes) p += '\0';
   return Rec(0x0205, p);
 }
-std::string Formula(int row, int column, const std::string& result8) {
+std::string Formula(int row, int column, const std::string& result8, std::uint16_t type) {
   // flags, chn, then a formula of one token (ptgInt 1).
-  return Rec(0x0006, Cell(row, column) + result8 + U16(0) + U32(0) + U16(3) + "\x1E\x01\x00");
+  return Rec(type, Cell(row, column) + result8 + U16(0) + U32(0) + U16(3) + "\x1E\x01\x00");
 }
 std::string FormulaNonNumber(std::uint8_t kind, std::uint8_t v) {
   return std::string{char(kind), 0, char(v), 0, 0, 0} + "\xFF\xFF";
@@ -87,13 +87,19 @@ std::string Stream(const std::vector<Sheet>& sheets, const std::string& globals)
 }
 
 std::string CompoundFile(const std::string& stream, const std::string& stream_name) {
+  return CompoundFile({{stream_name, stream}});
+}
+
+std::string CompoundFile(const std::vector<std::pair<std::string, std::string>>& streams) {
   gsf_init();
   GsfOutput* memory = gsf_output_memory_new();
   GsfOutfile* ole = gsf_outfile_msole_new(memory);
-  GsfOutput* child = gsf_outfile_new_child(ole, stream_name.c_str(), FALSE);
-  gsf_output_write(child, stream.size(), reinterpret_cast<const guint8*>(stream.data()));
-  gsf_output_close(child);
-  g_object_unref(child);
+  for (const auto& [name, stream] : streams) {
+    GsfOutput* child = gsf_outfile_new_child(ole, name.c_str(), FALSE);
+    gsf_output_write(child, stream.size(), reinterpret_cast<const guint8*>(stream.data()));
+    gsf_output_close(child);
+    g_object_unref(child);
+  }
   gsf_output_close(GSF_OUTPUT(ole));
   g_object_unref(ole);
   const guint8* bytes = gsf_output_memory_get_bytes(GSF_OUTPUT_MEMORY(memory));
@@ -117,6 +123,17 @@ std::string WorkbookStreamOf(const std::string& compound_file) {
     g_object_unref(ole);
   }
   g_object_unref(input);
+  return stream;
+}
+
+std::string Retyped(std::string stream, std::uint16_t from, std::uint16_t to) {
+  const auto load16 = [&](std::size_t at) {
+    return static_cast<std::uint16_t>(static_cast<unsigned char>(stream[at]) |
+                                      static_cast<unsigned char>(stream[at + 1]) << 8);
+  };
+  for (std::size_t at = 0; at + 4 <= stream.size(); at += 4 + load16(at + 2)) {
+    if (load16(at) == from) stream.replace(at, 2, U16(to));
+  }
   return stream;
 }
 

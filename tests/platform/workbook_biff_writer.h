@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace workbook_test {
@@ -29,8 +30,9 @@ std::string Number(int row, int column, double v);
 std::string Rk(int row, int column, std::uint32_t rk);
 std::string LabelSst(int row, int column, std::uint32_t index);
 std::string BoolErr(int row, int column, std::uint8_t v, bool is_error, bool nine_bytes = false);
-// A FORMULA record whose cached result is the given 8 bytes.
-std::string Formula(int row, int column, const std::string& result8);
+// A FORMULA record whose cached result is the given 8 bytes; `type` may be
+// the number an older BIFF version gave the record (0x0206, 0x0406).
+std::string Formula(int row, int column, const std::string& result8, std::uint16_t type = 0x0006);
 std::string FormulaNonNumber(std::uint8_t kind, std::uint8_t v);
 
 struct Sheet {
@@ -46,10 +48,15 @@ std::string Stream(const std::vector<Sheet>& sheets, const std::string& globals 
 
 // The stream as the one stream `stream_name` of a compound file.
 std::string CompoundFile(const std::string& stream, const std::string& stream_name = "Workbook");
+// A compound file of several streams (name, bytes), written in this order.
+std::string CompoundFile(const std::vector<std::pair<std::string, std::string>>& streams);
 
 // The workbook stream of a compound file (empty when it has none), so that a
 // test can poke bytes of a real file and wrap them again.
 std::string WorkbookStreamOf(const std::string& compound_file);
+
+// `stream` with every record of type `from` given the type `to`.
+std::string Retyped(std::string stream, std::uint16_t from, std::uint16_t to);
 
 // Shorthand: a compound file of one worksheet "S" holding `records`.
 std::string OneSheetFile(const std::string& records, const std::string& globals = "");

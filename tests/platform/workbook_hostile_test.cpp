@@ -133,6 +133,32 @@ TEST(WorkbookHostile, PokedRealFilesFailWithTheirExactError) {
   EXPECT_EQ(RowOf(book, 1, 1, 2, 2) + RowOf(book, 1, 40, 200, 200), "\"plain\"\"far\"");
 }
 
+// The compound file's header (of a real file) claiming more allocation-table
+// sectors than the file holds, or a sector size the format does not have:
+// the workbook is damaged, and says why.
+TEST(WorkbookHostile, CompoundFileHeadersThatContradictTheFile) {
+  const std::string file = testing_support::ReadFile(FixturePath("values.xls"));
+  constexpr std::size_t kSectorShift = 0x1E, kFatSectorCount = 0x2C;
+  const std::uint32_t file_sectors = static_cast<std::uint32_t>(file.size() / 512);
+  const std::string damaged = std::to_string(werr::kDamaged) + " ";
+  const struct {
+    std::size_t at;
+    std::uint32_t value;
+    std::string outcome;
+  } pokes[] = {
+      {kFatSectorCount, 0xFFFFFFFFu, damaged + "allocation table larger than the file"},
+      {kFatSectorCount, 0x80000000u, damaged + "allocation table larger than the file"},
+      {kFatSectorCount, 0x00100000u, damaged + "allocation table larger than the file"},
+      {kFatSectorCount, file_sectors, damaged + "allocation table larger than the file"},
+      {kSectorShift, 0x00060040u, damaged + "compound-file structure unreadable"},
+  };
+  for (const auto& p : pokes) {
+    std::string poked = file;
+    Put32(poked, p.at, p.value);
+    EXPECT_EQ(Outcome(poked), p.outcome) << p.at << " " << p.value;
+  }
+}
+
 // An SST of one text, its first `first_room` characters in the SST record,
 // the rest in CONTINUE records of 8,222 bytes of characters.
 std::string SplitSstString(const std::u16string& text, bool wide, std::size_t first_room) {

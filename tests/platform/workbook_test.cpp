@@ -30,7 +30,14 @@ TEST(WorkbookCells, EveryRecordKind) {
       Rec(0x0201, U16(5) + U16(3) + U16(15)) +  // BLANK
       Formula(6, 1, F64(2.5)) + Formula(6, 2, FormulaNonNumber(1, 1)) +
       Formula(6, 3, FormulaNonNumber(2, 0x2A)) + Formula(6, 4, FormulaNonNumber(3, 0)) +
-      Formula(7, 1, FormulaNonNumber(0, 0)) + Rec(0x0207, Compressed("result"));
+      Formula(7, 1, FormulaNonNumber(0, 0)) + Rec(0x0207, Compressed("result")) +
+      // FORMULA under its BIFF4 and BIFF3 numbers, as some producers write it
+      // into BIFF8 sheets.
+      Formula(9, 1, F64(3.25), 0x0406) + Formula(9, 2, FormulaNonNumber(1, 0), 0x0406) +
+      Formula(9, 3, FormulaNonNumber(2, 0x07), 0x0406) +
+      Formula(9, 4, FormulaNonNumber(3, 0), 0x0406) +
+      Formula(9, 5, FormulaNonNumber(0, 0), 0x0406) + Rec(0x0207, Compressed("old")) +
+      Formula(9, 6, F64(-4), 0x0206);
   // RK numbers: integer or upper bits of a double, either of them x100.
   const std::pair<std::uint32_t, double> rks[] = {
       {(5u << 2) | 2, 5},    {static_cast<std::uint32_t>(-7 * 4) | 2, -7},
@@ -49,6 +56,7 @@ TEST(WorkbookCells, EveryRecordKind) {
   EXPECT_EQ(RowOf(book, 1, 5, 4), "True|False|Error 2007|Empty");
   EXPECT_EQ(RowOf(book, 1, 6, 4), "2.5|True|Error 2042|\"\"");
   EXPECT_EQ(RowOf(book, 1, 7, 1), "\"result\"");
+  EXPECT_EQ(RowOf(book, 1, 9, 6), "3.25|False|Error 2007|\"\"|\"old\"|-4");
   EXPECT_TRUE(book.Cell(1, 65536, 256).IsEmpty());
 }
 
@@ -93,12 +101,29 @@ TEST(WorkbookSheets, EverySheetKindCountsInTabOrder) {
             "Hidden cells 5; ");
 }
 
+// Directory names compare without regard to case. Next to a BIFF8
+// "Workbook" an older producer may leave its BIFF5 "Book": the BIFF8 one is
+// read, wherever it stands in the directory.
 TEST(WorkbookSheets, StreamNamesAndDateMode) {
-  for (const char* name : {"Workbook", "WORKBOOK", "Book", "BOOK"}) {
-    const std::string stream =
-        Stream({{"S", 0, 0, Number(1, 1, 7)}}, Rec(0x0042, U16(1252)) + Rec(0x0022, U16(1)));
-    const Workbook book = OpenBytes(CompoundFile(stream, name));
-    EXPECT_TRUE(book.Cell(1, 1, 1).SameAs(7.0)) << name;
+  const std::string stream =
+      Stream({{"S", 0, 0, Number(1, 1, 7)}}, Rec(0x0042, U16(1252)) + Rec(0x0022, U16(1)));
+  const std::string biff5 = Bof(5, 0x0500) + Eof();
+  const std::vector<std::pair<std::string, std::string>> files[] = {
+      {{"Workbook", stream}},
+      {{"WORKBOOK", stream}},
+      {{"Book", stream}},
+      {{"BOOK", stream}},
+      {{"workbook", stream}},
+      {{"WorkBook", stream}},
+      {{"book", stream}},
+      {{"Book", biff5}, {"WorkBook", stream}},
+      {{"WorkBook", stream}, {"Book", biff5}},
+      {{"BOOK", biff5}, {"workbook", stream}}};
+  for (const auto& streams : files) {
+    const std::string file = CompoundFile(streams);
+    ASSERT_EQ(Outcome(file), "opens") << streams.front().first << " of " << streams.size();
+    const Workbook book = OpenBytes(file);
+    EXPECT_TRUE(book.Cell(1, 1, 1).SameAs(7.0));
     EXPECT_TRUE(book.Uses1904DateSystem());
   }
   EXPECT_FALSE(OpenBytes(OneSheetFile("")).Uses1904DateSystem());
@@ -160,8 +185,16 @@ TEST(WorkbookFailure, EachFileFailsWithItsNumber) {
       {"no_workbook_stream", CompoundFile(Stream({}), "Sheet1"),
        not_a_workbook + "no workbook stream"},
       {"empty_stream", CompoundFile(""), not_a_workbook + "empty workbook stream"},
-      {"biff5_in_book", CompoundFile(Bof(5, 0x0500) + Eof(), "Book"), unsupported},
-      {"biff4", CompoundFile(Rec(0x0409, U16(0) + U16(0x10)) + Eof()), unsupported},
+      {"biff5_in_book", CompoundFile(Bof(5, 0x0500) + Eof(), "Book"), unsupported + "BIFF5"},
+      {"biff7_in_book", CompoundFile(Bof(5, 0x0700) + Eof(), "Book"), unsupported + "0x0700"},
+      {"biff4", CompoundFile(Rec(0x0409, U16(0) + U16(0x10)) + Eof()), unsupported + "BIFF4"},
+      // BIFF2 to BIFF4 files are bare streams, no compound files.
+      {"bare_biff2", Rec(0x0009, U16(2) + U16(0x10)) + Eof(), unsupported + "BIFF2"},
+      {"bare_biff3", Rec(0x0209, U16(0) + U16(0x10) + U16(0)) + Eof(), unsupported + "BIFF3"},
+      {"bare_biff4", Rec(0x0409, U16(0) + U16(0x10) + U16(0)) + Number(1, 1, 1) + Eof(),
+       unsupported + "BIFF4"},
+      {"bare_biff4_bof_cut", Rec(0x0409, U16(0) + U16(0x10) + U16(0)).substr(0, 8),
+       not_a_workbook + "not a compound file"},
       {"filepass_xor", OneSheetFile(good_sheet, Rec(0x002F, U16(0) + U16(0x1234) + U16(0x5678))),
        encrypted},
       {"filepass_rc4", OneSheetFile(good_sheet, Rec(0x002F, U16(1) + std::string(52, '\0'))),
@@ -180,6 +213,20 @@ TEST(WorkbookFailure, EachFileFailsWithItsNumber) {
        damaged + "text FORMULA without its STRING record"},
       {"short_number", OneSheetFile(Rec(0x0203, U16(0) + U16(0))),
        damaged + "cell record too short"},
+      {"short_biff4_formula",
+       OneSheetFile(Rec(0x0406, U16(0) + U16(0) + U16(15) + F64(1).substr(0, 6))),
+       damaged + "cell record too short"},
+      // BIFF2's cell records have no XF index but three attribute bytes, and
+      // its texts a code page: they do not belong in a BIFF8 sheet.
+      {"biff2_integer", OneSheetFile(Rec(0x0002, U16(0) + U16(0) + std::string(3, '\0') + U16(5))),
+       damaged + "BIFF2 cell record in a BIFF8 sheet"},
+      {"biff2_number", OneSheetFile(Rec(0x0003, U16(0) + U16(0) + std::string(3, '\0') + F64(5))),
+       damaged + "BIFF2 cell record in a BIFF8 sheet"},
+      {"biff2_label", OneSheetFile(Rec(0x0004, U16(0) + U16(0) + std::string(3, '\0') + "\x01x")),
+       damaged + "BIFF2 cell record in a BIFF8 sheet"},
+      {"biff2_boolerr",
+       OneSheetFile(Rec(0x0005, U16(0) + U16(0) + std::string(3, '\0') + '\x01' + '\0')),
+       damaged + "BIFF2 cell record in a BIFF8 sheet"},
       {"column_outside_sheet", OneSheetFile(Number(1, 300, 1)),
        damaged + "cell column outside the sheet"},
       {"sheet_without_eof", CompoundFile(empty_sheet.substr(0, empty_sheet.size() - 4)),

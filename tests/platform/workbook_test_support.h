@@ -55,15 +55,15 @@ inline std::string RowOf(const Workbook& book, int sheet, int row, int last, int
   return text;
 }
 
-// "<number> <problem detail>" of the failure to open `file`, "opens" when it
-// opens.
+// "<number> <problem detail>" of the failure to open `file` (the BIFF
+// version detail for a version refused), "opens" when it opens.
 inline std::string Outcome(const std::string& file) {
   try {
     Workbook::OpenFromMemory(file);
   } catch (const platform::Error& e) {
     std::string problem;
     for (const auto& [what, value] : e.details()) {
-      if (what == "problem") problem = value;
+      if (what == "problem" || what == "BIFF version") problem = value;
     }
     return std::to_string(e.number()) + " " + problem;
   }

@@ -32,12 +32,16 @@ inline constexpr std::uint8_t kSheetMacro = 0x01;
 inline constexpr std::uint8_t kSheetChart = 0x02;
 inline constexpr std::uint8_t kSheetModule = 0x06;
 
-// Cell records.
+// Cell records (BIFF8; BIFF3 and later give them the same numbers).
 inline constexpr std::uint16_t kNumber = 0x0203;
 inline constexpr std::uint16_t kRk = 0x027E;
 inline constexpr std::uint16_t kMulRk = 0x00BD;
 inline constexpr std::uint16_t kBoolErr = 0x0205;
 inline constexpr std::uint16_t kFormula = 0x0006;
+// FORMULA under its BIFF3 and BIFF4 numbers, which some producers still write
+// into BIFF8 sheets; the first 14 bytes are those of kFormula.
+inline constexpr std::uint16_t kFormulaBiff3 = 0x0206;
+inline constexpr std::uint16_t kFormulaBiff4 = 0x0406;
 inline constexpr std::uint16_t kString = 0x0207;
 inline constexpr std::uint16_t kSharedFormula = 0x04BC;
 inline constexpr std::uint16_t kArray = 0x0221;
@@ -47,6 +51,13 @@ inline constexpr std::uint16_t kLabel = 0x0204;
 inline constexpr std::uint16_t kRString = 0x00D6;
 inline constexpr std::uint16_t kBlank = 0x0201;
 inline constexpr std::uint16_t kMulBlank = 0x00BE;
+// BIFF2's cell records: three attribute bytes where BIFF8 has an XF index,
+// and 8-bit texts in the code page.
+inline constexpr std::uint16_t kBlankBiff2 = 0x0001;
+inline constexpr std::uint16_t kIntegerBiff2 = 0x0002;
+inline constexpr std::uint16_t kNumberBiff2 = 0x0003;
+inline constexpr std::uint16_t kLabelBiff2 = 0x0004;
+inline constexpr std::uint16_t kBoolErrBiff2 = 0x0005;
 // DIMENSIONS is often wrong; the extent comes from the cells themselves.
 inline constexpr std::uint16_t kDimensions = 0x0200;
 

@@ -3,6 +3,7 @@
 #include <gsf/gsf.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <array>
 #include <cerrno>
 #include <cstdio>
@@ -10,6 +11,8 @@
 #include <memory>
 #include <mutex>
 
+#include "platform/workbook/internal/biff_records.h"
+#include "platform/workbook/internal/byte_order.h"
 #include "platform/workbook/internal/workbook_error.h"
 
 namespace platform::workbook {
@@ -40,16 +43,16 @@ void InitGsfOnce() {
   });
 }
 
-// Exact names only: a stream called "workbook" in another case is not one
-// the office suites write.
-constexpr std::array<const char*, 4> kStreamNames = {"Workbook", "WORKBOOK", "Book", "BOOK"};
+// Directory names compare without regard to case. The BIFF8 name comes
+// first: next to its "Workbook" a producer may have left an older "Book".
+constexpr std::array<const char*, 2> kStreamNames = {"Workbook", "Book"};
 
 GsfPtr<GsfInput> FindWorkbookStream(GsfInfile* root) {
   const int count = gsf_infile_num_children(root);
   for (const char* wanted : kStreamNames) {
     for (int i = 0; i < count; ++i) {
       const char* name = gsf_infile_name_by_index(root, i);
-      if (name != nullptr && std::string_view(name) == wanted) {
+      if (name != nullptr && g_ascii_strcasecmp(name, wanted) == 0) {
         return GsfPtr<GsfInput>(gsf_infile_child_by_index(root, i));
       }
     }
@@ -57,11 +60,66 @@ GsfPtr<GsfInput> FindWorkbookStream(GsfInfile* root) {
   return nullptr;
 }
 
+// The first `size` bytes of `input` (fewer when it is shorter), read from
+// its start; the input is left at its start.
+std::string HeadOf(GsfInput* input, std::size_t size) {
+  std::string head(std::min<std::size_t>(size, static_cast<std::size_t>(gsf_input_size(input))),
+                   '\0');
+  if (gsf_input_seek(input, 0, G_SEEK_SET) ||
+      gsf_input_read(input, head.size(), reinterpret_cast<guint8*>(head.data())) == nullptr) {
+    head.clear();
+  }
+  gsf_input_seek(input, 0, G_SEEK_SET);
+  return head;
+}
+
+// BIFF2, BIFF3 and BIFF4 files are no compound files but the bare stream:
+// refused for their version, so that the operator learns to save them anew.
+void RefuseBareOldStream(std::string_view head) {
+  if (head.size() < 8) return;
+  const std::uint16_t type = LoadU16(head.data());
+  const std::uint16_t length = LoadU16(head.data() + 2);
+  const bool old_bof =
+      type == biff::kBofBiff2 || type == biff::kBofBiff3 || type == biff::kBofBiff4;
+  if (old_bof && length >= 4 && length <= 16 && head.size() >= 4u + length) {
+    throw UnsupportedVersionError(type, LoadU16(head.data() + 4));
+  }
+}
+
+constexpr std::string_view kCompoundSignature("\xD0\xCF\x11\xE0\xA1\xB1\x1A\xE1", 8);
+constexpr std::size_t kHeaderSize = 512;
+constexpr std::size_t kSectorShiftAt = 0x1E;
+constexpr std::size_t kFatSectorCountAt = 0x2C;
+
+// Every allocation-table sector is a sector of the file; the compound-file
+// library refuses a header claiming more only as "not a compound file".
+void CheckAllocationTableSize(std::string_view header, gsf_off_t file_size) {
+  const std::uint16_t shift = LoadU16(header.data() + kSectorShiftAt);
+  if (shift != 9 && shift != 12) return;  // the library refuses it, as damage
+  const std::uint64_t sector = std::uint64_t{1} << shift;
+  const std::uint64_t whole = static_cast<std::uint64_t>(file_size) / sector;
+  const std::uint64_t file_sectors = whole > 0 ? whole - 1 : 0;  // the header takes one
+  const std::uint32_t fat_sectors = LoadU32(header.data() + kFatSectorCountAt);
+  if (fat_sectors > file_sectors) {
+    throw DamagedContainerError("allocation table larger than the file")
+        .AddDetail("allocation-table sectors", std::to_string(fat_sectors))
+        .AddDetail("file sectors", std::to_string(file_sectors));
+  }
+}
+
 // The workbook stream of the compound file that `input` reads.
 std::string StreamOf(GsfInput* input) {
+  const std::string head = HeadOf(input, kHeaderSize);
+  RefuseBareOldStream(head);
+  const bool compound = head.size() == kHeaderSize && head.starts_with(kCompoundSignature);
+  if (compound) CheckAllocationTableSize(head, gsf_input_size(input));
   GError* raw_error = nullptr;
   GsfPtr<GsfInfile> root(gsf_infile_msole_new(input, &raw_error));
   std::unique_ptr<GError, GErrorFree> error(raw_error);
+  if (!root && compound) {
+    throw DamagedContainerError("compound-file structure unreadable")
+        .AddDetail("cause", error ? error->message : "unknown");
+  }
   if (!root) throw NotAWorkbookError("not a compound file");
 
   GsfPtr<GsfInput> stream = FindWorkbookStream(root.get());

@@ -8,11 +8,13 @@
 
 namespace platform::workbook {
 
-// The bytes of the root storage's workbook stream: "Workbook", "WORKBOOK",
-// "Book" or "BOOK", the first of these names found. Which BIFF version the
-// stream holds is decided by its first BOF, not by its name.
-// Throws "Not a workbook file" when `file` is no compound file or has no such
-// stream, "Workbook is damaged" when the stream cannot be read whole.
+// The bytes of the root storage's workbook stream: "Workbook" in any case of
+// its letters, else "Book" in any case. Which BIFF version the stream holds
+// is decided by its first BOF, not by its name.
+// Throws "Workbook version not supported" for a bare BIFF2/3/4 stream (no
+// compound file), "Not a workbook file" when `file` is no compound file or
+// has no such stream, "Workbook is damaged" when the compound file's
+// structure is damaged or the stream cannot be read whole.
 std::string ReadWorkbookStream(std::string_view file);
 
 // The same from the open file `fd` of `path`, which it takes over and closes.

@@ -48,11 +48,23 @@ class SheetReader {
         break;
       case biff::kMulRk: ReadMulRk(r); break;
       case biff::kBoolErr: ReadBoolErr(r); break;
-      case biff::kFormula: ReadFormula(r); break;
+      case biff::kFormula:
+      case biff::kFormulaBiff3:
+      case biff::kFormulaBiff4: ReadFormula(r); break;
       case biff::kLabelSst: ReadLabelSst(r); break;
       case biff::kLabel:
       case biff::kRString: ReadLabel(r); break;
-      default: break;  // BLANK, MULBLANK, DIMENSIONS, formatting, ...: no value
+      case biff::kBlank:
+      case biff::kMulBlank:
+      case biff::kBlankBiff2:
+        break;  // formatted cells without a value
+      // Reading these by the BIFF8 layout would give wrong values; skipping
+      // them would lose cells without a word.
+      case biff::kIntegerBiff2:
+      case biff::kNumberBiff2:
+      case biff::kLabelBiff2:
+      case biff::kBoolErrBiff2: ThrowDamaged(r.offset, "BIFF2 cell record in a BIFF8 sheet");
+      default: break;  // DIMENSIONS, formatting, ...: no cell
     }
   }
 

@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <string>
 
+#include "platform/workbook/internal/biff_records.h"
 #include "platform/workbook/workbook.h"
 
 namespace platform::workbook {
@@ -15,12 +16,31 @@ std::string Hex4(unsigned v) {
   return buf;
 }
 
+Error DamagedError() {
+  return Error(err::kDamaged, "Workbook is damaged");
+}
+
+std::string BiffVersionName(unsigned bof_type, unsigned version) {
+  switch (bof_type) {
+    case biff::kBofBiff2: return "BIFF2";
+    case biff::kBofBiff3: return "BIFF3";
+    case biff::kBofBiff4: return "BIFF4";
+  }
+  if (version == 0x0500) return "BIFF5";
+  if (version == biff::kBiff8Version) return "BIFF8";
+  return Hex4(version);
+}
+
 }  // namespace
 
 void ThrowDamaged(std::size_t record_offset, const char* problem) {
-  throw Error(err::kDamaged, "Workbook is damaged")
+  throw DamagedError()
       .AddDetail("record offset", std::to_string(record_offset))
       .AddDetail("problem", problem);
+}
+
+Error DamagedContainerError(const char* problem) {
+  return DamagedError().AddDetail("problem", problem);
 }
 
 Error NotAWorkbookError(const char* reason) {
@@ -30,7 +50,7 @@ Error NotAWorkbookError(const char* reason) {
 Error UnsupportedVersionError(unsigned bof_type, unsigned version) {
   return Error(err::kUnsupportedVersion, "Workbook version not supported")
       .AddDetail("BOF record", Hex4(bof_type))
-      .AddDetail("BIFF version", Hex4(version));
+      .AddDetail("BIFF version", BiffVersionName(bof_type, version));
 }
 
 Error EncryptedError() {
