@@ -106,7 +106,7 @@ void CheckFieldDefinition(const Rows& rows, std::size_t row, std::string& sSize,
                    [&] { declared = engine::NewFieldDeclaredType(field); })) {
     return;
   }
-  if (const Value& v = rows.Field(row, "DefaultData"); !v.IsNull()) {
+  if (const Value& v = rows.Field(row, "DefaultData"); reshaper::GivesDefault(v)) {
     checker.Try(where, "default value " + v.Describe() + " does not fit " + declared, [&] {
       engine::CheckDefaultValue(rows.Field(row, "Table").ToText(), field.name, declared, v);
     });

@@ -223,6 +223,18 @@ const std::vector<RunCase> kRunCases = {
      "Unable to Update the Default Data. Reshaper Aborted\ndetail: step: default data\n"
      "detail: statement: 4: \"DELETE FROM Nowhere\"\n",
      "1.0.0 build 7 / ID Name Reflex Note / GLU,CHOL,ALT / /", true},
+    // Default data holds action statements only.
+    {"DefaultDataSelect", {"INSTALL,STRUCTURE,VERSION"},
+     "shell: INSERT INTO DefaultData VALUES ('SELECT Tests_Name FROM Tests');", 1,
+     "Unable to Update the Default Data. Reshaper Aborted\ndetail: step: default data\n"
+     "detail: statement: 4: \"SELECT Tests_Name FROM Tests\"\ndetail: engine: 3016 ",
+     "1.0.0 build 7 / ID Name Reflex Note / GLU,CHOL,ALT / /", true},
+    // An empty default is none: the default data's insert that omits the
+    // field is not refused as a zero-length text.
+    {"EmptyDefaultIsNoDefault", {"INSTALL,STRUCTURE,VERSION"},
+     "shell: INSERT INTO StructureInfo VALUES "
+     "('Tests', 'Tests_Code', 'TEXT', '5', '', NULL, 0, NULL, NULL);", 0, "",
+     "2.0.0 build 7 / ID Name Reflex Note Code / GLU,CHOL,ALT / / compacted marker", true},
     {"FailingVersion", {"INSTALL,VERSION"}, "shell: DELETE FROM VersionInfo;", 1,
      "Unable to Update Software Version. Reshaper Aborted\n"
      "detail: step: version update\ndetail: cause: VersionInfo has no rows\n", kUntouched, true},
