@@ -121,6 +121,9 @@ bool UpdateStructure(Database& target, Database& shell, const std::string& sMode
         platform::engine::AppendField(target, table, FieldOfRow(rows, row, name, sSize));
       }
     }
+    // A saved query over a field that the step added gets its view now.
+    position.clear();
+    platform::engine::MakeMissingViews(target);
   });
 }
 

@@ -14,6 +14,7 @@
 #include "platform/engine/internal/engine_failure.h"
 #include "platform/engine/internal/field_enforcement.h"
 #include "platform/engine/internal/field_properties.h"
+#include "platform/engine/internal/saved_query_views.h"
 #include "platform/engine/internal/savepoint.h"
 #include "platform/engine/internal/statement.h"
 #include "platform/engine/internal/validation_rule.h"
@@ -165,10 +166,12 @@ std::vector<ViewDefinition> DropAllViews(Database& db) {
   return views;
 }
 
-// Recreates the views that still compile; one may use another, so passes
-// repeat while any view was recreated. A view's SQL runs as a statement of
-// its own: it may end in a comment ("-- ..." or an open "/* ..."), which
-// would swallow any statement written after it in the same text.
+// Recreates the views that still compile, each from its own text under its
+// own name; one may use another, so passes repeat while any view was
+// recreated. A view's SQL runs as a statement of its own: it may end in a
+// comment ("-- ..." or an open "/* ..."), which would swallow any statement
+// written after it in the same text. The text of a view that no longer
+// compiles is kept as a saved query.
 void RecreateViews(Database& db, std::vector<ViewDefinition> views) {
   bool progress = true;
   while (progress && !views.empty()) {
@@ -188,6 +191,7 @@ void RecreateViews(Database& db, std::vector<ViewDefinition> views) {
     }
     views = std::move(failed);
   }
+  for (const ViewDefinition& v : views) internal::KeepViewAsSavedQuery(db, v.name, v.sql);
 }
 
 }  // namespace

@@ -38,7 +38,9 @@ TEST(SavedQueries, CreateReplaceClashAndTheViewForOtherPrograms) {
   } refusals[] = {
       {[&] { CreateSavedQuery(db, "QRYNAMES", "SELECT 1"); }, engine_err::kNameInUse},
       {[&] { CreateSavedQuery(db, "tests", "SELECT 1"); }, engine_err::kNameInUse},
-      {[&] { CreateSavedQuery(db, "qryBad", "SELECT NoSuch FROM Tests"); }, SQLITE_ERROR},
+      {[&] { CreateSavedQuery(db, "qryBad", "SELECT FROM Tests"); }, SQLITE_ERROR},
+      {[&] { CreateSavedQuery(db, "qryBad", "UPDATE Tests SET NoSuch = 1"); }, SQLITE_ERROR},
+      {[&] { CreateSavedQuery(db, "qryBad", "SELECT 1; DROP TABLE Tests"); }, SQLITE_MISUSE},
       {[&] { DeleteSavedQuery(db, "QRYCLEAR"); }, engine_err::kUnknownQuery},  // exact name only
   };
   for (const auto& r : refusals) EXPECT_EQ(ErrorOf(r.call).number(), r.number);
