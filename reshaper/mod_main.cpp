@@ -94,10 +94,11 @@ Database OpenShellCopy(const RunState& state) {
   }
 }
 
-// Logs the failure of a step where it arose, then lets it pass on.
-void RunSteps(RunState& state) {
+// Logs the failure of a step where it arose, then lets it pass on. Answers
+// the saved queries left without a view.
+std::vector<std::string> RunSteps(RunState& state) {
   try {
-    RunUpgradeSteps(state.line, *state.target, *state.shell);
+    return RunUpgradeSteps(state.line, *state.target, *state.shell);
   } catch (const Error& error) {
     WriteLog(LogLine(error.description()), LogPath());
     throw;
@@ -119,13 +120,18 @@ void Run(const std::string& sCommandLine, RunState& state) {
 
   state.target = Database::Open(TargetPath());
   state.shell = OpenShellCopy(state);
-  RunSteps(state);
+  const std::vector<std::string> without_view = RunSteps(state);
   state.target->Close();
   state.shell->Close();
 
   StepFailure failure;
   if (!CompactTarget(&failure)) Fail(code::kCompaction, failure.details);
   WriteMarker();
+  // Facts of a successful run, as the removed stale lock file: the texts are
+  // kept and come back as views once they compile.
+  for (const std::string& name : without_view) {
+    platform::WriteDetail("saved query without view", name);
+  }
 }
 
 // Shows the failure's message, logging it first when no code covers it (the

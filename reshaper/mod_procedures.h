@@ -40,6 +40,10 @@ platform::Value MapFieldType(const platform::Value& vType);
 // earlier row that had one ("" before any). Updates and answers `sSize`.
 const std::string& CarrySizeText(const platform::Value& vSize, std::string& sSize);
 
+// Whether a StructureInfo row's `DefaultData` gives its new field a default:
+// null, no text and spaces only give none.
+bool GivesDefault(const platform::Value& vDefault);
+
 // Stores the shell's VersionInfo.VersionNumber (first row) in the first row
 // of the target table and field that the row names. Never adds a row.
 bool UpdateVersion(Database& target, Database& shell, StepFailure* failure);

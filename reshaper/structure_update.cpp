@@ -55,7 +55,7 @@ platform::engine::NewField FieldOfRow(const Rows& rows, std::size_t row, const s
   field.name = name;
   field.type_code = vCode.ToInteger();
   field.size_text = sSize;
-  if (const Value& v = rows.Field(row, "DefaultData"); !v.IsNull()) field.default_value = v;
+  if (const Value& v = rows.Field(row, "DefaultData"); GivesDefault(v)) field.default_value = v;
   if (const Value& v = rows.Field(row, "Required"); !v.IsNull()) field.required = v.ToBoolean();
   if (const Value& v = rows.Field(row, "AllowZeroLength"); !v.IsNull()) {
     field.allow_zero_length = v.ToBoolean();
@@ -99,6 +99,10 @@ const std::string& CarrySizeText(const Value& vSize, std::string& sSize) {
   return sSize;
 }
 
+bool GivesDefault(const Value& vDefault) {
+  return !vDefault.IsNull() && !platform::TrimSpaces(vDefault.ToText()).empty();
+}
+
 bool UpdateStructure(Database& target, Database& shell, const std::string& sMode,
                      StepFailure* failure) {
   return TrapStepFailure("structure update", failure, [&](StepPosition& position) {
@@ -117,6 +121,9 @@ bool UpdateStructure(Database& target, Database& shell, const std::string& sMode
         platform::engine::AppendField(target, table, FieldOfRow(rows, row, name, sSize));
       }
     }
+    // A saved query over a field that the step added gets its view now.
+    position.clear();
+    platform::engine::MakeMissingViews(target);
   });
 }
 

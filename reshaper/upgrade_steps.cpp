@@ -1,6 +1,7 @@
 #include "reshaper/upgrade_steps.h"
 
 #include "platform/core/error.h"
+#include "platform/engine/schema.h"
 #include "reshaper/mod_main.h"
 #include "reshaper/mod_procedures.h"
 
@@ -34,8 +35,10 @@ class Sequence {
 
 }  // namespace
 
-void RunUpgradeSteps(const CommandLine& line, platform::engine::Database& target,
-                     platform::engine::Database& shell, StepObserver* observer) {
+std::vector<std::string> RunUpgradeSteps(const CommandLine& line,
+                                         platform::engine::Database& target,
+                                         platform::engine::Database& shell,
+                                         StepObserver* observer) {
   namespace code = failure_code;
   Sequence sequence(observer);
   if (line.bQuery) {
@@ -58,6 +61,7 @@ void RunUpgradeSteps(const CommandLine& line, platform::engine::Database& target
     sequence.Run(UpgradeStep::kVersion, code::kSoftwareVersion,
                  [&](StepFailure* f) { return UpdateVersion(target, shell, f); });
   }
+  return platform::engine::MakeMissingViews(target);
 }
 
 }  // namespace reshaper

@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <string>
+#include <vector>
 
 #include "platform/engine/database.h"
 #include "reshaper/command_line.h"
@@ -28,7 +29,12 @@ class StepObserver {
 // Runs the steps `line` asks for on the open `target` and `shell`. A step
 // that fails ends the sequence: throws its failure code (3, 6, 7 or 8) with
 // the code's message and the step's facts as details. Logs nothing.
-void RunUpgradeSteps(const CommandLine& line, platform::engine::Database& target,
-                     platform::engine::Database& shell, StepObserver* observer = nullptr);
+// Answers the names of the saved queries whose views cannot be made (they
+// select fields or tables that the target lacks), after making every view
+// that can.
+std::vector<std::string> RunUpgradeSteps(const CommandLine& line,
+                                         platform::engine::Database& target,
+                                         platform::engine::Database& shell,
+                                         StepObserver* observer = nullptr);
 
 }  // namespace reshaper

@@ -184,7 +184,7 @@ void Simulate(PlanReport& report, const std::string& shell_folder) {
   report.size_before = engine::DatabaseSize(target);
   Recorder recorder(target, shell, report);
   try {
-    reshaper::RunUpgradeSteps(line, target, shell, &recorder);
+    report.queries_without_view = reshaper::RunUpgradeSteps(line, target, shell, &recorder);
   } catch (const Error& error) {
     recorder.TakeQueryChanges(FailedQuery(error));
     throw;

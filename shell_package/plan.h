@@ -53,6 +53,9 @@ struct PlanReport {
   std::vector<FieldChange> fields;
   std::vector<StatementEffect> default_data;
   std::optional<VersionChange> version;  // when the version step stored a value
+  // Saved queries that the run keeps without a view (it names them in
+  // `detail:` lines): they select what the target lacks after the steps.
+  std::vector<std::string> queries_without_view;
   std::optional<std::int64_t> size_before;
   std::optional<std::int64_t> size_after;  // after compaction, on success
   std::optional<platform::Error> failure;  // the failure the run would end with

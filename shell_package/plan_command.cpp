@@ -108,6 +108,7 @@ void PrintJson(const PlanReport& r) {
       {"failure", FailureJson(r)},
       {"notes", r.notes},
       {"queries", queries},
+      {"queries_without_view", r.queries_without_view},
       {"fields", fields},
       {"default_data", statements},
       {"version", version},
@@ -147,6 +148,8 @@ void PrintText(const PlanReport& r) {
   for (const auto& note : r.notes) std::cout << "note: " << note << '\n';
   for (const auto& q : r.queries)
     std::cout << "query " << KindName(q.kind) << ": " << q.name << '\n';
+  for (const auto& name : r.queries_without_view)
+    std::cout << "query without view: " << name << '\n';
   for (const auto& f : r.fields) {
     const auto& p = f.field.properties;
     std::cout << "field " << (f.added ? "added" : "removed") << ": " << f.table << '.'

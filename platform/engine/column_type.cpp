@@ -159,7 +159,11 @@ std::optional<StoredValue> Convert(const DeclaredType& type, const Value& value)
       if (!(std::fabs(v) <= FLT_MAX)) return std::nullopt;
       return static_cast<double>(static_cast<float>(v));
     }
-    case TypeKind::kDouble: return value.ToDouble();
+    case TypeKind::kDouble: {
+      const double v = value.ToDouble();
+      if (std::isnan(v)) return std::nullopt;  // SQLite would store it as null
+      return v;
+    }
     case TypeKind::kDecimal: {
       const double v = RoundHalfEven(value.ToDouble());
       if (!(std::fabs(v) < 1e18)) return std::nullopt;  // within ±(10^18 - 1)
@@ -188,7 +192,11 @@ std::optional<StoredValue> Convert(const DeclaredType& type, const Value& value)
     case TypeKind::kChar:
       if (auto t = SizedText(value, type.size, true)) return *t;
       return std::nullopt;
-    case TypeKind::kOther: return StoreUntyped(value);
+    case TypeKind::kOther: {
+      StoredValue stored = StoreUntyped(value);
+      if (const double* v = std::get_if<double>(&stored); v && std::isnan(*v)) return std::nullopt;
+      return stored;
+    }
   }
   return std::nullopt;
 }

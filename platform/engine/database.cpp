@@ -173,6 +173,11 @@ ExecuteResult Database::Execute(std::string_view sql) {
   // Prepared apart from the cache: an action statement from a shell database
   // runs once.
   internal::Statement statement(impl_->db(), skipping);
+  // An action statement only: a SELECT (or any statement that cannot write)
+  // would otherwise pass as done.
+  if (statement.ReadOnly()) {
+    throw internal::EngineFailure(engine_err::kNotAnAction).AddDetail("SQL", std::string(sql));
+  }
   while (statement.Step()) {
   }
   ExecuteResult result;

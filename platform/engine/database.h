@@ -84,7 +84,8 @@ class Database {
   // Runs one action statement (INSERT, UPDATE, DELETE). Rows that it cannot
   // change because of a duplicate key or a broken constraint are skipped
   // silently and the others are changed; a statement that cannot run
-  // (syntax, missing table or field) fails.
+  // (syntax, missing table or field) fails; a statement that changes no
+  // data (a SELECT) fails with kNotAnAction before it runs.
   ExecuteResult Execute(std::string_view sql);
   // Prepares one statement against the database as it stands, without
   // running it: throws what running it would for its syntax, tables and

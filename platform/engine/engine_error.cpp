@@ -23,6 +23,7 @@ const char* DescribeEngineError(long number) {
     case engine_err::kValidationFailed: return "The value breaks the validation rule";
     case engine_err::kNoSuchRow: return "The row does not exist";
     case engine_err::kUnsupportedSource: return "The source does not select one table's rows";
+    case engine_err::kNotAnAction: return "The statement changes no data";
     default: return "Unknown engine error";
   }
 }

@@ -23,6 +23,7 @@ inline constexpr long kNotASelect = 3012;          // "The statement returns no 
 inline constexpr long kValidationFailed = 3013;    // "The value breaks the validation rule"
 inline constexpr long kNoSuchRow = 3014;           // "The row does not exist"
 inline constexpr long kUnsupportedSource = 3015;   // "The source does not select one table's rows"
+inline constexpr long kNotAnAction = 3016;         // "The statement changes no data"
 }  // namespace engine_err
 
 // The fixed description of an engine number above.

@@ -1,12 +1,16 @@
 // Saved queries: the table SavedQueries (Name, SQL) in stored order; a
 // saved SELECT is also a view of its name.
+#include <sqlite3.h>
+
 #include <vector>
 
 #include "platform/core/text.h"
 #include "platform/engine/engine_error.h"
 #include "platform/engine/internal/database_impl.h"
 #include "platform/engine/internal/engine_failure.h"
+#include "platform/engine/internal/saved_query_views.h"
 #include "platform/engine/internal/savepoint.h"
+#include "platform/engine/internal/sql_scanner.h"
 #include "platform/engine/internal/statement.h"
 #include "platform/engine/schema.h"
 
@@ -62,7 +66,76 @@ bool IsSelect(Database& db, std::string_view sql) {
   return statement.ColumnCount() > 0 && statement.ReadOnly();
 }
 
+bool HasView(Database& db, std::string_view name) {
+  const std::vector<Value> params = {Value(std::string(name))};
+  return !db.Query("SELECT 1 FROM sqlite_schema WHERE type = 'view' AND name = ?", params).empty();
+}
+
+enum class ViewOutcome { kMade, kNotASelect, kDoesNotCompile };
+
+// Makes the view of the saved query `name`. SQLite's CREATE VIEW checks the
+// syntax only, so a text that is no SELECT fails there; the names of its
+// tables and fields are resolved when the view is compiled, and a view that
+// does not compile is not left in the file (it would make SQLite refuse
+// later schema changes).
+// Only SQLite's SQL errors (syntax, unknown names) say that; a refusal of
+// the engine (a NUL, a second statement) or a failing file passes on.
+ViewOutcome MakeView(Database& db, std::string_view name, std::string_view sql) {
+  internal::Savepoint change(db.impl().connection);
+  try {
+    // One statement (Execute refuses more): the text is another's.
+    db.Execute("CREATE VIEW " + QuoteIdentifier(name) + " AS " + WithoutTerminator(sql));
+  } catch (const Error& error) {
+    if (error.number() != SQLITE_ERROR) throw;
+    return ViewOutcome::kNotASelect;
+  }
+  try {
+    db.Prepare("SELECT * FROM " + QuoteIdentifier(name));
+  } catch (const Error& error) {
+    if (error.number() != SQLITE_ERROR) throw;
+    return ViewOutcome::kDoesNotCompile;
+  }
+  change.Release();
+  return ViewOutcome::kMade;
+}
+
+// The select of a CREATE VIEW statement: the text after its AS.
+std::string ViewBody(std::string_view create_sql) {
+  internal::SqlScanner scanner(create_sql);
+  scanner.Keyword("CREATE");
+  if (!scanner.Keyword("TEMP")) scanner.Keyword("TEMPORARY");
+  scanner.Keyword("VIEW");
+  if (scanner.Keyword("IF")) {
+    scanner.Keyword("NOT");
+    scanner.Keyword("EXISTS");
+  }
+  scanner.Identifier();
+  if (scanner.Char('.')) scanner.Identifier();
+  if (scanner.Char('(')) {
+    while (!scanner.Identifier().empty() && scanner.Char(',')) {
+    }
+    scanner.Char(')');
+  }
+  scanner.Keyword("AS");
+  scanner.SkipSpace();
+  return std::string(create_sql.substr(scanner.position()));
+}
+
+void InsertSavedQuery(Database& db, std::string_view name, std::string_view sql) {
+  db.Exec("CREATE TABLE IF NOT EXISTS SavedQueries (Name TEXT(255) NOT NULL, SQL MEMO NOT NULL)");
+  db.InsertRow("SavedQueries",
+               {{"Name", Value(std::string(name))}, {"SQL", Value(std::string(sql))}});
+}
+
 }  // namespace
+
+namespace internal {
+
+void KeepViewAsSavedQuery(Database& db, std::string_view name, std::string_view create_sql) {
+  if (!FindQuery(db, name)) InsertSavedQuery(db, name, ViewBody(create_sql));
+}
+
+}  // namespace internal
 
 std::vector<SavedQuery> SavedQueries(Database& db) {
   std::vector<SavedQuery> queries;
@@ -86,13 +159,33 @@ void DeleteSavedQuery(Database& db, std::string_view name) {
 
 void CreateSavedQuery(Database& db, std::string_view name, std::string_view sql) {
   RefuseNameInUse(db, name);
-  const bool select = IsSelect(db, sql);  // the SQL must prepare
   internal::Savepoint change(db.impl().connection);
-  db.Exec("CREATE TABLE IF NOT EXISTS SavedQueries (Name TEXT(255) NOT NULL, SQL MEMO NOT NULL)");
-  db.InsertRow("SavedQueries",
-               {{"Name", Value(std::string(name))}, {"SQL", Value(std::string(sql))}});
-  if (select) db.Exec("CREATE VIEW " + QuoteIdentifier(name) + " AS " + WithoutTerminator(sql));
+  InsertSavedQuery(db, name, sql);
+  // An action query must prepare as it stands.
+  if (MakeView(db, name, sql) == ViewOutcome::kNotASelect) db.Prepare(sql);
   change.Release();
+}
+
+std::vector<std::string> MakeMissingViews(Database& db) {
+  std::vector<SavedQuery> missing;
+  for (SavedQuery& query : SavedQueries(db)) {
+    if (!HasView(db, query.name)) missing.push_back(std::move(query));
+  }
+  // One view may use another: passes repeat while any view was made.
+  bool progress = true;
+  while (progress) {
+    progress = false;
+    std::vector<SavedQuery> still;
+    for (SavedQuery& query : missing) {
+      const ViewOutcome outcome = MakeView(db, query.name, query.sql);
+      if (outcome == ViewOutcome::kMade) progress = true;
+      if (outcome == ViewOutcome::kDoesNotCompile) still.push_back(std::move(query));
+    }
+    missing = std::move(still);
+  }
+  std::vector<std::string> names;
+  for (const SavedQuery& query : missing) names.push_back(query.name);
+  return names;
 }
 
 ExecuteResult RunSavedQuery(Database& db, std::string_view name) {

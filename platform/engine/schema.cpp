@@ -1,6 +1,8 @@
 // Tables and fields: FindTable, TableFields, AppendField, DeleteField.
 #include "platform/engine/schema.h"
 
+#include <sqlite3.h>
+
 #include <cmath>
 #include <cstdio>
 #include <vector>
@@ -12,6 +14,7 @@
 #include "platform/engine/internal/engine_failure.h"
 #include "platform/engine/internal/field_enforcement.h"
 #include "platform/engine/internal/field_properties.h"
+#include "platform/engine/internal/saved_query_views.h"
 #include "platform/engine/internal/savepoint.h"
 #include "platform/engine/internal/statement.h"
 #include "platform/engine/internal/validation_rule.h"
@@ -133,6 +136,21 @@ bool IsKeyOrIndexed(Database& db, const std::string& table, const internal::Colu
   return false;
 }
 
+// Turns trigger firing off on a connection for its lifetime.
+class TriggersOff {
+ public:
+  explicit TriggersOff(sqlite3* db) : db_(db) { Set(0); }
+  TriggersOff(const TriggersOff&) = delete;
+  TriggersOff& operator=(const TriggersOff&) = delete;
+  ~TriggersOff() { Set(1); }
+
+ private:
+  void Set(int enabled) {
+    sqlite3_db_config(db_, SQLITE_DBCONFIG_ENABLE_TRIGGER, enabled, nullptr);
+  }
+  sqlite3* db_;
+};
+
 struct ViewDefinition {
   std::string name;
   std::string sql;
@@ -148,10 +166,12 @@ std::vector<ViewDefinition> DropAllViews(Database& db) {
   return views;
 }
 
-// Recreates the views that still compile; one may use another, so passes
-// repeat while any view was recreated. A view's SQL runs as a statement of
-// its own: it may end in a comment ("-- ..." or an open "/* ..."), which
-// would swallow any statement written after it in the same text.
+// Recreates the views that still compile, each from its own text under its
+// own name; one may use another, so passes repeat while any view was
+// recreated. A view's SQL runs as a statement of its own: it may end in a
+// comment ("-- ..." or an open "/* ..."), which would swallow any statement
+// written after it in the same text. The text of a view that no longer
+// compiles is kept as a saved query.
 void RecreateViews(Database& db, std::vector<ViewDefinition> views) {
   bool progress = true;
   while (progress && !views.empty()) {
@@ -171,6 +191,7 @@ void RecreateViews(Database& db, std::vector<ViewDefinition> views) {
     }
     views = std::move(failed);
   }
+  for (const ViewDefinition& v : views) internal::KeepViewAsSavedQuery(db, v.name, v.sql);
 }
 
 }  // namespace
@@ -224,9 +245,14 @@ void AppendField(Database& db, std::string_view table, const NewField& field) {
   const bool has_default = !std::holds_alternative<std::monostate>(default_value);
   if (has_default) add += " DEFAULT " + SqlLiteral(default_value);
   db.Exec(add);
-  // SQLite shows a column default in the existing rows; the original engine
-  // leaves them null.
-  if (has_default) db.Exec("UPDATE " + quoted_table + " SET " + quoted_field + " = NULL");
+  // SQLite shows a column's DEFAULT in every row stored before the column
+  // existed (also after a schema-only change of the DEFAULT), while the
+  // original engine leaves those rows null: they must hold an explicit null.
+  // No other program's trigger may see that as an update of its rows.
+  if (has_default) {
+    const TriggersOff off(db.impl().connection.get());
+    db.Exec("UPDATE " + quoted_table + " SET " + quoted_field + " = NULL");
+  }
   internal::CreateFieldEnforcement(db, info.name, field.name, properties);
   internal::SaveFieldProperties(db, info.name, field.name, properties);
   change.Release();

@@ -97,10 +97,16 @@ void DeleteField(Database& db, std::string_view table, std::string_view field);
 std::vector<SavedQuery> SavedQueries(Database& db);
 // Deletes the query of exactly this name (kUnknownQuery when none).
 void DeleteSavedQuery(Database& db, std::string_view name);
-// Creates a query: the SQL must prepare against the database; a SELECT also
-// becomes a view of that name. A name that clashes in any letter case with
-// another query, view or table fails with kNameInUse.
+// Creates a query. A SELECT also becomes a view of that name when it
+// compiles against the database as it stands; one over tables or fields that
+// do not exist (yet) is stored without its view (MakeMissingViews makes it
+// later). Any other SQL must prepare. A name that clashes in any letter case
+// with another query, view or table fails with kNameInUse.
 void CreateSavedQuery(Database& db, std::string_view name, std::string_view sql);
+// Makes the view of every saved SELECT that has none and now compiles.
+// Returns the names of the saved SELECTs still without a view, in stored
+// order.
+std::vector<std::string> MakeMissingViews(Database& db);
 // Runs a saved action query, or the rows of a saved SELECT.
 ExecuteResult RunSavedQuery(Database& db, std::string_view name);
 

@@ -170,20 +170,24 @@ class Translator {
   }
   std::string Comparison() {
     const std::string x(operand_);
+    // Texts compare without regard to letter case, as in the original
+    // engine; SQLite's own NOCASE keeps the rule free of functions of ours.
+    // Numbers are not affected by the collation.
+    const std::string caseless = x + " COLLATE NOCASE";
     for (const char* op : {"<=", ">=", "<>", "=", "<", ">"}) {
-      if (Symbol(op)) return "(" + x + " " + op + " " + Literal() + ")";
+      if (Symbol(op)) return "(" + caseless + " " + op + " " + Literal() + ")";
     }
     if (Word("BETWEEN")) {
       std::string low = Literal();
       Expect(Word("AND"), "And");
-      return "(" + x + " BETWEEN " + low + " AND " + Literal() + ")";
+      return "(" + caseless + " BETWEEN " + low + " AND " + Literal() + ")";
     }
     if (Word("IN")) {
       Expect(Symbol("("), "'('");
       std::string list = Literal();
       while (Symbol(",")) list += ", " + Literal();
       Expect(Symbol(")"), "')'");
-      return "(" + x + " IN (" + list + "))";
+      return "(" + caseless + " IN (" + list + "))";
     }
     if (Word("IS")) {
       const bool negated = Word("NOT");
@@ -196,7 +200,7 @@ class Translator {
       return "(upper(CAST(" + x + " AS TEXT)) GLOB " + QuoteSqlString(GlobPattern(rule_, pattern)) +
              ")";
     }
-    return "(" + x + " = " + Literal() + ")";
+    return "(" + caseless + " = " + Literal() + ")";
   }
   std::string Literal() {
     std::string sign;

@@ -9,8 +9,10 @@
 #include <array>
 #include <cstdint>
 #include <filesystem>
+#include <limits>
 #include <map>
 #include <nlohmann/json.hpp>
+#include <optional>
 #include <ostream>
 #include <set>
 #include <string>
@@ -32,6 +34,7 @@ struct AssaySpec {
   const char* name;
   const char* mode;
   std::array<std::int32_t, 3> reagent_vols = {100, 0, 0};
+  std::optional<double> assay_max = std::nullopt;  // else the builder's
 };
 
 struct PlanCase {
@@ -67,6 +70,12 @@ const PlanCase kCases[] = {
      {"deleted (name does not match, kits only)", "deleted", "added", "updated", "updated"}},
     {"FailureAtTheSecondAssay",
      {{40, "NEW", "ADD"}, {41, "O'NEIL-PLUS", "ADD"}, {42, "ALSO-TOO-LONG", "ADD"}},
+     {"added"},
+     2},
+    // SQLite would store a NaN as null in the DOUBLE column.
+    {"NaNIsRefused",
+     {{40, "NEW", "ADD"},
+      {41, "NAN", "ADD", {100, 0, 0}, std::numeric_limits<double>::quiet_NaN()}},
      {"added"},
      2},
 };
@@ -145,7 +154,8 @@ class PlanTest : public ProgramTest {
   void WriteAssays(const std::vector<AssaySpec>& assays, std::size_t count) {
     CatalogBuilder b;
     for (std::size_t i = 0; i < count; ++i) {
-      b.Add(assays[i].test, assays[i].name, assays[i].mode, assays[i].reagent_vols);
+      Assay& assay = b.Add(assays[i].test, assays[i].name, assays[i].mode, assays[i].reagent_vols);
+      if (assays[i].assay_max) assay.SetAssayMax(*assays[i].assay_max);
     }
     WritePackage(b);
   }

@@ -147,19 +147,33 @@ TEST_F(EngineHostileTest, TableFieldRuleAndTextNamesInjectNothing) {
       "it's\" ok\n");
 }
 
-// Deleting a field drops the views that no longer compile and recreates the
-// others, one statement at a time: a saved SELECT whose text ends in a
-// comment must not swallow the statements that follow it.
-TEST_F(EngineHostileTest, DeleteFieldRecreatesTheViewsThatCompileEvenEndingInAComment) {
+// Deleting a field recreates the views that still compile exactly as they
+// were, one statement at a time (a saved SELECT whose text ends in a comment
+// must not swallow the statements that follow it), and keeps the text of
+// every other view, another program's too, as a saved query whose view comes
+// back when it compiles again.
+TEST_F(EngineHostileTest, DeleteFieldRecreatesTheViewsThatCompileAndKeepsTheOthersAsText) {
   AppendField(db_, "Kits", {.name = "Kits_Note", .size_text = "20", .required = true});
   CreateSavedQuery(db_, "qryNotes", "SELECT Kits_Note FROM Kits -- the notes");
   CreateSavedQuery(db_, "qryLots", "SELECT Kits_LotNumber FROM Kits /* the lots");
   CreateSavedQuery(db_, "qryLotsAgain", "SELECT * FROM qryLots");
+  db_.Exec(
+      "CREATE VIEW [Other Notes] AS SELECT Kits_Note AS N FROM Kits;"
+      "CREATE VIEW IF NOT EXISTS OtherLots (L) AS SELECT Kits_LotNumber FROM Kits");
+  const std::string views = "SELECT name, sql FROM sqlite_schema WHERE type = 'view' ORDER BY 1";
+  const std::string before = Dump(db_, views);
   DeleteField(db_, "kits", "KITS_NOTE");
   EXPECT_EQ(TableFields(db_, "Kits").size(), 4u);
   EXPECT_EQ(Dump(db_, "SELECT name FROM sqlite_schema WHERE type = 'view' ORDER BY 1"),
-            "qryLots\nqryLotsAgain\n");
-  EXPECT_EQ(SavedQueries(db_).size(), 3u);  // the broken one stays saved, and fails
+            "OtherLots\nqryLots\nqryLotsAgain\n");
+  EXPECT_NE(before.find(Dump(db_, "SELECT name, sql FROM sqlite_schema WHERE name = 'OtherLots'")),
+            std::string::npos);  // the same text
+  EXPECT_EQ(Dump(db_, "SELECT Name, SQL FROM SavedQueries ORDER BY rowid"),
+            "qryNotes|SELECT Kits_Note FROM Kits -- the notes\n"
+            "qryLots|SELECT Kits_LotNumber FROM Kits /* the lots\n"
+            "qryLotsAgain|SELECT * FROM qryLots\n"
+            "Other Notes|SELECT Kits_Note AS N FROM Kits\n");
+  EXPECT_EQ(MakeMissingViews(db_), (std::vector<std::string>{"qryNotes", "Other Notes"}));
   EXPECT_EQ(ErrorOf([&] { RunSavedQuery(db_, "qryNotes"); }).number(), SQLITE_ERROR);
   EXPECT_EQ(Dump(db_, "SELECT * FROM qryLotsAgain"), "L1\n");
   db_.InsertRow("Kits", {{"Kits_TestsID", Value(std::int16_t{2})}});  // Required is gone
@@ -174,6 +188,11 @@ TEST_F(EngineHostileTest, DeleteFieldRecreatesTheViewsThatCompileEvenEndingInACo
     EXPECT_EQ(ErrorOf([&] { DeleteField(db_, table, field); }).number(), number) << field;
   }
   EXPECT_EQ(TableFields(db_, "Kits").size(), 4u);
+
+  AppendField(db_, "Kits", {.name = "Kits_Note", .size_text = "20"});
+  EXPECT_EQ(MakeMissingViews(db_), std::vector<std::string>{});
+  EXPECT_EQ(Dump(db_, "SELECT name FROM sqlite_schema WHERE type = 'view' ORDER BY 1"),
+            "Other Notes\nOtherLots\nqryLots\nqryLotsAgain\nqryNotes\n");
 }
 
 NewField RuleField(std::string rule) {

@@ -38,7 +38,9 @@ TEST(SavedQueries, CreateReplaceClashAndTheViewForOtherPrograms) {
   } refusals[] = {
       {[&] { CreateSavedQuery(db, "QRYNAMES", "SELECT 1"); }, engine_err::kNameInUse},
       {[&] { CreateSavedQuery(db, "tests", "SELECT 1"); }, engine_err::kNameInUse},
-      {[&] { CreateSavedQuery(db, "qryBad", "SELECT NoSuch FROM Tests"); }, SQLITE_ERROR},
+      {[&] { CreateSavedQuery(db, "qryBad", "SELECT FROM Tests"); }, SQLITE_ERROR},
+      {[&] { CreateSavedQuery(db, "qryBad", "UPDATE Tests SET NoSuch = 1"); }, SQLITE_ERROR},
+      {[&] { CreateSavedQuery(db, "qryBad", "SELECT 1; DROP TABLE Tests"); }, SQLITE_MISUSE},
       {[&] { DeleteSavedQuery(db, "QRYCLEAR"); }, engine_err::kUnknownQuery},  // exact name only
   };
   for (const auto& r : refusals) EXPECT_EQ(ErrorOf(r.call).number(), r.number);
@@ -67,6 +69,10 @@ TEST(AppendField, PropertiesAreStoredAndEnforcedForEveryProgram) {
   const std::string path = dir.Sub("a.mdb");
   Database db = CreateAnalyserDatabase(path);
   db.Exec("INSERT INTO Kits (Kits_TestsID) VALUES (1)");
+  // Another program's trigger: appending a field must not fire it.
+  db.Exec(
+      "CREATE TABLE Audit (What TEXT); CREATE TRIGGER KitsAudit AFTER UPDATE ON Kits "
+      "BEGIN INSERT INTO Audit VALUES ('updated'); END;");
   AppendField(db, "KITS",
               {.name = "Kits_Level",
                .type_code = field_type::kInteger,
@@ -88,9 +94,12 @@ TEST(AppendField, PropertiesAreStoredAndEnforcedForEveryProgram) {
             "Kits_Code TEXT(4) no-zero-length default=\"\"AB\"\" rule=Like \"A*\" Or In "
             "(\"X\",\"Y\") text=");
 
-  // The existing row holds null; a later row gets the defaults.
+  // The existing row holds null, with no row updated; a later row gets the defaults.
   db.Close();
-  EXPECT_EQ(Cli(path, "SELECT quote(Kits_Level), quote(Kits_Code) FROM Kits;"), "NULL|NULL\n");
+  EXPECT_EQ(Cli(path,
+                "SELECT quote(Kits_Level), quote(Kits_Code), (SELECT count(*) FROM Audit) "
+                "FROM Kits;"),
+            "NULL|NULL|0\n");
   EXPECT_EQ(Cli(path,
                 "INSERT INTO Kits (Kits_TestsID) VALUES (2); "
                 "SELECT Kits_Level, Kits_Code FROM Kits WHERE Kits_TestsID = 2;"),
@@ -107,9 +116,10 @@ TEST(AppendField, PropertiesAreStoredAndEnforcedForEveryProgram) {
   for (const auto& [sql, message] : refused) {
     EXPECT_NE(Cli(path, sql).find(message), std::string::npos) << sql;
   }
+  // Texts compare without regard to letter case, in Like as in In.
   EXPECT_EQ(Cli(path,
                 "INSERT INTO Kits (Kits_TestsID, Kits_Code) VALUES (3, 'ay');"
-                "INSERT INTO Kits (Kits_TestsID, Kits_Code) VALUES (4, 'Y');"
+                "INSERT INTO Kits (Kits_TestsID, Kits_Code) VALUES (4, 'y');"
                 "SELECT count(*) FROM Kits;"),
             "4\n");
 }

@@ -142,7 +142,12 @@ std::string ReshaperProgramTest::State(ino_t inode_before) {
                                              : "SELECT count(*) FROM Tests")
                        .ToText();
   state += " /";
-  for (const auto& query : QueriesOf(target_)) state += " " + query.name;
+  for (const auto& query : QueriesOf(target_)) {
+    state += " " + query.name;
+    const std::string has_view =
+        "SELECT count(*) FROM sqlite_schema WHERE type = 'view' AND name = '" + query.name + "'";
+    if (ReadScalar(target_, has_view).ToLong() == 0) state += "(text only)";
+  }
   state += " /";
   if (TargetInode() != inode_before) state += " compacted";
   return state + files;
@@ -157,6 +162,9 @@ std::string Expand(std::string text, const std::string& databases) {
 
 namespace {
 constexpr const char* kUntouched = "1.0.0 / ID Name / GLU,CHOL / /";
+constexpr const char* kQueryOverNote =
+    "shell: CREATE TABLE SavedQueries (Name TEXT(255) NOT NULL, SQL MEMO NOT NULL);"
+    "INSERT INTO SavedQueries VALUES ('QNotes', 'SELECT Tests_Note FROM Tests');";
 }  // namespace
 
 // clang-format off
@@ -227,6 +235,30 @@ const std::vector<RunCase> kRunCases = {
      "Unable to Update the Default Data. Reshaper Aborted\ndetail: step: default data\n"
      "detail: statement: 4: \"DELETE FROM Nowhere\"\n",
      "1.0.0 build 7 / ID Name Reflex Note / GLU,CHOL,ALT / /", true},
+    // Deleting a field keeps the text of another program's view over it.
+    {"DeletedFieldKeepsOtherViews", {"ERU,QUERY,STRUCTURE"},
+     "target: CREATE VIEW Names AS SELECT Tests_Name FROM Tests;", 0,
+     "detail: saved query without view: Names\n",
+     "1.0.0 / ID / 2 / QEru Names(text only) / compacted marker", true},
+    // A release query over a field that the same run adds gets its view
+    // after the structure step; without that step it stays a text.
+    {"QueryOverAFieldTheRunAdds", {"INSTALL,QUERY,STRUCTURE"}, kQueryOverNote, 0, "",
+     "1.0.0 build 7 / ID Name Reflex Note / GLU,CHOL,ALT / QNotes QTests / compacted marker", true},
+    {"QueryOverAFieldNoStepAdds", {"INSTALL,QUERY"}, kQueryOverNote, 0,
+     "detail: saved query without view: QNotes\n",
+     "1.0.0 / ID Name / GLU,CHOL / QNotes(text only) QTests / compacted marker", true},
+    // Default data holds action statements only.
+    {"DefaultDataSelect", {"INSTALL,STRUCTURE,VERSION"},
+     "shell: INSERT INTO DefaultData VALUES ('SELECT Tests_Name FROM Tests');", 1,
+     "Unable to Update the Default Data. Reshaper Aborted\ndetail: step: default data\n"
+     "detail: statement: 4: \"SELECT Tests_Name FROM Tests\"\ndetail: engine: 3016 ",
+     "1.0.0 build 7 / ID Name Reflex Note / GLU,CHOL,ALT / /", true},
+    // An empty default is none: the default data's insert that omits the
+    // field is not refused as a zero-length text.
+    {"EmptyDefaultIsNoDefault", {"INSTALL,STRUCTURE,VERSION"},
+     "shell: INSERT INTO StructureInfo VALUES "
+     "('Tests', 'Tests_Code', 'TEXT', '5', '', NULL, 0, NULL, NULL);", 0, "",
+     "2.0.0 build 7 / ID Name Reflex Note Code / GLU,CHOL,ALT / / compacted marker", true},
     {"FailingVersion", {"INSTALL,VERSION"}, "shell: DELETE FROM VersionInfo;", 1,
      "Unable to Update Software Version. Reshaper Aborted\n"
      "detail: step: version update\ndetail: cause: VersionInfo has no rows\n", kUntouched, true},

@@ -289,18 +289,23 @@ TEST_F(CreateQueriesTest, ReplacesAndAddsShellQueriesAndKeepsTargetOnlyOnes) {
   EXPECT_EQ(TargetQueries(), expected);
 }
 
-TEST_F(CreateQueriesTest, QueryTheTargetCannotRunStopsTheStepAfterEarlierOnes) {
+// A SELECT over what the target lacks is stored as its text (it gets its
+// view once its fields exist); an action query the target cannot run stops
+// the step.
+TEST_F(CreateQueriesTest, ActionQueryTheTargetCannotRunStopsTheStepAfterEarlierOnes) {
   Build("CREATE TABLE ShellOnly (X LONG);",
         {{"QTests", "SELECT Tests_Name FROM Tests"},
          {"QShellOnly", "SELECT X FROM ShellOnly"},
+         {"QClear", "UPDATE ShellOnly SET X = 0"},
          {"QLater", "SELECT 2"}},
         "", kTargetQueries);
   EXPECT_FALSE(CreateQueries(target(), shell(), &failure_));
   EXPECT_EQ(TargetQueries(), (std::map<std::string, std::string>{
                                  {"QOwn", "SELECT Version_Number FROM SoftwareVersion"},
+                                 {"QShellOnly", "SELECT X FROM ShellOnly"},
                                  {"QTests", "SELECT Tests_Name FROM Tests"}}));
-  EXPECT_EQ(Detail("query"), "QShellOnly");
-  EXPECT_EQ(Detail("sql"), "SELECT X FROM ShellOnly");
+  EXPECT_EQ(Detail("query"), "QClear");
+  EXPECT_EQ(Detail("sql"), "UPDATE ShellOnly SET X = 0");
 }
 
 }  // namespace
