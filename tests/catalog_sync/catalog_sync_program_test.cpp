@@ -228,6 +228,15 @@ TEST_F(ProgramTest, OneFailingAssayRestoresTheDatabaseByteForByte) {
   EXPECT_FALSE(Exists(marker()));
   EXPECT_FALSE(Exists(backup()));
   ExpectDatabaseUntouched();
+
+  // The same run with no one to read its messages still restores and cleans up.
+  testing_support::WriteFile(marker(), "");
+  const RunResult unread = testing_support::Run(program(), {"INSTALL"}, {{"SYSTEM_DRIVE", drive()}},
+                                                testing_support::StandardError::kPipeWithoutReader);
+  EXPECT_EQ(unread.exit_status, 1);
+  EXPECT_FALSE(Exists(marker()));
+  EXPECT_FALSE(Exists(backup()));
+  ExpectDatabaseUntouched();
 }
 
 }  // namespace
