@@ -1,6 +1,6 @@
 #include "catalog_sync/records/file_manager.h"
 
-#include <filesystem>
+#include <cstdint>
 #include <new>
 
 #include "catalog_sync/records/catalog_bag.h"
@@ -62,16 +62,17 @@ void FileManager::SavePackage(std::string_view block) const {
 }
 
 std::string FileManager::LoadPackage() const {
-  // A file longer than any block is refused before it is read into memory.
-  std::error_code ec;
-  const auto size = std::filesystem::file_size(path_, ec);
-  if (!ec && size > package_format::kMaxBlockSize) {
+  // A file longer than any block is refused before it is read into memory;
+  // the size is that of the open file, not of whatever the name names later.
+  const platform::UniqueFd fd = platform::OpenForReading(path_);
+  const std::uint64_t size = platform::SizeOf(fd, path_);
+  if (size > package_format::kMaxBlockSize) {
     throw platform::Error(package_format::kInvalidFileFormat,
                           package_format::kInvalidFileFormatText)
         .AddDetail("file", path_)
         .AddDetail("package format", std::to_string(size) + " bytes exceed the block limit");
   }
-  return platform::ReadWholeFile(path_);
+  return platform::ReadWhole(fd, path_);
 }
 
 }  // namespace catalog_sync

@@ -7,6 +7,7 @@
 
 #include <cerrno>
 #include <climits>
+#include <cstdint>
 #include <cstdlib>
 
 #include "platform/core/error.h"
@@ -56,6 +57,40 @@ void FsyncOrThrow(int fd, const std::string& path) {
   if (::fsync(fd) != 0) ThrowErrno("fsync", path);
 }
 
+std::string KindOf(mode_t mode) {
+  if (S_ISFIFO(mode)) return "a FIFO";
+  if (S_ISCHR(mode) || S_ISBLK(mode)) return "a device";
+  if (S_ISDIR(mode)) return "a folder";
+  if (S_ISSOCK(mode)) return "a socket";
+  return "not a regular file";
+}
+
+// A FIFO blocks every read and a device never ends, so a file the programs
+// read, copy or append to must be a regular file. Checked on the descriptor
+// itself (opened O_NONBLOCK, so that opening a FIFO cannot block), never on
+// the name, which may be swapped between a check and an open.
+void RequireRegularFile(int fd, const std::string& path) {
+  struct stat st {};
+  if (::fstat(fd, &st) != 0) ThrowErrno("stat", path);
+  if (!S_ISREG(st.st_mode)) {
+    throw Error(err::kDeviceIoError)
+        .AddDetail("file", path)
+        .AddDetail("system", "not a regular file: " + KindOf(st.st_mode));
+  }
+}
+
+// `path` opened non-blocking, refused unless a regular file, and switched
+// back to blocking I/O.
+UniqueFd OpenRegularFile(const std::string& path, int flags) {
+  UniqueFd fd = OpenOrThrow(path, flags | O_NONBLOCK | O_NOCTTY);
+  RequireRegularFile(fd.get(), path);
+  const int status = ::fcntl(fd.get(), F_GETFL);
+  if (status < 0 || ::fcntl(fd.get(), F_SETFL, status & ~O_NONBLOCK) != 0) {
+    ThrowErrno("fcntl", path);
+  }
+  return fd;
+}
+
 // The one temporary name of `path`'s replacements. It is fixed, so that the
 // leftover of a replacement killed half-way is taken over by the next one
 // instead of lying beside the file for good.
@@ -63,27 +98,49 @@ std::string TemporaryNameBeside(const std::string& path) {
   return FolderOf(path) + "/." + FileNameOf(path) + ".tmp";
 }
 
-// Opens the temporary file `temp` of `path` empty, holding an exclusive flock
-// on it for as long as the descriptor lives: a second replacement of the same
-// file waits for the first, and the lock of a killed one dies with it. A name
-// that was renamed away while we waited for its lock is opened anew.
-// Failures name `path`, the file being replaced.
+// The temporary name is in a folder that others may write, so whatever lies
+// there is not trusted: a symbolic link, a FIFO, a hard link to another file
+// or a file someone else holds open would make us write where we must not.
+// The file we write is always one we created ourselves (O_EXCL, no link
+// followed); a leftover is removed first. Removing one needs its flock, so a
+// replacement in progress is waited for instead (the lock of a killed one
+// dies with it).
+void RemoveLeftoverTemporary(const std::string& temp, const std::string& path) {
+  UniqueFd fd(::open(temp.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+  if (!fd.valid()) {
+    if (errno == ENOENT) return;
+    if (errno != ELOOP) ThrowErrno("open", path);
+  } else {
+    while (::flock(fd.get(), LOCK_EX) != 0) {
+      if (errno != EINTR) ThrowErrno("lock", path);
+    }
+  }
+  if (::unlink(temp.c_str()) != 0 && errno != ENOENT) ThrowErrno("unlink", path);
+}
+
+// Creates the temporary file `temp` of `path`, holding an exclusive flock on
+// it for as long as the descriptor lives: a second replacement of the same
+// file waits for the first. The name is checked to still be the file we
+// locked: another replacement may have removed it as a leftover between our
+// create and our lock. Failures name `path`, the file being replaced.
 UniqueFd OpenTemporary(const std::string& temp, const std::string& path) {
   for (;;) {
-    UniqueFd fd(::open(temp.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644));
-    if (!fd.valid()) ThrowErrno("create", path);
+    UniqueFd fd(::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644));
+    if (!fd.valid()) {
+      if (errno != EEXIST) ThrowErrno("create", path);
+      RemoveLeftoverTemporary(temp, path);
+      continue;
+    }
     while (::flock(fd.get(), LOCK_EX) != 0) {
       if (errno != EINTR) ThrowErrno("lock", path);
     }
     struct stat held {
     }, named{};
     if (::fstat(fd.get(), &held) != 0) ThrowErrno("stat", path);
-    if (::stat(temp.c_str(), &named) != 0 || named.st_ino != held.st_ino ||
-        named.st_dev != held.st_dev) {
-      continue;
+    if (::lstat(temp.c_str(), &named) == 0 && named.st_ino == held.st_ino &&
+        named.st_dev == held.st_dev) {
+      return fd;
     }
-    if (::ftruncate(fd.get(), 0) != 0) ThrowErrno("truncate", path);
-    return fd;
   }
 }
 
@@ -160,7 +217,7 @@ bool IsReadOnly(const std::string& path) {
 }
 
 void CopyFileOver(const std::string& source, const std::string& destination) {
-  UniqueFd in = OpenOrThrow(source, O_RDONLY);
+  UniqueFd in = OpenForReading(source);
   ReplaceAtomically(destination, [&](int out, const std::string& shown) {
     ReadChunks(in.get(), source, [&](std::string_view chunk) { WriteAll(out, chunk, shown); });
   });
@@ -191,24 +248,41 @@ void CreateEmptyFile(const std::string& path) {
 }
 
 void WriteFileAtomically(const std::string& path, std::string_view bytes) {
-  ReplaceAtomically(path, [&](int out, const std::string& shown) { WriteAll(out, bytes, shown); });
+  ReplaceAtomically(LinkTarget(path),
+                    [&](int out, const std::string& shown) { WriteAll(out, bytes, shown); });
+}
+
+std::string LinkTarget(const std::string& path) {
+  struct stat st {};
+  if (::lstat(path.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) return path;
+  char* resolved = ::realpath(path.c_str(), nullptr);
+  if (resolved == nullptr) return path;  // a dangling link is replaced as a file would be
+  std::string target(resolved);
+  std::free(resolved);
+  return target;
 }
 
 UniqueFd OpenForReading(const std::string& path) {
-  return OpenOrThrow(path, O_RDONLY);
+  return OpenRegularFile(path, O_RDONLY);
 }
 
-std::string ReadWholeFile(const std::string& path) {
-  UniqueFd fd = OpenForReading(path);
+std::uint64_t SizeOf(const UniqueFd& fd, const std::string& path) {
+  struct stat st {};
+  if (::fstat(fd.get(), &st) != 0) ThrowErrno("stat", path);
+  return static_cast<std::uint64_t>(st.st_size);
+}
+
+std::string ReadWhole(const UniqueFd& fd, const std::string& path) {
   std::string out;
   // Sized from the start, so that a large file is not copied and doubled
   // on its way in; a file that grows meanwhile is still read whole.
-  struct stat st {};
-  if (::fstat(fd.get(), &st) == 0 && S_ISREG(st.st_mode)) {
-    out.reserve(static_cast<std::size_t>(st.st_size));
-  }
+  out.reserve(static_cast<std::size_t>(SizeOf(fd, path)));
   ReadChunks(fd.get(), path, [&](std::string_view chunk) { out.append(chunk); });
   return out;
+}
+
+std::string ReadWholeFile(const std::string& path) {
+  return ReadWhole(OpenForReading(path), path);
 }
 
 void AppendToFile(const std::string& path, std::string_view bytes) {
@@ -217,13 +291,16 @@ void AppendToFile(const std::string& path, std::string_view bytes) {
         .AddDetail("file", path)
         .AddDetail("system", "the file is read-only");
   }
-  UniqueFd fd = OpenOrThrow(path, O_WRONLY | O_APPEND | O_CREAT);
+  const bool created = !FileExists(path);
+  UniqueFd fd = OpenRegularFile(path, O_WRONLY | O_APPEND | O_CREAT);
   const ssize_t n = ::write(fd.get(), bytes.data(), bytes.size());
   if (n < 0) ThrowErrno("write", path);
   if (static_cast<std::size_t>(n) != bytes.size()) {
     throw Error(err::kDiskFull).AddDetail("file", path).AddDetail("system", "short write");
   }
+  FsyncOrThrow(fd.get(), path);
   if (fd.Close() != 0) ThrowErrno("close", path);
+  if (created) SyncFolderOf(path);
 }
 
 void SetAttributesNormal(const std::string& path) {

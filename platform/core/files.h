@@ -11,6 +11,7 @@
 // here from the mode bits.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -31,10 +32,12 @@ std::string ProgramBaseName();
 bool FileExists(const std::string& path);
 bool IsReadOnly(const std::string& path);  // false when the file is missing
 
-// Replaces `destination` with a copy of `source`, also a read-only one. The
-// copy is written beside the destination under a temporary name, flushed,
-// given the old destination's permissions, and renamed over it, so the
-// destination is always either the old or the new whole file.
+// Replaces `destination` with a copy of `source` (a regular file), also a
+// read-only one. The copy is written beside the destination under a fixed
+// temporary name, flushed, given the old destination's permissions, and
+// renamed over it, so the destination is always either the old or the new
+// whole file. Whatever lies at the temporary name is removed, never written
+// through: the file written is always one created for this copy.
 void CopyFileOver(const std::string& source, const std::string& destination);
 
 // Plain delete refuses a read-only file with "Permission denied"; forced
@@ -46,18 +49,33 @@ void CreateEmptyFile(const std::string& path);
 
 // Replaces `path` with `bytes` as CopyFileOver does: temporary file beside
 // it, fsync, rename over (a read-only old file is replaced too), fsync of
-// the folder. A failure leaves the old file as it was.
+// the folder. A failure leaves the old file as it was. When `path` is a
+// symbolic link, the file it resolves to is replaced, in that file's folder,
+// and the link stays.
 void WriteFileAtomically(const std::string& path, std::string_view bytes);
+
+// The file a symbolic link at `path` resolves to; `path` itself when it is
+// no link (or a dangling one).
+std::string LinkTarget(const std::string& path);
 
 // The whole content of a file.
 std::string ReadWholeFile(const std::string& path);
 
 // `path` opened for reading; throws the platform error of open(2) with the
-// path ("File not found" for a missing file, ...).
+// path ("File not found" for a missing file, ...). Anything but a regular
+// file (a FIFO, a device, a folder) is refused with "Device I/O error" and a
+// detail that says what it is, before any read and without blocking.
 UniqueFd OpenForReading(const std::string& path);
 
-// Appends `line` to the file with one write(2) on an O_APPEND descriptor; the
-// file is created when missing, its folder never is. Refuses a read-only file.
+// The size of an open file, and its whole content: a size checked on the
+// descriptor holds for the file that is read, whatever the name names now.
+std::uint64_t SizeOf(const UniqueFd& fd, const std::string& path);
+std::string ReadWhole(const UniqueFd& fd, const std::string& path);
+
+// Appends `line` to the file with one write(2) on an O_APPEND descriptor and
+// fsyncs it (and its folder when the file was created), so that a power cut
+// keeps every line written; the file is created when missing, its folder
+// never is. Refuses a read-only file and anything but a regular file.
 void AppendToFile(const std::string& path, std::string_view bytes);
 
 // Gives the owner the write bit, keeping the other bits.

@@ -1,6 +1,7 @@
 // CatalogSync run as the real program: copied into a temporary program
 // folder, with a temporary system drive holding the analyser database.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <functional>
@@ -61,6 +62,9 @@ TEST_F(ProgramTest, TheKeywordSelectsTheRunAndAnythingElseIsRefused) {
   }
 }
 
+const std::string kUnreadablePackage =
+    "Catalog Sync: The assay properties could not be read from the CatalogSync.dat file.\n";
+
 TEST_F(ProgramTest, MissingOrUnreadableFilesAreNamedAndNothingIsCopied) {
   const struct {
     const char* what;
@@ -78,6 +82,22 @@ TEST_F(ProgramTest, MissingOrUnreadableFilesAreNamedAndNothingIsCopied) {
        "detail: cause: "},
       {"missing database", [&] { ::unlink(database().c_str()); },
        "Catalog Sync: The following file was not found: " + database() + "\n"},
+      // Neither blocks the run nor is read: a FIFO would wait for a writer for
+      // ever, a device would be read until memory runs out.
+      {"FIFO as package",
+       [&] {
+         ::unlink(package().c_str());
+         ASSERT_EQ(::mkfifo(package().c_str(), 0644), 0);
+       },
+       kUnreadablePackage + "detail: cause: Device I/O error (57)\ndetail: file: " + package() +
+           "\ndetail: system: not a regular file: a FIFO\n"},
+      {"device as package",
+       [&] {
+         ::unlink(package().c_str());
+         ASSERT_EQ(::symlink("/dev/zero", package().c_str()), 0);
+       },
+       kUnreadablePackage + "detail: cause: Device I/O error (57)\ndetail: file: " + package() +
+           "\ndetail: system: not a regular file: a device\n"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
@@ -102,6 +122,66 @@ TEST_F(ProgramTest, MissingOrUnreadableFilesAreNamedAndNothingIsCopied) {
       ExpectDatabaseUntouched();
     }
   }
+}
+
+// Anyone who can write a folder of the run can plant something at the fixed
+// temporary name of a file that the run replaces there: a symbolic or a hard
+// link to a file elsewhere, or a FIFO. The run neither writes through it nor
+// waits on it: the outside file keeps its bytes, the run succeeds, and no
+// temporary file is left. A package reached through a symbolic link is
+// rewritten where the link leads, and the link stays.
+TEST_F(ProgramTest, PlantedFilesAtTemporaryNamesAreNeverWrittenThrough) {
+  enum class Plant { kSymbolicLink, kHardLink, kFifo };
+  const std::string outside = dir_.Sub("outside.txt");
+  const struct {
+    const char* keyword;
+    std::string temporary;
+  } names[] = {
+      {"INSTALL", drive() + "/Corvista1000/Databases/.Temp_Corvista1k.mdb.tmp"},
+      {"QVR", dir_.Sub("program/.CatalogSync.dat.tmp")},
+  };
+  for (const auto& n : names) {
+    for (const Plant plant : {Plant::kSymbolicLink, Plant::kHardLink, Plant::kFifo}) {
+      SCOPED_TRACE(n.temporary + " as plant " + std::to_string(static_cast<int>(plant)));
+      testing_support::WriteFile(database(), before_);
+      testing_support::WriteFile(outside, "not the program's");
+      testing_support::CopyFile(
+          testing_support::SourceDir() + "/tests/fixtures/import/five-sheets.xls", workbook());
+      CatalogBuilder b;
+      b.Add(40, "NEW", "ADD");
+      WritePackage(b);
+      ::unlink(n.temporary.c_str());
+      switch (plant) {
+        case Plant::kSymbolicLink:
+          ASSERT_EQ(::symlink(outside.c_str(), n.temporary.c_str()), 0);
+          break;
+        case Plant::kHardLink: ASSERT_EQ(::link(outside.c_str(), n.temporary.c_str()), 0); break;
+        case Plant::kFifo: ASSERT_EQ(::mkfifo(n.temporary.c_str(), 0666), 0); break;
+      }
+      const RunResult r = RunProgram({n.keyword});
+      EXPECT_EQ(r.exit_status, 0) << r.err;
+      EXPECT_EQ(ReadFile(outside), "not the program's");
+      EXPECT_FALSE(Exists(n.temporary));
+    }
+  }
+}
+
+TEST_F(ProgramTest, PackageReachedThroughALinkIsRewrittenWhereTheLinkLeads) {
+  const std::string real = dir_.Sub("elsewhere/CatalogSync.dat", true);
+  const std::string old_package = WriteOlderPackage();
+  testing_support::WriteFile(real, old_package);
+  ::unlink(package().c_str());
+  ASSERT_EQ(::symlink(real.c_str(), package().c_str()), 0);
+  testing_support::CopyFile(testing_support::SourceDir() + "/tests/fixtures/import/five-sheets.xls",
+                            workbook());
+  const RunResult r = RunProgram({"QVR"});
+  EXPECT_EQ(r.exit_status, 0) << r.err;
+  char target[4096] = {};
+  EXPECT_GT(::readlink(package().c_str(), target, sizeof target - 1), 0) << "the link is gone";
+  EXPECT_EQ(std::string(target), real);
+  EXPECT_NE(ReadFile(real), old_package);
+  EXPECT_TRUE(testing_support::TemporaryFilesIn(dir_.Sub("program")).empty());
+  EXPECT_TRUE(testing_support::TemporaryFilesIn(dir_.Sub("elsewhere")).empty());
 }
 
 TEST_F(ProgramTest, SuccessfulRunSaysNothingAndLeavesOnlyTheMarker) {
@@ -146,6 +226,15 @@ TEST_F(ProgramTest, OneFailingAssayRestoresTheDatabaseByteForByte) {
             "detail: assay: position 2, test 41, mode ADD\n"
             "detail: table: Tests\ndetail: column: Tests_Name\ndetail: declared type: TEXT(10)\n"
             "detail: value: \"O'NEIL-PLUS\"\n");
+  EXPECT_FALSE(Exists(marker()));
+  EXPECT_FALSE(Exists(backup()));
+  ExpectDatabaseUntouched();
+
+  // The same run with no one to read its messages still restores and cleans up.
+  testing_support::WriteFile(marker(), "");
+  const RunResult unread = testing_support::Run(program(), {"INSTALL"}, {{"SYSTEM_DRIVE", drive()}},
+                                                testing_support::StandardError::kPipeWithoutReader);
+  EXPECT_EQ(unread.exit_status, 1);
   EXPECT_FALSE(Exists(marker()));
   EXPECT_FALSE(Exists(backup()));
   ExpectDatabaseUntouched();

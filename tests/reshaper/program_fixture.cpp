@@ -116,6 +116,9 @@ void ReshaperProgramTest::Arrange(const std::string& what) {
     MakeFolders(databases_ + "/Temp.mdb");
   } else if (word == "no ERU shell") {
     ::unlink((program_ + "/ERUShell.mdb").c_str());
+  } else if (word == "FIFO as ERU shell") {
+    ::unlink((program_ + "/ERUShell.mdb").c_str());
+    ASSERT_EQ(::mkfifo((program_ + "/ERUShell.mdb").c_str(), 0644), 0);
   } else if (!word.empty()) {
     ADD_FAILURE() << "no arrangement " << what;
   }
@@ -269,6 +272,10 @@ const std::vector<RunCase> kRunCases = {
     {"MissingShellSource", {"ERU,STRUCTURE"}, "no ERU shell", 1,
      "An Unexpected Error Occured While Updating the Database. Reshaper Aborted\n"
      "detail: error: 53 File not found", kUntouched, true},
+    // Neither waited on nor copied: a FIFO blocks, a device never ends.
+    {"FifoAsShellSource", {"ERU,STRUCTURE"}, "FIFO as ERU shell", 1,
+     "An Unexpected Error Occured While Updating the Database. Reshaper Aborted\n"
+     "detail: error: 57 Device I/O error", kUntouched, false},
 };
 // clang-format on
 

@@ -71,7 +71,8 @@ struct RunCase {
   // "query: <name of a saved query in the target>", "no target" (and a
   // marker left by an earlier run), "read-only marker", "live lock" (a
   // user holds the target open), "stale lock", "scratch folder" (the
-  // compaction's scratch file is a folder), "no ERU shell".
+  // compaction's scratch file is a folder), "no ERU shell", "FIFO as ERU
+  // shell".
   const char* arrange;
   int status;
   // Standard error: exactly, on success; else its beginning after

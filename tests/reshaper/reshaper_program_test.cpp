@@ -2,7 +2,10 @@
 // shell databases, run against a temporary system drive.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
+
+#include <functional>
 
 #include "platform/engine/database.h"
 #include "tests/reshaper/program_fixture.h"
@@ -68,6 +71,37 @@ TEST_F(ReshaperProgramTest, MissingLogFolderOnlyMeansNoLog) {
   EXPECT_EQ(run.err, "");
   EXPECT_FALSE(Exists(logs_));
   EXPECT_TRUE(Exists(marker_));
+}
+
+// What others may plant in the run's folders: a symbolic or hard link at the
+// shell copy's temporary name is not written through (the file it names
+// keeps its bytes), and a FIFO as the log is skipped as a log that cannot be
+// opened, without waiting for a reader.
+TEST_F(ReshaperProgramTest, PlantedFilesAreNeitherWrittenThroughNorWaitedOn) {
+  const std::string outside = dir_.Sub("outside.txt");
+  const std::string temporary = databases_ + "/.InstallShell.mdb.tmp";
+  const struct {
+    const char* what;
+    std::function<int()> plant;
+    bool logged;
+  } cases[] = {
+      {"symbolic link", [&] { return ::symlink(outside.c_str(), temporary.c_str()); }, true},
+      {"hard link", [&] { return ::link(outside.c_str(), temporary.c_str()); }, true},
+      {"FIFO as log", [&] { return ::mkfifo(log_.c_str(), 0644); }, false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    ::unlink(temporary.c_str());
+    ::unlink(log_.c_str());
+    WriteFile(outside, "not the program's");
+    ASSERT_EQ(c.plant(), 0);
+    const RunResult run = Reshaper({"INSTALL,QUERY"});
+    EXPECT_EQ(run.exit_status, 0) << run.err;
+    EXPECT_EQ(ReadFile(outside), "not the program's");
+    EXPECT_FALSE(Exists(temporary));
+    EXPECT_FALSE(Exists(install_copy_));
+    if (c.logged) ExpectLog({kStart});
+  }
 }
 
 // The example shells on the example analyser database: up to 2.1.0 and back.

@@ -84,7 +84,7 @@ std::vector<std::string> TemporaryFilesIn(const std::string& folder) {
 }
 
 RunResult Run(const std::string& program, const std::vector<std::string>& args,
-              const std::map<std::string, std::string>& env) {
+              const std::map<std::string, std::string>& env, StandardError standard_error) {
   RunResult result;
   const std::string out_path =
       fs::temp_directory_path() / ("cvrun-out-" + std::to_string(::getpid()));
@@ -110,11 +110,20 @@ RunResult Run(const std::string& program, const std::vector<std::string>& args,
   posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
   posix_spawn_file_actions_addopen(&actions, 1, out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
                                    0600);
-  posix_spawn_file_actions_addopen(&actions, 2, err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
-                                   0600);
+  int unread[2] = {-1, -1};  // a pipe whose reading end is closed before the start
+  if (standard_error == StandardError::kPipeWithoutReader) {
+    if (::pipe2(unread, O_CLOEXEC) != 0)
+      ADD_FAILURE() << "cannot make a pipe: " << std::strerror(errno);
+    ::close(unread[0]);
+    posix_spawn_file_actions_adddup2(&actions, unread[1], 2);
+  } else {
+    posix_spawn_file_actions_addopen(&actions, 2, err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                     0600);
+  }
   pid_t pid = 0;
   const int rc = posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), envp.data());
   posix_spawn_file_actions_destroy(&actions);
+  if (unread[1] >= 0) ::close(unread[1]);
   if (rc != 0) {
     ADD_FAILURE() << "cannot start " << program << ": " << std::strerror(rc);
     return result;
@@ -125,7 +134,7 @@ RunResult Run(const std::string& program, const std::vector<std::string>& args,
   result.peak_rss_kb = usage.ru_maxrss;
   result.exit_status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
   result.out = ReadFile(out_path);
-  result.err = ReadFile(err_path);
+  if (standard_error == StandardError::kFile) result.err = ReadFile(err_path);
   ::unlink(out_path.c_str());
   ::unlink(err_path.c_str());
   return result;

@@ -43,10 +43,15 @@ struct RunResult {
   long peak_rss_kb = 0;  // the child's peak resident set (wait4's ru_maxrss)
 };
 
+// Where a run's standard error goes: a file that RunResult::err reads back,
+// or a pipe whose reader is gone, so that every message fails with EPIPE.
+enum class StandardError { kFile, kPipeWithoutReader };
+
 // Runs `program` with `args` (each one argv element), the environment of the
 // test plus `env`, and no standard input.
 RunResult Run(const std::string& program, const std::vector<std::string>& args,
-              const std::map<std::string, std::string>& env = {});
+              const std::map<std::string, std::string>& env = {},
+              StandardError standard_error = StandardError::kFile);
 
 // Runs `work` in a forked child that then ends with _exit, as a killed
 // program would: nothing it left open is closed or rolled back. What is to
