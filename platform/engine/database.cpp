@@ -191,7 +191,7 @@ void Database::Prepare(std::string_view sql) {
 }
 
 Transaction Database::Begin() {
-  impl_->connection.Exec("BEGIN IMMEDIATE");
+  impl_->connection.Begin();
   return Transaction(this);
 }
 

@@ -1,5 +1,7 @@
 #include "platform/engine/engine_error.h"
 
+#include <map>
+#include <mutex>
 #include <string>
 
 #include "platform/engine/internal/engine_failure.h"
@@ -30,9 +32,45 @@ const char* DescribeEngineError(long number) {
 
 namespace internal {
 
+namespace {
+
+// The notes of the read-only connections. SQLite 3.40 keeps no client data
+// on a connection, and its failures are built from the bare handle.
+struct ReadOnlyNotes {
+  std::mutex mutex;
+  std::map<sqlite3*, std::string> notes;
+};
+ReadOnlyNotes& Notes() {
+  static ReadOnlyNotes notes;
+  return notes;
+}
+
+void AddReadOnlyNote(sqlite3* db, Error& error) {
+  if ((sqlite3_extended_errcode(db) & 0xFF) != SQLITE_READONLY) return;
+  ReadOnlyNotes& notes = Notes();
+  const std::lock_guard guard(notes.mutex);
+  const auto it = notes.notes.find(db);
+  if (it != notes.notes.end()) error.AddDetail("read-only", it->second);
+}
+
+}  // namespace
+
+void NoteReadOnly(sqlite3* db, std::string note) {
+  ReadOnlyNotes& notes = Notes();
+  const std::lock_guard guard(notes.mutex);
+  notes.notes[db] = std::move(note);
+}
+
+void ForgetReadOnly(sqlite3* db) {
+  ReadOnlyNotes& notes = Notes();
+  const std::lock_guard guard(notes.mutex);
+  notes.notes.erase(db);
+}
+
 Error SqliteFailure(sqlite3* db, std::string_view sql) {
   Error error(sqlite3_extended_errcode(db), sqlite3_errmsg(db));
   if (!sql.empty()) error.AddDetail("SQL", std::string(sql));
+  AddReadOnlyNote(db, error);
   return error;
 }
 

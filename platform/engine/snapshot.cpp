@@ -95,6 +95,7 @@ Database OpenInMemoryCopy(const std::string& path) {
   auto impl = std::make_unique<Database::Impl>(path, Database::Impl::InMemory{});
   try {
     CopyPages(source.get(), impl->db());
+    impl->connection.TakeReadOnlyFrom(path);
   } catch (Error& failure) {
     throw std::move(failure.AddDetail("database", path));
   }

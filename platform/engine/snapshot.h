@@ -22,7 +22,8 @@ namespace platform::engine {
 // for byte as they were (no lock file of the engine, no journal). A file
 // with a journal left by a killed program cannot be read this way and fails,
 // as does a missing file or one that is no database. The copy behaves as an
-// opened Database in every other way; its path() is `path`, for messages.
+// opened Database in every other way, also in refusing every write when the
+// file is read-only; its path() is `path`, for messages.
 // Throws platform::Error.
 Database OpenInMemoryCopy(const std::string& path);
 

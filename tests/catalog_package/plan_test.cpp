@@ -43,6 +43,7 @@ struct PlanCase {
   // "outcome" or "outcome (reason)" of each assay the plan shows.
   std::vector<std::string> outcomes;
   std::int32_t failing_position = 0;  // 0: the run succeeds
+  bool read_only_database = false;    // mode 0444, which holds for root too
 };
 
 // Sample data: tests 1 GLU, 2 CHOL, 3 ALT with volumes, ranges and kits.
@@ -78,6 +79,7 @@ const PlanCase kCases[] = {
       {41, "NAN", "ADD", {100, 0, 0}, std::numeric_limits<double>::quiet_NaN()}},
      {"added"},
      2},
+    {"ReadOnlyDatabase", {{40, "NEW", "ADD"}}, {}, 1, true},
 };
 
 void PrintTo(const PlanCase& c, std::ostream* os) {
@@ -181,6 +183,7 @@ class PlanAgainstRunTest : public PlanTest, public ::testing::WithParamInterface
 TEST_P(PlanAgainstRunTest, ChangesTheRowsTheRunChangesAndFailsWhereItFails) {
   const PlanCase& c = GetParam();
   WriteAssays(c.assays, c.assays.size());
+  if (c.read_only_database) testing_support::ChmodFile(database(), 0444);
   const Rows before = ReadRows(database());
   const RunResult planned = Plan({"--json"}, package());
   const json plan = json::parse(planned.out);

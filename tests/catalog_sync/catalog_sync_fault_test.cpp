@@ -1,5 +1,6 @@
 // CatalogSync as the real program under faults of the machine: a read-only
-// database folder or file, a hot journal that cannot be rolled back, a
+// database folder or file (read-only by its mode bits, which root, as whom
+// the tests and the programs run, is held to as well), a hot journal that cannot be rolled back, a
 // backup copy that cannot be written, a disk that fills up during the backup
 // copy or the package write, a database that is no database. Every case
 // first shows that its fault fired (the system's or the engine's own words
@@ -35,6 +36,7 @@ enum class Fault {
   kReadOnlyDatabaseFolder,
   kHotJournalInReadOnlyFolder,
   kHotJournalOfReadOnlyDatabase,
+  kReadOnlyDatabaseMode,
   kFolderAtBackupPath,
   kFullDiskAtBackup,
   kFullDiskAtPackage,
@@ -124,6 +126,9 @@ class CatalogSyncFaultTest : public FaultTest, public ::testing::WithParamInterf
       case Fault::kHotJournalOfReadOnlyDatabase:
         LeaveHotJournal();
         return ScopedMount::ReadOnly(database());
+      case Fault::kReadOnlyDatabaseMode:
+        testing_support::ChmodFile(database(), 0444);
+        return std::nullopt;
       case Fault::kFolderAtBackupPath: testing_support::MakeFolders(backup()); return std::nullopt;
       case Fault::kFullDiskAtBackup: return SmallDisk(databases(), before_.size() / 2);
       case Fault::kFullDiskAtPackage:
@@ -201,6 +206,12 @@ INSTANTIATE_TEST_SUITE_P(
                   OpenFailed("776 attempt to write a readonly database"),
                   "Error Number: 776 attempt to write a readonly database", false, "database",
                   kDatabase},
+        // The engine refuses the first write, as the kernel does for a user
+        // without write permission: no backup copy is left behind.
+        FaultCase{"ReadOnlyDatabaseMode", Fault::kReadOnlyDatabaseMode, "INSTALL",
+                  Unexpected("UpdateAssay 40", "8 attempt to write a readonly database"),
+                  "detail: assay: position 1, test 40, mode ADD", false, "read-only",
+                  "drive/Corvista1000/Databases/Corvista1k.mdb (mode 0444)"},
         FaultCase{"FolderAtBackupPath", Fault::kFolderAtBackupPath, "INSTALL",
                   Unexpected("Catalog Sync", "57 Device I/O error"),
                   "detail: system: rename: Is a directory", false, "file", kBackup},

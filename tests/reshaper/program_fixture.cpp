@@ -108,6 +108,8 @@ void ReshaperProgramTest::Arrange(const std::string& what) {
   } else if (word == "read-only marker") {
     WriteFile(marker_, "");
     testing_support::ChmodFile(marker_, 0444);
+  } else if (word == "read-only target") {
+    testing_support::ChmodFile(target_, 0444);
   } else if (word == "live lock") {
     user_.emplace(platform::engine::Database::Open(target_));
   } else if (word == "stale lock") {
@@ -218,6 +220,14 @@ const std::vector<RunCase> kRunCases = {
     {"ReadOnlyMarkerStays", {"INSTALL,QUERY"}, "read-only marker", 1,
      "An Unexpected Error Occured While Updating the Database. Reshaper Aborted\n"
      "detail: error: 70 Permission denied", "1.0.0 / ID Name / GLU,CHOL / / marker", false},
+    // Read-only by its mode bits also for root: the first write fails as it
+    // does for a user without write permission, and the working copy goes.
+    {"ReadOnlyTarget", {"INSTALL,QUERY,STRUCTURE,VERSION"}, "read-only target", 1,
+     "Error Creating New Queries. Reshaper Aborted\ndetail: step: query creation\n"
+     "detail: query: QTests\ndetail: sql: SELECT Tests_ID, Tests_Name FROM Tests\n"
+     "detail: engine: 8 attempt to write a readonly database\n"
+     "detail: SQL: CREATE TABLE IF NOT EXISTS SavedQueries (Name TEXT(255) NOT NULL, SQL MEMO NOT "
+     "NULL)\ndetail: read-only: %D/Corvista1k.mdb (mode 0444)\n", kUntouched, true},
     // A failing step: the steps before it stay done, none after it runs.
     {"FailingStructureRow", {"INSTALL,QUERY,STRUCTURE,VERSION"},
      "shell: INSERT INTO StructureInfo (\"Table\", Name, DataType) "

@@ -69,7 +69,8 @@ struct RunCase {
   std::vector<std::string> args;
   // "" or: "shell: <SQL run last on the install shell>", "target: <SQL>",
   // "query: <name of a saved query in the target>", "no target" (and a
-  // marker left by an earlier run), "read-only marker", "live lock" (a
+  // marker left by an earlier run), "read-only marker", "read-only target"
+  // (mode 0444), "live lock" (a
   // user holds the target open), "stale lock", "scratch folder" (the
   // compaction's scratch file is a folder), "no ERU shell", "FIFO as ERU
   // shell".

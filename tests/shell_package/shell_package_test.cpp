@@ -201,6 +201,7 @@ TEST_P(PlanTest, PlanAgreesWithTheRealRunAndTouchesNothing) {
   const json report = Json(plan);
 
   const RunResult run = Reshaper(c.args);
+  ASSERT_EQ(run.exit_status, c.status) << run.err;
   const bool run_failed = run.exit_status != 0;
   ASSERT_EQ(plan.exit_status, run_failed ? 1 : 0) << plan.out << run.err;
   if (run_failed) {

@@ -11,7 +11,11 @@ namespace platform::engine::internal {
 
 class Connection {
  public:
-  // Opens read-write; `create` allows creating a missing file.
+  // Opens read-write; `create` allows creating a missing file. A file that
+  // is read-only by its mode bits is opened read-only, also for root (whom
+  // the kernel would let write): its first write fails with SQLite's own
+  // SQLITE_READONLY, as it does for a user without write permission, and
+  // the failure names the file and its mode.
   Connection(const std::string& path, bool create);
   Connection(const Connection&) = delete;
   Connection& operator=(const Connection&) = delete;
@@ -20,9 +24,17 @@ class Connection {
   sqlite3* get() const noexcept { return db_; }
   // Runs SQL text of any number of statements without results.
   void Exec(std::string_view sql);
+  // For an in-memory copy of `source`: when that file is read-only by its
+  // mode bits, every write from now on fails as on the file itself
+  // (SQLITE_READONLY, naming the file and its mode).
+  // REQUIRES: no statement of this connection is prepared yet.
+  void TakeReadOnlyFrom(const std::string& source);
+  // Starts the transaction of a run, which takes the write lock at once.
+  void Begin();
 
  private:
   sqlite3* db_ = nullptr;
+  bool read_only_copy_ = false;
 };
 
 }  // namespace platform::engine::internal

@@ -4,6 +4,7 @@
 
 #include <sqlite3.h>
 
+#include <string>
 #include <string_view>
 
 #include "platform/core/error.h"
@@ -13,6 +14,12 @@ namespace platform::engine::internal {
 // The last failure on `db` (extended result code, sqlite3_errmsg), with the
 // SQL text as a detail when one is given.
 Error SqliteFailure(sqlite3* db, std::string_view sql = {});
+
+// Remembers that `db` is a read-only file's connection (or copy): its
+// failures with SQLITE_READONLY get the detail "read-only: <note>". Forget
+// before `db` is closed.
+void NoteReadOnly(sqlite3* db, std::string note);
+void ForgetReadOnly(sqlite3* db);
 
 // An engine failure with its fixed description.
 Error EngineFailure(long number);
