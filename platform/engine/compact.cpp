@@ -1,4 +1,6 @@
 // CompactDatabase: VACUUM INTO a new file.
+#include <optional>
+#include <string>
 #include <vector>
 
 #include "platform/core/files.h"
@@ -17,6 +19,11 @@ void CompactDatabase(const std::string& source, const std::string& destination) 
   }
   if (ProbeLockFile(source) == LockState::kHeld) {
     throw internal::EngineFailure(engine_err::kDatabaseInUse).AddDetail("database", source);
+  }
+  // The copy takes the source's place: a file that may not be written may
+  // not be replaced either, also by root.
+  if (const std::optional<std::string> note = internal::ReadOnlyNote(source)) {
+    throw Error(SQLITE_READONLY, sqlite3_errstr(SQLITE_READONLY)).AddDetail("read-only", *note);
   }
   Database db = Database::Open(source);
   try {

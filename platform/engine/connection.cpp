@@ -1,8 +1,5 @@
 #include "platform/engine/internal/connection.h"
 
-#include <sys/stat.h>
-
-#include <cstdio>
 #include <optional>
 #include <string>
 
@@ -25,16 +22,6 @@ void UpperCaseFunction(sqlite3_context* context, int, sqlite3_value** args) {
   const int size = sqlite3_value_bytes(args[0]);
   const std::string upper = UpperCase(std::string_view(reinterpret_cast<const char*>(text), size));
   sqlite3_result_text64(context, upper.data(), upper.size(), SQLITE_TRANSIENT, SQLITE_UTF8);
-}
-
-// "<path> (mode 0444)" for a file that is read-only by its mode bits, else
-// nothing.
-std::optional<std::string> ReadOnlyNote(const std::string& path) {
-  struct stat st {};
-  if (::stat(path.c_str(), &st) != 0 || (st.st_mode & S_IWUSR) != 0) return std::nullopt;
-  char mode[16];
-  std::snprintf(mode, sizeof mode, "%04o", static_cast<unsigned>(st.st_mode & 07777));
-  return path + " (mode " + mode + ")";
 }
 
 }  // namespace

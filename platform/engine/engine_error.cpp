@@ -1,5 +1,8 @@
 #include "platform/engine/engine_error.h"
 
+#include <sys/stat.h>
+
+#include <cstdio>
 #include <map>
 #include <mutex>
 #include <string>
@@ -54,6 +57,14 @@ void AddReadOnlyNote(sqlite3* db, Error& error) {
 }
 
 }  // namespace
+
+std::optional<std::string> ReadOnlyNote(const std::string& path) {
+  struct stat st {};
+  if (::stat(path.c_str(), &st) != 0 || (st.st_mode & S_IWUSR) != 0) return std::nullopt;
+  char mode[16];
+  std::snprintf(mode, sizeof mode, "%04o", static_cast<unsigned>(st.st_mode & 07777));
+  return path + " (mode " + mode + ")";
+}
 
 void NoteReadOnly(sqlite3* db, std::string note) {
   ReadOnlyNotes& notes = Notes();

@@ -112,8 +112,9 @@ ExecuteResult RunSavedQuery(Database& db, std::string_view name);
 
 // Writes a compacted copy of the closed database `source` into the new file
 // `destination` (VACUUM INTO). Fails with kDestinationExists when it exists,
-// with kDatabaseInUse when a live lock file shows the source open; a partial
-// destination is removed on failure.
+// with kDatabaseInUse when a live lock file shows the source open, with
+// SQLite's SQLITE_READONLY when the source is read-only by its mode bits (the
+// copy is made to replace it); a partial destination is removed on failure.
 void CompactDatabase(const std::string& source, const std::string& destination);
 
 }  // namespace platform::engine

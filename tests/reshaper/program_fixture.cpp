@@ -228,6 +228,12 @@ const std::vector<RunCase> kRunCases = {
      "detail: engine: 8 attempt to write a readonly database\n"
      "detail: SQL: CREATE TABLE IF NOT EXISTS SavedQueries (Name TEXT(255) NOT NULL, SQL MEMO NOT "
      "NULL)\ndetail: read-only: %D/Corvista1k.mdb (mode 0444)\n", kUntouched, true},
+    // A run with nothing to write is not let replace it by its compacted copy.
+    {"ReadOnlyTargetIsNotCompacted", {"ERU,ERU"}, "read-only target", 1,
+     "Unable to Compact the Database. Reshaper Aborted\ndetail: step: compaction\n"
+     "detail: database: %D/Corvista1k.mdb\ndetail: scratch file: %D/Temp.mdb\n"
+     "detail: engine: 8 attempt to write a readonly database\n"
+     "detail: read-only: %D/Corvista1k.mdb (mode 0444)\n", kUntouched, false},
     // A failing step: the steps before it stay done, none after it runs.
     {"FailingStructureRow", {"INSTALL,QUERY,STRUCTURE,VERSION"},
      "shell: INSERT INTO StructureInfo (\"Table\", Name, DataType) "

@@ -4,6 +4,7 @@
 
 #include <sqlite3.h>
 
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -14,6 +15,10 @@ namespace platform::engine::internal {
 // The last failure on `db` (extended result code, sqlite3_errmsg), with the
 // SQL text as a detail when one is given.
 Error SqliteFailure(sqlite3* db, std::string_view sql = {});
+
+// "<path> (mode 0444)" for a file that is read-only by its mode bits (the
+// owner lacks the write bit), else nothing.
+std::optional<std::string> ReadOnlyNote(const std::string& path);
 
 // Remembers that `db` is a read-only file's connection (or copy): its
 // failures with SQLITE_READONLY get the detail "read-only: <note>". Forget
