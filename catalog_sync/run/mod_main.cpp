@@ -118,9 +118,8 @@ bool RollbackHeld(RunState& state) {
 std::pair<std::string, std::string> UndoWalk(RunState& state) {
   const bool rolled_back = state.connection && RollbackHeld(state);
   if (state.connection) CloseConnection(state);
-  if (rolled_back) return {"database", "rolled back to its state before the run"};
-  platform::engine::CopyDatabase(BackupPath(), DatabasePath());
-  return {"database", "restored from the backup copy"};
+  if (!rolled_back) platform::engine::CopyDatabase(BackupPath(), DatabasePath());
+  return WalkUndoneDetail(rolled_back);
 }
 
 // Applies every assay in one transaction. A failed walk is undone

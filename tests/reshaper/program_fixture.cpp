@@ -24,6 +24,10 @@ void ReshaperProgramTest::SetUp() {
   testing_support::CopyFile(testing_support::BinaryFromEnv("RESHAPER_BIN"), binary_);
   testing_support::ChmodFile(binary_, 0755);
   CreateDatabase(target_, kTargetTables);
+  // Free pages, which only a compaction takes away.
+  platform::engine::Database::Open(target_).Exec(
+      "CREATE TABLE Spare (Spare_Bytes BINARY); INSERT INTO Spare VALUES (zeroblob(200000));"
+      "DROP TABLE Spare;");
   MakeShell("InstallShell.mdb", kInstallShell, kInstallQueries);
   MakeShell("ERUShell.mdb", kEruShell, kEruQueries);
 }
@@ -112,6 +116,10 @@ void ReshaperProgramTest::Arrange(const std::string& what) {
     user_.emplace(platform::engine::Database::Open(target_));
   } else if (word == "stale lock") {
     WriteFile(databases_ + "/Corvista1k.ldb", "");
+  } else if (word == "target link") {
+    const std::string real = dir_.Sub("elsewhere/Corvista1k.mdb", true);
+    std::filesystem::rename(target_, real);
+    std::filesystem::create_symlink(real, target_);
   } else if (word == "scratch folder") {
     MakeFolders(databases_ + "/Temp.mdb");
   } else if (word == "no ERU shell") {
@@ -144,7 +152,9 @@ std::string ReshaperProgramTest::State(ino_t inode_before) {
   state += " /";
   for (const auto& query : QueriesOf(target_)) state += " " + query.name;
   state += " /";
-  if (TargetInode() != inode_before) state += " compacted";
+  if (ReadScalar(target_, "PRAGMA freelist_count").ToLong() == 0) state += " compacted";
+  if (TargetInode() != inode_before) state += " replaced";
+  if (std::filesystem::is_symlink(target_)) state += " link";
   return state + files;
 }
 
@@ -178,6 +188,9 @@ const std::vector<RunCase> kRunCases = {
      "1.0.0 / ID Name / GLU,CHOL / QEru / compacted InstallShell.mdb marker", true},
     {"ArgumentsAreJoinedWithOneBlank", {"INSTALL,", "QUERY"}, "", 0, "",
      "1.0.0 / ID Name / GLU,CHOL / QTests / compacted marker", true},
+    // Compacted in place: the link stays and names the compacted file.
+    {"TargetThroughALink", {"INSTALL,VERSION"}, "target link", 0, "",
+     "2.0.0 / ID Name / GLU,CHOL / / compacted link marker", true},
     {"StaleLockFileIsRemoved", {"INSTALL,VERSION"}, "stale lock", 0,
      "detail: stale lock file removed: %D/Corvista1k.ldb\n",
      "2.0.0 / ID Name / GLU,CHOL / / compacted marker", false},
