@@ -114,6 +114,9 @@ void ReshaperProgramTest::Arrange(const std::string& what) {
     testing_support::ChmodFile(marker_, 0444);
   } else if (word == "live lock") {
     user_.emplace(platform::engine::Database::Open(target_));
+  } else if (word == "shell copy in use") {
+    testing_support::CopyFile(program_ + "/InstallShell.mdb", install_copy_);
+    user_.emplace(platform::engine::Database::Open(install_copy_));
   } else if (word == "stale lock") {
     WriteFile(databases_ + "/Corvista1k.ldb", "");
   } else if (word == "target link") {
@@ -243,6 +246,13 @@ const std::vector<RunCase> kRunCases = {
     {"FailingCompaction", {"INSTALL,VERSION"}, "scratch folder", 1,
      "Unable to Compact the Database. Reshaper Aborted\ndetail: step: compaction\n",
      "2.0.0 / ID Name / GLU,CHOL / / Temp.mdb", false},
+    // Another program has the install shell's working copy open: it is
+    // neither copied over nor deleted.
+    {"ShellCopyInUse", {"INSTALL,QUERY"}, "shell copy in use", 1,
+     "An Unexpected Error Occured While Updating the Database. Reshaper Aborted\n"
+     "detail: error: 70 Permission denied\ndetail: lock file: %D/InstallShell.ldb\n"
+     "detail: cause: a running program has the shell's working copy open\n",
+     "1.0.0 / ID Name / GLU,CHOL / / InstallShell.mdb", false},
     {"MissingShellSource", {"ERU,STRUCTURE"}, "no ERU shell", 1,
      "An Unexpected Error Occured While Updating the Database. Reshaper Aborted\n"
      "detail: error: 53 File not found", kUntouched, true},

@@ -72,7 +72,8 @@ struct RunCase {
   // "" or: "shell: <SQL run last on the install shell>", "target: <SQL>",
   // "query: <name of a saved query in the target>", "no target" (and a
   // marker left by an earlier run), "read-only marker", "live lock" (a
-  // user holds the target open), "stale lock", "target link" (the target
+  // user holds the target open), "shell copy in use" (a user holds the
+  // install shell's working copy open), "stale lock", "target link" (the target
   // is a symbolic link to a file elsewhere), "scratch folder" (the
   // compaction's scratch file is a folder), "no ERU shell".
   const char* arrange;
