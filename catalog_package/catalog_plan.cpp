@@ -149,7 +149,11 @@ void Walk(RunState& state, CatalogPlan& plan, const AssaySink& each_assay) {
     ++handled;
     each_assay(assay);
   });
-  if (plan.failure) plan.failed_position = handled + 1;
+  if (plan.failure) {
+    plan.failed_position = handled + 1;
+    // The run rolls its failed walk back, as the plan's copy does.
+    plan.failure->details.push_back(catalog_sync::WalkUndoneDetail(/*rolled_back=*/true));
+  }
 }
 
 bool IsSkipped(Outcome outcome) {

@@ -310,6 +310,10 @@ LockState ProbeLockFile(const std::string& database_path) {
   return internal::ProbeLock(database_path);
 }
 
+std::string LockFileOf(const std::string& database_path) {
+  return internal::LockFilePath(database_path);
+}
+
 void RemoveStaleLockFile(const std::string& database_path) {
   internal::RemoveStaleLock(database_path);
 }

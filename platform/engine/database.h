@@ -143,6 +143,8 @@ class Transaction {
 // connection (of this process or another).
 enum class LockState { kNone, kStale, kHeld };
 LockState ProbeLockFile(const std::string& database_path);
+// The path of that lock file: "<folder>/<base name>.ldb".
+std::string LockFileOf(const std::string& database_path);
 // Removes the lock file when it is stale; leaves a held one alone.
 void RemoveStaleLockFile(const std::string& database_path);
 

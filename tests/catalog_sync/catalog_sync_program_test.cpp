@@ -1,15 +1,20 @@
 // CatalogSync run as the real program: copied into a temporary program
 // folder, with a temporary system drive holding the analyser database.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <filesystem>
 #include <functional>
 #include <limits>
 #include <map>
 #include <string>
+#include <thread>
 #include <vector>
 
+#include "platform/engine/database.h"
 #include "tests/catalog_sync/program_fixture.h"
 #include "tests/support/test_support.h"
 
@@ -225,7 +230,8 @@ TEST_F(ProgramTest, OneFailingAssayRestoresTheDatabaseByteForByte) {
             "Error Number: 3001 The value does not fit the field\n"
             "detail: assay: position 2, test 41, mode ADD\n"
             "detail: table: Tests\ndetail: column: Tests_Name\ndetail: declared type: TEXT(10)\n"
-            "detail: value: \"O'NEIL-PLUS\"\n");
+            "detail: value: \"O'NEIL-PLUS\"\n"
+            "detail: database: rolled back to its state before the run\n");
   EXPECT_FALSE(Exists(marker()));
   EXPECT_FALSE(Exists(backup()));
   ExpectDatabaseUntouched();
@@ -253,7 +259,94 @@ TEST_F(ProgramTest, ANaNIsRefusedAndNotStoredAsNull) {
             "Error Number: 3001 The value does not fit the field\n"
             "detail: assay: position 1, test 40, mode ADD\n"
             "detail: table: Tests\ndetail: column: Tests_AssayMax\ndetail: declared type: DOUBLE\n"
-            "detail: value: NAN\n");
+            "detail: value: NAN\n"
+            "detail: database: rolled back to its state before the run\n");
+  ExpectDatabaseUntouched();
+}
+
+// Other programs share the database: a second run, a client that commits
+// while the run goes on, a reader that holds its lock past the commit. The
+// package's second assay fails, so each run that gets as far as the walk
+// fails and must leave the database as the others left it.
+class SharedDatabaseTest : public ProgramTest {
+ protected:
+  void SetUp() override {
+    ProgramTest::SetUp();
+    testing_support::WriteFile(marker(), "");
+    CatalogBuilder b;
+    b.Add(40, "NEW", "ADD");
+    b.Add(41, "FAR TOO LONG", "ADD");
+    WritePackage(b);
+  }
+  static constexpr const char* kRolledBack =
+      "detail: database: rolled back to its state before the run\n";
+};
+
+// The second run fails before it touches anything, even the marker.
+TEST_F(SharedDatabaseTest, ASecondRunFailsBeforeItTouchesAnything) {
+  const int folder = ::open((drive() + "/Corvista1000/Databases").c_str(), O_RDONLY | O_DIRECTORY);
+  ASSERT_GE(folder, 0);
+  ASSERT_EQ(::flock(folder, LOCK_EX), 0);  // what the first run holds
+  const RunResult r = RunProgram({"INSTALL"});
+  ::close(folder);
+  EXPECT_EQ(r.exit_status, 1);
+  EXPECT_EQ(r.err,
+            "Catalog Sync: An unexpected error occurred while running the Catalog Sync.\n"
+            "Error Number: 70 Permission denied\n"
+            "detail: another CatalogSync run holds the database: " +
+                database() + "\n");
+  EXPECT_TRUE(Exists(marker()));
+  EXPECT_FALSE(Exists(backup()));
+  ExpectDatabaseUntouched();
+}
+
+// A client commits a row after the backup copy was taken and before the
+// walk; the failed walk is rolled back and the row stays. The database is
+// reached through a symbolic link, which stays.
+TEST_F(SharedDatabaseTest, AFailedRunKeepsWhatOthersCommittedAndTheLinkToTheDatabase) {
+  const std::string real = dir_.Sub("elsewhere/Corvista1k.mdb", true);
+  std::filesystem::rename(database(), real);
+  std::filesystem::create_symlink(real, database());
+  platform::engine::Database client = platform::engine::Database::Open(database());
+  client.Exec(
+      "BEGIN IMMEDIATE; INSERT INTO Kits (Kits_TestsID, Kits_LotNumber) VALUES (9, 'OTHER')");
+  RunResult r;
+  std::thread run([&] { r = RunProgram({"INSTALL"}); });
+  // The run waits for the client's write lock before its walk can begin.
+  while (!Exists(backup())) ::usleep(1000);
+  client.Exec("COMMIT");
+  run.join();
+  client.Close();
+  EXPECT_EQ(r.exit_status, 1);
+  EXPECT_EQ(r.err.rfind("UpdateAssay 41:", 0), 0u) << r.err;
+  EXPECT_TRUE(r.err.ends_with(kRolledBack)) << r.err;
+  EXPECT_TRUE(std::filesystem::is_symlink(database()));
+  EXPECT_EQ(Count("SELECT COUNT(*) FROM Kits WHERE Kits_LotNumber = 'OTHER'"), 1);
+  EXPECT_EQ(Count("SELECT COUNT(*) FROM Tests WHERE Tests_ID = 40"), 0);
+  EXPECT_EQ(Text("PRAGMA integrity_check"), "ok");
+  EXPECT_FALSE(Exists(backup()));
+  EXPECT_FALSE(Exists(marker()));
+}
+
+// A reader holds its shared lock past the busy timeout: the COMMIT fails,
+// and the run ends as a failed walk does.
+TEST_F(SharedDatabaseTest, ACommitThatFailsIsAFailedWalk) {
+  CatalogBuilder b;
+  b.Add(40, "NEW", "ADD");
+  WritePackage(b);
+  platform::engine::Database reader = platform::engine::Database::Open(database());
+  reader.Exec("BEGIN");
+  ASSERT_EQ(reader.Query("SELECT COUNT(*) FROM Tests").rows.size(), 1u);
+  const RunResult r = RunProgram({"INSTALL"});
+  reader.Exec("ROLLBACK");
+  reader.Close();
+  EXPECT_EQ(r.exit_status, 1);
+  EXPECT_EQ(r.err,
+            "Catalog Sync: An unexpected error occurred while running the Catalog Sync.\n"
+            "Error Number: 5 database is locked\ndetail: SQL: COMMIT\n" +
+                std::string(kRolledBack));
+  EXPECT_FALSE(Exists(backup()));
+  EXPECT_FALSE(Exists(marker()));
   ExpectDatabaseUntouched();
 }
 

@@ -24,6 +24,10 @@ void ReshaperProgramTest::SetUp() {
   testing_support::CopyFile(testing_support::BinaryFromEnv("RESHAPER_BIN"), binary_);
   testing_support::ChmodFile(binary_, 0755);
   CreateDatabase(target_, kTargetTables);
+  // Free pages, which only a compaction takes away.
+  platform::engine::Database::Open(target_).Exec(
+      "CREATE TABLE Spare (Spare_Bytes BINARY); INSERT INTO Spare VALUES (zeroblob(200000));"
+      "DROP TABLE Spare;");
   MakeShell("InstallShell.mdb", kInstallShell, kInstallQueries);
   MakeShell("ERUShell.mdb", kEruShell, kEruQueries);
 }
@@ -110,8 +114,15 @@ void ReshaperProgramTest::Arrange(const std::string& what) {
     testing_support::ChmodFile(marker_, 0444);
   } else if (word == "live lock") {
     user_.emplace(platform::engine::Database::Open(target_));
+  } else if (word == "shell copy in use") {
+    testing_support::CopyFile(program_ + "/InstallShell.mdb", install_copy_);
+    user_.emplace(platform::engine::Database::Open(install_copy_));
   } else if (word == "stale lock") {
     WriteFile(databases_ + "/Corvista1k.ldb", "");
+  } else if (word == "target link") {
+    const std::string real = dir_.Sub("elsewhere/Corvista1k.mdb", true);
+    std::filesystem::rename(target_, real);
+    std::filesystem::create_symlink(real, target_);
   } else if (word == "scratch folder") {
     MakeFolders(databases_ + "/Temp.mdb");
   } else if (word == "no ERU shell") {
@@ -152,7 +163,9 @@ std::string ReshaperProgramTest::State(ino_t inode_before) {
     if (ReadScalar(target_, has_view).ToLong() == 0) state += "(text only)";
   }
   state += " /";
-  if (TargetInode() != inode_before) state += " compacted";
+  if (ReadScalar(target_, "PRAGMA freelist_count").ToLong() == 0) state += " compacted";
+  if (TargetInode() != inode_before) state += " replaced";
+  if (std::filesystem::is_symlink(target_)) state += " link";
   return state + files;
 }
 
@@ -189,6 +202,9 @@ const std::vector<RunCase> kRunCases = {
      "1.0.0 / ID Name / GLU,CHOL / QEru / compacted InstallShell.mdb marker", true},
     {"ArgumentsAreJoinedWithOneBlank", {"INSTALL,", "QUERY"}, "", 0, "",
      "1.0.0 / ID Name / GLU,CHOL / QTests / compacted marker", true},
+    // Compacted in place: the link stays and names the compacted file.
+    {"TargetThroughALink", {"INSTALL,VERSION"}, "target link", 0, "",
+     "2.0.0 / ID Name / GLU,CHOL / / compacted link marker", true},
     {"StaleLockFileIsRemoved", {"INSTALL,VERSION"}, "stale lock", 0,
      "detail: stale lock file removed: %D/Corvista1k.ldb\n",
      "2.0.0 / ID Name / GLU,CHOL / / compacted marker", false},
@@ -269,6 +285,13 @@ const std::vector<RunCase> kRunCases = {
     {"FailingCompaction", {"INSTALL,VERSION"}, "scratch folder", 1,
      "Unable to Compact the Database. Reshaper Aborted\ndetail: step: compaction\n",
      "2.0.0 / ID Name / GLU,CHOL / / Temp.mdb", false},
+    // Another program has the install shell's working copy open: it is
+    // neither copied over nor deleted.
+    {"ShellCopyInUse", {"INSTALL,QUERY"}, "shell copy in use", 1,
+     "An Unexpected Error Occured While Updating the Database. Reshaper Aborted\n"
+     "detail: error: 70 Permission denied\ndetail: lock file: %D/InstallShell.ldb\n"
+     "detail: cause: a running program has the shell's working copy open\n",
+     "1.0.0 / ID Name / GLU,CHOL / / InstallShell.mdb", false},
     {"MissingShellSource", {"ERU,STRUCTURE"}, "no ERU shell", 1,
      "An Unexpected Error Occured While Updating the Database. Reshaper Aborted\n"
      "detail: error: 53 File not found", kUntouched, true},
