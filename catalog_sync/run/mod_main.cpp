@@ -58,9 +58,11 @@ void CloseConnection(RunState& state) {
   state.connection.reset();
 }
 
+// Whatever sits at the backup's names goes, a planted or dangling link
+// included, so that SQLite's open never follows one out of the folder.
 void DeleteLeftoverBackup() {
   for (const std::string& path : {BackupPath(), BackupPath() + "-journal"}) {
-    if (platform::FileExists(path)) platform::DeleteFile(path, /*force=*/true);
+    if (platform::EntryExists(path)) platform::DeleteFile(path, /*force=*/true);
   }
 }
 

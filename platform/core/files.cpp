@@ -211,6 +211,11 @@ bool FileExists(const std::string& path) {
   return ::stat(path.c_str(), &st) == 0 && !S_ISDIR(st.st_mode);
 }
 
+bool EntryExists(const std::string& path) {
+  struct stat st {};
+  return ::lstat(path.c_str(), &st) == 0 && !S_ISDIR(st.st_mode);
+}
+
 bool IsReadOnly(const std::string& path) {
   struct stat st {};
   return ::stat(path.c_str(), &st) == 0 && (st.st_mode & S_IWUSR) == 0;
@@ -223,9 +228,11 @@ void CopyFileOver(const std::string& source, const std::string& destination) {
   });
 }
 
+// A forced delete asks nothing of the file, so that a dangling link planted
+// at the name goes too; a plain one reads the mode of what the name leads to.
 void DeleteFile(const std::string& path, bool force) {
   struct stat st {};
-  if (::stat(path.c_str(), &st) != 0) ThrowErrno("stat", path);
+  if (!force && ::stat(path.c_str(), &st) != 0) ThrowErrno("stat", path);
   if (!force && (st.st_mode & S_IWUSR) == 0) {
     throw Error(err::kPermissionDenied)
         .AddDetail("file", path)

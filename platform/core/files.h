@@ -30,6 +30,9 @@ std::string ProgramFolder();
 std::string ProgramBaseName();
 
 bool FileExists(const std::string& path);
+// Whether anything but a folder sits at the name itself, a dangling
+// symbolic link included (FileExists follows links).
+bool EntryExists(const std::string& path);
 bool IsReadOnly(const std::string& path);  // false when the file is missing
 
 // Replaces `destination` with a copy of `source` (a regular file), also a

@@ -130,23 +130,26 @@ TEST_F(ProgramTest, MissingOrUnreadableFilesAreNamedAndNothingIsCopied) {
 }
 
 // Anyone who can write a folder of the run can plant something at the fixed
-// temporary name of a file that the run replaces there: a symbolic or a hard
-// link to a file elsewhere, or a FIFO. The run neither writes through it nor
+// temporary name of a file that the run replaces there, or at the backup
+// copy's name: a symbolic link (to a file elsewhere, or dangling), a hard
+// link, or a FIFO. The run neither writes through it nor
 // waits on it: the outside file keeps its bytes, the run succeeds, and no
 // temporary file is left. A package reached through a symbolic link is
 // rewritten where the link leads, and the link stays.
 TEST_F(ProgramTest, PlantedFilesAtTemporaryNamesAreNeverWrittenThrough) {
-  enum class Plant { kSymbolicLink, kHardLink, kFifo };
+  enum class Plant { kSymbolicLink, kDanglingLink, kHardLink, kFifo };
+  const std::string nowhere = dir_.Sub("nowhere.mdb");
   const std::string outside = dir_.Sub("outside.txt");
   const struct {
     const char* keyword;
     std::string temporary;
   } names[] = {
-      {"INSTALL", drive() + "/Corvista1000/Databases/.Temp_Corvista1k.mdb.tmp"},
+      {"INSTALL", backup()},
       {"QVR", dir_.Sub("program/.CatalogSync.dat.tmp")},
   };
   for (const auto& n : names) {
-    for (const Plant plant : {Plant::kSymbolicLink, Plant::kHardLink, Plant::kFifo}) {
+    for (const Plant plant :
+         {Plant::kSymbolicLink, Plant::kDanglingLink, Plant::kHardLink, Plant::kFifo}) {
       SCOPED_TRACE(n.temporary + " as plant " + std::to_string(static_cast<int>(plant)));
       testing_support::WriteFile(database(), before_);
       testing_support::WriteFile(outside, "not the program's");
@@ -160,13 +163,17 @@ TEST_F(ProgramTest, PlantedFilesAtTemporaryNamesAreNeverWrittenThrough) {
         case Plant::kSymbolicLink:
           ASSERT_EQ(::symlink(outside.c_str(), n.temporary.c_str()), 0);
           break;
+        case Plant::kDanglingLink:
+          ASSERT_EQ(::symlink(nowhere.c_str(), n.temporary.c_str()), 0);
+          break;
         case Plant::kHardLink: ASSERT_EQ(::link(outside.c_str(), n.temporary.c_str()), 0); break;
         case Plant::kFifo: ASSERT_EQ(::mkfifo(n.temporary.c_str(), 0666), 0); break;
       }
       const RunResult r = RunProgram({n.keyword});
       EXPECT_EQ(r.exit_status, 0) << r.err;
       EXPECT_EQ(ReadFile(outside), "not the program's");
-      EXPECT_FALSE(Exists(n.temporary));
+      EXPECT_FALSE(std::filesystem::exists(std::filesystem::symlink_status(n.temporary)));
+      EXPECT_FALSE(Exists(nowhere));
     }
   }
 }
