@@ -2,9 +2,9 @@
 // commits one row at a time into a table of its own, as the analyser software
 // or any SQLite tool does while a maintenance run goes on.
 //
-//   audit_writer <database> <table> <stop file>
+//   audit_writer <database> <table> <stop file> <first n>
 //
-// Inserts rows n = 1, 2, 3 ... (column n) each in its own transaction, with a
+// Inserts rows n = first, first + 1, ... (column n) each in its own transaction, with a
 // busy timeout, until the stop file exists. Every commit that SQLite reported
 // as done is written to standard output as "<n>\n" by one write after the
 // commit returned, so the output lists exactly commits the client was told had
@@ -17,6 +17,7 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 
 namespace {
@@ -70,11 +71,11 @@ void Report(long n) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc != 4) {
-    std::fprintf(stderr, "usage: audit_writer <database> <table> <stop file>\n");
+  if (argc != 5) {
+    std::fprintf(stderr, "usage: audit_writer <database> <table> <stop file> <first n>\n");
     return 2;
   }
-  for (long n = 1; !Exists(argv[3]);) {
+  for (long n = std::atol(argv[4]); !Exists(argv[3]);) {
     Client client(argv[1], argv[2]);
     while (!Exists(argv[3]) && client.Commit(n)) {
       Report(n++);

@@ -48,6 +48,7 @@ int Setting(const char* name, int fallback) {
 constexpr int kFirstBulkTest = 100;
 constexpr int kLimitMs = 60000;  // a bound for a stuck run, never a goal
 const char kAudit[] = "Audit";
+constexpr long kLateClientFirst = 1000000000;  // far above any steady client's n
 const std::vector<std::string> kCatalogTables = {"Tests", "TestVolumes", "TestRanges", "Kits"};
 
 // The rows of `select`, one text each, sorted: equal for equal contents
@@ -135,13 +136,14 @@ struct Program {
 class Sandbox {
  public:
   explicit Sandbox(int assays) : catalogue_(BaseFixture(assays)) {
-    for (const auto& folder : {program(), failing()}) {
+    for (const auto& folder : {program(), second(), failing()}) {
       testing_support::MakeFolders(folder);
       InstallBinary("CATALOGSYNC_BIN", folder + "/CatalogSync");
     }
     InstallBinary("RESHAPER_BIN", program() + "/Reshaper");
-    WritePackage(program(), assays, false);
-    WritePackage(failing(), assays, true);
+    WritePackage(program(), assays, 100, false);
+    WritePackage(second(), assays, 150, false);
+    WritePackage(failing(), assays, 100, true);
     for (const auto* shell : {"InstallShell", "ERUShell"}) {
       Database db = Database::Create(program() + "/" + shell + ".mdb");
       db.Exec(ReadFile(examples() + "analyser-schema.sql"));
@@ -155,6 +157,9 @@ class Sandbox {
   std::string databases() const { return dir_.Sub("drive/Corvista1000/Databases"); }
   std::string database() const { return databases() + "/Corvista1k.mdb"; }
   std::string program() const { return dir_.Sub("program"); }
+  // CatalogSync with a catalogue of other volumes than program()'s.
+  std::string second() const { return dir_.Sub("second"); }
+  // CatalogSync with a catalogue that fails at its last assay.
   std::string failing() const { return dir_.Sub("failing"); }
   std::string fixture() const { return dir_.Sub("fixture.mdb"); }
   std::string upgraded_fixture() const { return dir_.Sub("upgraded.mdb"); }
@@ -197,12 +202,14 @@ class Sandbox {
   // A quarter deleted, a quarter modified, the rest added; the failing one
   // ends in an assay whose name is too long for Tests_Name, after the walk
   // has done all the others.
-  static void WritePackage(const std::string& folder, int assays, bool failing) {
+  static void WritePackage(const std::string& folder, int assays, std::int32_t reagent_vol,
+                           bool failing) {
     CatalogBuilder catalog;
     static const char* const kModes[] = {"DELETE", "MODIFY", "ADD", "ADD"};
     for (int i = 0; i < assays; ++i) {
       const auto number = static_cast<std::int16_t>(kFirstBulkTest + i);
-      catalog.Add(number, "T" + std::to_string(number), kModes[i % 4], {100, 40 * (i % 2), 0});
+      catalog.Add(number, "T" + std::to_string(number), kModes[i % 4],
+                  {reagent_vol, 40 * (i % 2), 0});
     }
     if (failing) catalog.Add(41, "O'NEIL-PLUS", "ADD");
     const catalog_sync::testing::Catalog c = catalog.Build();
@@ -225,52 +232,49 @@ class Sandbox {
   SchemaSignature schema_;
 };
 
-// The client: audit_writer on the database, its commits in a file.
+// A client: audit_writer on the database, its commits in a file. Clients of
+// one round number their rows from different `first` values.
 class Client {
  public:
-  Client(const Sandbox& box)
+  Client(const Sandbox& box, const std::string& label, long first)
       : box_(box),
+        label_(label),
         process_({testing_support::BinaryFromEnv("AUDIT_WRITER_BIN"),
-                  {box.database(), kAudit, box.scratch("stop")},
+                  {box.database(), kAudit, StopFile(), std::to_string(first)},
                   {}},
-                 box.scratch("committed"), box.scratch("client.err")) {}
+                 box.scratch(label + ".committed"), box.scratch(label + ".err")) {}
 
   // Commits reported so far.
   std::vector<long> Committed() const {
-    std::istringstream in(ReadFile(box_.scratch("committed")));
+    std::istringstream in(ReadFile(box_.scratch(label_ + ".committed")));
     std::vector<long> n;
     for (long v = 0; in >> v;) n.push_back(v);
     return n;
   }
 
-  // Waits for `more` commits beyond those reported now (bounded), then stops
-  // the client. False when they did not come.
+  // Waits (bounded) until the client has made `more` commits beyond those
+  // reported now, then stops it. False when they did not come.
   bool StopAfter(std::size_t more) {
     const std::size_t target = Committed().size() + more;
     const bool came = WaitUntil([&] { return Committed().size() >= target; }, kLimitMs);
-    testing_support::WriteFile(box_.scratch("stop"), "");
+    testing_support::WriteFile(StopFile(), "");
     process_.Wait();
-    fs::remove(box_.scratch("stop"));
+    fs::remove(StopFile());
     return came;
   }
 
  private:
+  std::string StopFile() const { return box_.scratch(label_ + ".stop"); }
+
   const Sandbox& box_;
+  std::string label_;
   LiveProcess process_;
 };
 
 struct Pairing {
   std::string title;
   std::string fixture;
-  std::vector<Program> programs;  // the first starts first
-  bool client_first;              // the client is the offset one when false
-};
-
-// The signatures after k successful runs alone, k = 0, 1, ... for each
-// program name; a run alone that fails ends the list.
-struct Reference {
-  std::map<std::string, std::vector<std::string>> after;
-  std::chrono::milliseconds first_run{};
+  std::vector<Program> programs;  // the first starts first, the second at the offset
 };
 
 std::string SignatureNow(const Sandbox& box, const Signature& signature) {
@@ -285,27 +289,45 @@ int RunAlone(const Sandbox& box, const Program& p) {
   return run.Wait();
 }
 
-Reference ReferenceRuns(const Sandbox& box, const Pairing& pairing) {
-  Reference ref;
-  for (const Program& p : pairing.programs) {
-    auto& states = ref.after[p.name];
-    if (!states.empty()) continue;
-    const auto runs = std::count_if(pairing.programs.begin(), pairing.programs.end(),
-                                    [&](const Program& q) { return q.name == p.name; });
+// What runs of a pairing's programs one after the other, alone, leave: the
+// measure of what the same runs side by side may leave. Computed when first
+// asked for (it resets the database) and kept for later rounds.
+class Reference {
+ public:
+  Reference(const Sandbox& box, const Pairing& pairing) : box_(box), pairing_(pairing) {
     box.Reset(pairing.fixture);
-    states.push_back(SignatureNow(box, *p.signature));
-    for (int k = 0; k < runs; ++k) {
-      const auto start = std::chrono::steady_clock::now();
-      const int status = RunAlone(box, p);
-      if (&p == &pairing.programs.front() && k == 0)
-        ref.first_run = std::chrono::duration_cast<std::chrono::milliseconds>(
-            std::chrono::steady_clock::now() - start);
-      if (status != 0) break;
-      states.push_back(SignatureNow(box, *p.signature));
-    }
+    const auto start = std::chrono::steady_clock::now();
+    RunAlone(box, pairing.programs.front());
+    first_run_ = std::chrono::duration_cast<std::chrono::milliseconds>(
+        std::chrono::steady_clock::now() - start);
   }
-  return ref;
-}
+
+  // How long the first program takes alone, over which the offsets spread.
+  std::chrono::milliseconds first_run() const { return first_run_; }
+
+  // The signature after the programs at `sequence` (indexes) ran alone in
+  // that order, or nullopt when one of them failed alone.
+  const std::optional<std::string>& After(const Signature& signature,
+                                          const std::vector<std::size_t>& sequence) {
+    std::string key = std::to_string(reinterpret_cast<std::uintptr_t>(&signature));
+    for (std::size_t i : sequence) key += "," + std::to_string(i);
+    auto [it, added] = cache_.try_emplace(key);
+    if (added) {
+      box_.Reset(pairing_.fixture);
+      bool succeeded = true;
+      for (std::size_t i : sequence)
+        succeeded = succeeded && RunAlone(box_, pairing_.programs[i]) == 0;
+      if (succeeded) it->second = SignatureNow(box_, signature);
+    }
+    return it->second;
+  }
+
+ private:
+  const Sandbox& box_;
+  const Pairing& pairing_;
+  std::chrono::milliseconds first_run_{};
+  std::map<std::string, std::optional<std::string>> cache_;
+};
 
 struct RoundResult {
   std::size_t commits = 0;
@@ -317,8 +339,43 @@ std::string FirstLine(const std::string& text) {
   return text.substr(0, text.find('\n'));
 }
 
+// The programs of `pairing` whose changes `signature` reads.
+std::vector<std::size_t> ProgramsOf(const Pairing& pairing, const Signature* signature) {
+  std::vector<std::size_t> group;
+  for (std::size_t i = 0; i < pairing.programs.size(); ++i)
+    if (pairing.programs[i].signature == signature) group.push_back(i);
+  return group;
+}
+
+// What is wrong with the changes that `signature` reads, found as `found`
+// after a round: the successful runs' changes must be there as runs alone
+// in either order leave them; with none, a program that promises to leave the
+// database as before must have done so.
+std::string CheckChanges(const Pairing& pairing, Reference& ref, const Signature& signature,
+                         const std::string& found, const std::vector<int>& statuses) {
+  const std::vector<std::size_t> group = ProgramsOf(pairing, &signature);
+  std::vector<std::size_t> succeeded;
+  for (std::size_t i : group)
+    if (statuses[i] == 0) succeeded.push_back(i);
+  const std::string& name = pairing.programs[group.front()].name;
+  if (succeeded.empty() && !pairing.programs[group.front()].failure_leaves_database_as_before)
+    return "";
+  bool possible = false, matches = false;
+  do {
+    const std::optional<std::string>& expected = ref.After(signature, succeeded);
+    possible = possible || expected.has_value();
+    matches = matches || (expected && *expected == found);
+  } while (std::next_permutation(succeeded.begin(), succeeded.end()));
+  if (!possible) return name + " reported success where the same runs alone fail; ";
+  if (matches) return "";
+  return succeeded.empty() ? name + " failed, but the database is not as before; "
+         : succeeded.size() < group.size()
+             ? name + ": the database is not as the successful run alone leaves it; "
+             : name + " reported success, but its changes are not all there; ";
+}
+
 // What is wrong with the database and the markers after a round, or "".
-std::string CheckRound(const Sandbox& box, const Pairing& pairing, const Reference& ref,
+std::string CheckRound(const Sandbox& box, const Pairing& pairing, Reference& ref,
                        const std::vector<int>& statuses, const std::vector<long>& committed) {
   std::string wrong;
   for (std::size_t i = 0; i < statuses.size(); ++i) {
@@ -326,67 +383,67 @@ std::string CheckRound(const Sandbox& box, const Pairing& pairing, const Referen
       wrong +=
           pairing.programs[i].name + " ended with status " + std::to_string(statuses[i]) + "; ";
   }
-  Database db = Database::Open(box.database());
-  const std::string integrity = db.Query("PRAGMA integrity_check").rows.at(0).at(0).ToText();
-  if (integrity != "ok") wrong += "integrity_check: " + FirstLine(integrity) + "; ";
-  const auto present = Column(db, std::string("SELECT n FROM ") + kAudit);
-  const std::set<std::string> rows(present.begin(), present.end());
-  const auto lost = std::count_if(committed.begin(), committed.end(),
-                                  [&](long n) { return !rows.contains(std::to_string(n)); });
-  if (lost > 0)
-    wrong +=
-        std::to_string(lost) + " of " + std::to_string(committed.size()) + " client commits lost; ";
-  for (const auto& [name, states] : ref.after) {
-    int succeeded = 0;
-    const Program* program = nullptr;
-    for (std::size_t i = 0; i < statuses.size(); ++i) {
-      if (pairing.programs[i].name != name) continue;
-      program = &pairing.programs[i];
-      succeeded += statuses[i] == 0;
-    }
-    if (Exists(box.marker(*program)) != (succeeded > 0))
-      wrong +=
-          name + (succeeded ? " succeeded without its marker; " : " left a marker after failing; ");
-    if (static_cast<std::size_t>(succeeded) >= states.size()) {
-      wrong += name + " reported success where a run alone fails; ";
-    } else if (succeeded > 0 || program->failure_leaves_database_as_before) {
-      if (program->signature->Of(db) != states[succeeded])
-        wrong += name + (succeeded ? " reported success, but its changes are not all there; "
-                                   : " failed, but the database is not as before; ");
-    }
+  for (std::size_t i = 0; i < statuses.size(); ++i) {
+    const Program& p = pairing.programs[i];
+    const std::vector<std::size_t> same = ProgramsOf(pairing, p.signature);
+    if (same.front() != i) continue;
+    const bool any_succeeded =
+        std::any_of(same.begin(), same.end(), [&](std::size_t j) { return statuses[j] == 0; });
+    if (Exists(box.marker(p)) != any_succeeded)
+      wrong += p.name + (any_succeeded ? " succeeded without its marker; "
+                                       : " left a marker after failing; ");
   }
-  db.Close();
+  std::map<const Signature*, std::string> found;
+  {
+    Database db = Database::Open(box.database());
+    const std::string integrity = db.Query("PRAGMA integrity_check").rows.at(0).at(0).ToText();
+    if (integrity != "ok") wrong += "integrity_check: " + FirstLine(integrity) + "; ";
+    const auto present = Column(db, std::string("SELECT n FROM ") + kAudit);
+    const std::set<std::string> rows(present.begin(), present.end());
+    const auto lost = std::count_if(committed.begin(), committed.end(),
+                                    [&](long n) { return !rows.contains(std::to_string(n)); });
+    if (lost > 0)
+      wrong += std::to_string(lost) + " of " + std::to_string(committed.size()) +
+               " client commits lost; ";
+    for (const Program& p : pairing.programs) found[p.signature] = p.signature->Of(db);
+    db.Close();
+  }
+  for (const auto& [signature, state] : found)
+    wrong += CheckChanges(pairing, ref, *signature, state, statuses);
   return wrong;
 }
 
-// One round: the client and the programs, the second start `offset` after
-// the first.
-RoundResult RunRound(const Sandbox& box, const Pairing& pairing, const Reference& ref,
+// One round: a client that commits from before the first start to after the
+// last end, the first program, and `offset` after its start the second
+// program or, beside a single program, a second client.
+RoundResult RunRound(const Sandbox& box, const Pairing& pairing, Reference& ref,
                      std::chrono::milliseconds offset) {
   box.Reset(pairing.fixture);
   RoundResult result;
-  std::optional<Client> client;
   std::vector<std::unique_ptr<LiveProcess>> runs;
   auto start = [&](const Program& p) {
     const std::string n = std::to_string(runs.size());
     runs.push_back(std::make_unique<LiveProcess>(box.CommandOf(p), "/dev/null",
                                                  box.scratch("run" + n + ".err")));
   };
-  if (pairing.client_first) {
-    client.emplace(box);
-    if (!WaitUntil([&] { return !client->Committed().empty(); }, kLimitMs))
-      result.wrong = "the client made no commit alone; ";
-    start(pairing.programs[0]);
-    std::this_thread::sleep_for(offset);
+  std::vector<std::unique_ptr<Client>> clients;
+  clients.push_back(std::make_unique<Client>(box, "steady", 1));
+  if (!WaitUntil([&] { return !clients[0]->Committed().empty(); }, kLimitMs))
+    result.wrong = "the client made no commit alone; ";
+  start(pairing.programs[0]);
+  std::this_thread::sleep_for(offset);
+  if (pairing.programs.size() > 1) {
     start(pairing.programs[1]);
   } else {
-    start(pairing.programs[0]);
-    std::this_thread::sleep_for(offset);
-    client.emplace(box);
+    clients.push_back(std::make_unique<Client>(box, "late", kLateClientFirst));
   }
   for (auto& run : runs) result.statuses.push_back(run->Wait());
-  if (!client->StopAfter(1)) result.wrong += "the client could not commit after the runs; ";
-  const std::vector<long> committed = client->Committed();
+  std::vector<long> committed;
+  for (auto& client : clients) {
+    if (!client->StopAfter(1)) result.wrong += "a client could not commit after the runs; ";
+    const std::vector<long> n = client->Committed();
+    committed.insert(committed.end(), n.begin(), n.end());
+  }
   result.commits = committed.size();
   result.wrong += CheckRound(box, pairing, ref, result.statuses, committed);
   if (!result.wrong.empty()) {
@@ -402,33 +459,38 @@ RoundResult RunRound(const Sandbox& box, const Pairing& pairing, const Reference
 struct CampaignResult {
   int rounds = 0;
   std::size_t commits = 0;
+  int failed_runs = 0;  // exit 1: allowed, but a campaign of refusals tries little
   std::vector<std::string> failures;
 };
 
 CampaignResult RunCampaign(const Sandbox& box, const Pairing& pairing, int rounds) {
-  const Reference ref = ReferenceRuns(box, pairing);
+  Reference ref(box, pairing);
   CampaignResult result;
   for (int r = 0; r < rounds; ++r) {
-    const auto offset = ref.first_run * r / rounds;
+    const auto offset = ref.first_run() * r / rounds;
     const RoundResult round = RunRound(box, pairing, ref, offset);
     ++result.rounds;
     result.commits += round.commits;
+    result.failed_runs +=
+        static_cast<int>(std::count(round.statuses.begin(), round.statuses.end(), 1));
     if (!round.wrong.empty()) {
       std::string exits;
       for (int s : round.statuses) exits += (exits.empty() ? "" : ",") + std::to_string(s);
       result.failures.push_back(
           "round " + std::to_string(r) + " (offset " + std::to_string(offset.count()) + " ms of " +
-          std::to_string(ref.first_run.count()) + ", exits " + exits + "): " + round.wrong);
+          std::to_string(ref.first_run().count()) + ", exits " + exits + "): " + round.wrong);
     }
   }
   return result;
 }
 
-// The table row of `make concurrencytest`.
+// The table row of `make concurrencytest`: pairing, rounds, client commits
+// checked, runs that ended with exit 1, rounds that failed a check.
 void PrintRow(const Pairing& pairing, const CampaignResult& result) {
   std::cout << "| " << std::left << std::setw(48) << pairing.title << " | " << std::right
             << std::setw(6) << result.rounds << " | " << std::setw(8) << result.commits << " | "
-            << std::setw(8) << result.failures.size() << " |\n";
+            << std::setw(6) << result.failed_runs << " | " << std::setw(8) << result.failures.size()
+            << " |\n";
 }
 
 class ConcurrencyTest : public ::testing::Test {
@@ -459,43 +521,37 @@ Sandbox* ConcurrencyTest::box_ = nullptr;
 
 TEST_F(ConcurrencyTest, CatalogSyncBesideAClient) {
   ExpectEveryRoundSound(
-      {"CatalogSync INSTALL + client", box_->fixture(), {CatalogSync(box_->program())}, false});
+      {"CatalogSync INSTALL + clients", box_->fixture(), {CatalogSync(box_->program())}});
 }
 
 TEST_F(ConcurrencyTest, FailingCatalogSyncBesideAClient) {
-  ExpectEveryRoundSound({"CatalogSync INSTALL, failing assay + client",
+  ExpectEveryRoundSound({"CatalogSync INSTALL, failing assay + clients",
                          box_->fixture(),
-                         {CatalogSync(box_->failing())},
-                         false});
+                         {CatalogSync(box_->failing())}});
 }
 
 TEST_F(ConcurrencyTest, ReshaperInstallBesideAClient) {
-  ExpectEveryRoundSound({"Reshaper INSTALL,QUERY,STRUCTURE,VERSION + client",
+  ExpectEveryRoundSound({"Reshaper INSTALL,QUERY,STRUCTURE,VERSION + clients",
                          box_->fixture(),
-                         {Reshaper("INSTALL,QUERY,STRUCTURE,VERSION")},
-                         false});
+                         {Reshaper("INSTALL,QUERY,STRUCTURE,VERSION")}});
 }
 
 TEST_F(ConcurrencyTest, ReshaperEruBesideAClient) {
-  ExpectEveryRoundSound({"Reshaper ERU,STRUCTURE + client",
-                         box_->upgraded_fixture(),
-                         {Reshaper("ERU,STRUCTURE")},
-                         false});
+  ExpectEveryRoundSound(
+      {"Reshaper ERU,STRUCTURE + clients", box_->upgraded_fixture(), {Reshaper("ERU,STRUCTURE")}});
 }
 
 TEST_F(ConcurrencyTest, TwoCatalogSyncRuns) {
-  ExpectEveryRoundSound({"CatalogSync INSTALL twice + client",
+  ExpectEveryRoundSound({"CatalogSync INSTALL, two catalogues + client",
                          box_->fixture(),
-                         {CatalogSync(box_->program()), CatalogSync(box_->program())},
-                         true});
+                         {CatalogSync(box_->program()), CatalogSync(box_->second())}});
 }
 
 TEST_F(ConcurrencyTest, CatalogSyncWithReshaper) {
   ExpectEveryRoundSound(
       {"CatalogSync INSTALL, then Reshaper + client",
        box_->fixture(),
-       {CatalogSync(box_->program()), Reshaper("INSTALL,QUERY,STRUCTURE,VERSION")},
-       true});
+       {CatalogSync(box_->program()), Reshaper("INSTALL,QUERY,STRUCTURE,VERSION")}});
 }
 
 }  // namespace
