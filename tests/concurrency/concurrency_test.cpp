@@ -309,9 +309,7 @@ class Reference {
   // that order, or nullopt when one of them failed alone.
   const std::optional<std::string>& After(const Signature& signature,
                                           const std::vector<std::size_t>& sequence) {
-    std::string key = std::to_string(reinterpret_cast<std::uintptr_t>(&signature));
-    for (std::size_t i : sequence) key += "," + std::to_string(i);
-    auto [it, added] = cache_.try_emplace(key);
+    auto [it, added] = cache_.try_emplace({&signature, sequence});
     if (added) {
       box_.Reset(pairing_.fixture);
       bool succeeded = true;
@@ -326,7 +324,8 @@ class Reference {
   const Sandbox& box_;
   const Pairing& pairing_;
   std::chrono::milliseconds first_run_{};
-  std::map<std::string, std::optional<std::string>> cache_;
+  std::map<std::pair<const Signature*, std::vector<std::size_t>>, std::optional<std::string>>
+      cache_;
 };
 
 struct RoundResult {
