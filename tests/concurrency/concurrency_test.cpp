@@ -19,6 +19,9 @@
 #include <filesystem>
 #include <iomanip>
 #include <iostream>
+#include <map>
+#include <memory>
+#include <optional>
 #include <set>
 #include <sstream>
 #include <thread>
