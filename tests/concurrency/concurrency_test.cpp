@@ -43,11 +43,6 @@ using testing_support::CopyFile;
 using testing_support::Exists;
 using testing_support::ReadFile;
 
-int Setting(const char* name, int fallback) {
-  const char* value = std::getenv(name);
-  return value && *value ? std::atoi(value) : fallback;
-}
-
 constexpr int kFirstBulkTest = 100;
 constexpr int kLimitMs = 60000;  // a bound for a stuck run, never a goal
 const char kAudit[] = "Audit";
@@ -497,7 +492,9 @@ void PrintRow(const Pairing& pairing, const CampaignResult& result) {
 
 class ConcurrencyTest : public ::testing::Test {
  protected:
-  static void SetUpTestSuite() { box_ = new Sandbox(Setting("CONCURRENCY_ASSAYS", 300)); }
+  static void SetUpTestSuite() {
+    box_ = new Sandbox(testing_support::IntSetting("CONCURRENCY_ASSAYS", 300));
+  }
   static void TearDownTestSuite() {
     delete box_;
     box_ = nullptr;
@@ -511,7 +508,8 @@ class ConcurrencyTest : public ::testing::Test {
   }
 
   static void ExpectEveryRoundSound(const Pairing& pairing) {
-    const CampaignResult result = RunCampaign(*box_, pairing, Setting("CONCURRENCY_ROUNDS", 3));
+    const CampaignResult result =
+        RunCampaign(*box_, pairing, testing_support::IntSetting("CONCURRENCY_ROUNDS", 3));
     PrintRow(pairing, result);
     for (const auto& failure : result.failures) ADD_FAILURE() << pairing.title << ": " << failure;
   }

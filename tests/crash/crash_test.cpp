@@ -31,11 +31,6 @@ using testing_support::CopyFile;
 using testing_support::Exists;
 using testing_support::ReadFile;
 
-int Setting(const char* name, int fallback) {
-  const char* value = std::getenv(name);
-  return value && *value ? std::atoi(value) : fallback;
-}
-
 const char kUnsound[] = "unsound: ";
 
 // Integrity, schema and rows of the database file; what a program that opens
@@ -254,21 +249,22 @@ class ReshaperUpgrade : public Sandbox {
 };
 
 void ExpectEveryKillConsistent(Scenario&& scenario) {
-  const CampaignResult result = RunCampaign(scenario, Setting("CRASH_POINTS", 6));
+  const CampaignResult result =
+      RunCampaign(scenario, testing_support::IntSetting("CRASH_POINTS", 6));
   std::cout << Summary(scenario, result) << "\n";
   for (const auto& failure : result.failures) ADD_FAILURE() << failure;
 }
 
 TEST(CrashTest, CatalogSyncInstall) {
-  ExpectEveryKillConsistent(CatalogInstall(Setting("CRASH_ASSAYS", 300)));
+  ExpectEveryKillConsistent(CatalogInstall(testing_support::IntSetting("CRASH_ASSAYS", 300)));
 }
 
 TEST(CrashTest, CatalogSyncQvr) {
-  ExpectEveryKillConsistent(CatalogQvr(2 * Setting("CRASH_ASSAYS", 300)));
+  ExpectEveryKillConsistent(CatalogQvr(2 * testing_support::IntSetting("CRASH_ASSAYS", 300)));
 }
 
 TEST(CrashTest, Reshaper) {
-  ExpectEveryKillConsistent(ReshaperUpgrade(Setting("CRASH_ASSAYS", 300)));
+  ExpectEveryKillConsistent(ReshaperUpgrade(testing_support::IntSetting("CRASH_ASSAYS", 300)));
 }
 
 }  // namespace

@@ -62,6 +62,11 @@ std::string ReadFile(const std::string& path) {
   return ss.str();
 }
 
+int IntSetting(const char* name, int fallback) {
+  const char* value = std::getenv(name);
+  return value && *value ? std::atoi(value) : fallback;
+}
+
 bool Exists(const std::string& path) {
   return ::access(path.c_str(), F_OK) == 0;
 }
