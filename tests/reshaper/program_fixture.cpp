@@ -272,6 +272,15 @@ const std::vector<RunCase> kRunCases = {
      "Unable to Update the Default Data. Reshaper Aborted\ndetail: step: default data\n"
      "detail: statement: 4: \"SELECT Tests_Name FROM Tests\"\ndetail: engine: 3016 ",
      "1.0.0 build 7 / ID Name Reflex Note / GLU,CHOL,ALT / /", true},
+    // Default data is held to the declared types: a name too long for
+    // Tests_Name TEXT(10) fails the step, and nothing of its statement stays.
+    {"DefaultDataThatDoesNotFit", {"INSTALL,STRUCTURE,VERSION"},
+     "shell: INSERT INTO DefaultData VALUES ('INSERT INTO Tests (Tests_ID, Tests_Name) "
+     "VALUES (8, ''FITS''), (9, ''ABCDEFGHIJKLMNOPQRS'')');", 1,
+     "Unable to Update the Default Data. Reshaper Aborted\ndetail: step: default data\n"
+     "detail: statement: 4: \"INSERT INTO Tests (Tests_ID, Tests_Name) VALUES (8, 'FITS'), "
+     "(9, 'ABCDEFGHIJKLMNOPQRS')\"\ndetail: engine: 3001 ",
+     "1.0.0 build 7 / ID Name Reflex Note / GLU,CHOL,ALT / /", true},
     // An empty default is none: the default data's insert that omits the
     // field is not refused as a zero-length text.
     {"EmptyDefaultIsNoDefault", {"INSTALL,STRUCTURE,VERSION"},
