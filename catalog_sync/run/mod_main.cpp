@@ -15,6 +15,7 @@
 #include "platform/core/files.h"
 #include "platform/core/message_box.h"
 #include "platform/core/text.h"
+#include "platform/engine/integrity.h"
 
 namespace catalog_sync {
 
@@ -59,12 +60,14 @@ void CloseConnection(RunState& state) {
 // connection open. The database is opened and closed once before it is
 // copied: that rolls back a journal left by a program that was killed, so
 // the copy is a whole, consistent database (a copy taken beside a hot
-// journal would restore as a damaged one).
+// journal would restore as a damaged one). A damaged database fails the run
+// here, before the copy: nothing is written beside it or into it.
 void PrepareDatabase(RunState& state) {
   const std::string database = DatabasePath();
   if (!platform::FileExists(database)) throw MakeRunError(RunError::kDatabaseNotFound);
   if (!db::OpenConnection(database, state.connection)) throw MakeRunError(RunError::kStepFailed);
   CloseConnection(state);
+  platform::engine::CheckDatabaseIntegrity(database);
   platform::CopyFileOver(database, BackupPath());
   if (!platform::FileExists(BackupPath())) throw MakeRunError(RunError::kBackupNotFound);
   if (!db::OpenConnection(database, state.connection)) throw MakeRunError(RunError::kStepFailed);
