@@ -72,7 +72,8 @@ struct RunCase {
   // marker left by an earlier run), "read-only marker", "live lock" (a
   // user holds the target open), "stale lock", "scratch folder" (the
   // compaction's scratch file is a folder), "no ERU shell", "FIFO as ERU
-  // shell".
+  // shell", "damaged target" (a page's cell count lowered in a table
+  // that State does not read).
   const char* arrange;
   int status;
   // Standard error: exactly, on success; else its beginning after
