@@ -10,6 +10,7 @@
 #include "platform/core/message_box.h"
 #include "platform/core/text.h"
 #include "platform/engine/database.h"
+#include "platform/engine/integrity.h"
 #include "reshaper/command_line.h"
 #include "reshaper/journal.h"
 #include "reshaper/mod_io.h"
@@ -127,6 +128,9 @@ void Run(const std::string& sCommandLine, RunState& state) {
   RemoveOldMarker();
   if (!platform::FileExists(TargetPath())) Fail(code::kTargetMissing, {{"file", TargetPath()}});
   CheckLockFile();
+  // A damaged target is left as it is (a compaction would make the damage
+  // permanent), before the shell's working copy is laid beside it.
+  platform::engine::CheckDatabaseIntegrity(TargetPath());
   state.line = ReadCommandLine(
       sCommandLine, [&state](const std::string& sMode) { state.sShellPath = CopyShell(sMode); });
 

@@ -18,6 +18,7 @@
 #include "platform/core/message_box.h"
 #include "platform/core/text.h"
 #include "platform/engine/copy_database.h"
+#include "platform/engine/integrity.h"
 
 namespace catalog_sync {
 
@@ -71,10 +72,13 @@ void DeleteLeftoverBackup() {
 // the whole copy: one consistent state, whatever other clients commit
 // meanwhile. Its first read rolls back a journal left by a program that was
 // killed, so the copy is never of a half-written file.
+// A damaged database fails the run before the copy: nothing is written
+// beside it or into it.
 void PrepareDatabase(RunState& state) {
   const std::string database = DatabasePath();
   if (!platform::FileExists(database)) throw MakeRunError(RunError::kDatabaseNotFound);
   if (!db::OpenConnection(database, state.connection)) throw MakeRunError(RunError::kStepFailed);
+  platform::engine::CheckDatabaseIntegrity(database);
   DeleteLeftoverBackup();
   try {
     platform::engine::CopyDatabase(database, BackupPath());

@@ -17,6 +17,7 @@
 
 #include "catalog_sync/records/file_manager.h"
 #include "tests/catalog_sync/program_fixture.h"
+#include "tests/support/damaged_database.h"
 #include "tests/support/scoped_mount.h"
 #include "tests/support/test_support.h"
 
@@ -39,6 +40,8 @@ enum class Fault {
   kFullDiskAtBackup,
   kFullDiskAtPackage,
   kTextAsDatabase,
+  kLoweredCellCount,
+  kTruncatedDatabase,
 };
 
 struct FaultCase {
@@ -113,6 +116,13 @@ class FaultTest : public ProgramTest {
 
 class CatalogSyncFaultTest : public FaultTest, public ::testing::WithParamInterface<FaultCase> {
  protected:
+  // A damaged database, which SQLite's own tool shows to be damaged.
+  std::optional<ScopedMount> Damage(testing_support::Damage damage) {
+    testing_support::DamageDatabase(database(), damage);
+    EXPECT_NE(testing_support::QuickCheckOutput(database()), "ok\n");
+    return std::nullopt;
+  }
+
   // Lays out the files of the fault and mounts what it needs; none for the
   // faults that plain files make.
   std::optional<ScopedMount> Arrange(Fault fault) {
@@ -132,6 +142,8 @@ class CatalogSyncFaultTest : public FaultTest, public ::testing::WithParamInterf
       case Fault::kTextAsDatabase:
         testing_support::WriteFile(database(), "Tests;GLU;CHOL\n");
         return std::nullopt;
+      case Fault::kLoweredCellCount: return Damage(testing_support::Damage::kLoweredCellCount);
+      case Fault::kTruncatedDatabase: return Damage(testing_support::Damage::kTruncated);
     }
     return std::nullopt;
   }
@@ -166,6 +178,8 @@ TEST_P(CatalogSyncFaultTest, FailsWithItsBoxAndLosesNothing) {
   const bool hot_journal = c.fault == Fault::kHotJournalInReadOnlyFolder ||
                            c.fault == Fault::kHotJournalOfReadOnlyDatabase;
   EXPECT_EQ(Exists(database() + "-journal"), hot_journal);  // a journal is never deleted
+  const bool damaged = c.fault == Fault::kLoweredCellCount || c.fault == Fault::kTruncatedDatabase;
+  EXPECT_EQ(r.err.find("\ndetail: problem: ") != std::string::npos, damaged) << r.err;
   EXPECT_FALSE(fs::is_regular_file(backup()));
   EXPECT_FALSE(Exists(marker()));
   if (c.package_rewritten) {
@@ -187,6 +201,7 @@ constexpr const char* kDatabase = "drive/Corvista1000/Databases/Corvista1k.mdb";
 constexpr const char* kBackup = "drive/Corvista1000/Databases/Temp_Corvista1k.mdb";
 constexpr const char* kReadOnlyLock = "detail: system: open lock file: Read-only file system";
 constexpr const char* kNoSpace = "detail: system: write: No space left on device";
+constexpr const char* kMalformed = "Error Number: 11 database disk image is malformed";
 
 INSTANTIATE_TEST_SUITE_P(
     Faults, CatalogSyncFaultTest,
@@ -212,7 +227,15 @@ INSTANTIATE_TEST_SUITE_P(
                   "program/CatalogSync.dat"},
         FaultCase{"TextAsDatabaseQvr", Fault::kTextAsDatabase, "QVR",
                   OpenFailed("26 file is not a database"),
-                  "Error Number: 26 file is not a database", true, "database", kDatabase}),
+                  "Error Number: 26 file is not a database", true, "database", kDatabase},
+        // Checked before the backup copy, which would otherwise carry the
+        // damage, and before the walk writes into it.
+        FaultCase{"LoweredCellCountInstall", Fault::kLoweredCellCount, "INSTALL",
+                  Unexpected("Catalog Sync", "11 database disk image is malformed"), kMalformed,
+                  false, "database", kDatabase},
+        FaultCase{"TruncatedDatabaseQvr", Fault::kTruncatedDatabase, "QVR",
+                  Unexpected("Catalog Sync", "11 database disk image is malformed"), kMalformed,
+                  true, "database", kDatabase}),
     [](const ::testing::TestParamInfo<FaultCase>& info) { return std::string(info.param.name); });
 
 // A program killed in the middle of a transaction leaves a hot journal beside

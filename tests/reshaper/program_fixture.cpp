@@ -7,6 +7,7 @@
 #include <regex>
 
 #include "tests/reshaper/reshaper_fixture.h"
+#include "tests/support/damaged_database.h"
 
 namespace reshaper_test {
 
@@ -130,6 +131,12 @@ void ReshaperProgramTest::Arrange(const std::string& what) {
   } else if (word == "FIFO as ERU shell") {
     ::unlink((program_ + "/ERUShell.mdb").c_str());
     ASSERT_EQ(::mkfifo((program_ + "/ERUShell.mdb").c_str(), 0644), 0);
+  } else if (word == "damaged target") {
+    // A table of another program's, which State does not read.
+    platform::engine::Database::Open(target_).Exec(
+        "CREATE TABLE Notes (Note MEMO); INSERT INTO Notes VALUES ('first'), ('second');");
+    testing_support::DamageDatabase(target_, testing_support::Damage::kLoweredCellCount, "Notes");
+    EXPECT_NE(testing_support::QuickCheckOutput(target_), "ok\n") << "not damaged";
   } else if (!word.empty()) {
     ADD_FAILURE() << "no arrangement " << what;
   }
@@ -305,6 +312,11 @@ const std::vector<RunCase> kRunCases = {
      "An Unexpected Error Occured While Updating the Database. Reshaper Aborted\n"
      "detail: error: 53 File not found", kUntouched, true},
     // Neither waited on nor copied: a FIFO blocks, a device never ends.
+    // The last row of a table is gone from its page, not yet from the file.
+    {"DamagedTarget", {"INSTALL,STRUCTURE"}, "damaged target", 1,
+     "An Unexpected Error Occured While Updating the Database. Reshaper Aborted\n"
+     "detail: error: 11 database disk image is malformed\ndetail: database: %D/Corvista1k.mdb\n"
+     "detail: problem: Fragmentation of ", kUntouched, true},
     {"FifoAsShellSource", {"ERU,STRUCTURE"}, "FIFO as ERU shell", 1,
      "An Unexpected Error Occured While Updating the Database. Reshaper Aborted\n"
      "detail: error: 57 Device I/O error", kUntouched, false},

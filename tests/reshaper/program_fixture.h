@@ -76,7 +76,8 @@ struct RunCase {
   // install shell's working copy open), "stale lock", "target link" (the target
   // is a symbolic link to a file elsewhere), "scratch folder" (the
   // compaction's scratch file is a folder), "no ERU shell", "FIFO as ERU
-  // shell".
+  // shell", "damaged target" (a page's cell count lowered in a table
+  // that State does not read).
   const char* arrange;
   int status;
   // Standard error: exactly, on success; else its beginning after
