@@ -46,6 +46,8 @@ void DamageDatabase(const std::string& path, Damage damage, const std::string& t
   switch (damage) {
     case Damage::kLoweredCellCount: LowerCellCount(path, table); return;
     case Damage::kTruncated:
+      // Free pages at the end would be cut without harm: none are left.
+      Sqlite3(path, "VACUUM");
       std::filesystem::resize_file(path, std::filesystem::file_size(path) - 1000);
       return;
   }
