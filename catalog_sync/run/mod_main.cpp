@@ -71,14 +71,13 @@ void DeleteLeftoverBackup() {
 // open. The copy goes through SQLite's backup API, under a shared lock for
 // the whole copy: one consistent state, whatever other clients commit
 // meanwhile. Its first read rolls back a journal left by a program that was
-// killed, so the copy is never of a half-written file.
-// A damaged database fails the run before the copy: nothing is written
-// beside it or into it.
+// killed, so the copy is never of a half-written file. A damaged database
+// fails the run before the copy: nothing is written beside it or into it.
 void PrepareDatabase(RunState& state) {
   const std::string database = DatabasePath();
   if (!platform::FileExists(database)) throw MakeRunError(RunError::kDatabaseNotFound);
   if (!db::OpenConnection(database, state.connection)) throw MakeRunError(RunError::kStepFailed);
-  platform::engine::CheckDatabaseIntegrity(database);
+  platform::engine::CheckIntegrity(*state.connection);
   DeleteLeftoverBackup();
   try {
     platform::engine::CopyDatabase(database, BackupPath());
