@@ -18,7 +18,7 @@ RunLock::RunLock() {
   if (::flock(folder_.get(), LOCK_EX | LOCK_NB) == 0) return;
   if (errno != EWOULDBLOCK) throw platform::ErrorFromErrno(errno, "lock folder", folder);
   // Permission denied: the platform's answer to a file that another program
-  // holds open for writing, which the original run met in this case.
+  // holds open for writing.
   throw platform::Error(platform::err::kPermissionDenied)
       .AddDetail("another CatalogSync run holds the database", DatabasePath());
 }
