@@ -71,10 +71,16 @@ const std::string kUnreadablePackage =
     "Catalog Sync: The assay properties could not be read from the CatalogSync.dat file.\n";
 
 TEST_F(ProgramTest, MissingOrUnreadableFilesAreNamedAndNothingIsCopied) {
+  CatalogBuilder b;
+  b.Add(40, "NEW", "ADD");
+  b.Add(41, "NEWER", "ADD");
+  WritePackage(b);
+  const std::string package_before = ReadFile(package());
   const struct {
     const char* what;
     std::function<void()> arrange;
     std::string err;  // the start of standard error
+    const char* run = "INSTALL";
   } cases[] = {
       {"missing package", [&] { ::unlink(package().c_str()); },
        "Catalog Sync: The following file was not found: " + package() + "\n"},
@@ -103,24 +109,41 @@ TEST_F(ProgramTest, MissingOrUnreadableFilesAreNamedAndNothingIsCopied) {
        },
        kUnreadablePackage + "detail: cause: Device I/O error (57)\ndetail: file: " + package() +
            "\ndetail: system: not a regular file: a device\n"},
+      {"FIFO as workbook", [&] { ASSERT_EQ(::mkfifo(workbook().c_str(), 0644), 0); },
+       "ImportData0: An unexpected error occurred while running the Catalog Sync.\n"
+       "Error Number: 57 Device I/O error\ndetail: file: " +
+           workbook() + "\ndetail: system: not a regular file: a FIFO\n",
+       "QVR"},
+      // A package header followed by a 2 GiB hole: refused from its header
+      // and size, without the hole being read into memory.
+      {"sparse package",
+       [&] { ASSERT_EQ(::truncate(package().c_str(), std::int64_t{2} << 30), 0); },
+       kUnreadablePackage + "detail: cause: Invalid file format (321)\ndetail: package format: " +
+           std::to_string((std::int64_t{2} << 30) - package_before.size()) +
+           " trailing bytes after the block\ndetail: file: " + package() + "\n"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
-    CatalogBuilder b;
-    b.Add(40, "NEW", "ADD");
-    b.Add(41, "NEWER", "ADD");
+    ::unlink(package().c_str());  // never write through the last case's link to /dev/zero
+    ::unlink(workbook().c_str());
     WritePackage(b);
     testing_support::WriteFile(database(), before_);
     testing_support::WriteFile(marker(), "");
     c.arrange();
-    const RunResult r = RunProgram({"INSTALL"});
+    const RunResult r = RunProgram({c.run});
     EXPECT_EQ(r.exit_status, 1);
+    if (!testing_support::Sanitized()) {
+      EXPECT_LT(r.peak_rss_kb, 64 * 1024) << "read into memory";
+    }
     EXPECT_EQ(r.err.rfind(c.err, 0), 0u) << r.err;
     if (c.err.back() == '\n') {
       EXPECT_EQ(r.err, c.err);
     }
     EXPECT_FALSE(Exists(marker()));
     EXPECT_FALSE(Exists(backup()));
+    if (c.run == std::string("QVR")) {
+      EXPECT_EQ(ReadFile(package()), package_before);
+    }
     if (c.what == std::string("missing database")) {
       EXPECT_FALSE(Exists(database()));
     } else {
@@ -193,6 +216,29 @@ TEST_F(ProgramTest, PackageReachedThroughALinkIsRewrittenWhereTheLinkLeads) {
   EXPECT_EQ(std::string(target), real);
   EXPECT_NE(ReadFile(real), old_package);
   EXPECT_TRUE(testing_support::TemporaryFilesIn(dir_.Sub("program")).empty());
+  EXPECT_TRUE(testing_support::TemporaryFilesIn(dir_.Sub("elsewhere")).empty());
+}
+
+// A link is followed to a regular file only: the special file that a link
+// leads to (here a FIFO; on a live system it might be /dev/zero, which a run
+// as root would have replaced with a package) keeps its place.
+TEST_F(ProgramTest, PackageLinkToASpecialFileIsRefusedAndTheFileKept) {
+  const std::string fifo = dir_.Sub("elsewhere/fifo", true);
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0644), 0);
+  ::unlink(package().c_str());
+  ASSERT_EQ(::symlink(fifo.c_str(), package().c_str()), 0);
+  testing_support::CopyFile(testing_support::SourceDir() + "/tests/fixtures/import/five-sheets.xls",
+                            workbook());
+  const RunResult r = RunProgram({"QVR"});
+  EXPECT_EQ(r.exit_status, 1);
+  EXPECT_EQ(r.err,
+            "ImportData30: An unexpected error occurred while running the Catalog Sync.\n"
+            "Error Number: 57 Device I/O error\ndetail: file: " +
+                package() +
+                "\ndetail: system: not a regular file: a FIFO\ndetail: link to: " + fifo + "\n");
+  struct stat st {};
+  ASSERT_EQ(::stat(fifo.c_str(), &st), 0);
+  EXPECT_TRUE(S_ISFIFO(st.st_mode)) << "replaced by a regular file";
   EXPECT_TRUE(testing_support::TemporaryFilesIn(dir_.Sub("elsewhere")).empty());
 }
 

@@ -131,6 +131,9 @@ void ReshaperProgramTest::Arrange(const std::string& what) {
   } else if (word == "FIFO as ERU shell") {
     ::unlink((program_ + "/ERUShell.mdb").c_str());
     ASSERT_EQ(::mkfifo((program_ + "/ERUShell.mdb").c_str(), 0644), 0);
+  } else if (word == "device as ERU shell") {
+    ::unlink((program_ + "/ERUShell.mdb").c_str());
+    ASSERT_EQ(::symlink("/dev/zero", (program_ + "/ERUShell.mdb").c_str()), 0);
   } else if (word == "damaged target") {
     // A table of another program's, which State does not read.
     platform::engine::Database::Open(target_).Exec(
@@ -311,13 +314,16 @@ const std::vector<RunCase> kRunCases = {
     {"MissingShellSource", {"ERU,STRUCTURE"}, "no ERU shell", 1,
      "An Unexpected Error Occured While Updating the Database. Reshaper Aborted\n"
      "detail: error: 53 File not found", kUntouched, true},
-    // Neither waited on nor copied: a FIFO blocks, a device never ends.
     // The last row of a table is gone from its page, not yet from the file.
     {"DamagedTarget", {"INSTALL,STRUCTURE"}, "damaged target", 1,
      "An Unexpected Error Occured While Updating the Database. Reshaper Aborted\n"
      "detail: error: 11 database disk image is malformed\ndetail: database: %D/Corvista1k.mdb\n"
      "detail: problem: Fragmentation of ", kUntouched, true},
+    // Neither waited on nor copied: a FIFO blocks, a device never ends.
     {"FifoAsShellSource", {"ERU,STRUCTURE"}, "FIFO as ERU shell", 1,
+     "An Unexpected Error Occured While Updating the Database. Reshaper Aborted\n"
+     "detail: error: 57 Device I/O error", kUntouched, false},
+    {"DeviceAsShellSource", {"ERU,STRUCTURE"}, "device as ERU shell", 1,
      "An Unexpected Error Occured While Updating the Database. Reshaper Aborted\n"
      "detail: error: 57 Device I/O error", kUntouched, false},
 };

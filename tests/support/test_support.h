@@ -69,4 +69,17 @@ std::string BinaryFromEnv(const char* variable);
 // The source tree's folder, for committed fixtures.
 std::string SourceDir();
 
+// Whether this test build runs under AddressSanitizer, whose shadow memory
+// dominates any figure of a run's peak memory.
+constexpr bool Sanitized() {
+#if defined(__SANITIZE_ADDRESS__)
+  return true;
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+  return true;
+#endif
+#endif
+  return false;
+}
+
 }  // namespace testing_support
