@@ -2,7 +2,7 @@
 JOBS ?= $(shell nproc)
 BUILD := build
 
-.PHONY: all deps test test-debug test-asan demo bench package fuzz crashtest coverage fixtures format clean
+.PHONY: all deps test test-debug test-asan demo bench package fuzz crashtest concurrencytest coverage fixtures format clean
 
 all: deps
 	cmake -S . -B $(BUILD)/debug -G Ninja -DCMAKE_BUILD_TYPE=Debug
@@ -50,6 +50,10 @@ fuzz: deps
 
 crashtest: deps
 	scripts/crashtest
+
+# The long concurrency campaigns (ROUNDS per pairing, default 100; ASSAYS).
+concurrencytest: deps
+	scripts/concurrencytest
 
 # Line coverage of the programs and libraries by the whole test suite.
 coverage:

@@ -13,6 +13,7 @@
 #include "catalog_sync/run/workbook_import.h"
 #include "platform/core/error.h"
 #include "platform/core/files.h"
+#include "platform/engine/integrity.h"
 
 namespace catalog_package {
 
@@ -59,7 +60,8 @@ void LoadSource(RunState& state) {
   }
 }
 
-// The run's connection, here on a copy in memory of the database.
+// The run's connection, here on a copy in memory of the database, checked
+// as the run checks the file before its backup copy.
 void OpenCopy(RunState& state, const std::string& database) {
   if (!platform::FileExists(database)) {
     throw Stop{{"Catalog Sync", catalog_sync::NotFoundPrompt(database), {}}};
@@ -69,6 +71,7 @@ void OpenCopy(RunState& state, const std::string& database) {
   } catch (const platform::Error& failure) {
     throw Stop{catalog_sync::db::OpenConnectionMessage(failure)};
   }
+  platform::engine::CheckIntegrity(*state.connection);
 }
 
 const platform::Value* FindColumn(const RowChange& change, const std::string& column) {
@@ -149,7 +152,11 @@ void Walk(RunState& state, CatalogPlan& plan, const AssaySink& each_assay) {
     ++handled;
     each_assay(assay);
   });
-  if (plan.failure) plan.failed_position = handled + 1;
+  if (plan.failure) {
+    plan.failed_position = handled + 1;
+    // The run rolls its failed walk back, as the plan's copy does.
+    plan.failure->details.push_back(catalog_sync::WalkUndoneDetail(/*rolled_back=*/true));
+  }
 }
 
 bool IsSkipped(Outcome outcome) {

@@ -10,6 +10,7 @@
 #include "platform/core/message_box.h"
 #include "platform/core/text.h"
 #include "platform/engine/database.h"
+#include "platform/engine/integrity.h"
 #include "reshaper/command_line.h"
 #include "reshaper/journal.h"
 #include "reshaper/mod_io.h"
@@ -70,12 +71,24 @@ void CheckLockFile() {
   }
 }
 
+// A working copy that another program has open (its lock file held) is
+// neither copied over nor deleted: the copy fails before any change, as
+// copying over an open file did on the original platform (Permission
+// denied), and the file stays with its holder.
+void RequireShellCopyFree(const std::string& copy) {
+  if (platform::engine::ProbeLockFile(copy) != platform::engine::LockState::kHeld) return;
+  throw Error(platform::err::kPermissionDenied)
+      .AddDetail("lock file", platform::engine::LockFileOf(copy))
+      .AddDetail("cause", "a running program has the shell's working copy open");
+}
+
 // Copies the mode's shell database from the program folder over its working
 // copy beside the target and answers the copy's path. Neither file may pair
 // with a journal left by a killed process, so both are rolled back first.
 std::string CopyShell(const std::string& sMode) {
   const std::string source = ShellSourcePath(sMode);
   const std::string copy = DatabaseFolder() + ShellFileName(sMode);
+  RequireShellCopyFree(copy);
   RollBackHotJournal(source);
   RollBackHotJournal(copy);
   platform::CopyFileOver(source, copy);
@@ -115,6 +128,9 @@ void Run(const std::string& sCommandLine, RunState& state) {
   RemoveOldMarker();
   if (!platform::FileExists(TargetPath())) Fail(code::kTargetMissing, {{"file", TargetPath()}});
   CheckLockFile();
+  // A damaged target is left as it is (a compaction would make the damage
+  // permanent), before the shell's working copy is laid beside it.
+  platform::engine::CheckDatabaseIntegrity(TargetPath());
   state.line = ReadCommandLine(
       sCommandLine, [&state](const std::string& sMode) { state.sShellPath = CopyShell(sMode); });
 

@@ -57,9 +57,12 @@ using StatementRan = std::function<void(std::size_t statement, const std::string
 bool UpdateDefaultData(Database& target, Database& shell, StepFailure* failure,
                        const StatementRan& statement_ran = nullptr);
 
-// Compacts the target database into the scratch file "Temp.mdb" beside it and
-// puts the compacted file in the target's place by rename, so the target is
-// always either the old or the new whole file.
+// Compacts the target database in place through the engine (under SQLite's
+// locks and journal: other clients' commits are kept, the target keeps its
+// inode, owner, mode and links, and a crash leaves the old or the new whole
+// database). A scratch file "Temp.mdb" left beside it is deleted before and
+// none is left after; a lock held past the busy timeout fails the step with
+// the target as it was.
 // REQUIRES: no connection of this process has the target open.
 bool CompactTarget(StepFailure* failure);
 

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "platform/core/files.h"
+#include "platform/engine/integrity.h"
 #include "reshaper/command_line.h"
 #include "reshaper/mod_main.h"
 #include "reshaper/paths.h"
@@ -170,6 +171,10 @@ void CheckTarget(const std::string& database, PlanReport& report) {
 
 void Simulate(PlanReport& report, const std::string& shell_folder) {
   CheckTarget(report.database, report);
+  // Checked before the command line, as the run checks the target before
+  // it copies the mode's shell.
+  Database target = engine::OpenInMemoryCopy(report.database);
+  engine::CheckIntegrity(target);
   const reshaper::CommandLine line =
       reshaper::ReadCommandLine(report.command_line, [&](const std::string& sMode) {
         report.shell = shell_folder + reshaper::ShellFileName(sMode);
@@ -179,7 +184,6 @@ void Simulate(PlanReport& report, const std::string& shell_folder) {
         }
       });
   report.mode = line.sMode;
-  Database target = engine::OpenInMemoryCopy(report.database);
   Database shell = engine::OpenInMemoryCopy(report.shell);
   report.size_before = engine::DatabaseSize(target);
   Recorder recorder(target, shell, report);

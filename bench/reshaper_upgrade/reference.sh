@@ -1,14 +1,11 @@
 #!/usr/bin/env bash
 # The reference for the Reshaper benchmark: the sqlite3 tool makes the same
-# changes (SQL from reference_sql.sql), then the compacted copy is flushed and
-# renamed over the target and the folder flushed, as the program does; the
-# shell working copy is made and removed as the program makes and removes it.
+# changes (SQL from reference_sql.sql) and compacts the target in place, as
+# the program does; the shell working copy is made and removed as the program
+# makes and removes it.
 # Usage: reference.sh <changes.sql> <program folder> <databases folder>
 set -euo pipefail
 changes=$1 program=$2 databases=$3
 cp "$program/InstallShell.mdb" "$databases/InstallShell.mdb"
 /usr/bin/sqlite3 -batch "$databases/Corvista1k.mdb" < "$changes" > /dev/null
-sync "$databases/Temp.mdb"
-mv "$databases/Temp.mdb" "$databases/Corvista1k.mdb"
-sync "$databases"
 rm "$databases/InstallShell.mdb"

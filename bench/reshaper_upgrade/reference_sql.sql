@@ -3,7 +3,7 @@
 -- saved queries as the engine stores them, ALTER TABLE ADD COLUMN for each
 -- field the target lacks, the default-data statements (UCASE is the
 -- engine's function; the tool has upper()) and the version in the first
--- row; the caller adds VACUUM INTO the scratch file. Every statement commits
+-- row; the caller adds the VACUUM. Every statement commits
 -- on its own, as the program's changes do.
 -- Run: sqlite3 -batch shell.mdb -cmd "ATTACH 'target.mdb' AS target" < reference_sql.sql
 .mode list

@@ -62,17 +62,18 @@ void FileManager::SavePackage(std::string_view block) const {
 }
 
 std::string FileManager::LoadPackage() const {
-  // A file longer than any block is refused before it is read into memory;
-  // the size is that of the open file, not of whatever the name names later.
+  // The header and the size of the open file are checked before the body is
+  // read, so that a huge or sparse file that is no package costs 20 bytes
+  // of reading, not its whole size in memory. The body is read up to the
+  // checked size only: a file that grows meanwhile fails the frame check.
   const platform::UniqueFd fd = platform::OpenForReading(path_);
   const std::uint64_t size = platform::SizeOf(fd, path_);
-  if (size > package_format::kMaxBlockSize) {
-    throw platform::Error(package_format::kInvalidFileFormat,
-                          package_format::kInvalidFileFormatText)
-        .AddDetail("file", path_)
-        .AddDetail("package format", std::to_string(size) + " bytes exceed the block limit");
-  }
-  return platform::ReadWhole(fd, path_);
+  std::string block;
+  platform::ReadUpTo(fd, path_, package_format::kHeaderSize, block);
+  PropertyBag::CheckBlockStart(block, size);
+  block.reserve(static_cast<std::size_t>(size));
+  platform::ReadUpTo(fd, path_, static_cast<std::size_t>(size) - block.size(), block);
+  return block;
 }
 
 }  // namespace catalog_sync

@@ -41,7 +41,8 @@ class FileManager {
   void SavePackage(std::string_view block) const;
 
   // The block held in the package file. Throws platform::Error ("File not
-  // found" for a missing file).
+  // found" for a missing file, "Invalid file format" for a file whose size
+  // and header show that it holds no block, before its body is read).
   std::string LoadPackage() const;
 
  private:

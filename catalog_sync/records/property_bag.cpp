@@ -345,34 +345,45 @@ T Peek(std::string_view block, std::size_t offset) {
   return v;
 }
 
-Frame CheckFrame(std::string_view block) {
-  if (block.size() > fmt::kMaxBlockSize) {
-    throw Malformed(std::to_string(block.size()) + " bytes exceed the format's block limit");
+// The checks of a block's frame that need only its size and its header.
+Frame CheckFrameStart(std::string_view start, std::uint64_t size) {
+  if (size > fmt::kMaxBlockSize) {
+    throw Malformed(std::to_string(size) + " bytes exceed the format's block limit");
   }
-  if (block.size() < fmt::kHeaderSize + fmt::kTrailerSize) {
-    throw Malformed("truncated: " + std::to_string(block.size()) + " bytes, a block has at least " +
+  if (size < fmt::kHeaderSize + fmt::kTrailerSize) {
+    throw Malformed("truncated: " + std::to_string(size) + " bytes, a block has at least " +
                     std::to_string(fmt::kHeaderSize + fmt::kTrailerSize));
   }
-  if (std::memcmp(block.data(), fmt::kMagic.data(), fmt::kMagic.size()) != 0) {
+  if (start.size() < fmt::kHeaderSize) {
+    throw Malformed("truncated: " + std::to_string(start.size()) + " bytes of " +
+                    std::to_string(size));
+  }
+  if (std::memcmp(start.data(), fmt::kMagic.data(), fmt::kMagic.size()) != 0) {
     throw Malformed("not a package block (wrong magic number)");
   }
-  const auto version = Peek<std::uint32_t>(block, fmt::kVersionOffset);
+  const auto version = Peek<std::uint32_t>(start, fmt::kVersionOffset);
   if (version != fmt::kVersion) {
     throw Malformed("format version " + std::to_string(version) + ", this reader knows version " +
                     std::to_string(fmt::kVersion));
   }
-  const Frame frame{Peek<std::uint32_t>(block, fmt::kEntryCountOffset),
-                    Peek<std::uint32_t>(block, fmt::kBodySizeOffset)};
-  const std::size_t expected = fmt::kHeaderSize + std::size_t{frame.body_size} + fmt::kTrailerSize;
-  if (block.size() < expected) {
-    throw Malformed("truncated: " + std::to_string(block.size()) + " bytes of " +
-                    std::to_string(expected));
+  const Frame frame{Peek<std::uint32_t>(start, fmt::kEntryCountOffset),
+                    Peek<std::uint32_t>(start, fmt::kBodySizeOffset)};
+  const std::uint64_t expected =
+      fmt::kHeaderSize + std::uint64_t{frame.body_size} + fmt::kTrailerSize;
+  if (size < expected) {
+    throw Malformed("truncated: " + std::to_string(size) + " bytes of " + std::to_string(expected));
   }
-  if (block.size() > expected) {
-    throw Malformed(std::to_string(block.size() - expected) + " trailing bytes after the block");
+  if (size > expected) {
+    throw Malformed(std::to_string(size - expected) + " trailing bytes after the block");
   }
-  const auto stored = Peek<std::uint32_t>(block, expected - fmt::kTrailerSize);
-  const std::uint32_t computed = fmt::Checksum(block.substr(0, expected - fmt::kTrailerSize));
+  return frame;
+}
+
+Frame CheckFrame(std::string_view block) {
+  const Frame frame = CheckFrameStart(block.substr(0, fmt::kHeaderSize), block.size());
+  const std::size_t sealed = block.size() - fmt::kTrailerSize;
+  const auto stored = Peek<std::uint32_t>(block, sealed);
+  const std::uint32_t computed = fmt::Checksum(block.substr(0, sealed));
   if (stored != computed) {
     throw Malformed("checksum mismatch: stored " + Hex(stored) + ", computed " + Hex(computed));
   }
@@ -384,6 +395,10 @@ Frame CheckFrame(std::string_view block) {
 }
 
 }  // namespace
+
+void PropertyBag::CheckBlockStart(std::string_view start, std::uint64_t size) {
+  CheckFrameStart(start, size);
+}
 
 PropertyBag PropertyBag::FromContents(std::string_view block) {
   return AdoptContents(std::string(block));

@@ -34,6 +34,11 @@ class PropertyBag {
   static PropertyBag AdoptContents(std::string block);
   // Replaces this bag by the one in `block`; on failure the bag is unchanged.
   void SetContents(std::string_view block);
+  // What a block's size and header alone show (the size limit, magic number,
+  // version and body size), with the errors FromContents would give, so that
+  // a file can be refused before its body is read. `start` holds the first
+  // min(size, 20) bytes of a block of `size` bytes.
+  static void CheckBlockStart(std::string_view start, std::uint64_t size);
 
   // The whole bag as one byte block. Throws "Overflow" when it would exceed
   // the format's size limit.

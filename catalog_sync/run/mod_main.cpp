@@ -2,6 +2,7 @@
 
 #include <optional>
 #include <string>
+#include <utility>
 
 #include "catalog_sync/db/connection.h"
 #include "catalog_sync/records/file_manager.h"
@@ -9,12 +10,15 @@
 #include "catalog_sync/run/import_data.h"
 #include "catalog_sync/run/paths.h"
 #include "catalog_sync/run/run_error.h"
+#include "catalog_sync/run/run_lock.h"
 #include "catalog_sync/run/run_state.h"
 #include "catalog_sync/run/update_assays.h"
 #include "platform/core/error.h"
 #include "platform/core/files.h"
 #include "platform/core/message_box.h"
 #include "platform/core/text.h"
+#include "platform/engine/copy_database.h"
+#include "platform/engine/integrity.h"
 
 namespace catalog_sync {
 
@@ -55,35 +59,82 @@ void CloseConnection(RunState& state) {
   state.connection.reset();
 }
 
-// Leaves a flushed backup copy of the database on disk and the run's
-// connection open. The database is opened and closed once before it is
-// copied: that rolls back a journal left by a program that was killed, so
-// the copy is a whole, consistent database (a copy taken beside a hot
-// journal would restore as a damaged one).
+// Whatever sits at the backup's names goes, a planted or dangling link
+// included, so that SQLite's open never follows one out of the folder.
+void DeleteLeftoverBackup() {
+  for (const std::string& path : {BackupPath(), BackupPath() + "-journal"}) {
+    if (platform::EntryExists(path)) platform::DeleteFile(path, /*force=*/true);
+  }
+}
+
+// Leaves a backup copy of the database on disk and the run's connection
+// open. The copy goes through SQLite's backup API, under a shared lock for
+// the whole copy: one consistent state, whatever other clients commit
+// meanwhile. Its first read rolls back a journal left by a program that was
+// killed, so the copy is never of a half-written file. A damaged database
+// fails the run before the copy: nothing is written beside it or into it.
 void PrepareDatabase(RunState& state) {
   const std::string database = DatabasePath();
   if (!platform::FileExists(database)) throw MakeRunError(RunError::kDatabaseNotFound);
   if (!db::OpenConnection(database, state.connection)) throw MakeRunError(RunError::kStepFailed);
-  CloseConnection(state);
-  platform::CopyFileOver(database, BackupPath());
+  platform::engine::CheckIntegrity(*state.connection);
+  DeleteLeftoverBackup();
+  try {
+    platform::engine::CopyDatabase(database, BackupPath());
+  } catch (...) {
+    DeleteLeftoverBackup();  // a partial copy that no restore may use
+    throw;
+  }
   if (!platform::FileExists(BackupPath())) throw MakeRunError(RunError::kBackupNotFound);
-  if (!db::OpenConnection(database, state.connection)) throw MakeRunError(RunError::kStepFailed);
 }
 
-// Applies every assay in one transaction. When the walk fails: rolls back,
-// closes the connection (a SQLite file must not be replaced while open),
-// puts the backup copy back over the database and deletes it.
+// Walks the assays in one transaction and commits it; the box of the walk's
+// failure, or the general box of a failed BEGIN or COMMIT (its `SQL:`
+// detail names the statement). The transaction is rolled back unless
+// committed.
+std::optional<platform::BoxMessage> WalkAndCommit(RunState& state) {
+  try {
+    platform::engine::Transaction walk = state.connection->Begin();
+    if (std::optional<platform::BoxMessage> failure = WalkAssays(state, nullptr)) return failure;
+    walk.Commit();
+    return std::nullopt;
+  } catch (...) {
+    return UnexpectedErrorMessage("Catalog Sync", CurrentFailure());
+  }
+}
+
+// The rollback left the connection outside any transaction and the database
+// sound: then it is as other clients left it, their commits made during the
+// run included.
+bool RollbackHeld(RunState& state) {
+  try {
+    state.connection->Exec("BEGIN; ROLLBACK");  // fails while a transaction is still open
+    const platform::engine::Rows check = state.connection->Query("PRAGMA quick_check");
+    return check.rows.size() == 1 && check.rows[0][0].ToText() == "ok";
+  } catch (const Error&) {
+    return false;
+  }
+}
+
+// Undoes a failed walk and says how, as a detail line. The backup copy is
+// put back only when the rollback cannot be trusted, since it drops every
+// commit of other clients since the copy; it is copied through SQLite into
+// the database in place (the file, its links and other connections stay).
+std::pair<std::string, std::string> UndoWalk(RunState& state) {
+  const bool rolled_back = state.connection && RollbackHeld(state);
+  if (state.connection) CloseConnection(state);
+  if (!rolled_back) platform::engine::CopyDatabase(BackupPath(), DatabasePath());
+  return WalkUndoneDetail(rolled_back);
+}
+
+// Applies every assay in one transaction. A failed walk is undone
+// (UndoWalk), its box shown with how, and the backup copy deleted.
 void ApplyChanges(RunState& state) {
-  {
-    std::optional<platform::engine::Transaction> walk(state.connection->Begin());
-    if (UpdateAssays(state)) {
-      walk->Commit();
-      return;
-    }
-  }  // rolled back
-  CloseConnection(state);
-  platform::CopyFileOver(BackupPath(), DatabasePath());
+  std::optional<platform::BoxMessage> failure = WalkAndCommit(state);
+  if (!failure) return;
+  failure->details.push_back(UndoWalk(state));
   platform::DeleteFile(BackupPath(), /*force=*/true);
+  platform::ShowBox(*failure, platform::kCriticalOkOnly);
   throw MakeRunError(RunError::kStepFailed);
 }
 
@@ -108,6 +159,7 @@ RunOutcome RunCatalogSync(std::string_view arguments) {
   RunState state;
   try {
     state.sRunKeyword = platform::TrimSpaces(platform::UpperCase(arguments));
+    const RunLock run_lock;  // before anything is touched; held to the end
     DeleteOldMarker();
     LoadSource(state);
     PrepareDatabase(state);

@@ -17,10 +17,12 @@ enum class RunOutcome {
 // space. Never throws: every failure ends in its message box and outcome.
 //
 // The changes of all assays are made in one transaction, committed only when
-// every assay was applied; a failed walk is rolled back and the database
-// file then replaced by the backup copy taken before the run, so that it is
-// byte for byte what it was. An interrupted run leaves it either as it was
-// or fully updated.
+// every assay was applied; a failed walk or commit is rolled back, which
+// leaves the database as it would be had the run never started (other
+// clients' commits included). The backup copy taken before the run is
+// copied back in place only when that rollback cannot be trusted. An
+// interrupted run leaves the database either as it was or fully updated. A
+// second run while one holds the database fails before it touches anything.
 RunOutcome RunCatalogSync(std::string_view arguments);
 
 // The process exit status of an outcome: 0, 1, 2.

@@ -74,4 +74,9 @@ bool UpdateAssays(RunState& state) {
   return !failure;
 }
 
+std::pair<std::string, std::string> WalkUndoneDetail(bool rolled_back) {
+  return {"database", rolled_back ? "rolled back to its state before the run"
+                                  : "restored from the backup copy"};
+}
+
 }  // namespace catalog_sync

@@ -6,6 +6,7 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <utility>
 
 #include "catalog_sync/run/run_state.h"
 #include "platform/core/message_box.h"
@@ -44,5 +45,9 @@ std::optional<platform::BoxMessage> WalkAssays(RunState& state, const AssayObser
 
 // WalkAssays; a failure is shown in its box and gives false.
 bool UpdateAssays(RunState& state);
+
+// The `detail:` line that says how a failed walk was undone: by the
+// rollback of its transaction, or by copying the backup copy back.
+std::pair<std::string, std::string> WalkUndoneDetail(bool rolled_back);
 
 }  // namespace catalog_sync

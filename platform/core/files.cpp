@@ -5,10 +5,12 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstdint>
 #include <cstdlib>
+#include <limits>
 
 #include "platform/core/error.h"
 #include "platform/core/unique_fd.h"
@@ -38,17 +40,20 @@ void WriteAll(int fd, std::string_view bytes, const std::string& path) {
   }
 }
 
-// Reads `fd` to its end, handing each chunk to `consume`.
+// Hands `consume` the file's bytes from its current offset, chunk by chunk,
+// until the end of the file or until `limit` bytes have gone.
 template <typename Consume>
-void ReadChunks(int fd, const std::string& path, Consume consume) {
+void ReadChunks(int fd, const std::string& path, Consume consume,
+                std::size_t limit = std::numeric_limits<std::size_t>::max()) {
   char buf[1 << 16];
-  for (;;) {
-    const ssize_t n = ::read(fd, buf, sizeof buf);
+  while (limit > 0) {
+    const ssize_t n = ::read(fd, buf, std::min(sizeof buf, limit));
     if (n < 0) {
       if (errno == EINTR) continue;
       ThrowErrno("read", path);
     }
     if (n == 0) return;
+    limit -= static_cast<std::size_t>(n);
     consume(std::string_view(buf, static_cast<std::size_t>(n)));
   }
 }
@@ -76,6 +81,20 @@ void RequireRegularFile(int fd, const std::string& path) {
     throw Error(err::kDeviceIoError)
         .AddDetail("file", path)
         .AddDetail("system", "not a regular file: " + KindOf(st.st_mode));
+  }
+}
+
+// A link is followed on purpose, so that a file kept elsewhere is replaced
+// where it lies, but only to a regular file: renaming over what a link to
+// /dev/zero or a FIFO leads to would put our bytes in the place of another
+// program's special file.
+void RequireRegularLinkTarget(const std::string& link, const std::string& target) {
+  struct stat st {};
+  if (::stat(target.c_str(), &st) == 0 && !S_ISREG(st.st_mode)) {
+    throw Error(err::kDeviceIoError)
+        .AddDetail("file", link)
+        .AddDetail("system", "not a regular file: " + KindOf(st.st_mode))
+        .AddDetail("link to", target);
   }
 }
 
@@ -211,6 +230,11 @@ bool FileExists(const std::string& path) {
   return ::stat(path.c_str(), &st) == 0 && !S_ISDIR(st.st_mode);
 }
 
+bool EntryExists(const std::string& path) {
+  struct stat st {};
+  return ::lstat(path.c_str(), &st) == 0 && !S_ISDIR(st.st_mode);
+}
+
 bool IsReadOnly(const std::string& path) {
   struct stat st {};
   return ::stat(path.c_str(), &st) == 0 && (st.st_mode & S_IWUSR) == 0;
@@ -223,9 +247,11 @@ void CopyFileOver(const std::string& source, const std::string& destination) {
   });
 }
 
+// A forced delete asks nothing of the file, so that a dangling link planted
+// at the name goes too; a plain one reads the mode of what the name leads to.
 void DeleteFile(const std::string& path, bool force) {
   struct stat st {};
-  if (::stat(path.c_str(), &st) != 0) ThrowErrno("stat", path);
+  if (!force && ::stat(path.c_str(), &st) != 0) ThrowErrno("stat", path);
   if (!force && (st.st_mode & S_IWUSR) == 0) {
     throw Error(err::kPermissionDenied)
         .AddDetail("file", path)
@@ -248,7 +274,9 @@ void CreateEmptyFile(const std::string& path) {
 }
 
 void WriteFileAtomically(const std::string& path, std::string_view bytes) {
-  ReplaceAtomically(LinkTarget(path),
+  const std::string target = LinkTarget(path);
+  if (target != path) RequireRegularLinkTarget(path, target);
+  ReplaceAtomically(target,
                     [&](int out, const std::string& shown) { WriteAll(out, bytes, shown); });
 }
 
@@ -279,6 +307,11 @@ std::string ReadWhole(const UniqueFd& fd, const std::string& path) {
   out.reserve(static_cast<std::size_t>(SizeOf(fd, path)));
   ReadChunks(fd.get(), path, [&](std::string_view chunk) { out.append(chunk); });
   return out;
+}
+
+void ReadUpTo(const UniqueFd& fd, const std::string& path, std::size_t limit, std::string& out) {
+  ReadChunks(
+      fd.get(), path, [&](std::string_view chunk) { out.append(chunk); }, limit);
 }
 
 std::string ReadWholeFile(const std::string& path) {

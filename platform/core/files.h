@@ -30,6 +30,9 @@ std::string ProgramFolder();
 std::string ProgramBaseName();
 
 bool FileExists(const std::string& path);
+// Whether anything but a folder sits at the name itself, a dangling
+// symbolic link included (FileExists follows links).
+bool EntryExists(const std::string& path);
 bool IsReadOnly(const std::string& path);  // false when the file is missing
 
 // Replaces `destination` with a copy of `source` (a regular file), also a
@@ -51,7 +54,8 @@ void CreateEmptyFile(const std::string& path);
 // it, fsync, rename over (a read-only old file is replaced too), fsync of
 // the folder. A failure leaves the old file as it was. When `path` is a
 // symbolic link, the file it resolves to is replaced, in that file's folder,
-// and the link stays.
+// and the link stays; a link to anything but a regular file is refused with
+// "Device I/O error" and the file left as it is.
 void WriteFileAtomically(const std::string& path, std::string_view bytes);
 
 // The file a symbolic link at `path` resolves to; `path` itself when it is
@@ -71,6 +75,10 @@ UniqueFd OpenForReading(const std::string& path);
 // descriptor holds for the file that is read, whatever the name names now.
 std::uint64_t SizeOf(const UniqueFd& fd, const std::string& path);
 std::string ReadWhole(const UniqueFd& fd, const std::string& path);
+// Appends to `out` at most `limit` bytes from the file's current offset:
+// fewer only at the end of the file. A file that another program keeps
+// growing is cut at the limit instead of being read for as long as it grows.
+void ReadUpTo(const UniqueFd& fd, const std::string& path, std::size_t limit, std::string& out);
 
 // Appends `line` to the file with one write(2) on an O_APPEND descriptor and
 // fsyncs it (and its folder when the file was created), so that a power cut

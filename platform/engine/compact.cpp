@@ -1,40 +1,21 @@
-// CompactDatabase: VACUUM INTO a new file.
-#include <optional>
-#include <string>
-#include <vector>
-
-#include "platform/core/files.h"
+// CompactDatabase: VACUUM in place.
 #include "platform/engine/engine_error.h"
-#include "platform/engine/internal/database_impl.h"
 #include "platform/engine/internal/engine_failure.h"
-#include "platform/engine/internal/statement.h"
 #include "platform/engine/schema.h"
 
 namespace platform::engine {
 
-void CompactDatabase(const std::string& source, const std::string& destination) {
-  if (FileExists(destination)) {
-    throw internal::EngineFailure(engine_err::kDestinationExists)
-        .AddDetail("destination", destination);
+void CompactDatabase(const std::string& path) {
+  if (ProbeLockFile(path) == LockState::kHeld) {
+    throw internal::EngineFailure(engine_err::kDatabaseInUse).AddDetail("database", path);
   }
-  if (ProbeLockFile(source) == LockState::kHeld) {
-    throw internal::EngineFailure(engine_err::kDatabaseInUse).AddDetail("database", source);
-  }
-  // The copy takes the source's place: a file that may not be written may
-  // not be replaced either, also by root.
-  if (const std::optional<std::string> note = internal::ReadOnlyNote(source)) {
-    throw Error(SQLITE_READONLY, sqlite3_errstr(SQLITE_READONLY)).AddDetail("read-only", *note);
-  }
-  Database db = Database::Open(source);
   try {
-    internal::Statement vacuum(db.impl().db(), "VACUUM INTO ?");
-    vacuum.Bind(1, Value(destination));
-    vacuum.Step();
+    // VACUUM takes the exclusive lock before it reads the first page and
+    // writes the compacted pages back through the rollback journal: no other
+    // connection commits in between, and a crash leaves the old database.
+    Database::Open(path).Exec("VACUUM");
   } catch (Error& failure) {
-    db.Close();
-    // VACUUM INTO leaves an empty or partial file behind when it fails.
-    if (FileExists(destination)) DeleteFile(destination, true);
-    failure.AddDetail("source", source).AddDetail("destination", destination);
+    failure.AddDetail("database", path);
     throw;
   }
 }

@@ -9,8 +9,10 @@
 #include "platform/engine/engine_error.h"
 #include "platform/engine/internal/column_type.h"
 #include "platform/engine/internal/database_impl.h"
+#include "platform/engine/internal/declared_type_check.h"
 #include "platform/engine/internal/engine_failure.h"
 #include "platform/engine/internal/execute_rewrite.h"
+#include "platform/engine/internal/savepoint.h"
 #include "platform/engine/internal/source_rewrite.h"
 
 namespace platform::engine {
@@ -178,11 +180,21 @@ ExecuteResult Database::Execute(std::string_view sql) {
   if (statement.ReadOnly()) {
     throw internal::EngineFailure(engine_err::kNotAnAction).AddDetail("SQL", std::string(sql));
   }
-  while (statement.Step()) {
-  }
+  // The statement and the conversion of what it stored are one change: a
+  // value that does not fit undoes the whole statement.
+  internal::Savepoint change(impl_->connection);
   ExecuteResult result;
-  result.rows_changed = sqlite3_changes64(impl_->db());
+  internal::RowsByTable changed;
+  {
+    internal::ChangedRowRecorder recorder(impl_->db());
+    while (statement.Step()) {
+    }
+    result.rows_changed = sqlite3_changes64(impl_->db());
+    changed = recorder.Take();
+  }
   impl_->SchemaChanged();
+  internal::HoldToDeclaredTypes(*impl_, changed);
+  change.Release();
   return result;
 }
 
@@ -308,6 +320,10 @@ std::string QuoteSqlString(std::string_view text) {
 
 LockState ProbeLockFile(const std::string& database_path) {
   return internal::ProbeLock(database_path);
+}
+
+std::string LockFileOf(const std::string& database_path) {
+  return internal::LockFilePath(database_path);
 }
 
 void RemoveStaleLockFile(const std::string& database_path) {

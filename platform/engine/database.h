@@ -14,7 +14,8 @@
 //    SINGLE, DOUBLE, DATETIME, BINARY(n), TEXT(n), CHAR(n), DECIMAL(18,0),
 //    FLOAT, TIME, MEMO, COUNTER); a value that does not fit is refused with
 //    engine_err::kValueDoesNotFit naming table, column and value, and nothing
-//    of that row is stored.
+//    of that row is stored; what an Execute statement stores is held to the
+//    same rule after it ran (a refused value: nothing of the statement).
 //
 // A Database is not thread-safe. Every failure throws platform::Error.
 #pragma once
@@ -85,7 +86,10 @@ class Database {
   // change because of a duplicate key or a broken constraint are skipped
   // silently and the others are changed; a statement that cannot run
   // (syntax, missing table or field) fails; a statement that changes no
-  // data (a SELECT) fails with kNotAnAction before it runs.
+  // data (a SELECT) fails with kNotAnAction before it runs. The values it
+  // inserted or updated are then converted to their columns' declared types
+  // (written back with triggers off); one that does not fit fails with
+  // kValueDoesNotFit and the statement changes nothing.
   ExecuteResult Execute(std::string_view sql);
   // Prepares one statement against the database as it stands, without
   // running it: throws what running it would for its syntax, tables and
@@ -143,6 +147,8 @@ class Transaction {
 // connection (of this process or another).
 enum class LockState { kNone, kStale, kHeld };
 LockState ProbeLockFile(const std::string& database_path);
+// The path of that lock file: "<folder>/<base name>.ldb".
+std::string LockFileOf(const std::string& database_path);
 // Removes the lock file when it is stale; leaves a held one alone.
 void RemoveStaleLockFile(const std::string& database_path);
 

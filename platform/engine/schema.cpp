@@ -17,6 +17,7 @@
 #include "platform/engine/internal/saved_query_views.h"
 #include "platform/engine/internal/savepoint.h"
 #include "platform/engine/internal/statement.h"
+#include "platform/engine/internal/triggers_off.h"
 #include "platform/engine/internal/validation_rule.h"
 
 namespace platform::engine {
@@ -136,21 +137,6 @@ bool IsKeyOrIndexed(Database& db, const std::string& table, const internal::Colu
   return false;
 }
 
-// Turns trigger firing off on a connection for its lifetime.
-class TriggersOff {
- public:
-  explicit TriggersOff(sqlite3* db) : db_(db) { Set(0); }
-  TriggersOff(const TriggersOff&) = delete;
-  TriggersOff& operator=(const TriggersOff&) = delete;
-  ~TriggersOff() { Set(1); }
-
- private:
-  void Set(int enabled) {
-    sqlite3_db_config(db_, SQLITE_DBCONFIG_ENABLE_TRIGGER, enabled, nullptr);
-  }
-  sqlite3* db_;
-};
-
 struct ViewDefinition {
   std::string name;
   std::string sql;
@@ -250,7 +236,7 @@ void AppendField(Database& db, std::string_view table, const NewField& field) {
   // original engine leaves those rows null: they must hold an explicit null.
   // No other program's trigger may see that as an update of its rows.
   if (has_default) {
-    const TriggersOff off(db.impl().connection.get());
+    const internal::TriggersOff off(db.impl().connection.get());
     db.Exec("UPDATE " + quoted_table + " SET " + quoted_field + " = NULL");
   }
   internal::CreateFieldEnforcement(db, info.name, field.name, properties);

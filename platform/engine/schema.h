@@ -110,11 +110,17 @@ std::vector<std::string> MakeMissingViews(Database& db);
 // Runs a saved action query, or the rows of a saved SELECT.
 ExecuteResult RunSavedQuery(Database& db, std::string_view name);
 
-// Writes a compacted copy of the closed database `source` into the new file
-// `destination` (VACUUM INTO). Fails with kDestinationExists when it exists,
-// with kDatabaseInUse when a live lock file shows the source open, with
-// SQLite's SQLITE_READONLY when the source is read-only by its mode bits (the
-// copy is made to replace it); a partial destination is removed on failure.
-void CompactDatabase(const std::string& source, const std::string& destination);
+// Compacts the database at `path` in place (VACUUM): under SQLite's
+// exclusive lock, held from the first page read to the last page written,
+// and through its rollback journal, so that no other connection commits in
+// between, every other connection reads the compacted content, a crash
+// leaves the old database, and the file keeps its inode, owner, mode and any
+// link naming it. SQLite builds the compacted pages in a temporary file of
+// its own (outside the database's folder). Fails with kDatabaseInUse when a
+// live lock file shows the database open in the engine, with SQLite's busy
+// error when another program holds a lock past the busy timeout, and with
+// its error when the journal does not fit (SQLITE_READONLY for a database
+// read-only by its mode bits); the database is then as it was.
+void CompactDatabase(const std::string& path);
 
 }  // namespace platform::engine

@@ -9,6 +9,7 @@
 
 #include "platform/core/error.h"
 #include "platform/core/files.h"
+#include "platform/engine/internal/copy_pages.h"
 #include "platform/engine/internal/database_impl.h"
 #include "platform/engine/internal/engine_failure.h"
 #include "platform/engine/internal/statement.h"
@@ -17,14 +18,6 @@
 namespace platform::engine {
 
 namespace {
-
-// Copies every page of `from`'s main database over `to`'s.
-void CopyPages(sqlite3* from, sqlite3* to) {
-  sqlite3_backup* backup = sqlite3_backup_init(to, "main", from, "main");
-  if (backup == nullptr) throw internal::SqliteFailure(to);
-  sqlite3_backup_step(backup, -1);
-  if (sqlite3_backup_finish(backup) != SQLITE_OK) throw internal::SqliteFailure(to);
-}
 
 // A plain read-only SQLite connection to `path`, outside the engine: no lock
 // file, no journal mode change. Closed on destruction.
@@ -94,7 +87,7 @@ Database OpenInMemoryCopy(const std::string& path) {
   ReadOnlySource source(path);
   auto impl = std::make_unique<Database::Impl>(path, Database::Impl::InMemory{});
   try {
-    CopyPages(source.get(), impl->db());
+    internal::CopyPages(source.get(), impl->db());
     impl->connection.TakeReadOnlyFrom(path);
   } catch (Error& failure) {
     throw std::move(failure.AddDetail("database", path));
@@ -108,7 +101,7 @@ std::int64_t DatabaseSize(Database& db) {
 
 std::int64_t CompactedSize(Database& db) {
   Database::Impl scratch(db.path(), Database::Impl::InMemory{});
-  CopyPages(db.impl().db(), scratch.db());
+  internal::CopyPages(db.impl().db(), scratch.db());
   scratch.connection.Exec("VACUUM");
   return SizeOf(scratch.db());
 }

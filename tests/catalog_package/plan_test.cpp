@@ -21,6 +21,7 @@
 
 #include "platform/engine/database.h"
 #include "tests/catalog_sync/program_fixture.h"
+#include "tests/support/damaged_database.h"
 
 namespace catalog_sync::testing {
 namespace {
@@ -233,17 +234,25 @@ TEST_F(PlanTest, WorkbookIsPlannedAsTheWorkbookRun) {
 
 // A source or database the run cannot use fails the plan with the run's own
 // message; a missing database is not made.
-TEST_F(PlanTest, UnreadablePackageOrMissingDatabaseFailsWithTheRunsMessage) {
+TEST_F(PlanTest, UnreadablePackageMissingOrDamagedDatabaseFailsWithTheRunsMessage) {
+  const auto expect_run_failure_planned = [&] {
+    const RunResult planned = Plan({}, package());
+    const RunResult run = RunProgram({"INSTALL"});
+    EXPECT_EQ(planned.exit_status, 1);
+    EXPECT_EQ(run.exit_status, 1);
+    EXPECT_EQ(planned.out, run.err +
+                               "summary: 0 added, 0 updated, 0 deleted, 0 skipped; the run "
+                               "would fail and leave the database as it was\n");
+  };
   testing_support::WriteFile(package(), "no package at all");
-  const RunResult planned = Plan({}, package());
-  const RunResult run = RunProgram({"INSTALL"});
-  EXPECT_EQ(planned.exit_status, 1);
-  EXPECT_EQ(run.exit_status, 1);
-  EXPECT_EQ(planned.out, run.err +
-                             "summary: 0 added, 0 updated, 0 deleted, 0 skipped; the run "
-                             "would fail and leave the database as it was\n");
+  expect_run_failure_planned();
 
   WriteAssays({{40, "NEW", "ADD"}}, 1);
+  testing_support::DamageDatabase(database(), testing_support::Damage::kTruncated);
+  ASSERT_NE(testing_support::QuickCheckOutput(database()), "ok\n");
+  before_ = testing_support::ReadFile(database());
+  expect_run_failure_planned();
+
   const std::string none = folder() + "/none.mdb";
   const RunResult r = testing_support::Run(testing_support::BinaryFromEnv("CATALOGPACKAGE_BIN"),
                                            {"plan", package(), none});

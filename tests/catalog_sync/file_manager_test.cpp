@@ -156,7 +156,7 @@ TEST(FileManager, MoreThanTheLargestCatalogueFailsToWrite) {
   } catch (const platform::Error& e) {
     EXPECT_EQ(e.number(), platform::err::kOverflow);
   }
-  EXPECT_EQ(files.LoadPackage(), "old package");
+  EXPECT_EQ(testing_support::ReadFile(files.PackagePath()), "old package");
 }
 
 TEST(FileManager, MissingOrEmptyFileFailsToRead) {

@@ -23,6 +23,7 @@ using testing::CatalogBuilder;
 using testing::ProgramTest;
 using testing_support::ReadFile;
 using testing_support::RunResult;
+using testing_support::Sanitized;
 
 class HostileInputTest : public ProgramTest {
  protected:
@@ -79,17 +80,6 @@ TEST_F(HostileInputTest, TestNamesBuiltToBreakOutOfSqlOrHoldingNulAreStoredExact
             static_cast<std::int64_t>(std::size(names)));
   EXPECT_EQ(Schema(), schema);
   EXPECT_EQ(OtherRows(), others);
-}
-
-bool Sanitized() {
-#if defined(__SANITIZE_ADDRESS__)
-  return true;
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-  return true;
-#endif
-#endif
-  return false;
 }
 
 // 32,766 assays, the most a package may hold: all but the last have test

@@ -121,6 +121,24 @@ std::int64_t QueryCount(Database& db, std::string_view sql) {
   return QueryValue(db, sql).ToLong();
 }
 
+std::string ExistingTestsSql(int first, int count) {
+  const std::string from = std::to_string(first), to = std::to_string(first + count - 1);
+  return "WITH RECURSIVE n(i) AS (SELECT " + from + " UNION ALL SELECT i + 1 FROM n WHERE i < " +
+         to +
+         ") INSERT INTO Tests (Tests_ID, Tests_Name, Tests_FullName, Tests_DefUnits, "
+         "Tests_ReportingUnits, Tests_Formula, Tests_Active) "
+         "SELECT i, 'T' || i, 'Existing test ' || i, 'mg/dL', 'mg/dL', 1, -1 FROM n;"
+         "INSERT INTO TestVolumes (TV_TestsID, TV_Part, TV_ReagentVol) "
+         "SELECT Tests_ID, 0, 200 FROM Tests WHERE Tests_ID >= " +
+         from +
+         ";INSERT INTO TestRanges (TR_TestsID, TR_RangeNum, TR_Low, TR_High, TR_Desc) "
+         "SELECT Tests_ID, 1, 10, 20, 'NORMAL' FROM Tests WHERE Tests_ID >= " +
+         from +
+         ";INSERT INTO Kits (Kits_TestsID, Kits_LotNumber) SELECT Tests_ID, 'LOT' FROM Tests "
+         "WHERE Tests_ID >= " +
+         from + ";";
+}
+
 std::string DumpDatabase(const std::string& path) {
   Database db = Database::Open(path);
   std::string dump;

@@ -51,6 +51,10 @@ class CatalogBuilder {
 platform::Value QueryValue(platform::engine::Database& db, std::string_view sql);
 std::int64_t QueryCount(platform::engine::Database& db, std::string_view sql);
 
+// SQL adding tests first..first+count-1 named T<number>, each with volumes,
+// a normal range and a kit, as a site's catalogue has them.
+std::string ExistingTestsSql(int first, int count);
+
 // Every table of the database file, by name, with its rows in rowid order as
 // text: equal dumps mean equal contents.
 std::string DumpDatabase(const std::string& path);

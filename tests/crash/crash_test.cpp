@@ -26,14 +26,10 @@ namespace {
 
 namespace fs = std::filesystem;
 using catalog_sync::testing::CatalogBuilder;
+using catalog_sync::testing::ExistingTestsSql;
 using testing_support::CopyFile;
 using testing_support::Exists;
 using testing_support::ReadFile;
-
-int Setting(const char* name, int fallback) {
-  const char* value = std::getenv(name);
-  return value && *value ? std::atoi(value) : fallback;
-}
 
 const char kUnsound[] = "unsound: ";
 
@@ -56,26 +52,6 @@ std::string StateOf(const std::string& path) {
   } catch (const platform::Error& e) {
     return kUnsound + e.description();
   }
-}
-
-// Existing tests first..first+count-1 named T<number>, each with volumes, a
-// normal range and a kit, as a site's catalogue has them.
-std::string ExistingTestsSql(int first, int count) {
-  const std::string from = std::to_string(first), to = std::to_string(first + count - 1);
-  return "WITH RECURSIVE n(i) AS (SELECT " + from + " UNION ALL SELECT i + 1 FROM n WHERE i < " +
-         to +
-         ") INSERT INTO Tests (Tests_ID, Tests_Name, Tests_FullName, Tests_DefUnits, "
-         "Tests_ReportingUnits, Tests_Formula, Tests_Active) "
-         "SELECT i, 'T' || i, 'Existing test ' || i, 'mg/dL', 'mg/dL', 1, -1 FROM n;"
-         "INSERT INTO TestVolumes (TV_TestsID, TV_Part, TV_ReagentVol) "
-         "SELECT Tests_ID, 0, 200 FROM Tests WHERE Tests_ID >= " +
-         from +
-         ";INSERT INTO TestRanges (TR_TestsID, TR_RangeNum, TR_Low, TR_High, TR_Desc) "
-         "SELECT Tests_ID, 1, 10, 20, 'NORMAL' FROM Tests WHERE Tests_ID >= " +
-         from +
-         ";INSERT INTO Kits (Kits_TestsID, Kits_LotNumber) SELECT Tests_ID, 'LOT' FROM Tests "
-         "WHERE Tests_ID >= " +
-         from + ";";
 }
 
 constexpr int kFirstBulkTest = 100;
@@ -273,21 +249,22 @@ class ReshaperUpgrade : public Sandbox {
 };
 
 void ExpectEveryKillConsistent(Scenario&& scenario) {
-  const CampaignResult result = RunCampaign(scenario, Setting("CRASH_POINTS", 6));
+  const CampaignResult result =
+      RunCampaign(scenario, testing_support::IntSetting("CRASH_POINTS", 6));
   std::cout << Summary(scenario, result) << "\n";
   for (const auto& failure : result.failures) ADD_FAILURE() << failure;
 }
 
 TEST(CrashTest, CatalogSyncInstall) {
-  ExpectEveryKillConsistent(CatalogInstall(Setting("CRASH_ASSAYS", 300)));
+  ExpectEveryKillConsistent(CatalogInstall(testing_support::IntSetting("CRASH_ASSAYS", 300)));
 }
 
 TEST(CrashTest, CatalogSyncQvr) {
-  ExpectEveryKillConsistent(CatalogQvr(2 * Setting("CRASH_ASSAYS", 300)));
+  ExpectEveryKillConsistent(CatalogQvr(2 * testing_support::IntSetting("CRASH_ASSAYS", 300)));
 }
 
 TEST(CrashTest, Reshaper) {
-  ExpectEveryKillConsistent(ReshaperUpgrade(Setting("CRASH_ASSAYS", 300)));
+  ExpectEveryKillConsistent(ReshaperUpgrade(testing_support::IntSetting("CRASH_ASSAYS", 300)));
 }
 
 }  // namespace

@@ -181,6 +181,73 @@ TEST(Execute, SkipsDuplicateKeyRowsAndFailsOnStatementsThatCannotRun) {
   }
 }
 
+// What Execute stores is held to the declared types as the typed writes are:
+// each (declared type, SQL literal) inserted and then set by an update,
+// through Execute; `stored` is typeof(F) || ':' || quote(F), or empty when
+// the value is refused (3001 naming table and column, nothing of the
+// statement stored).
+TEST(Execute, HoldsStoredValuesToTheDeclaredTypes) {
+  struct Case {
+    const char* type;
+    const char* literal;
+    const char* stored;
+  };
+  static constexpr Case kCases[] = {
+      {"YESNO", "'True'", "integer:-1"},
+      {"YESNO", "'maybe'", ""},
+      {"BYTE", "'lots'", ""},
+      {"BYTE", "' 7 '", "integer:7"},
+      {"BYTE", "300", ""},
+      {"SHORT", "2.5", "integer:2"},
+      {"CHAR(6)", "'AB'", "text:'AB    '"},
+      {"TEXT(10)", "'ABCDEFGHIJKLMNOPQRS'", ""},
+      {"TEXT(10)", "2.5", "text:'2.5'"},
+      {"SINGLE", "0.1", "real:1.00000001490116119384e-01"},
+      {"CURRENCY", "1.23456", "real:1.2346"},
+      {"DATETIME", "'2024-02-29'", "text:'2024-02-29 00:00:00'"},
+      {"DATETIME", "'31/12/2024'", ""},
+      {"DECIMAL(18,0)", "999999999999999999", "integer:999999999999999999"},
+      {"DECIMAL(18,0)", "1e18", ""},
+      {"BINARY(2)", "'ab'", "blob:X'6162'"},
+      {"LONG", "NULL", "null:NULL"},
+      {"WHATEVER", "'x'", "text:'x'"},
+  };
+  TempDir dir;
+  Database db = Database::Create(dir.Sub("t.mdb"));
+  for (std::size_t i = 0; i < std::size(kCases); ++i) {
+    const Case& c = kCases[i];
+    SCOPED_TRACE(std::string(c.type) + " " + c.literal);
+    const std::string table = "T" + std::to_string(i);
+    db.Exec("CREATE TABLE " + table + " (Other LONG, F " + c.type + ")");
+    db.Exec("INSERT INTO " + table + " (Other) VALUES (0)");
+    const std::string update = "UPDATE " + table + " SET Other = 2, F = " + c.literal;
+    const std::string insert = "INSERT INTO " + table + " (Other, F) VALUES (1, " + c.literal + ")";
+    const std::string rows = "SELECT Other, typeof(F) || ':' || quote(F) FROM " + table;
+    if (*c.stored == '\0') {
+      for (const std::string& sql : {update, insert}) {
+        const Error e = ErrorOf([&] { db.Execute(sql); });
+        EXPECT_EQ(e.number(), engine_err::kValueDoesNotFit) << sql;
+        ASSERT_GE(e.details().size(), 2u);
+        EXPECT_EQ(e.details()[0], (Error::Detail{"table", table}));
+        EXPECT_EQ(e.details()[1], (Error::Detail{"column", "F"}));
+      }
+      EXPECT_EQ(Dump(db, rows), "0|null:NULL\n");
+    } else {
+      db.Execute(update);
+      db.Execute(insert);
+      EXPECT_EQ(Dump(db, rows + " ORDER BY Other"),
+                "1|" + std::string(c.stored) + "\n2|" + c.stored + "\n");
+    }
+  }
+  // A value converted after the statement fires no other trigger again.
+  db.Exec(
+      "CREATE TABLE Flags (Flag YESNO); CREATE TABLE Audit (Note TEXT);"
+      "CREATE TRIGGER Audited AFTER UPDATE ON Flags BEGIN INSERT INTO Audit VALUES ('u'); END;"
+      "INSERT INTO Flags VALUES (0)");
+  db.Execute("UPDATE Flags SET Flag = 'Yes'");
+  EXPECT_EQ(Dump(db, "SELECT Flag, (SELECT count(*) FROM Audit) FROM Flags"), "-1|1\n");
+}
+
 // One assay's worth of writer lookups on a Tests table of 100,000 rows reads
 // a bounded number of rows: no statement runs a full scan.
 TEST(TypedRows, OneAssaysLookupsUseTheKeysIndexes) {

@@ -3,7 +3,9 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 
 #include "platform/engine/database.h"
 #include "reshaper/mod_procedures.h"
@@ -48,17 +50,44 @@ class CompactTargetTest : public ::testing::Test {
   StepFailure failure_;
 };
 
-TEST_F(CompactTargetTest, ReplacesTheTargetByItsCompactedCopyAndRemovesTheScratchFile) {
-  ChmodFile(target_, 0640);
-  const struct stat before = Stat(target_);
+// The target is compacted where it lies: reached through a link, the link
+// stays and the file it names keeps its inode and mode.
+TEST_F(CompactTargetTest, CompactsTheFileThatTheTargetNamesInPlace) {
+  const std::string real = dir_.Sub("elsewhere/Corvista1k.mdb", true);
+  std::filesystem::rename(target_, real);
+  std::filesystem::create_symlink(real, target_);
+  ChmodFile(real, 0640);
+  const struct stat before = Stat(real);
   ASSERT_TRUE(CompactTarget(&failure_)) << reshaper_test::DetailValue(failure_.details, "engine");
-  const struct stat after = Stat(target_);
+  const struct stat after = Stat(real);
   EXPECT_FALSE(Exists(scratch_));
+  EXPECT_TRUE(std::filesystem::is_symlink(target_));
   EXPECT_LT(after.st_size, before.st_size);
-  EXPECT_NE(after.st_ino, before.st_ino);  // put in place by rename, never written over
+  EXPECT_EQ(after.st_ino, before.st_ino);
   EXPECT_EQ(after.st_mode & 07777, 0640u);
   EXPECT_EQ(after.st_uid, before.st_uid);
   EXPECT_EQ(ReadScalar(target_, "SELECT count(*) FROM Big").ToLong(), 100);
+}
+
+// A sqlite3 client reads the target in a transaction that it keeps open past
+// the busy timeout: the step fails and the target stays as it was.
+TEST_F(CompactTargetTest, AReaderHoldingTheTargetFailsTheStep) {
+  const std::string before = testing_support::ReadFile(target_);
+  const std::string ready = dir_.Sub("ready");
+  FILE* reader = ::popen(("/usr/bin/sqlite3 -batch '" + target_ + "' > /dev/null").c_str(), "w");
+  ASSERT_NE(reader, nullptr);
+  std::fputs(("BEGIN;\n.output " + ready + "\nSELECT count(*) FROM Big;\n.output stdout\n").c_str(),
+             reader);
+  std::fflush(reader);
+  while (!Exists(ready) || testing_support::ReadFile(ready).empty()) ::usleep(1000);
+  const bool compacted = CompactTarget(&failure_);
+  std::fputs("COMMIT;\n", reader);
+  ::pclose(reader);
+  EXPECT_FALSE(compacted);
+  EXPECT_EQ(reshaper_test::DetailValue(failure_.details, "engine"), "5 database is locked");
+  EXPECT_TRUE(testing_support::ReadFile(target_) == before) << "the target changed";
+  EXPECT_FALSE(Exists(target_ + "-journal"));
+  EXPECT_FALSE(Exists(scratch_));
 }
 
 TEST_F(CompactTargetTest, ReadOnlyScratchFileLeftBehindIsDeletedFirst) {
@@ -69,7 +98,7 @@ TEST_F(CompactTargetTest, ReadOnlyScratchFileLeftBehindIsDeletedFirst) {
   EXPECT_EQ(ReadScalar(target_, "SELECT count(*) FROM Big").ToLong(), 100);
 }
 
-TEST_F(CompactTargetTest, HotJournalIsRolledBackBeforeTheTargetIsCopied) {
+TEST_F(CompactTargetTest, HotJournalIsRolledBackBeforeTheTargetIsCompacted) {
   // A writer that dies mid-transaction leaves changed pages in the file and
   // their old content in the journal.
   const pid_t child = ::fork();

@@ -7,6 +7,7 @@
 #include <regex>
 
 #include "tests/reshaper/reshaper_fixture.h"
+#include "tests/support/damaged_database.h"
 
 namespace reshaper_test {
 
@@ -24,6 +25,10 @@ void ReshaperProgramTest::SetUp() {
   testing_support::CopyFile(testing_support::BinaryFromEnv("RESHAPER_BIN"), binary_);
   testing_support::ChmodFile(binary_, 0755);
   CreateDatabase(target_, kTargetTables);
+  // Free pages, which only a compaction takes away.
+  platform::engine::Database::Open(target_).Exec(
+      "CREATE TABLE Spare (Spare_Bytes BINARY); INSERT INTO Spare VALUES (zeroblob(200000));"
+      "DROP TABLE Spare;");
   MakeShell("InstallShell.mdb", kInstallShell, kInstallQueries);
   MakeShell("ERUShell.mdb", kEruShell, kEruQueries);
 }
@@ -112,8 +117,15 @@ void ReshaperProgramTest::Arrange(const std::string& what) {
     testing_support::ChmodFile(target_, 0444);
   } else if (word == "live lock") {
     user_.emplace(platform::engine::Database::Open(target_));
+  } else if (word == "shell copy in use") {
+    testing_support::CopyFile(program_ + "/InstallShell.mdb", install_copy_);
+    user_.emplace(platform::engine::Database::Open(install_copy_));
   } else if (word == "stale lock") {
     WriteFile(databases_ + "/Corvista1k.ldb", "");
+  } else if (word == "target link") {
+    const std::string real = dir_.Sub("elsewhere/Corvista1k.mdb", true);
+    std::filesystem::rename(target_, real);
+    std::filesystem::create_symlink(real, target_);
   } else if (word == "scratch folder") {
     MakeFolders(databases_ + "/Temp.mdb");
   } else if (word == "no ERU shell") {
@@ -121,6 +133,15 @@ void ReshaperProgramTest::Arrange(const std::string& what) {
   } else if (word == "FIFO as ERU shell") {
     ::unlink((program_ + "/ERUShell.mdb").c_str());
     ASSERT_EQ(::mkfifo((program_ + "/ERUShell.mdb").c_str(), 0644), 0);
+  } else if (word == "device as ERU shell") {
+    ::unlink((program_ + "/ERUShell.mdb").c_str());
+    ASSERT_EQ(::symlink("/dev/zero", (program_ + "/ERUShell.mdb").c_str()), 0);
+  } else if (word == "damaged target") {
+    // A table of another program's, which State does not read.
+    platform::engine::Database::Open(target_).Exec(
+        "CREATE TABLE Notes (Note MEMO); INSERT INTO Notes VALUES ('first'), ('second');");
+    testing_support::DamageDatabase(target_, testing_support::Damage::kLoweredCellCount, "Notes");
+    EXPECT_NE(testing_support::QuickCheckOutput(target_), "ok\n") << "not damaged";
   } else if (!word.empty()) {
     ADD_FAILURE() << "no arrangement " << what;
   }
@@ -154,7 +175,9 @@ std::string ReshaperProgramTest::State(ino_t inode_before) {
     if (ReadScalar(target_, has_view).ToLong() == 0) state += "(text only)";
   }
   state += " /";
-  if (TargetInode() != inode_before) state += " compacted";
+  if (ReadScalar(target_, "PRAGMA freelist_count").ToLong() == 0) state += " compacted";
+  if (TargetInode() != inode_before) state += " replaced";
+  if (std::filesystem::is_symlink(target_)) state += " link";
   return state + files;
 }
 
@@ -191,6 +214,9 @@ const std::vector<RunCase> kRunCases = {
      "1.0.0 / ID Name / GLU,CHOL / QEru / compacted InstallShell.mdb marker", true},
     {"ArgumentsAreJoinedWithOneBlank", {"INSTALL,", "QUERY"}, "", 0, "",
      "1.0.0 / ID Name / GLU,CHOL / QTests / compacted marker", true},
+    // Compacted in place: the link stays and names the compacted file.
+    {"TargetThroughALink", {"INSTALL,VERSION"}, "target link", 0, "",
+     "2.0.0 / ID Name / GLU,CHOL / / compacted link marker", true},
     {"StaleLockFileIsRemoved", {"INSTALL,VERSION"}, "stale lock", 0,
      "detail: stale lock file removed: %D/Corvista1k.ldb\n",
      "2.0.0 / ID Name / GLU,CHOL / / compacted marker", false},
@@ -228,11 +254,11 @@ const std::vector<RunCase> kRunCases = {
      "detail: engine: 8 attempt to write a readonly database\n"
      "detail: SQL: CREATE TABLE IF NOT EXISTS SavedQueries (Name TEXT(255) NOT NULL, SQL MEMO NOT "
      "NULL)\ndetail: read-only: %D/Corvista1k.mdb (mode 0444)\n", kUntouched, true},
-    // A run with nothing to write is not let replace it by its compacted copy.
+    // A run with nothing else to write is not let compact it either.
     {"ReadOnlyTargetIsNotCompacted", {"ERU,ERU"}, "read-only target", 1,
      "Unable to Compact the Database. Reshaper Aborted\ndetail: step: compaction\n"
      "detail: database: %D/Corvista1k.mdb\ndetail: scratch file: %D/Temp.mdb\n"
-     "detail: engine: 8 attempt to write a readonly database\n"
+     "detail: engine: 8 attempt to write a readonly database\ndetail: SQL: VACUUM\n"
      "detail: read-only: %D/Corvista1k.mdb (mode 0444)\n", kUntouched, false},
     // A failing step: the steps before it stay done, none after it runs.
     {"FailingStructureRow", {"INSTALL,QUERY,STRUCTURE,VERSION"},
@@ -272,6 +298,15 @@ const std::vector<RunCase> kRunCases = {
      "Unable to Update the Default Data. Reshaper Aborted\ndetail: step: default data\n"
      "detail: statement: 4: \"SELECT Tests_Name FROM Tests\"\ndetail: engine: 3016 ",
      "1.0.0 build 7 / ID Name Reflex Note / GLU,CHOL,ALT / /", true},
+    // Default data is held to the declared types: a name too long for
+    // Tests_Name TEXT(10) fails the step, and nothing of its statement stays.
+    {"DefaultDataThatDoesNotFit", {"INSTALL,STRUCTURE,VERSION"},
+     "shell: INSERT INTO DefaultData VALUES ('INSERT INTO Tests (Tests_ID, Tests_Name) "
+     "VALUES (8, ''FITS''), (9, ''ABCDEFGHIJKLMNOPQRS'')');", 1,
+     "Unable to Update the Default Data. Reshaper Aborted\ndetail: step: default data\n"
+     "detail: statement: 4: \"INSERT INTO Tests (Tests_ID, Tests_Name) VALUES (8, 'FITS'), "
+     "(9, 'ABCDEFGHIJKLMNOPQRS')\"\ndetail: engine: 3001 ",
+     "1.0.0 build 7 / ID Name Reflex Note / GLU,CHOL,ALT / /", true},
     // An empty default is none: the default data's insert that omits the
     // field is not refused as a zero-length text.
     {"EmptyDefaultIsNoDefault", {"INSTALL,STRUCTURE,VERSION"},
@@ -285,11 +320,26 @@ const std::vector<RunCase> kRunCases = {
     {"FailingCompaction", {"INSTALL,VERSION"}, "scratch folder", 1,
      "Unable to Compact the Database. Reshaper Aborted\ndetail: step: compaction\n",
      "2.0.0 / ID Name / GLU,CHOL / / Temp.mdb", false},
+    // Another program has the install shell's working copy open: it is
+    // neither copied over nor deleted.
+    {"ShellCopyInUse", {"INSTALL,QUERY"}, "shell copy in use", 1,
+     "An Unexpected Error Occured While Updating the Database. Reshaper Aborted\n"
+     "detail: error: 70 Permission denied\ndetail: lock file: %D/InstallShell.ldb\n"
+     "detail: cause: a running program has the shell's working copy open\n",
+     "1.0.0 / ID Name / GLU,CHOL / / InstallShell.mdb", false},
     {"MissingShellSource", {"ERU,STRUCTURE"}, "no ERU shell", 1,
      "An Unexpected Error Occured While Updating the Database. Reshaper Aborted\n"
      "detail: error: 53 File not found", kUntouched, true},
+    // The last row of a table is gone from its page, not yet from the file.
+    {"DamagedTarget", {"INSTALL,STRUCTURE"}, "damaged target", 1,
+     "An Unexpected Error Occured While Updating the Database. Reshaper Aborted\n"
+     "detail: error: 11 database disk image is malformed\ndetail: database: %D/Corvista1k.mdb\n"
+     "detail: problem: Fragmentation of ", kUntouched, true},
     // Neither waited on nor copied: a FIFO blocks, a device never ends.
     {"FifoAsShellSource", {"ERU,STRUCTURE"}, "FIFO as ERU shell", 1,
+     "An Unexpected Error Occured While Updating the Database. Reshaper Aborted\n"
+     "detail: error: 57 Device I/O error", kUntouched, false},
+    {"DeviceAsShellSource", {"ERU,STRUCTURE"}, "device as ERU shell", 1,
      "An Unexpected Error Occured While Updating the Database. Reshaper Aborted\n"
      "detail: error: 57 Device I/O error", kUntouched, false},
 };

@@ -45,8 +45,10 @@ class ReshaperProgramTest : public ::testing::Test {
   long TestCount();
   // The target in one line, for whole comparison: "version [build B] /
   // Tests' fields without "Tests_" / the tests' names (or their count) /
-  // saved queries / ["compacted" when the file is not that of
-  // `inode_before`], the other files of the database folder, ["marker"]".
+  // saved queries / ["compacted" when it has no free page] ["replaced"
+  // when the file is not that of `inode_before`] ["link" when the target
+  // is a symbolic link], the other files of the database folder,
+  // ["marker"]".
   std::string State(ino_t inode_before);
 
   testing_support::TempDir dir_;
@@ -71,9 +73,12 @@ struct RunCase {
   // "query: <name of a saved query in the target>", "no target" (and a
   // marker left by an earlier run), "read-only marker", "read-only target"
   // (mode 0444), "live lock" (a
-  // user holds the target open), "stale lock", "scratch folder" (the
+  // user holds the target open), "shell copy in use" (a user holds the
+  // install shell's working copy open), "stale lock", "target link" (the target
+  // is a symbolic link to a file elsewhere), "scratch folder" (the
   // compaction's scratch file is a folder), "no ERU shell", "FIFO as ERU
-  // shell".
+  // shell", "damaged target" (a page's cell count lowered in a table
+  // that State does not read).
   const char* arrange;
   int status;
   // Standard error: exactly, on success; else its beginning after

@@ -18,6 +18,7 @@
 #include "platform/engine/database.h"
 #include "tests/reshaper/program_fixture.h"
 #include "tests/reshaper/reshaper_fixture.h"
+#include "tests/support/damaged_database.h"
 #include "tests/support/scoped_mount.h"
 #include "tests/support/test_support.h"
 
@@ -136,6 +137,11 @@ class DriverFaultTest : public ReshaperFaultTest,
       WriteFile(program_ + "/ERUShell.mdb", "StructureInfo;Tests;Tests_Name\r\n");
     } else if (fault == "TargetOfText") {
       WriteFile(target_, "Tests;GLU;CHOL\r\n");
+    } else if (fault == "TargetWithLoweredCellCount" || fault == "TruncatedTarget") {
+      testing_support::DamageDatabase(target_, fault == "TruncatedTarget"
+                                                   ? testing_support::Damage::kTruncated
+                                                   : testing_support::Damage::kLoweredCellCount);
+      EXPECT_NE(testing_support::QuickCheckOutput(target_), "ok\n") << "not damaged";
     }
     return std::nullopt;
   }
@@ -167,12 +173,14 @@ TEST_P(DriverFaultTest, IsAnUnexpectedErrorAndLeavesTheTargetAsItWas) {
   ExpectCleanedUp();
 }
 
-// A read-only database folder refuses the working copy before the target is
-// opened, so a hot journal beside the target is met only where the target
-// file alone is read-only (SQLITE_READONLY_ROLLBACK, 776).
+// A read-only database folder refuses the target's lock file when the target
+// is opened for its check, before the working copy, so a hot journal beside
+// the target is met only where the target file alone is read-only
+// (SQLITE_READONLY_ROLLBACK, 776).
 const DriverFaultCase kDriverFaults[] = {
-    {"ReadOnlyDatabaseFolder", "INSTALL,QUERY", "detail: system: create: Read-only file system",
-     "file", "drive/Corvista1000/Databases/InstallShell.mdb"},
+    {"ReadOnlyDatabaseFolder", "INSTALL,QUERY",
+     "detail: system: open lock file: Read-only file system", "file",
+     "drive/Corvista1000/Databases/Corvista1k.ldb"},
     {"HotJournalOfReadOnlyTarget", "INSTALL,QUERY",
      "detail: error: 776 attempt to write a readonly database", "database",
      "drive/Corvista1000/Databases/Corvista1k.mdb"},
@@ -184,6 +192,13 @@ const DriverFaultCase kDriverFaults[] = {
      "program/ERUShell.mdb"},
     {"TargetOfText", "INSTALL,QUERY", "detail: error: 26 file is not a database", "database",
      "drive/Corvista1000/Databases/Corvista1k.mdb"},
+    // Checked before the working copy is laid beside it: a compaction would
+    // drop the rows that a damaged page no longer counts, or copy the damage.
+    {"TargetWithLoweredCellCount", "INSTALL,STRUCTURE",
+     "detail: error: 11 database disk image is malformed", "database",
+     "drive/Corvista1000/Databases/Corvista1k.mdb"},
+    {"TruncatedTarget", "INSTALL,STRUCTURE", "detail: error: 11 database disk image is malformed",
+     "database", "drive/Corvista1000/Databases/Corvista1k.mdb"},
 };
 INSTANTIATE_TEST_SUITE_P(Faults, DriverFaultTest, ::testing::ValuesIn(kDriverFaults),
                          [](const auto& info) { return std::string(info.param.name); });

@@ -30,6 +30,9 @@ void MakeFolders(const std::string& path);
 void WriteFile(const std::string& path, const std::string& bytes);
 std::string ReadFile(const std::string& path);
 bool Exists(const std::string& path);
+// The whole number in the environment variable `name`, or `fallback` when
+// it is unset or empty (the campaigns' sizes).
+int IntSetting(const char* name, int fallback);
 void CopyFile(const std::string& from, const std::string& to);
 void ChmodFile(const std::string& path, unsigned mode);
 // The files in `folder` that a replacement writes beside its destination
@@ -65,5 +68,18 @@ std::string BinaryFromEnv(const char* variable);
 
 // The source tree's folder, for committed fixtures.
 std::string SourceDir();
+
+// Whether this test build runs under AddressSanitizer, whose shadow memory
+// dominates any figure of a run's peak memory.
+constexpr bool Sanitized() {
+#if defined(__SANITIZE_ADDRESS__)
+  return true;
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+  return true;
+#endif
+#endif
+  return false;
+}
 
 }  // namespace testing_support
