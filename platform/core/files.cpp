@@ -267,7 +267,14 @@ void CreateEmptyFile(const std::string& path) {
         .AddDetail("file", path)
         .AddDetail("system", "the file is read-only");
   }
-  UniqueFd fd = OpenOrThrow(path, O_WRONLY | O_CREAT | O_TRUNC);
+  // The file is made at the name itself: a symbolic link planted there
+  // (dangling ones included, which would create a file wherever they point)
+  // or a special file is removed first, never followed or opened.
+  struct stat st {};
+  if (::lstat(path.c_str(), &st) == 0 && !S_ISREG(st.st_mode) && ::unlink(path.c_str()) != 0) {
+    ThrowErrno("unlink", path);
+  }
+  UniqueFd fd = OpenOrThrow(path, O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_NONBLOCK);
   FsyncOrThrow(fd.get(), path);
   if (fd.Close() != 0) ThrowErrno("close", path);
   SyncFolderOf(path);

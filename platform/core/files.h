@@ -47,7 +47,8 @@ void CopyFileOver(const std::string& source, const std::string& destination);
 // delete deletes it all the same. A missing file is "File not found".
 void DeleteFile(const std::string& path, bool force);
 
-// Creates (or truncates) an empty file and flushes it and its folder.
+// Creates (or truncates) an empty regular file at `path` and flushes it and
+// its folder; a link or special file at the name is replaced, not followed.
 void CreateEmptyFile(const std::string& path);
 
 // Replaces `path` with `bytes` as CopyFileOver does: temporary file beside

@@ -155,20 +155,21 @@ TEST_F(ProgramTest, MissingOrUnreadableFilesAreNamedAndNothingIsCopied) {
 // Anyone who can write a folder of the run can plant something at the fixed
 // temporary name of a file that the run replaces there, or at the backup
 // copy's name: a symbolic link (to a file elsewhere, or dangling), a hard
-// link, or a FIFO. The run neither writes through it nor
-// waits on it: the outside file keeps its bytes, the run succeeds, and no
-// temporary file is left. A package reached through a symbolic link is
-// rewritten where the link leads, and the link stays.
-TEST_F(ProgramTest, PlantedFilesAtTemporaryNamesAreNeverWrittenThrough) {
+// link, or a FIFO; or at the marker's name. The run neither writes through it
+// nor waits on it: the outside file keeps its bytes, the run succeeds, no
+// temporary file is left, and the marker is a file of its own.
+TEST_F(ProgramTest, PlantedFilesAtFixedNamesAreNeverWrittenThrough) {
   enum class Plant { kSymbolicLink, kDanglingLink, kHardLink, kFifo };
   const std::string nowhere = dir_.Sub("nowhere.mdb");
   const std::string outside = dir_.Sub("outside.txt");
   const struct {
     const char* keyword;
     std::string temporary;
+    bool made = false;  // the run leaves a regular file there
   } names[] = {
       {"INSTALL", backup()},
       {"QVR", dir_.Sub("program/.CatalogSync.dat.tmp")},
+      {"INSTALL", marker(), true},
   };
   for (const auto& n : names) {
     for (const Plant plant :
@@ -195,7 +196,9 @@ TEST_F(ProgramTest, PlantedFilesAtTemporaryNamesAreNeverWrittenThrough) {
       const RunResult r = RunProgram({n.keyword});
       EXPECT_EQ(r.exit_status, 0) << r.err;
       EXPECT_EQ(ReadFile(outside), "not the program's");
-      EXPECT_FALSE(std::filesystem::exists(std::filesystem::symlink_status(n.temporary)));
+      EXPECT_EQ(
+          std::filesystem::symlink_status(n.temporary).type(),
+          n.made ? std::filesystem::file_type::regular : std::filesystem::file_type::not_found);
       EXPECT_FALSE(Exists(nowhere));
     }
   }

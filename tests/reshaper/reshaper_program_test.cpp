@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <filesystem>
 #include <functional>
 
 #include "platform/engine/database.h"
@@ -74,11 +75,13 @@ TEST_F(ReshaperProgramTest, MissingLogFolderOnlyMeansNoLog) {
 }
 
 // What others may plant in the run's folders: a symbolic or hard link at the
-// shell copy's temporary name is not written through (the file it names
-// keeps its bytes), and a FIFO as the log is skipped as a log that cannot be
-// opened, without waiting for a reader.
+// shell copy's temporary name or a dangling link at the marker's is not
+// written through (the file it names keeps its bytes, or is not made), and a
+// FIFO as the log is skipped as a log that cannot be opened, without waiting
+// for a reader.
 TEST_F(ReshaperProgramTest, PlantedFilesAreNeitherWrittenThroughNorWaitedOn) {
   const std::string outside = dir_.Sub("outside.txt");
+  const std::string nowhere = dir_.Sub("nowhere.txt");
   const std::string temporary = databases_ + "/.InstallShell.mdb.tmp";
   const struct {
     const char* what;
@@ -88,11 +91,14 @@ TEST_F(ReshaperProgramTest, PlantedFilesAreNeitherWrittenThroughNorWaitedOn) {
       {"symbolic link", [&] { return ::symlink(outside.c_str(), temporary.c_str()); }, true},
       {"hard link", [&] { return ::link(outside.c_str(), temporary.c_str()); }, true},
       {"FIFO as log", [&] { return ::mkfifo(log_.c_str(), 0644); }, false},
+      {"dangling link as marker", [&] { return ::symlink(nowhere.c_str(), marker_.c_str()); },
+       true},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
     ::unlink(temporary.c_str());
     ::unlink(log_.c_str());
+    ::unlink(marker_.c_str());
     WriteFile(outside, "not the program's");
     ASSERT_EQ(c.plant(), 0);
     const RunResult run = Reshaper({"INSTALL,QUERY"});
@@ -100,6 +106,8 @@ TEST_F(ReshaperProgramTest, PlantedFilesAreNeitherWrittenThroughNorWaitedOn) {
     EXPECT_EQ(ReadFile(outside), "not the program's");
     EXPECT_FALSE(Exists(temporary));
     EXPECT_FALSE(Exists(install_copy_));
+    EXPECT_FALSE(Exists(nowhere));
+    EXPECT_EQ(std::filesystem::symlink_status(marker_).type(), std::filesystem::file_type::regular);
     if (c.logged) ExpectLog({kStart});
   }
 }
