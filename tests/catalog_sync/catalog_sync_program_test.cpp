@@ -8,7 +8,6 @@
 
 #include <filesystem>
 #include <functional>
-#include <limits>
 #include <map>
 #include <string>
 #include <thread>
@@ -299,24 +298,6 @@ TEST_F(ProgramTest, OneFailingAssayRestoresTheDatabaseByteForByte) {
   EXPECT_EQ(unread.exit_status, 1);
   EXPECT_FALSE(Exists(marker()));
   EXPECT_FALSE(Exists(backup()));
-  ExpectDatabaseUntouched();
-}
-
-// SQLite would store a NaN as null: it is refused like any value that does
-// not fit its field, also in a DOUBLE column.
-TEST_F(ProgramTest, ANaNIsRefusedAndNotStoredAsNull) {
-  CatalogBuilder b;
-  b.Add(40, "NEW", "ADD").SetAssayMax(std::numeric_limits<double>::quiet_NaN());
-  WritePackage(b);
-  const RunResult r = RunProgram({"INSTALL"});
-  EXPECT_EQ(r.exit_status, 1);
-  EXPECT_EQ(r.err,
-            "UpdateAssay 40: An unexpected error occurred while running the Catalog Sync.\n"
-            "Error Number: 3001 The value does not fit the field\n"
-            "detail: assay: position 1, test 40, mode ADD\n"
-            "detail: table: Tests\ndetail: column: Tests_AssayMax\ndetail: declared type: DOUBLE\n"
-            "detail: value: NAN\n"
-            "detail: database: rolled back to its state before the run\n");
   ExpectDatabaseUntouched();
 }
 
