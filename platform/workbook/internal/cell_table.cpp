@@ -3,6 +3,9 @@
 namespace platform::workbook {
 
 void CellTable::BuildIndex() {
+  // The grown vector goes back to the heap for the next sheet to grow in,
+  // so that a workbook's cells take about their own size in fresh pages.
+  cells_.shrink_to_fit();
   std::size_t size = 1;
   while (size < 2 * cells_.size()) size *= 2;
   slots_.assign(size, 0);

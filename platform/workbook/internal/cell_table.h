@@ -15,13 +15,18 @@ inline std::uint32_t CellKey(int row0, int column0) {
 
 enum class StoredKind : std::uint8_t { kNumber, kText, kBoolean, kError };
 
+// 16 bytes: a 500-sheet workbook holds some 64,000 of them, and the pages
+// they take, not the instructions that read them, are most of an open.
 struct StoredCell {
   std::uint32_t key = 0;
   StoredKind kind = StoredKind::kNumber;
-  std::uint8_t code = 0;   // kBoolean: 0/1; kError: the error code
-  std::uint32_t text = 0;  // kText: index in the text pool
-  double number = 0;       // kNumber
+  std::uint8_t code = 0;  // kBoolean: 0/1; kError: the error code
+  union {
+    double number = 0;   // kNumber
+    std::uint32_t text;  // kText: index in the text pool
+  };
 };
+static_assert(sizeof(StoredCell) == 16);
 
 class CellTable {
  public:
