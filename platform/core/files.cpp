@@ -332,7 +332,9 @@ void AppendToFile(const std::string& path, std::string_view bytes) {
         .AddDetail("system", "the file is read-only");
   }
   const bool created = !FileExists(path);
-  UniqueFd fd = OpenRegularFile(path, O_WRONLY | O_APPEND | O_CREAT);
+  // Never through a link: lines appended there would land in whatever file
+  // it names, and a dangling one would create that file.
+  UniqueFd fd = OpenRegularFile(path, O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW);
   const ssize_t n = ::write(fd.get(), bytes.data(), bytes.size());
   if (n < 0) ThrowErrno("write", path);
   if (static_cast<std::size_t>(n) != bytes.size()) {

@@ -84,7 +84,8 @@ void ReadUpTo(const UniqueFd& fd, const std::string& path, std::size_t limit, st
 // Appends `line` to the file with one write(2) on an O_APPEND descriptor and
 // fsyncs it (and its folder when the file was created), so that a power cut
 // keeps every line written; the file is created when missing, its folder
-// never is. Refuses a read-only file and anything but a regular file.
+// never is. Refuses a read-only file, a symbolic link at `path` and anything
+// but a regular file.
 void AppendToFile(const std::string& path, std::string_view bytes);
 
 // Gives the owner the write bit, keeping the other bits.

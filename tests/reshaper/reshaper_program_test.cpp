@@ -77,8 +77,8 @@ TEST_F(ReshaperProgramTest, MissingLogFolderOnlyMeansNoLog) {
 // What others may plant in the run's folders: a symbolic or hard link at the
 // shell copy's temporary name or a dangling link at the marker's is not
 // written through (the file it names keeps its bytes, or is not made), and a
-// FIFO as the log is skipped as a log that cannot be opened, without waiting
-// for a reader.
+// FIFO or a symbolic link as the log is skipped as a log that cannot be
+// opened, without waiting for a reader.
 TEST_F(ReshaperProgramTest, PlantedFilesAreNeitherWrittenThroughNorWaitedOn) {
   const std::string outside = dir_.Sub("outside.txt");
   const std::string nowhere = dir_.Sub("nowhere.txt");
@@ -93,6 +93,10 @@ TEST_F(ReshaperProgramTest, PlantedFilesAreNeitherWrittenThroughNorWaitedOn) {
       {"FIFO as log", [&] { return ::mkfifo(log_.c_str(), 0644); }, false},
       {"dangling link as marker", [&] { return ::symlink(nowhere.c_str(), marker_.c_str()); },
        true},
+      // The log is no file the run resolves on purpose: lines appended through
+      // a link would land in whatever file it names (root runs the program).
+      {"symbolic link as log", [&] { return ::symlink(outside.c_str(), log_.c_str()); }, false},
+      {"dangling link as log", [&] { return ::symlink(nowhere.c_str(), log_.c_str()); }, false},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
