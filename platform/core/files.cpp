@@ -74,14 +74,16 @@ std::string KindOf(mode_t mode) {
 // read, copy or append to must be a regular file. Checked on the descriptor
 // itself (opened O_NONBLOCK, so that opening a FIFO cannot block), never on
 // the name, which may be swapped between a check and an open.
+Error NotARegularFile(const std::string& path, mode_t mode) {
+  return Error(err::kDeviceIoError)
+      .AddDetail("file", path)
+      .AddDetail("system", "not a regular file: " + KindOf(mode));
+}
+
 void RequireRegularFile(int fd, const std::string& path) {
   struct stat st {};
   if (::fstat(fd, &st) != 0) ThrowErrno("stat", path);
-  if (!S_ISREG(st.st_mode)) {
-    throw Error(err::kDeviceIoError)
-        .AddDetail("file", path)
-        .AddDetail("system", "not a regular file: " + KindOf(st.st_mode));
-  }
+  if (!S_ISREG(st.st_mode)) throw NotARegularFile(path, st.st_mode);
 }
 
 // A link is followed on purpose, so that a file kept elsewhere is replaced
@@ -91,11 +93,20 @@ void RequireRegularFile(int fd, const std::string& path) {
 void RequireRegularLinkTarget(const std::string& link, const std::string& target) {
   struct stat st {};
   if (::stat(target.c_str(), &st) == 0 && !S_ISREG(st.st_mode)) {
-    throw Error(err::kDeviceIoError)
-        .AddDetail("file", link)
-        .AddDetail("system", "not a regular file: " + KindOf(st.st_mode))
-        .AddDetail("link to", target);
+    throw NotARegularFile(link, st.st_mode).AddDetail("link to", target);
   }
+}
+
+// The file a symbolic link at `path` resolves to; `path` itself when it is
+// no link (or a dangling one, which is replaced as a file would be).
+std::string LinkTarget(const std::string& path) {
+  struct stat st {};
+  if (::lstat(path.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) return path;
+  char* resolved = ::realpath(path.c_str(), nullptr);
+  if (resolved == nullptr) return path;
+  std::string target(resolved);
+  std::free(resolved);
+  return target;
 }
 
 // `path` opened non-blocking, refused unless a regular file, and switched
@@ -287,16 +298,6 @@ void WriteFileAtomically(const std::string& path, std::string_view bytes) {
                     [&](int out, const std::string& shown) { WriteAll(out, bytes, shown); });
 }
 
-std::string LinkTarget(const std::string& path) {
-  struct stat st {};
-  if (::lstat(path.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) return path;
-  char* resolved = ::realpath(path.c_str(), nullptr);
-  if (resolved == nullptr) return path;  // a dangling link is replaced as a file would be
-  std::string target(resolved);
-  std::free(resolved);
-  return target;
-}
-
 UniqueFd OpenForReading(const std::string& path) {
   return OpenRegularFile(path, O_RDONLY);
 }
@@ -307,22 +308,19 @@ std::uint64_t SizeOf(const UniqueFd& fd, const std::string& path) {
   return static_cast<std::uint64_t>(st.st_size);
 }
 
-std::string ReadWhole(const UniqueFd& fd, const std::string& path) {
-  std::string out;
-  // Sized from the start, so that a large file is not copied and doubled
-  // on its way in; a file that grows meanwhile is still read whole.
-  out.reserve(static_cast<std::size_t>(SizeOf(fd, path)));
-  ReadChunks(fd.get(), path, [&](std::string_view chunk) { out.append(chunk); });
-  return out;
-}
-
 void ReadUpTo(const UniqueFd& fd, const std::string& path, std::size_t limit, std::string& out) {
   ReadChunks(
       fd.get(), path, [&](std::string_view chunk) { out.append(chunk); }, limit);
 }
 
 std::string ReadWholeFile(const std::string& path) {
-  return ReadWhole(OpenForReading(path), path);
+  const UniqueFd fd = OpenForReading(path);
+  std::string out;
+  // Sized from the start, so that a large file is not copied and doubled
+  // on its way in; a file that grows meanwhile is still read whole.
+  out.reserve(static_cast<std::size_t>(SizeOf(fd, path)));
+  ReadChunks(fd.get(), path, [&](std::string_view chunk) { out.append(chunk); });
+  return out;
 }
 
 void AppendToFile(const std::string& path, std::string_view bytes) {

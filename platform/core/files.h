@@ -59,10 +59,6 @@ void CreateEmptyFile(const std::string& path);
 // "Device I/O error" and the file left as it is.
 void WriteFileAtomically(const std::string& path, std::string_view bytes);
 
-// The file a symbolic link at `path` resolves to; `path` itself when it is
-// no link (or a dangling one).
-std::string LinkTarget(const std::string& path);
-
 // The whole content of a file.
 std::string ReadWholeFile(const std::string& path);
 
@@ -72,10 +68,9 @@ std::string ReadWholeFile(const std::string& path);
 // detail that says what it is, before any read and without blocking.
 UniqueFd OpenForReading(const std::string& path);
 
-// The size of an open file, and its whole content: a size checked on the
-// descriptor holds for the file that is read, whatever the name names now.
+// The size of an open file: a size checked on the descriptor holds for the
+// file that is read, whatever the name names now.
 std::uint64_t SizeOf(const UniqueFd& fd, const std::string& path);
-std::string ReadWhole(const UniqueFd& fd, const std::string& path);
 // Appends to `out` at most `limit` bytes from the file's current offset:
 // fewer only at the end of the file. A file that another program keeps
 // growing is cut at the limit instead of being read for as long as it grows.
