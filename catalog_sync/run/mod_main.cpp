@@ -109,8 +109,8 @@ std::optional<platform::BoxMessage> WalkAndCommit(RunState& state) {
 bool RollbackHeld(RunState& state) {
   try {
     state.connection->Exec("BEGIN; ROLLBACK");  // fails while a transaction is still open
-    const platform::engine::Rows check = state.connection->Query("PRAGMA quick_check");
-    return check.rows.size() == 1 && check.rows[0][0].ToText() == "ok";
+    platform::engine::CheckIntegrity(*state.connection);
+    return true;
   } catch (const Error&) {
     return false;
   }

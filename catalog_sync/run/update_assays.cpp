@@ -68,12 +68,6 @@ std::optional<platform::BoxMessage> WalkAssays(RunState& state, const AssayObser
   }
 }
 
-bool UpdateAssays(RunState& state) {
-  const std::optional<platform::BoxMessage> failure = WalkAssays(state, nullptr);
-  if (failure) platform::ShowBox(*failure, platform::kCriticalOkOnly);
-  return !failure;
-}
-
 std::pair<std::string, std::string> WalkUndoneDetail(bool rolled_back) {
   return {"database", rolled_back ? "rolled back to its state before the run"
                                   : "restored from the backup copy"};

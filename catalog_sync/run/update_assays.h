@@ -43,9 +43,6 @@ using AssayObserver = std::function<void(const AssayVisit&)>;
 // is the caller's.
 std::optional<platform::BoxMessage> WalkAssays(RunState& state, const AssayObserver& after_each);
 
-// WalkAssays; a failure is shown in its box and gives false.
-bool UpdateAssays(RunState& state);
-
 // The `detail:` line that says how a failed walk was undone: by the
 // rollback of its transaction, or by copying the backup copy back.
 std::pair<std::string, std::string> WalkUndoneDetail(bool rolled_back);
