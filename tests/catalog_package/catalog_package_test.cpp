@@ -9,8 +9,9 @@
 #include <string>
 
 #include "catalog_sync/records/file_manager.h"
-#include "tests/catalog_sync/catalog_fixture.h"
-#include "tests/support/test_support.h"
+#include "tests/catalog_sync/writer_fixture.h"
+#include "tests/support/files.h"
+#include "tests/support/process.h"
 
 namespace {
 

@@ -21,7 +21,7 @@
 
 #include "platform/engine/database.h"
 #include "tests/catalog_sync/program_fixture.h"
-#include "tests/support/damaged_database.h"
+#include "tests/support/databases.h"
 
 namespace catalog_sync::testing {
 namespace {

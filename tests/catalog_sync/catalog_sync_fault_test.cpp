@@ -18,9 +18,10 @@
 
 #include "catalog_sync/records/file_manager.h"
 #include "tests/catalog_sync/program_fixture.h"
-#include "tests/support/damaged_database.h"
+#include "tests/support/databases.h"
 #include "tests/support/scoped_mount.h"
-#include "tests/support/test_support.h"
+#include "tests/support/files.h"
+#include "tests/support/process.h"
 
 namespace catalog_sync {
 namespace {

@@ -15,7 +15,8 @@
 
 #include "platform/engine/database.h"
 #include "tests/catalog_sync/program_fixture.h"
-#include "tests/support/test_support.h"
+#include "tests/support/files.h"
+#include "tests/support/process.h"
 
 namespace catalog_sync {
 namespace {

@@ -13,8 +13,9 @@
 #include "catalog_sync/records/property_bag.h"
 #include "platform/core/error.h"
 #include "platform/core/files.h"
-#include "tests/catalog_sync/catalog_fixture.h"
-#include "tests/support/test_support.h"
+#include "tests/catalog_sync/writer_fixture.h"
+#include "tests/support/files.h"
+#include "tests/support/process.h"
 
 namespace catalog_sync {
 namespace {

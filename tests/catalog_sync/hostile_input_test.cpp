@@ -13,7 +13,8 @@
 #include "catalog_sync/records/file_manager.h"
 #include "tests/catalog_sync/program_fixture.h"
 #include "tests/platform/workbook_biff_writer.h"
-#include "tests/support/test_support.h"
+#include "tests/support/files.h"
+#include "tests/support/process.h"
 
 namespace catalog_sync {
 namespace {

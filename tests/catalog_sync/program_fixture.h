@@ -10,7 +10,8 @@
 #include <vector>
 
 #include "tests/catalog_sync/writer_fixture.h"
-#include "tests/support/test_support.h"
+#include "tests/support/files.h"
+#include "tests/support/process.h"
 
 namespace catalog_sync::testing {
 

@@ -13,10 +13,11 @@
 #include "catalog_sync/records/record_properties.h"
 #include "platform/core/value.h"
 #include "platform/engine/database.h"
-#include "tests/catalog_sync/catalog_fixture.h"
+#include "tests/support/catalog.h"
 #include "tests/catalog_sync/program_fixture.h"
 #include "tests/platform/workbook_biff_writer.h"
-#include "tests/support/test_support.h"
+#include "tests/support/files.h"
+#include "tests/support/process.h"
 
 namespace catalog_sync {
 namespace {

@@ -14,7 +14,8 @@
 #include "platform/core/error.h"
 #include "platform/engine/engine_error.h"
 #include "tests/catalog_sync/writer_fixture.h"
-#include "tests/support/test_support.h"
+#include "tests/support/files.h"
+#include "tests/support/process.h"
 
 namespace catalog_sync {
 namespace {

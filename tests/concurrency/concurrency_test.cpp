@@ -31,7 +31,8 @@
 #include "platform/engine/database.h"
 #include "tests/catalog_sync/writer_fixture.h"
 #include "tests/concurrency/live_process.h"
-#include "tests/support/test_support.h"
+#include "tests/support/files.h"
+#include "tests/support/process.h"
 
 namespace concurrency {
 namespace {

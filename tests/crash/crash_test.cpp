@@ -19,7 +19,8 @@
 #include "platform/engine/database.h"
 #include "tests/catalog_sync/writer_fixture.h"
 #include "tests/crash/crash_campaign.h"
-#include "tests/support/test_support.h"
+#include "tests/support/files.h"
+#include "tests/support/process.h"
 
 namespace crash {
 namespace {

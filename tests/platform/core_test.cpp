@@ -13,7 +13,8 @@
 #include "platform/core/message_box.h"
 #include "platform/core/text.h"
 #include "platform/core/value.h"
-#include "tests/support/test_support.h"
+#include "tests/support/files.h"
+#include "tests/support/process.h"
 
 namespace platform {
 namespace {

@@ -14,7 +14,8 @@
 
 #include "platform/core/error.h"
 #include "platform/engine/database.h"
-#include "tests/support/test_support.h"
+#include "tests/support/files.h"
+#include "tests/support/process.h"
 
 namespace platform::engine::testing {
 

@@ -9,7 +9,8 @@
 #include "platform/core/error.h"
 #include "platform/workbook/workbook.h"
 #include "tests/platform/workbook_biff_writer.h"
-#include "tests/support/test_support.h"
+#include "tests/support/files.h"
+#include "tests/support/process.h"
 
 namespace workbook_test {
 

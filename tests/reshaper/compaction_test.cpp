@@ -10,7 +10,8 @@
 #include "platform/engine/database.h"
 #include "reshaper/mod_procedures.h"
 #include "tests/reshaper/reshaper_fixture.h"
-#include "tests/support/test_support.h"
+#include "tests/support/files.h"
+#include "tests/support/process.h"
 
 namespace reshaper {
 namespace {

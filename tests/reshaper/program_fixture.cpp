@@ -7,7 +7,7 @@
 #include <regex>
 
 #include "tests/reshaper/reshaper_fixture.h"
-#include "tests/support/damaged_database.h"
+#include "tests/support/databases.h"
 
 namespace reshaper_test {
 

@@ -13,7 +13,8 @@
 
 #include "platform/engine/database.h"
 #include "platform/engine/schema.h"
-#include "tests/support/test_support.h"
+#include "tests/support/files.h"
+#include "tests/support/process.h"
 
 namespace reshaper_test {
 

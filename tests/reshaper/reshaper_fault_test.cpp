@@ -18,9 +18,10 @@
 #include "platform/engine/database.h"
 #include "tests/reshaper/program_fixture.h"
 #include "tests/reshaper/reshaper_fixture.h"
-#include "tests/support/damaged_database.h"
+#include "tests/support/databases.h"
 #include "tests/support/scoped_mount.h"
-#include "tests/support/test_support.h"
+#include "tests/support/files.h"
+#include "tests/support/process.h"
 
 namespace reshaper {
 namespace {

@@ -11,7 +11,8 @@
 #include "platform/engine/database.h"
 #include "tests/reshaper/program_fixture.h"
 #include "tests/reshaper/reshaper_fixture.h"
-#include "tests/support/test_support.h"
+#include "tests/support/files.h"
+#include "tests/support/process.h"
 
 namespace reshaper {
 namespace {

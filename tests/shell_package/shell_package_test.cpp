@@ -13,7 +13,8 @@
 #include "platform/engine/database.h"
 #include "tests/reshaper/program_fixture.h"
 #include "tests/reshaper/reshaper_fixture.h"
-#include "tests/support/test_support.h"
+#include "tests/support/files.h"
+#include "tests/support/process.h"
 
 namespace shell_package {
 namespace {

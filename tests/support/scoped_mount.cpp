@@ -10,7 +10,8 @@
 #include <utility>
 #include <vector>
 
-#include "tests/support/test_support.h"
+#include "tests/support/files.h"
+#include "tests/support/process.h"
 
 namespace testing_support {
 

@@ -1,4 +1,4 @@
-#include "tests/catalog_sync/catalog_fixture.h"
+#include "tests/support/catalog.h"
 
 #include <gtest/gtest.h>
 
@@ -6,7 +6,15 @@
 #include <limits>
 #include <string>
 
-namespace catalog_sync::testing {
+#include "catalog_sync/records/file_manager.h"
+
+namespace testing_support {
+
+using catalog_sync::AssayProperties;
+using catalog_sync::AssayProperty;
+using catalog_sync::Derivation;
+using catalog_sync::TestVolumeProperties;
+using catalog_sync::TestVolumeProperty;
 
 using platform::Value;
 
@@ -90,4 +98,89 @@ void ExpectSameCatalog(const Catalog& expected, const Catalog& actual, bool with
   }
 }
 
-}  // namespace catalog_sync::testing
+Assay MakeAssay(std::int16_t nTestNumber, std::string_view name, std::string_view mode) {
+  const int n = nTestNumber;
+  Assay a;
+  a.SetTestNumber(nTestNumber);
+  a.SetTestName(std::string(name));
+  a.SetMode(mode);
+  a.SetTestFullName("Full name of " + std::string(name));
+  a.SetDefaultUnits("mg/dL");
+  a.SetAlternateUnits("mmol/L");
+  a.SetConversionFactor(0.05 + n / 1000.0);
+  a.SetCalibrationFreq(7 + n);
+  a.SetAssayLow(n / 10.0);
+  a.SetAssayMax(500 + n);
+  a.SetNormalLow(10 + n);
+  a.SetNormalHigh(90 + n);
+  a.SetFormula(static_cast<std::int16_t>(1 + n % 5));
+  a.SetNumOfReagents(2);
+  a.SetRoundOffMethod(static_cast<std::int16_t>(n % 4));
+  a.SetLowCV(1.5);
+  a.SetHighCV(4.5 + n);
+  a.SetColor(0x00FF00 + n);
+  a.SetDilutionRequired(n % 2);
+  a.SetDilutionFactor(3 + n);
+  a.SetDiluentID(20 + n);
+  a.SetDiluteControl(Value(n % 2 == 0));
+  a.SetNumOfCalibrators(static_cast<std::uint8_t>(2 + n % 5));
+  a.SetNumOfReplicates(3);
+  a.SetCycles(static_cast<std::uint8_t>(10 + n % 20));
+  a.SetMaxSlope(2.25);
+  a.SetMinSlope(-0.75);
+  a.SetActive(Value(true));
+  a.SetSampleVol(2.5f + static_cast<float>(n % 3));
+  a.SetSampleVolKey(40 + n);
+  a.SetP5(0.125 * n);
+  a.SetP6(-0.5 * n);
+  a.SetNumOfRepeatTests(1 + n % 3);
+  return a;
+}
+
+TestVolume MakeVolume(std::int32_t reagent_vol) {
+  TestVolume v;
+  v.SetReagentVol(reagent_vol);
+  v.SetRegentVolKey(reagent_vol / 10 + 1);
+  v.SetWaterToAssayB(reagent_vol + 1);
+  v.SetInitWater(reagent_vol + 2);
+  v.SetWaterToAssayA(reagent_vol + 3);
+  v.SetWashFill(reagent_vol + 4);
+  v.SetLastWash(reagent_vol + 5);
+  return v;
+}
+
+Assay& CatalogBuilder::Add(std::int16_t nTestNumber, std::string_view name, std::string_view mode,
+                           std::array<std::int32_t, 3> reagent_vols) {
+  std::array<TestVolume, 3>& parts = volumes_.emplace_back();
+  for (std::size_t part = 0; part < parts.size(); ++part) {
+    parts[part] = MakeVolume(reagent_vols[part]);
+    parts[part].SetTestsID(nTestNumber);
+    parts[part].SetPart(static_cast<std::uint8_t>(part));
+  }
+  return assays_.emplace_back(MakeAssay(nTestNumber, name, mode));
+}
+
+TestVolume& CatalogBuilder::Volume(std::int32_t position, std::int32_t part) {
+  return volumes_.at(static_cast<std::size_t>(position - 1)).at(static_cast<std::size_t>(part));
+}
+
+Catalog CatalogBuilder::Build() const {
+  Catalog c;
+  if (assays_.empty()) return c;
+  c.volumes.Dimension(static_cast<std::int16_t>(assays_.size()));
+  for (std::size_t i = 0; i < assays_.size(); ++i) {
+    c.assays.Add(assays_[i]);
+    for (std::int32_t part = 0; part < 3; ++part) {
+      c.volumes.Set(static_cast<std::int32_t>(i + 1), part,
+                    volumes_[i][static_cast<std::size_t>(part)]);
+    }
+  }
+  return c;
+}
+
+void CatalogBuilder::WritePackage(const std::string& path) const {
+  const Catalog c = Build();
+  catalog_sync::FileManager(path).WriteProperties(c.assays, c.volumes);
+}
+
+}  // namespace testing_support

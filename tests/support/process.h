@@ -1,5 +1,5 @@
-// Helpers shared by the tests: temporary folders, files, and running the
-// real program binaries with a temporary system drive.
+// Running the real program binaries and other processes: one way to start
+// a process and capture its status, standard output and standard error.
 #pragma once
 
 #include <functional>
@@ -8,36 +8,6 @@
 #include <vector>
 
 namespace testing_support {
-
-// A fresh folder under $TMPDIR, removed with its contents on destruction.
-class TempDir {
- public:
-  TempDir();
-  ~TempDir();
-  TempDir(const TempDir&) = delete;
-  TempDir& operator=(const TempDir&) = delete;
-
-  const std::string& path() const { return path_; }
-  // path() + "/" + relative; creates missing parent folders of `relative`
-  // when `make_parents` is set.
-  std::string Sub(const std::string& relative, bool make_parents = false) const;
-
- private:
-  std::string path_;
-};
-
-void MakeFolders(const std::string& path);
-void WriteFile(const std::string& path, const std::string& bytes);
-std::string ReadFile(const std::string& path);
-bool Exists(const std::string& path);
-// The whole number in the environment variable `name`, or `fallback` when
-// it is unset or empty (the campaigns' sizes).
-int IntSetting(const char* name, int fallback);
-void CopyFile(const std::string& from, const std::string& to);
-void ChmodFile(const std::string& path, unsigned mode);
-// The files in `folder` that a replacement writes beside its destination
-// (".<name>.tmp"), which a run that failed must have removed.
-std::vector<std::string> TemporaryFilesIn(const std::string& folder);
 
 struct RunResult {
   int exit_status = -1;  // -1 when the process did not exit normally
@@ -66,9 +36,6 @@ void RunInKilledChild(const std::function<void()>& work);
 // the test (e.g. CATALOGSYNC_BIN); fails the test when it is missing.
 std::string BinaryFromEnv(const char* variable);
 
-// The source tree's folder, for committed fixtures.
-std::string SourceDir();
-
 // Whether this test build runs under AddressSanitizer, whose shadow memory
 // dominates any figure of a run's peak memory.
 constexpr bool Sanitized() {
@@ -81,5 +48,10 @@ constexpr bool Sanitized() {
 #endif
   return false;
 }
+
+// The sqlite3 command-line tool on `database`: with `sql` as its argument,
+// or with the file `script` on its standard input (as a release is built).
+RunResult Sqlite3(const std::string& database, const std::string& sql);
+RunResult Sqlite3Script(const std::string& database, const std::string& script);
 
 }  // namespace testing_support
