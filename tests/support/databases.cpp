@@ -138,20 +138,20 @@ std::string DumpDatabase(const std::string& path) {
   return dump;
 }
 
+void AddFiller(const std::string& path) {
+  Database::Open(path).Exec(
+      "CREATE TABLE Filler (Note MEMO);"
+      "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 3000) "
+      "INSERT INTO Filler SELECT 'ROW-' || i || '-' || hex(randomblob(100)) FROM n");
+}
+
 void LeaveHotJournal(const std::string& path) {
-  {
-    Database db = Database::Open(path);
-    db.Exec(
-        "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 3000) "
-        "INSERT INTO Kits (Kits_TestsID, Kits_LotNumber) SELECT 9, 'LOT-' || i FROM n");
-  }
+  AddFiller(path);
   const std::string committed = ReadFile(path);
   std::optional<Database> killed;  // stays open in the child
   RunInKilledChild([&] {
     killed.emplace(Database::Open(path));
-    killed->Exec(
-        "PRAGMA cache_size = 1; BEGIN;"
-        "UPDATE Kits SET Kits_LotNumber = 'HALF-WRITTEN-' || Kits_ID;");
+    killed->Exec("PRAGMA cache_size = 1; BEGIN; UPDATE Filler SET Note = 'HALF-WRITTEN';");
   });
   ASSERT_TRUE(Exists(path + "-journal")) << "no hot journal was left";
   ASSERT_FALSE(ReadFile(path) == committed) << "the database file was not half written";

@@ -45,11 +45,15 @@ std::string DumpRows(platform::engine::Database& db, const std::string& sql);
 // contents.
 std::string DumpDatabase(const std::string& path);
 
+// Adds the table Filler (Note MEMO) with 3,000 rows "ROW-<n>-<200 hex
+// digits>", about 600 kB: room for a transaction to spill half-written pages,
+// and a size that a small disk can be cut to.
+void AddFiller(const std::string& path);
+
 // Leaves `path` as a program killed in the middle of a transaction does: a
 // hot journal beside it and the file itself half written (pages spilled from
-// a full cache) over 3,000 committed kits of test 9 with lot numbers
-// "LOT-<n>", none of them "HALF...". A stale lock file stays as well.
-// REQUIRES: `path` holds the analyser schema.
+// a full cache) over the committed rows of AddFiller, none of them
+// "HALF-WRITTEN". A stale lock file stays as well.
 void LeaveHotJournal(const std::string& path);
 
 enum class Damage {

@@ -11,7 +11,6 @@
 #include <vector>
 
 #include "tests/support/files.h"
-#include "tests/support/process.h"
 
 namespace testing_support {
 
@@ -64,6 +63,15 @@ ScopedMount ScopedMount::Tmpfs(const std::string& folder, std::size_t bytes) {
   mount.path_ = folder;
   mount.carry_files_back_ = true;
   RestoreFiles(folder, files);
+  return mount;
+}
+
+ScopedMount ScopedMount::SmallDisk(const std::string& folder, std::size_t free_bytes) {
+  // Room for the folder's files first; LeaveFree then shrinks it.
+  ScopedMount mount = Tmpfs(folder, std::size_t{1} << 28);
+  if (mount.mounted()) {
+    EXPECT_TRUE(mount.LeaveFree(free_bytes)) << mount.failure();
+  }
   return mount;
 }
 

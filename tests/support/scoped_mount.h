@@ -23,6 +23,8 @@ class ScopedMount {
   // `path`, a folder or a file, bound read-only onto itself: its content
   // stays in view, and every write to it fails with EROFS.
   static ScopedMount ReadOnly(const std::string& path);
+  // A full disk waiting to happen: Tmpfs over `folder`, then LeaveFree.
+  static ScopedMount SmallDisk(const std::string& folder, std::size_t free_bytes);
 
   ScopedMount(ScopedMount&& other) noexcept;
   ScopedMount& operator=(ScopedMount&&) = delete;

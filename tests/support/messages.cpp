@@ -1,0 +1,29 @@
+#include "tests/support/messages.h"
+
+#include <gtest/gtest.h>
+
+#include <sstream>
+
+namespace testing_support {
+
+void ExpectBoxAndDetails(const std::string& err, const std::string& box) {
+  const std::size_t at = err.find(box);
+  ASSERT_NE(at, std::string::npos) << "no box \"" << box << "\" in:\n" << err;
+  std::istringstream rest(err.substr(0, at) + err.substr(at + box.size()));
+  int details = 0;
+  for (std::string line; std::getline(rest, line); ++details) {
+    EXPECT_EQ(line.rfind("detail: ", 0), 0u) << line;
+  }
+  EXPECT_GT(details, 0) << err;
+}
+
+std::string DetailValue(const std::string& err, const std::string& what) {
+  const std::string head = "detail: " + what + ": ";
+  std::istringstream lines(err);
+  for (std::string line; std::getline(lines, line);) {
+    if (line.rfind(head, 0) == 0) return line.substr(head.size());
+  }
+  return "";
+}
+
+}  // namespace testing_support

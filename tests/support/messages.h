@@ -1,0 +1,16 @@
+// What a program's standard error holds: one message box line
+// "<title>: <prompt>" (the prompt's line breaks kept), then `detail:` lines.
+#pragma once
+
+#include <string>
+
+namespace testing_support {
+
+// `err` holds `box` (whole lines, ending in "\n"), and every other line is a
+// `detail: ` line, one at least.
+void ExpectBoxAndDetails(const std::string& err, const std::string& box);
+
+// The value of the line "detail: <what>: <value>" in `err`, or "" when none.
+std::string DetailValue(const std::string& err, const std::string& what);
+
+}  // namespace testing_support
