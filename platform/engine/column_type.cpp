@@ -8,7 +8,6 @@
 
 #include "platform/core/error.h"
 #include "platform/core/text.h"
-#include "platform/engine/database.h"
 #include "platform/engine/engine_error.h"
 #include "platform/engine/internal/engine_failure.h"
 

@@ -296,28 +296,6 @@ void Transaction::Commit() {
   db_ = nullptr;
 }
 
-namespace {
-
-// `text` between two `quote` characters, each one inside doubled.
-std::string QuoteWith(char quote, std::string_view text) {
-  std::string quoted(1, quote);
-  for (char c : text) {
-    quoted += c;
-    if (c == quote) quoted += quote;
-  }
-  return quoted + quote;
-}
-
-}  // namespace
-
-std::string QuoteIdentifier(std::string_view name) {
-  return QuoteWith('"', name);
-}
-
-std::string QuoteSqlString(std::string_view text) {
-  return QuoteWith('\'', text);
-}
-
 LockState ProbeLockFile(const std::string& database_path) {
   return internal::ProbeLock(database_path);
 }
