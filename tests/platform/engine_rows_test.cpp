@@ -15,7 +15,7 @@
 
 #include "platform/engine/database.h"
 #include "platform/engine/engine_error.h"
-#include "platform/engine/internal/database_impl.h"
+#include "platform/engine/rows/database_impl.h"
 #include "tests/platform/engine_test_support.h"
 
 namespace platform::engine {

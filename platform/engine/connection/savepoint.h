@@ -2,7 +2,7 @@
 // as a whole when Release() is not reached.
 #pragma once
 
-#include "platform/engine/internal/connection.h"
+#include "platform/engine/connection/connection.h"
 
 namespace platform::engine::internal {
 

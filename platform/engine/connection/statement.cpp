@@ -1,8 +1,8 @@
-#include "platform/engine/internal/statement.h"
+#include "platform/engine/connection/statement.h"
 
 #include <utility>
 
-#include "platform/engine/internal/engine_failure.h"
+#include "platform/engine/connection/engine_failure.h"
 
 namespace platform::engine::internal {
 

@@ -1,4 +1,4 @@
-#include "platform/engine/internal/statement_cache.h"
+#include "platform/engine/connection/statement_cache.h"
 
 namespace platform::engine::internal {
 

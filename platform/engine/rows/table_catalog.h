@@ -7,8 +7,8 @@
 #include <string_view>
 #include <vector>
 
-#include "platform/engine/internal/column_type.h"
-#include "platform/engine/internal/statement_cache.h"
+#include "platform/engine/connection/statement_cache.h"
+#include "platform/engine/rows/column_type.h"
 
 namespace platform::engine::internal {
 

@@ -6,8 +6,8 @@
 #include <string>
 
 #include "platform/core/error.h"
-#include "platform/engine/internal/database_impl.h"
-#include "platform/engine/internal/statement.h"
+#include "platform/engine/connection/statement.h"
+#include "platform/engine/rows/database_impl.h"
 
 namespace platform::engine {
 

@@ -1,10 +1,10 @@
-#include "platform/engine/internal/connection.h"
+#include "platform/engine/connection/connection.h"
 
 #include <optional>
 #include <string>
 
 #include "platform/core/text.h"
-#include "platform/engine/internal/engine_failure.h"
+#include "platform/engine/connection/engine_failure.h"
 
 namespace platform::engine::internal {
 

@@ -1,4 +1,4 @@
-#include "platform/engine/internal/sql_scanner.h"
+#include "platform/engine/database/sql_scanner.h"
 
 #include <cctype>
 

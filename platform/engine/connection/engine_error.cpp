@@ -7,7 +7,7 @@
 #include <mutex>
 #include <string>
 
-#include "platform/engine/internal/engine_failure.h"
+#include "platform/engine/connection/engine_failure.h"
 
 namespace platform::engine {
 

@@ -2,10 +2,10 @@
 #include "platform/engine/copy_database.h"
 
 #include "platform/core/files.h"
+#include "platform/engine/connection/engine_failure.h"
 #include "platform/engine/database.h"
-#include "platform/engine/internal/copy_pages.h"
-#include "platform/engine/internal/database_impl.h"
-#include "platform/engine/internal/engine_failure.h"
+#include "platform/engine/files/copy_pages.h"
+#include "platform/engine/rows/database_impl.h"
 
 namespace platform::engine {
 

@@ -7,11 +7,11 @@
 #include <optional>
 #include <string>
 
+#include "platform/engine/connection/connection.h"
+#include "platform/engine/connection/lock_file.h"
+#include "platform/engine/connection/statement_cache.h"
 #include "platform/engine/database.h"
-#include "platform/engine/internal/connection.h"
-#include "platform/engine/internal/lock_file.h"
-#include "platform/engine/internal/statement_cache.h"
-#include "platform/engine/internal/table_catalog.h"
+#include "platform/engine/rows/table_catalog.h"
 
 namespace platform::engine {
 

@@ -1,4 +1,4 @@
-#include "platform/engine/internal/stored_value.h"
+#include "platform/engine/connection/stored_value.h"
 
 #include <limits>
 

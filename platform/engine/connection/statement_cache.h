@@ -9,7 +9,7 @@
 #include <string>
 #include <string_view>
 
-#include "platform/engine/internal/statement.h"
+#include "platform/engine/connection/statement.h"
 
 namespace platform::engine::internal {
 

@@ -9,7 +9,7 @@
 #include <string_view>
 
 #include "platform/core/value.h"
-#include "platform/engine/internal/stored_value.h"
+#include "platform/engine/connection/stored_value.h"
 
 namespace platform::engine::internal {
 

@@ -9,11 +9,11 @@
 
 #include "platform/core/error.h"
 #include "platform/core/files.h"
-#include "platform/engine/internal/copy_pages.h"
-#include "platform/engine/internal/database_impl.h"
-#include "platform/engine/internal/engine_failure.h"
-#include "platform/engine/internal/statement.h"
-#include "platform/engine/internal/stored_value.h"
+#include "platform/engine/connection/engine_failure.h"
+#include "platform/engine/connection/statement.h"
+#include "platform/engine/connection/stored_value.h"
+#include "platform/engine/files/copy_pages.h"
+#include "platform/engine/rows/database_impl.h"
 
 namespace platform::engine {
 

@@ -1,4 +1,4 @@
-#include "platform/engine/internal/lock_file.h"
+#include "platform/engine/connection/lock_file.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>

@@ -1,4 +1,4 @@
-#include "platform/engine/internal/column_type.h"
+#include "platform/engine/rows/column_type.h"
 
 #include <cfloat>
 #include <cmath>
@@ -8,8 +8,8 @@
 
 #include "platform/core/error.h"
 #include "platform/core/text.h"
+#include "platform/engine/connection/engine_failure.h"
 #include "platform/engine/engine_error.h"
-#include "platform/engine/internal/engine_failure.h"
 
 namespace platform::engine::internal {
 

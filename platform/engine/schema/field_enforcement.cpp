@@ -1,7 +1,7 @@
-#include "platform/engine/internal/field_enforcement.h"
+#include "platform/engine/schema/field_enforcement.h"
 
 #include "platform/engine/database.h"
-#include "platform/engine/internal/validation_rule.h"
+#include "platform/engine/schema/validation_rule.h"
 
 namespace platform::engine::internal {
 

@@ -6,14 +6,14 @@
 #include "platform/core/error.h"
 #include "platform/core/files.h"
 #include "platform/core/text.h"
+#include "platform/engine/connection/engine_failure.h"
+#include "platform/engine/connection/savepoint.h"
+#include "platform/engine/database/execute_rewrite.h"
+#include "platform/engine/database/source_rewrite.h"
 #include "platform/engine/engine_error.h"
-#include "platform/engine/internal/column_type.h"
-#include "platform/engine/internal/database_impl.h"
-#include "platform/engine/internal/declared_type_check.h"
-#include "platform/engine/internal/engine_failure.h"
-#include "platform/engine/internal/execute_rewrite.h"
-#include "platform/engine/internal/savepoint.h"
-#include "platform/engine/internal/source_rewrite.h"
+#include "platform/engine/rows/column_type.h"
+#include "platform/engine/rows/database_impl.h"
+#include "platform/engine/rows/declared_type_check.h"
 
 namespace platform::engine {
 

@@ -1,14 +1,14 @@
-#include "platform/engine/internal/declared_type_check.h"
+#include "platform/engine/rows/declared_type_check.h"
 
 #include <algorithm>
 #include <cmath>
 #include <string_view>
 
+#include "platform/engine/connection/engine_failure.h"
+#include "platform/engine/connection/triggers_off.h"
 #include "platform/engine/engine_error.h"
-#include "platform/engine/internal/column_type.h"
-#include "platform/engine/internal/database_impl.h"
-#include "platform/engine/internal/engine_failure.h"
-#include "platform/engine/internal/triggers_off.h"
+#include "platform/engine/rows/column_type.h"
+#include "platform/engine/rows/database_impl.h"
 
 namespace platform::engine::internal {
 

@@ -8,17 +8,17 @@
 #include <vector>
 
 #include "platform/core/text.h"
+#include "platform/engine/connection/engine_failure.h"
+#include "platform/engine/connection/savepoint.h"
+#include "platform/engine/connection/statement.h"
+#include "platform/engine/connection/triggers_off.h"
 #include "platform/engine/engine_error.h"
-#include "platform/engine/internal/column_type.h"
-#include "platform/engine/internal/database_impl.h"
-#include "platform/engine/internal/engine_failure.h"
-#include "platform/engine/internal/field_enforcement.h"
-#include "platform/engine/internal/field_properties.h"
-#include "platform/engine/internal/saved_query_views.h"
-#include "platform/engine/internal/savepoint.h"
-#include "platform/engine/internal/statement.h"
-#include "platform/engine/internal/triggers_off.h"
-#include "platform/engine/internal/validation_rule.h"
+#include "platform/engine/rows/column_type.h"
+#include "platform/engine/rows/database_impl.h"
+#include "platform/engine/schema/field_enforcement.h"
+#include "platform/engine/schema/field_properties.h"
+#include "platform/engine/schema/saved_query_views.h"
+#include "platform/engine/schema/validation_rule.h"
 
 namespace platform::engine {
 

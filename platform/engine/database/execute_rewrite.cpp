@@ -1,6 +1,6 @@
-#include "platform/engine/internal/execute_rewrite.h"
+#include "platform/engine/database/execute_rewrite.h"
 
-#include "platform/engine/internal/sql_scanner.h"
+#include "platform/engine/database/sql_scanner.h"
 
 namespace platform::engine::internal {
 

@@ -1,4 +1,4 @@
-#include "platform/engine/internal/field_properties.h"
+#include "platform/engine/schema/field_properties.h"
 
 #include "platform/core/text.h"
 

@@ -1,12 +1,12 @@
-#include "platform/engine/internal/validation_rule.h"
+#include "platform/engine/schema/validation_rule.h"
 
 #include <cctype>
 #include <vector>
 
 #include "platform/core/text.h"
+#include "platform/engine/connection/engine_failure.h"
 #include "platform/engine/database.h"
 #include "platform/engine/engine_error.h"
-#include "platform/engine/internal/engine_failure.h"
 
 namespace platform::engine::internal {
 
