@@ -1,6 +1,8 @@
 // Schema objects: saved queries, appended and deleted fields with their
 // properties enforced inside the file, compaction; and the in-memory copy,
 // its sizes, and the row-change recorder.
+#include "platform/engine/schema.h"
+
 #include <gtest/gtest.h>
 #include <sqlite3.h>
 #include <sys/stat.h>
@@ -12,9 +14,8 @@
 
 #include "platform/engine/database.h"
 #include "platform/engine/engine_error.h"
-#include "platform/engine/schema.h"
 #include "platform/engine/snapshot.h"
-#include "tests/platform/engine_test_support.h"
+#include "tests/platform/engine/test_support.h"
 
 namespace platform::engine {
 namespace {

@@ -11,7 +11,7 @@
 #include "platform/engine/database.h"
 #include "platform/engine/engine_error.h"
 #include "platform/engine/schema.h"
-#include "tests/platform/engine_test_support.h"
+#include "tests/platform/engine/test_support.h"
 
 namespace platform::engine {
 namespace {

@@ -16,7 +16,7 @@
 #include "platform/engine/database.h"
 #include "platform/engine/engine_error.h"
 #include "platform/engine/rows/database_impl.h"
-#include "tests/platform/engine_test_support.h"
+#include "tests/platform/engine/test_support.h"
 
 namespace platform::engine {
 namespace {
