@@ -30,7 +30,7 @@ demo: deps
 
 bench:
 	scripts/install-deps --bench
-	cmake -S . -B $(BUILD)/release -G Ninja -DCMAKE_BUILD_TYPE=Release
+	cmake -S . -B $(BUILD)/release -G Ninja -DCMAKE_BUILD_TYPE=Release -DBUILD_BENCHMARKS=ON
 	cmake --build $(BUILD)/release -j $(JOBS)
 	scripts/bench
 
