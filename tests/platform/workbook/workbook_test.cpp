@@ -363,6 +363,9 @@ TEST(WorkbookFailure, EachFileFailsWithItsNumberAndProblem) {
       {OneSheetFile(Rec(0x0005, U32(0) + std::string(3, '\0') + "\x01\0"s)),
        damaged + "BIFF2 cell record in a BIFF8 sheet"},
       {OneSheetFile(Number(1, 300, 1)), damaged + "cell column outside the sheet"},
+      {OneSheetFile(Formula(1, 1, FormulaNonNumber(4, 0))),
+       damaged + "unknown FORMULA result type"},
+      {CompoundFile(Bof(5) + Rec(0x0042, U16(1252))), damaged + "workbook globals without EOF"},
       {CompoundFile(empty_sheet.substr(0, empty_sheet.size() - 4)), damaged + "sheet without EOF"},
   };
   for (const auto& [file, outcome] : made) EXPECT_EQ(Outcome(file), outcome) << outcome;
