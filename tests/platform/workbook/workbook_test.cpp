@@ -1,0 +1,543 @@
+// The workbook reader: every cell of the real LibreOffice files as xlrd
+// recorded it; hand-made BIFF8 streams for the record forms LibreOffice does
+// not write; and hostile files (made or poked into real ones), each opening
+// or failing with its exact error, without reading out of bounds, in bounded
+// time.
+#include "platform/workbook/workbook.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <fstream>
+#include <functional>
+#include <nlohmann/json.hpp>
+#include <set>
+
+#include "tests/platform/workbook_biff_writer.h"
+#include "tests/support/errors.h"
+#include "tests/support/files.h"
+
+namespace workbook_test {
+namespace {
+
+using namespace std::string_literals;
+using platform::Value;
+using platform::workbook::Workbook;
+using testing_support::ErrorOf;
+namespace werr = platform::workbook::err;
+
+std::string FixturePath(const std::string& name) {
+  return testing_support::SourceDir() + "/tests/fixtures/workbook/" + name;
+}
+std::string Continue(const std::string& payload) {
+  return Rec(0x003C, payload);
+}
+std::string Sst(std::uint32_t declared_count, const std::string& strings) {
+  return Rec(0x00FC, U32(declared_count) + U32(declared_count) + strings);
+}
+std::string Label(int row, int column, const std::string& xl_string) {
+  return Rec(0x0204, U16(row - 1) + U16(column - 1) + U16(15) + xl_string);
+}
+// A formula whose result is a text, which the STRING record after it holds.
+std::string TextFormula(int row, int column) {
+  return Formula(row, column, FormulaNonNumber(0, 0));
+}
+Workbook Open(const std::string& file) {
+  return Workbook::OpenFromMemory(file);
+}
+
+// Cells of one row from column `first` to `last` by Describe, "|" between;
+// a number of another kind than Double shows its kind.
+std::string RowOf(const Workbook& book, int sheet, int row, int last, int first = 1) {
+  std::string text;
+  for (int c = first; c <= last; ++c) {
+    const Value v = book.Cell(sheet, row, c);
+    const bool plain = !v.IsNumeric() || v.kind() == platform::ValueKind::kDouble;
+    text += (c > first ? "|" : "") + (plain ? "" : std::string(KindName(v.kind())) + " ") +
+            v.Describe();
+  }
+  return text;
+}
+
+// "<number> <problem detail>" of the failure to open `file` (the BIFF
+// version detail for a version refused), "opens" when it opens.
+std::string Outcome(const std::string& file) {
+  const platform::Error e = ErrorOf([&] { Open(file); });
+  if (e.number() == 0) return "opens";
+  const std::string problem = testing_support::DetailOf(e, "problem");
+  return std::to_string(e.number()) + " " +
+         (problem.empty() ? testing_support::DetailOf(e, "BIFF version") : problem);
+}
+
+// xlrd's kind and value as the reader must give them.
+Value Expected(const nlohmann::json& cell) {
+  const std::string kind = cell[2];
+  const nlohmann::json& v = cell[3];
+  if (kind == "number" || kind == "date") return Value(v.get<double>());
+  if (kind == "text") return Value(v.get<std::string>());
+  if (kind == "boolean") return Value(v.get<bool>());
+  if (kind == "error") return Value::FromError(v.get<int>());
+  return Value();  // blank
+}
+
+TEST(WorkbookFixtures, EveryCellAsXlrdRecordedIt) {
+  for (const std::string name : {"values.xls", "sheets.xls", "big_sst.xls"}) {
+    std::ifstream in(FixturePath(name + ".json"));
+    const nlohmann::json record = nlohmann::json::parse(in);
+    const Workbook book = Workbook::Open(FixturePath(name));
+    ASSERT_EQ(book.SheetCount(), record["sheet_count"].get<int>()) << name;
+    for (const auto& sheet : record["sheets"]) {
+      const int position = sheet["position"];
+      EXPECT_EQ(book.SheetName(position), sheet["name"].get<std::string>());
+      std::set<std::pair<int, int>> listed;
+      for (const auto& cell : sheet["cells"]) {
+        const int row = cell[0], column = cell[1];
+        listed.insert({row, column});
+        const Value got = book.Cell(position, row, column);
+        EXPECT_TRUE(got.SameAs(Expected(cell)))
+            << name << " sheet " << position << " R" << row << "C" << column << ": got "
+            << got.Describe() << ", xlrd " << cell.dump();
+      }
+      // Everything else in xlrd's extent, and one row and column beyond, is empty.
+      for (int r = 1; r <= sheet["rows"].get<int>() + 1; ++r) {
+        for (int c = 1; c <= sheet["columns"].get<int>() + 1; ++c) {
+          EXPECT_TRUE(listed.count({r, c}) || book.Cell(position, r, c).IsEmpty())
+              << name << " R" << r << "C" << c;
+        }
+      }
+    }
+  }
+}
+
+TEST(WorkbookCells, EveryRecordKindAndOddForm) {
+  const std::string mulrk = Rec(0x00BD, U16(0) + U16(2) + U16(15) + U32((1u << 2) | 2) + U16(15) +
+                                            U32((2u << 2) | 2) + U16(3));
+  const std::string mulblank = Rec(0x00BE, U16(1) + U16(0) + U16(15) + U16(15) + U16(1));
+  // RSTRING: the string, then its formatting runs.
+  const std::string rstring =
+      Rec(0x00D6, U16(3) + U16(0) + U16(15) + Wide(u"\u20AC\u65E5") + U16(1) + U16(0) + U16(5));
+  const std::string records =
+      Number(1, 1, -98765.4321) + mulrk + mulblank + Label(3, 1, Compressed("caf\xE9")) + rstring +
+      BoolErr(5, 1, 1, false) + BoolErr(5, 2, 0, false, true) + BoolErr(5, 3, 0x07, true, true) +
+      Rec(0x0201, U16(4) + U16(3) + U16(15)) +  // BLANK
+      Formula(6, 1, F64(2.5)) + Formula(6, 2, FormulaNonNumber(1, 1)) +
+      Formula(6, 3, FormulaNonNumber(2, 0x2A)) + Formula(6, 4, FormulaNonNumber(3, 0)) +
+      TextFormula(7, 1) + Rec(0x0207, Compressed("result")) +
+      // FORMULA under its BIFF4 and BIFF3 numbers, as some producers write it
+      // into BIFF8 sheets.
+      Formula(9, 1, F64(3.25), 0x0406) + Formula(9, 2, FormulaNonNumber(1, 0), 0x0406) +
+      Formula(9, 3, FormulaNonNumber(2, 0x07), 0x0406) +
+      Formula(9, 4, FormulaNonNumber(3, 0), 0x0406) +
+      Formula(9, 5, FormulaNonNumber(0, 0), 0x0406) + Rec(0x0207, Compressed("old")) +
+      Formula(9, 6, F64(-4), 0x0206) +
+      // A STRING after SHRFMLA, ARRAY and TABLE records; the last one
+      // continued with a fresh flag byte switching to 16-bit characters.
+      TextFormula(10, 1) + Rec(0x04BC, std::string(10, '\0')) + Rec(0x0207, Compressed("shared")) +
+      TextFormula(10, 2) + Rec(0x0221, std::string(14, '\0')) + Rec(0x0207, Compressed("array")) +
+      TextFormula(10, 3) + Rec(0x0236, std::string(16, '\0')) + Rec(0x0207, U16(4) + '\0' + "ab") +
+      Continue("\x01" + U16(0x3042) + U16('z')) +
+      // A LABEL longer than 8,224 bytes; an embedded chart's own records (a
+      // NUMBER, a nested BOF) are not the sheet's; cells outside DIMENSIONS.
+      Label(11, 1, Compressed(std::string(10000, 'x'))) + Bof(0x20) + Number(12, 1, 99) +
+      Bof(0x20) + Eof() + Eof() + Number(12, 2, 2) + Number(900, 200, 1) +
+      Label(13, 1, Compressed("a\0b"s)) + Label(13, 2, Wide(u"\0\u00E9\0"s)) + LabelSst(13, 3, 0);
+  const std::string dimensions = Rec(0x0200, U32(0) + U32(1) + U16(0) + U16(1) + U16(0));
+  // RK numbers: integer or upper bits of a double, either of them x100.
+  const std::pair<std::uint32_t, double> rks[] = {
+      {(5u << 2) | 2, 5},    {static_cast<std::uint32_t>(-7 * 4) | 2, -7},
+      {(50u << 2) | 3, 0.5}, {static_cast<std::uint32_t>(-1234 * 4) | 3, -12.34},
+      {0x3FF00000u, 1.0},    {0x3FF00000u | 1, 0.01},
+      {0xC0040000u, -2.5}};
+  std::string rk_records;
+  for (int i = 0; i < int(std::size(rks)); ++i) rk_records += Rk(8, i + 1, rks[i].first);
+  // NUL is a character like any other in a BIFF8 string.
+  const Workbook book =
+      Open(OneSheetFile(dimensions + records + rk_records, Sst(1, Compressed("\0\0;--"s))));
+  for (int i = 0; i < int(std::size(rks)); ++i) {
+    EXPECT_TRUE(book.Cell(1, 8, i + 1).SameAs(rks[i].second)) << RowOf(book, 1, 8, i + 1, i + 1);
+  }
+  EXPECT_EQ(RowOf(book, 1, 1, 4), "-98765.4321|Empty|1|2");
+  EXPECT_EQ(RowOf(book, 1, 2, 1) + RowOf(book, 1, 3, 1) + RowOf(book, 1, 4, 1),
+            "Empty\"caf\xC3\xA9\"\"\xE2\x82\xAC\xE6\x97\xA5\"");
+  EXPECT_EQ(RowOf(book, 1, 5, 4), "True|False|Error 2007|Empty");
+  EXPECT_EQ(RowOf(book, 1, 6, 4), "2.5|True|Error 2042|\"\"");
+  EXPECT_EQ(RowOf(book, 1, 7, 1), "\"result\"");
+  EXPECT_EQ(RowOf(book, 1, 9, 6), "3.25|False|Error 2007|\"\"|\"old\"|-4");
+  EXPECT_EQ(RowOf(book, 1, 10, 3), "\"shared\"|\"array\"|\"ab\xE3\x81\x82z\"");
+  EXPECT_EQ(book.Cell(1, 11, 1).ToText(), std::string(10000, 'x'));
+  EXPECT_EQ(RowOf(book, 1, 12, 2) + RowOf(book, 1, 900, 200, 200), "Empty|21");
+  EXPECT_EQ(RowOf(book, 1, 13, 3), "\"a\0b\"|\"\0\xC3\xA9\0\"|\"\0\0;--\""s);
+  EXPECT_TRUE(book.Cell(1, 65536, 256).IsEmpty());
+}
+
+// Every sheet kind counts, in tab order. Directory names compare without
+// regard to case; next to a BIFF8 "Workbook" an older producer may leave
+// its BIFF5 "Book": the BIFF8 one is read, wherever it stands.
+TEST(WorkbookSheets, KindsInTabOrderStreamNamesAndDateMode) {
+  const Workbook book = Open(CompoundFile(Stream({
+      {"Cover", 0, 0, Number(1, 1, 1)},
+      {"Chart1", 2, 0, ""},
+      {"Macro1", 1, 0, Number(1, 1, 3)},
+      {"Module1", 6, 2, ""},  // very hidden VB module: no substream
+      {"Hidden", 0, 1, Number(1, 1, 5)},
+  })));
+  std::string sheets;
+  for (int i = 1; i <= book.SheetCount(); ++i) {
+    sheets += book.SheetName(i) + (book.SheetHoldsCells(i) ? " cells " : " none ") +
+              RowOf(book, i, 1, 1) + "; ";
+  }
+  EXPECT_EQ(sheets,
+            "Cover cells 1; Chart1 none Empty; Macro1 cells 3; Module1 none Empty; "
+            "Hidden cells 5; ");
+  EXPECT_FALSE(book.Uses1904DateSystem());
+
+  const std::string stream =
+      Stream({{"S", 0, 0, Number(1, 1, 7)}}, Rec(0x0042, U16(1252)) + Rec(0x0022, U16(1)));
+  const std::string biff5 = Bof(5, 0x0500) + Eof();
+  const std::vector<std::pair<std::string, std::string>> files[] = {
+      {{"Workbook", stream}},
+      {{"WORKBOOK", stream}},
+      {{"Book", stream}},
+      {{"BOOK", stream}},
+      {{"workbook", stream}},
+      {{"WorkBook", stream}},
+      {{"book", stream}},
+      {{"Book", biff5}, {"WorkBook", stream}},
+      {{"WorkBook", stream}, {"Book", biff5}},
+      {{"BOOK", biff5}, {"workbook", stream}}};
+  for (const auto& streams : files) {
+    const std::string file = CompoundFile(streams);
+    ASSERT_EQ(Outcome(file), "opens") << streams.front().first << " of " << streams.size();
+    EXPECT_TRUE(Open(file).Cell(1, 1, 1).SameAs(7.0));
+    EXPECT_TRUE(Open(file).Uses1904DateSystem());
+  }
+}
+
+TEST(WorkbookSst, StringsAcrossContinueRecordsAndWrongCounts) {
+  const std::string sst =
+      // 0: header, then CONTINUE starting with a flag byte switching to 16-bit.
+      Rec(0x00FC, U32(9) + U32(9) + U16(2) + '\0') +
+      Continue("\x01" + U16(0x00E9) + U16(0x20AC) +
+               // 1: characters cut inside, the continuation switching back to 8-bit.
+               U16(5) + '\x01' + U16('a') + U16('b')) +
+      Continue("\0"s + "cde" +
+               // 2: rich text (2 runs) and a phonetic block of 70,000 bytes that
+               // spans three further records.
+               U16(3) + '\x0C' + U16(2) + U32(70000) + "xyz" + std::string(8, 'r') +
+               std::string(1000, 'p')) +
+      Continue(std::string(8000, 'p')) + Continue(std::string(60000, 'p')) +
+      Continue(std::string(1000, 'p') + Compressed("after") +
+               // 4: an empty string ending exactly at the end of a record.
+               U16(0) + '\0') +
+      Continue(Compressed("last"));
+  std::string cells;
+  for (int i = 0; i < 6; ++i) cells += LabelSst(1, i + 1, i);
+  EXPECT_EQ(RowOf(Open(OneSheetFile(cells, sst)), 1, 1, 6),
+            "\"\xC3\xA9\xE2\x82\xAC\"|\"abcde\"|\"xyz\"|\"after\"|\"\"|\"last\"");
+
+  const std::string strings = Compressed("one") + Compressed("two") + Compressed("three");
+  for (std::uint32_t declared : {0u, 1u, 1000000u}) {
+    const Workbook book =
+        Open(OneSheetFile(LabelSst(1, 1, 2) + LabelSst(1, 2, 0), Sst(declared, strings)));
+    EXPECT_EQ(RowOf(book, 1, 1, 2), "\"three\"|\"one\"") << declared;
+  }
+}
+
+// An SST of one text, its first `first_room` characters in the SST record,
+// the rest in CONTINUE records of 8,222 bytes of characters.
+std::string SplitSstString(const std::u16string& text, bool wide, std::size_t first_room) {
+  std::string chars;
+  for (char16_t c : text) chars += wide ? U16(c) : std::string(1, static_cast<char>(c));
+  const std::size_t width = wide ? 2 : 1, room = 8222 / width * width;
+  std::string records = Rec(0x00FC, U32(1) + U32(1) + U16(text.size()) + char(wide) +
+                                        chars.substr(0, first_room * width));
+  for (std::size_t at = first_room * width; at < chars.size(); at += room) {
+    records += Continue(char(wide) + chars.substr(at, room));
+  }
+  return records;
+}
+
+// Split as Excel does (the SST record full, each CONTINUE starting with the
+// option byte) and as LibreOffice does (the fixture).
+TEST(WorkbookSst, TextsOf32767CharactersAcrossContinueRecords) {
+  std::u16string latin(32767, u'x'), wide(32767, u'\u65E5');
+  latin[0] = u'\u00E9';
+  latin[32766] = u'z';
+  wide[32766] = u'A';
+  for (bool is_wide : {false, true}) {
+    const std::string got =
+        Open(OneSheetFile(LabelSst(1, 1, 0),
+                          SplitSstString(is_wide ? wide : latin, is_wide, is_wide ? 4107 : 8213)))
+            .Cell(1, 1, 1)
+            .ToText();
+    EXPECT_EQ(got.size(), is_wide ? 32766u * 3 + 1 : 32766u + 2) << is_wide;
+    EXPECT_EQ(got.back(), is_wide ? 'A' : 'z');
+  }
+  const Workbook book = Workbook::Open(FixturePath("long_texts.xls"));
+  std::string latin_text, wide_text;
+  const char* const kWide[] = {"\u65E5", "\u672C", "\u8A9E", "\u00E9"};
+  for (int i = 0; i < 32767; ++i) {
+    latin_text += static_cast<char>('a' + i % 26);
+    wide_text += kWide[i % 4];
+  }
+  EXPECT_TRUE(book.Cell(1, 1, 1).ToText() == latin_text);
+  EXPECT_TRUE(book.Cell(1, 2, 1).ToText() == wide_text);
+  EXPECT_EQ(book.Cell(1, 3, 1).ToText(), "after");
+}
+
+std::uint16_t Load16(const std::string& s, std::size_t at) {
+  return static_cast<std::uint16_t>(static_cast<unsigned char>(s[at]) |
+                                    static_cast<unsigned char>(s[at + 1]) << 8);
+}
+// The offset of the header of the n-th record (0-based) of `type`, or of
+// the last record when `type` is 0.
+std::size_t Nth(const std::string& stream, std::uint16_t type, int n = 0) {
+  std::size_t last = 0;
+  for (std::size_t at = 0; at + 4 <= stream.size(); at += 4 + Load16(stream, at + 2)) {
+    if (Load16(stream, at) == type && n-- == 0) return at;
+    last = at;
+  }
+  EXPECT_EQ(type, 0) << "no record";
+  return last;
+}
+void Put16(std::string& s, std::size_t at, std::uint16_t v) {
+  s.replace(at, 2, U16(v));
+}
+void Put32(std::string& s, std::size_t at, std::uint32_t v) {
+  s.replace(at, 4, U32(v));
+}
+
+constexpr std::uint16_t kBof = 0x0809, kContinue = 0x003C, kSst = 0x00FC, kLabelSst = 0x00FD,
+                        kBoundSheet = 0x0085;
+
+// Each made file, and each real file poked, fails with its own number and
+// problem: lengths, offsets and indexes past their bounds among them.
+TEST(WorkbookFailure, EachFileFailsWithItsNumberAndProblem) {
+  const std::string empty_sheet = Stream({{"S", 0, 0, ""}});
+  const std::string zip = "PK\x03\x04\x14\0\0\0"s + std::string(600, 'z');
+  const auto mulrk = [](int first, int last, int cells = 2) {
+    std::string rks;
+    for (int i = 0; i < cells; ++i) rks += U16(15) + U32(2);
+    return Rec(0x00BD, U16(0) + U16(first) + rks + U16(last));
+  };
+  const std::string not_a_workbook = std::to_string(werr::kNotAWorkbook) + " ",
+                    unsupported = std::to_string(werr::kUnsupportedVersion) + " ",
+                    encrypted = std::to_string(werr::kEncrypted) + " ",
+                    damaged = std::to_string(werr::kDamaged) + " ";
+  const std::pair<std::string, std::string> made[] = {
+      {"TestNumber,TestName\n1,GLU\n", not_a_workbook + "not a compound file"},
+      {zip, not_a_workbook + "not a compound file"},
+      {"", not_a_workbook + "not a compound file"},
+      {CompoundFile(Stream({}), "Sheet1"), not_a_workbook + "no workbook stream"},
+      {CompoundFile(""), not_a_workbook + "empty workbook stream"},
+      {CompoundFile(Bof(5, 0x0500) + Eof(), "Book"), unsupported + "BIFF5"},
+      {CompoundFile(Bof(5, 0x0700) + Eof(), "Book"), unsupported + "0x0700"},
+      {CompoundFile(Rec(0x0409, U16(0) + U16(0x10)) + Eof()), unsupported + "BIFF4"},
+      // BIFF2 to BIFF4 files are bare streams, no compound files.
+      {Rec(0x0009, U16(2) + U16(0x10)) + Eof(), unsupported + "BIFF2"},
+      {Rec(0x0209, U16(0) + U16(0x10) + U16(0)) + Eof(), unsupported + "BIFF3"},
+      {Rec(0x0409, U16(0) + U16(0x10) + U16(0)) + Number(1, 1, 1) + Eof(), unsupported + "BIFF4"},
+      {Rec(0x0409, U16(0) + U16(0x10) + U16(0)).substr(0, 8),
+       not_a_workbook + "not a compound file"},
+      {OneSheetFile("", Rec(0x002F, U16(0) + U16(0x1234) + U16(0x5678))), encrypted},  // XOR
+      {OneSheetFile("", Rec(0x002F, U16(1) + std::string(52, '\0'))), encrypted},      // RC4
+      {CompoundFile(Number(1, 1, 1) + Eof()), damaged + "substream does not start with BOF"},
+      {OneSheetFile(mulrk(250, 251) + mulrk(255, 256)), damaged + "cell column outside the sheet"},
+      {OneSheetFile(mulrk(0, 40, 1)), damaged + "MULRK column range does not match its cells"},
+      {OneSheetFile(mulrk(5, 4, 1)), damaged + "MULRK column range does not match its cells"},
+      {OneSheetFile("", Sst(1, U16(1) + '\x04' + U32(100000) + "a")),
+       damaged + "string data cut off"},  // phonetic block past the end
+      {OneSheetFile(TextFormula(1, 1) + Number(2, 1, 1)),
+       damaged + "text FORMULA without its STRING record"},
+      {OneSheetFile(Rec(0x0203, U16(0) + U16(0))), damaged + "cell record too short"},
+      {OneSheetFile(Rec(0x0406, U16(0) + U16(0) + U16(15) + F64(1).substr(0, 6))),
+       damaged + "cell record too short"},
+      // BIFF2's cell records have no XF index but three attribute bytes, and
+      // its texts a code page: they do not belong in a BIFF8 sheet.
+      {OneSheetFile(Rec(0x0002, U32(0) + std::string(3, '\0') + U16(5))),
+       damaged + "BIFF2 cell record in a BIFF8 sheet"},
+      {OneSheetFile(Rec(0x0003, U32(0) + std::string(3, '\0') + F64(5))),
+       damaged + "BIFF2 cell record in a BIFF8 sheet"},
+      {OneSheetFile(Rec(0x0004, U32(0) + std::string(3, '\0') + "\x01x")),
+       damaged + "BIFF2 cell record in a BIFF8 sheet"},
+      {OneSheetFile(Rec(0x0005, U32(0) + std::string(3, '\0') + "\x01\0"s)),
+       damaged + "BIFF2 cell record in a BIFF8 sheet"},
+      {OneSheetFile(Number(1, 300, 1)), damaged + "cell column outside the sheet"},
+      {OneSheetFile(Formula(1, 1, FormulaNonNumber(4, 0))),
+       damaged + "unknown FORMULA result type"},
+      {CompoundFile(Bof(5) + Rec(0x0042, U16(1252))), damaged + "workbook globals without EOF"},
+      {CompoundFile(empty_sheet.substr(0, empty_sheet.size() - 4)), damaged + "sheet without EOF"},
+  };
+  for (const auto& [file, outcome] : made) EXPECT_EQ(Outcome(file), outcome) << outcome;
+
+  const auto length_of = [](std::uint16_t type, int n, std::uint16_t length) {
+    return [=](std::string& s) { Put16(s, Nth(s, type, n) + 2, length); };
+  };
+  const struct {
+    const char* fixture;
+    std::function<void(std::string&)> poke;
+    std::string outcome;
+  } poked[] = {
+      {"values.xls", length_of(kBof, 0, 0xFFFF), damaged + "record longer than the stream"},
+      {"values.xls", length_of(kBof, 0, 0), damaged + "BOF record too short"},
+      {"values.xls", length_of(kBof, 1, 0xFFFF), damaged + "record longer than the stream"},
+      {"values.xls", length_of(0, 0, 1), damaged + "record longer than the stream"},  // last EOF
+      {"big_sst.xls", length_of(0, 0, 0xFFFF), damaged + "record longer than the stream"},
+      {"values.xls", length_of(kSst, 0, 0), damaged + "string data cut off"},
+      {"big_sst.xls",
+       [](std::string& s) { s.replace(Nth(s, kSst) + 4, 8, std::string(8, '\xFF')); },
+       "opens"},  // counts of all ones
+      {"values.xls", [](std::string& s) { Put16(s, Nth(s, kSst) + 12, 0xFFFF); },
+       damaged + "string characters cut off"},  // past the record
+      {"big_sst.xls", [](std::string& s) { Put16(s, Nth(s, kSst) + 12, 0xFFFF); },
+       damaged + "string characters cut off"},  // past the continue chain
+      {"big_sst.xls", length_of(kContinue, 0, 0xFFFF), damaged + "string data cut off"},
+      {"big_sst.xls", [](std::string& s) { Put16(s, Nth(s, kContinue), 0); },
+       damaged + "string characters cut off"},  // the chain cut by a lost type
+      {"values.xls", [](std::string& s) { Put32(s, Nth(s, kLabelSst) + 10, 0x80000000u); },
+       damaged + "LABELSST index outside the SST"},
+      {"values.xls", [](std::string& s) { Put32(s, Nth(s, kBoundSheet) + 4, 0x80000000u); },
+       damaged + "sheet offset outside the stream"},
+      {"values.xls", [](std::string& s) { s[Nth(s, kBoundSheet) + 10] = '\xFF'; },
+       damaged + "string characters cut off"},  // sheet name past the record
+      {"big_sst.xls", [](std::string& s) { s.resize(Nth(s, kContinue, 1) + 100); },
+       damaged + "record longer than the stream"},
+  };
+  for (const auto& p : poked) {
+    std::string stream = WorkbookStreamOf(testing_support::ReadFile(FixturePath(p.fixture)));
+    ASSERT_EQ(Outcome(CompoundFile(stream)), "opens") << p.fixture;
+    p.poke(stream);
+    EXPECT_EQ(Outcome(CompoundFile(stream)), p.outcome) << p.outcome;
+  }
+  // An SST that claims 2^31 strings is read for the strings it holds.
+  std::string stream = WorkbookStreamOf(testing_support::ReadFile(FixturePath("values.xls")));
+  Put32(stream, Nth(stream, kSst) + 8, 0x80000000u);
+  const Workbook book = Open(CompoundFile(stream));
+  EXPECT_EQ(RowOf(book, 1, 1, 2, 2) + RowOf(book, 1, 40, 200, 200), "\"plain\"\"far\"");
+
+  // The compound file's header claiming more allocation-table sectors than
+  // the file holds, or a sector size the format does not have.
+  const std::string file = testing_support::ReadFile(FixturePath("values.xls"));
+  const std::pair<std::uint32_t, std::uint32_t> header_pokes[] = {
+      {0x2C, 0xFFFFFFFFu},
+      {0x2C, 0x80000000u},
+      {0x2C, 0x00100000u},
+      {0x2C, static_cast<std::uint32_t>(file.size() / 512)},
+      {0x1E, 0x00060040u}};
+  for (const auto& [at, value] : header_pokes) {
+    std::string poked = file;
+    Put32(poked, at, value);
+    EXPECT_EQ(Outcome(poked), damaged + (at == 0x1E ? "compound-file structure unreadable"
+                                                    : "allocation table larger than the file"))
+        << at << " " << value;
+  }
+}
+
+TEST(WorkbookFailure, ErrorsCarryDescriptionsDetailsAndNumbersOfPositions) {
+  const platform::Error damaged = ErrorOf([] { Open(OneSheetFile(Number(1, 300, 1))); });
+  EXPECT_EQ(damaged.description(), "Workbook is damaged");
+  ASSERT_GE(damaged.details().size(), 3u);
+  EXPECT_EQ(damaged.details()[0].first, "record offset");
+  EXPECT_EQ(damaged.details().back(), platform::Error::Detail("sheet", "1 S"));
+
+  testing_support::TempDir dir;
+  const std::string path = dir.Sub("crypt.xls");
+  testing_support::WriteFile(path, OneSheetFile("", Rec(0x002F, U16(1) + std::string(52, '\0'))));
+  const platform::Error encrypted = ErrorOf([&] { Workbook::Open(path); });
+  EXPECT_EQ(encrypted.number(), werr::kEncrypted);
+  EXPECT_EQ(encrypted.description(), "Workbook is encrypted");
+  EXPECT_EQ(encrypted.details().back(), platform::Error::Detail("file", path));
+
+  const Workbook book = Open(OneSheetFile(Number(1, 1, 1)));
+  const std::function<void()> calls[] = {[&] { Workbook::Open(dir.Sub("none.xls")); },
+                                         [&] { Workbook::Open(dir.path()); },
+                                         [&] { book.SheetName(0); },
+                                         [&] { book.Cell(2, 1, 1); },
+                                         [&] { book.SheetHoldsCells(2); },
+                                         [&] { book.Cell(1, 0, 1); },
+                                         [&] { book.Cell(1, 65537, 1); },
+                                         [&] { book.Cell(1, 1, 257); }};
+  std::string numbers;
+  for (const auto& call : calls) numbers += std::to_string(ErrorOf(call).number()) + " ";
+  const std::string cell = std::to_string(werr::kCellOutOfRange) + " ";
+  EXPECT_EQ(numbers, "53 57 9 9 9 " + cell + cell + cell);
+}
+
+// Every prefix of a stream holding each kind of record fails to open, with
+// a platform::Error; only the whole stream opens.
+TEST(WorkbookFailure, EveryCutStreamFails) {
+  const std::string sst = Rec(0x00FC, U32(2) + U32(2) + U16(3) + '\x0C' + U16(1) + U32(2)) +
+                          Continue("\x01" + U16('a') + U16('b') + U16('c') + U32(0) + "pp") +
+                          Continue(Compressed("x"));
+  const std::string cells =
+      LabelSst(1, 1, 1) + Rk(1, 2, 6) +
+      Rec(0x00BD, U16(1) + U16(0) + U16(15) + U32(2) + U16(15) + U32(6) + U16(1)) +
+      TextFormula(3, 1) + Rec(0x0207, Compressed("s")) + BoolErr(4, 1, 1, false) + Bof(0x20) +
+      Eof() + Rec(0x00D6, U16(0) + U16(5) + U16(0) + Wide(u"w") + U16(0));
+  const std::string stream = Stream({{"C", 2, 0, ""}, {"S", 0, 0, cells}}, sst);
+  for (std::size_t cut = 0; cut <= stream.size(); ++cut) {
+    const std::string outcome = Outcome(CompoundFile(stream.substr(0, cut)));
+    EXPECT_EQ(outcome == "opens", cut == stream.size()) << "cut " << cut;
+  }
+}
+
+double SecondsOf(const std::function<void()>& f) {
+  const auto start = std::chrono::steady_clock::now();
+  f();
+  return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+}
+
+// Globals whose `entries` BOUNDSHEETs (worksheets "S") point at the offsets
+// that `offset_of(i, body_start)` gives, then `body`, starting at body_start.
+std::string SheetListOver(int entries, const std::string& body,
+                          const std::function<std::size_t(int, std::size_t)>& offset_of) {
+  const auto entry = [](std::size_t offset) {
+    return Rec(0x0085, U32(static_cast<std::uint32_t>(offset)) + '\0' + '\0' + Compressed("S", 1));
+  };
+  const std::size_t body_start = Bof(5).size() + entries * entry(0).size() + Eof().size();
+  std::string stream = Bof(5);
+  for (int i = 0; i < entries; ++i) stream += entry(offset_of(i, body_start));
+  return stream + Eof() + body;
+}
+
+// Each entry read apart, 20,000 entries at one sheet of 20,000 cells would be
+// 400 million cells, and 20,000 entries at the nested BOFs of one substream
+// 200 million records skipped: minutes and gigabytes. Substreams never
+// overlap, so such lists are damage, found before any sheet is read twice.
+TEST(WorkbookFailure, AThousandSheetsOpenAndSheetListsThatRereadOneAreRefusedQuickly) {
+  std::vector<Sheet> sheets;
+  for (int i = 1; i <= 1000; ++i)
+    sheets.push_back({"S" + std::to_string(i), 0, 0, Number(2, 2, i)});
+  const std::string file = CompoundFile(Stream(sheets));
+  EXPECT_LT(SecondsOf([&] {
+              const Workbook book = Open(file);
+              EXPECT_EQ(book.SheetCount(), 1000);
+              EXPECT_EQ(book.SheetName(1000) + " " + RowOf(book, 1000, 2, 2, 2), "S1000 1000");
+            }),
+            10);
+
+  const std::string damaged = std::to_string(werr::kDamaged) + " ";
+  constexpr int kEntries = 20000;
+  std::string cells, nested;
+  for (int i = 0; i < kEntries; ++i) cells += Number(1 + i / 256, 1 + i % 256, i);
+  for (int i = 0; i < kEntries; ++i) nested += Bof(0x10) + Number(1, 1, i);
+  for (int i = 0; i < kEntries; ++i) nested += Eof();
+  const std::size_t level = Bof(0x10).size() + Number(1, 1, 0).size();
+  const auto same = [](int, std::size_t start) { return start; };
+  EXPECT_LT(
+      SecondsOf([&] {
+        EXPECT_EQ(Outcome(CompoundFile(SheetListOver(kEntries, Bof(0x10) + cells + Eof(), same))),
+                  damaged + "two sheets start at one offset");
+        EXPECT_EQ(
+            Outcome(CompoundFile(SheetListOver(
+                kEntries, nested, [&](int i, std::size_t start) { return start + i * level; }))),
+            damaged + "sheet without EOF");
+      }),
+      10);
+  // Two sheets at one offset are refused however small.
+  EXPECT_EQ(Outcome(CompoundFile(SheetListOver(2, Bof(0x10) + Eof(), same))),
+            damaged + "two sheets start at one offset");
+}
+
+}  // namespace
+}  // namespace workbook_test
