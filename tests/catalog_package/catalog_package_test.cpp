@@ -9,7 +9,8 @@
 #include <string>
 
 #include "catalog_sync/records/file_manager.h"
-#include "tests/catalog_sync/writer_fixture.h"
+#include "tests/support/catalog.h"
+#include "tests/support/databases.h"
 #include "tests/support/files.h"
 #include "tests/support/process.h"
 
@@ -54,8 +55,8 @@ TEST(CatalogPackageRoundTrip, PackageOfWritePropertiesDumpsToJsonThatBuildsTheSa
   // TestsID and Part that the writer must ignore), and singles of which the
   // first is no short double and the third's shortest text, read as a
   // double, rounds to its neighbour.
-  const catalog_sync::testing::Catalog c =
-      catalog_sync::testing::SampleCatalog(4, [](std::int16_t i, catalog_sync::Assay& a) {
+  const testing_support::Catalog c =
+      testing_support::SampleCatalog(4, [](std::int16_t i, catalog_sync::Assay& a) {
         if (i == 1) a.SetSampleVol(0.1f);
         if (i == 2) a.SetSampleVol(3.4028235e38f);
         if (i == 3) a.SetSampleVol(std::bit_cast<float>(0x15AE43FDu));
