@@ -544,8 +544,9 @@ Row Install(const std::vector<std::string>& args) {
 Row RefusedLine(const std::vector<std::string>& args) {
   return {.name = "refused command line", .args = args, .status = 2, .err = kUsage};
 }
+// A workbook that the import refuses: planned, the plan fails with the same box.
 Row WorkbookFails(const char* name, const std::string& fixture, const std::string& err) {
-  return {.name = name, .args = {"QVR"}, .workbook = Fixture(fixture), .err = err};
+  return {.name = name, .args = {"QVR"}, .workbook = Fixture(fixture), .err = err, .plan = true};
 }
 RunResult RunUnread(const Sandbox& sb, const std::vector<std::string>& args) {
   return sb.Run("CatalogSync", args, StandardError::kPipeWithoutReader);
