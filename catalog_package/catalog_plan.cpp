@@ -6,8 +6,8 @@
 #include <functional>
 
 #include "catalog_sync/db/connection.h"
-#include "catalog_sync/records/file_manager.h"
 #include "catalog_sync/run/failure_box.h"
+#include "catalog_sync/run/load_source.h"
 #include "catalog_sync/run/run_error.h"
 #include "catalog_sync/run/run_state.h"
 #include "catalog_sync/run/workbook_import.h"
@@ -42,9 +42,7 @@ bool IsCompoundFile(const std::string& path) {
 // Fills the containers as the run's loader of that source does; a source
 // that cannot be read ends the plan with the loader's message.
 void LoadSource(RunState& state) {
-  if (!platform::FileExists(state.sSourceFile)) {
-    throw catalog_sync::MakeRunError(catalog_sync::RunError::kSourceNotFound);
-  }
+  catalog_sync::RequireSource(state);
   if (IsCompoundFile(state.sSourceFile)) {
     state.sRunKeyword = "QVR";
     const std::optional<catalog_sync::ImportFailure> failure =
@@ -53,19 +51,14 @@ void LoadSource(RunState& state) {
     return;
   }
   state.sRunKeyword = "INSTALL";
-  platform::Error cause(0, "");
-  if (!catalog_sync::FileManager(state.sSourceFile)
-           .ReadProperties(state.colAssay, state.colObjTV, &cause)) {
-    throw catalog_sync::PackageUnreadableError(cause);
-  }
+  catalog_sync::ReadPackage(state);
 }
 
 // The run's connection, here on a copy in memory of the database, checked
 // as the run checks the file before its backup copy.
 void OpenCopy(RunState& state, const std::string& database) {
-  if (!platform::FileExists(database)) {
-    throw Stop{{"Catalog Sync", catalog_sync::NotFoundPrompt(database), {}}};
-  }
+  state.sDatabaseFile = database;
+  catalog_sync::RequireDatabase(state);
   try {
     state.connection.emplace(platform::engine::OpenInMemoryCopy(database));
   } catch (const platform::Error& failure) {

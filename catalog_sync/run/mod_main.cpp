@@ -5,9 +5,9 @@
 #include <utility>
 
 #include "catalog_sync/db/connection.h"
-#include "catalog_sync/records/file_manager.h"
 #include "catalog_sync/run/failure_box.h"
 #include "catalog_sync/run/import_data.h"
+#include "catalog_sync/run/load_source.h"
 #include "catalog_sync/run/paths.h"
 #include "catalog_sync/run/run_error.h"
 #include "catalog_sync/run/run_lock.h"
@@ -31,10 +31,6 @@ void DeleteOldMarker() {
   if (platform::FileExists(marker)) platform::DeleteFile(marker, /*force=*/true);
 }
 
-void RequireSource(const RunState& state) {
-  if (!platform::FileExists(state.sSourceFile)) throw MakeRunError(RunError::kSourceNotFound);
-}
-
 // Fills colAssay and colObjTV from the source that the keyword names.
 void LoadSource(RunState& state) {
   if (state.sRunKeyword == "QVR") {
@@ -44,11 +40,7 @@ void LoadSource(RunState& state) {
   } else if (state.sRunKeyword == "INSTALL") {
     state.sSourceFile = PackagePath();
     RequireSource(state);
-    const FileManager file_manager(state.sSourceFile);
-    Error cause(0, "");
-    if (!file_manager.ReadProperties(state.colAssay, state.colObjTV, &cause)) {
-      throw PackageUnreadableError(cause);
-    }
+    ReadPackage(state);
   } else {
     throw MakeRunError(RunError::kBadCommand).AddDetail("usage", "CatalogSync QVR | INSTALL");
   }
@@ -74,8 +66,9 @@ void DeleteLeftoverBackup() {
 // killed, so the copy is never of a half-written file. A damaged database
 // fails the run before the copy: nothing is written beside it or into it.
 void PrepareDatabase(RunState& state) {
-  const std::string database = DatabasePath();
-  if (!platform::FileExists(database)) throw MakeRunError(RunError::kDatabaseNotFound);
+  state.sDatabaseFile = DatabasePath();
+  RequireDatabase(state);
+  const std::string& database = state.sDatabaseFile;
   if (!db::OpenConnection(database, state.connection)) throw MakeRunError(RunError::kStepFailed);
   platform::engine::CheckIntegrity(*state.connection);
   DeleteLeftoverBackup();

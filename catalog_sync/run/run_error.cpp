@@ -44,7 +44,7 @@ std::optional<std::string> RunErrorPrompt(RunError code, const RunState& state) 
     case RunError::kBadCommand:
       return "An incorrect command parameter was supplied. Program Aborted.";
     case RunError::kSourceNotFound: return NotFoundPrompt(state.sSourceFile);
-    case RunError::kDatabaseNotFound: return NotFoundPrompt(DatabasePath());
+    case RunError::kDatabaseNotFound: return NotFoundPrompt(state.sDatabaseFile);
     case RunError::kBackupNotFound: return NotFoundPrompt(BackupPath());
     case RunError::kPackageUnreadable:
       return "The assay properties could not be read from the CatalogSync.dat file.";

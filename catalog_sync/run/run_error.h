@@ -16,7 +16,7 @@ struct RunState;
 enum class RunError {
   kBadCommand = 1,         // the keyword is neither "QVR" nor "INSTALL"
   kSourceNotFound = 2,     // sSourceFile does not exist
-  kDatabaseNotFound = 3,   // the database file does not exist
+  kDatabaseNotFound = 3,   // sDatabaseFile does not exist
   kStepFailed = 4,         // a step reported failure and showed its own box
   kBackupNotFound = 5,     // the backup copy is missing right after the copy
   kPackageUnreadable = 6,  // ReadProperties reported failure

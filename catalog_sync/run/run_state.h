@@ -17,6 +17,8 @@ struct RunState {
   // Full path of this run's source: the workbook ("QVR") or the package
   // file ("INSTALL").
   std::string sSourceFile;
+  // Full path of the database the run changes (a plan names its own).
+  std::string sDatabaseFile;
   // The assay definitions in source order, 1-based, and their test volumes
   // (same positions, parts 0 to 2); filled by the loader of the keyword.
   AssayCollection colAssay;

@@ -1,208 +1,158 @@
-// CatalogPackage run as the real binary on files in a temporary folder.
+// CatalogPackage's own commands as the real binary, one row per run; its
+// plan is held against CatalogSync's runs in tests/catalog_sync.
 #include <gtest/gtest.h>
 
 #include <bit>
-#include <cstdint>
 #include <cstdlib>
 #include <functional>
 #include <nlohmann/json.hpp>
 #include <string>
+#include <vector>
 
 #include "catalog_sync/records/file_manager.h"
-#include "tests/catalog_sync/writer_fixture.h"
+#include "tests/support/catalog.h"
 #include "tests/support/files.h"
 #include "tests/support/process.h"
 
 namespace {
 
 using nlohmann::json;
-using testing_support::Run;
-using testing_support::RunResult;
-using testing_support::TempDir;
+using namespace testing_support;
 
 std::string Bin() {
-  return testing_support::BinaryFromEnv("CATALOGPACKAGE_BIN");
+  return BinaryFromEnv("CATALOGPACKAGE_BIN");
+}
+std::string ExampleJson() {
+  return SourceDir() + "/examples/catalog.json";
 }
 
-std::string ExampleCatalogText() {
-  return testing_support::ReadFile(testing_support::SourceDir() + "/examples/catalog.json");
-}
-
-RunResult Build(const std::string& json_path, const std::string& package) {
-  return Run(Bin(), {"build", json_path, package});
-}
-
-RunResult Dump(const std::string& package) {
-  return Run(Bin(), {"dump", package});
-}
-
-TEST(CatalogPackageRoundTrip, BuildThenDumpGivesTheCatalogueBack) {
+// build then dump gives the example catalogue back; dump then build gives a
+// package of WritePackage byte for byte, with values that a careless JSON
+// form would change: extreme and negative-zero doubles, subnormal singles,
+// integers at their limits, non-ASCII texts, TestsID and Part that the
+// writer ignores, a single that is no short double and one whose shortest
+// text, read as a double, rounds to its neighbour.
+TEST(CatalogPackage, RoundTripsGiveTheCatalogueAndTheBytesBack) {
   TempDir dir;
-  const std::string package = dir.Sub("CatalogSync.dat");
-  const RunResult built = Build(testing_support::SourceDir() + "/examples/catalog.json", package);
-  ASSERT_EQ(built.exit_status, 0) << built.err;
-  const RunResult dumped = Dump(package);
-  ASSERT_EQ(dumped.exit_status, 0) << dumped.err;
-  EXPECT_EQ(json::parse(dumped.out), json::parse(ExampleCatalogText()));
-}
+  ASSERT_EQ(
+      testing_support::Run(Bin(), {"build", ExampleJson(), dir.Sub("example.dat")}).exit_status, 0);
+  const RunResult example = testing_support::Run(Bin(), {"dump", dir.Sub("example.dat")});
+  EXPECT_EQ(json::parse(example.out), json::parse(ReadFile(ExampleJson())));
 
-TEST(CatalogPackageRoundTrip, PackageOfWritePropertiesDumpsToJsonThatBuildsTheSameBytes) {
-  TempDir dir;
-  const std::string original = dir.Sub("original.dat");
-  // Values that a careless JSON form would change (extreme and negative-zero
-  // doubles, subnormal singles, integers at their limits, non-ASCII texts,
-  // TestsID and Part that the writer must ignore), and singles of which the
-  // first is no short double and the third's shortest text, read as a
-  // double, rounds to its neighbour.
-  const catalog_sync::testing::Catalog c =
-      catalog_sync::testing::SampleCatalog(4, [](std::int16_t i, catalog_sync::Assay& a) {
-        if (i == 1) a.SetSampleVol(0.1f);
-        if (i == 2) a.SetSampleVol(3.4028235e38f);
-        if (i == 3) a.SetSampleVol(std::bit_cast<float>(0x15AE43FDu));
-        if (i <= 2) a.SetTestNumber(i == 1 ? -32768 : 32767);
-      });
-  catalog_sync::FileManager(original).WriteProperties(c.assays, c.volumes);
-
-  const RunResult dumped = Dump(original);
+  const Catalog c = SampleCatalog(4, [](std::int16_t i, catalog_sync::Assay& a) {
+    if (i == 1) a.SetSampleVol(0.1f);
+    if (i == 2) a.SetSampleVol(3.4028235e38f);
+    if (i == 3) a.SetSampleVol(std::bit_cast<float>(0x15AE43FDu));
+    if (i <= 2) a.SetTestNumber(i == 1 ? -32768 : 32767);
+  });
+  catalog_sync::FileManager(dir.Sub("original.dat")).WriteProperties(c.assays, c.volumes);
+  const RunResult dumped = testing_support::Run(Bin(), {"dump", dir.Sub("original.dat")});
   ASSERT_EQ(dumped.exit_status, 0) << dumped.err;
   const json document = json::parse(dumped.out);
   EXPECT_EQ(document["assays"][0]["SampleVol"].dump(), "0.1");
   EXPECT_EQ(document["assays"][1]["TestNumber"], 32767);
   EXPECT_FALSE(document["assays"][0]["TestVolumes"][0].contains("TestsID"));
-
-  testing_support::WriteFile(dir.Sub("dumped.json"), dumped.out);
-  const RunResult built = Build(dir.Sub("dumped.json"), dir.Sub("rebuilt.dat"));
-  ASSERT_EQ(built.exit_status, 0) << built.err;
-  EXPECT_EQ(testing_support::ReadFile(dir.Sub("rebuilt.dat")), testing_support::ReadFile(original));
+  WriteFile(dir.Sub("dumped.json"), dumped.out);
+  ASSERT_EQ(testing_support::Run(Bin(), {"build", dir.Sub("dumped.json"), dir.Sub("rebuilt.dat")})
+                .exit_status,
+            0);
+  EXPECT_EQ(ReadFile(dir.Sub("rebuilt.dat")), ReadFile(dir.Sub("original.dat")));
 }
 
-struct BadCatalogue {
+struct Row {
   const char* what;
-  std::function<void(json&)> spoil;
-  const char* expected;  // part of the error on stderr
+  std::vector<std::string> args;  // $D stands for the row's folder
+  int status;
+  std::string err;                   // standard error holds it
+  std::string out = "";              // standard output holds it
+  std::function<void(json&)> spoil;  // of the example catalogue, as $D/bad.json
 };
-void PrintTo(const BadCatalogue& c, std::ostream* os) {
-  *os << c.what;
-}
-
-class CatalogPackageBuildRefuses : public ::testing::TestWithParam<BadCatalogue> {};
-
-TEST_P(CatalogPackageBuildRefuses, NamingAssayAndPropertyAndWritingNothing) {
-  TempDir dir;
-  json document = json::parse(ExampleCatalogText());
-  GetParam().spoil(document);
-  testing_support::WriteFile(dir.Sub("bad.json"), document.dump(2));
-  const std::string package = dir.Sub("CatalogSync.dat");
-  testing_support::WriteFile(package, "old package");
-
-  const RunResult built = Build(dir.Sub("bad.json"), package);
-  EXPECT_EQ(built.exit_status, 1);
-  EXPECT_NE(built.err.find(GetParam().expected), std::string::npos) << built.err;
-  EXPECT_EQ(testing_support::ReadFile(package), "old package");
+void PrintTo(const Row& r, std::ostream* os) {
+  *os << r.what;
 }
 
 json& Assay3(json& d) {
-  return d["assays"][2];
-}  // CREA, TestNumber 21
-
-INSTANTIATE_TEST_SUITE_P(
-    Cases, CatalogPackageBuildRefuses,
-    ::testing::Values(
-        BadCatalogue{"missing", [](json& d) { Assay3(d).erase("Cycles"); },
-                     "assay 3 (TestNumber 21): property \"Cycles\" is missing"},
-        BadCatalogue{"unknown", [](json& d) { Assay3(d)["Colour"] = 1; },
-                     "assay 3 (TestNumber 21): property \"Colour\" is not a known property"},
-        BadCatalogue{"byte too large", [](json& d) { Assay3(d)["Cycles"] = 300; },
-                     "assay 3 (TestNumber 21): property \"Cycles\": 300 does not fit Byte"},
-        BadCatalogue{"integer fraction", [](json& d) { Assay3(d)["Formula"] = 2.5; },
-                     "property \"Formula\": 2.5 is not an integer"},
-        BadCatalogue{"test number too large", [](json& d) { Assay3(d)["TestNumber"] = 40000; },
-                     "assay 3 (TestNumber 40000): property \"TestNumber\": 40000 does not fit"},
-        BadCatalogue{"flag as text", [](json& d) { Assay3(d)["Active"] = "yes"; },
-                     "property \"Active\": \"yes\" is not true or false"},
-        BadCatalogue{"single out of range", [](json& d) { Assay3(d)["SampleVol"] = 1e39; },
-                     "property \"SampleVol\": 1e+39 is out of range"},
-        BadCatalogue{"text as number", [](json& d) { Assay3(d)["TestName"] = 5; },
-                     "property \"TestName\": 5 is not a string"},
-        BadCatalogue{"volume fraction",
-                     [](json& d) { Assay3(d)["TestVolumes"][1]["ReagentVol"] = 2.5; },
-                     "assay 3 (TestNumber 21): TestVolumes[1]: property \"ReagentVol\""},
-        BadCatalogue{"derived volume property",
-                     [](json& d) { Assay3(d)["TestVolumes"][0]["TestsID"] = 21; },
-                     "TestVolumes[0]: property \"TestsID\" is not a known property"},
-        BadCatalogue{"two volumes", [](json& d) { Assay3(d)["TestVolumes"].erase(2); },
-                     "assay 3 (TestNumber 21): property \"TestVolumes\" must be an array of 3"},
-        BadCatalogue{"no assays", [](json& d) { d["assays"] = json::array(); },
-                     "\"assays\" holds no assay"},
-        BadCatalogue{"wrong format", [](json& d) { d["format"] = "other"; },
-                     "\"format\" must be \"corvista-catalog\""}),
-    [](const auto& info) {
-      std::string name = info.param.what;
-      for (char& c : name) c = std::isalnum(static_cast<unsigned char>(c)) ? c : '_';
-      return name;
-    });
-
-TEST(CatalogPackageBuild, RefusesTextThatIsNoJson) {
-  TempDir dir;
-  testing_support::WriteFile(dir.Sub("bad.json"), ExampleCatalogText().substr(0, 200));
-  const RunResult built = Build(dir.Sub("bad.json"), dir.Sub("CatalogSync.dat"));
-  EXPECT_EQ(built.exit_status, 1);
-  EXPECT_NE(built.err.find("not valid JSON"), std::string::npos) << built.err;
-  EXPECT_FALSE(testing_support::Exists(dir.Sub("CatalogSync.dat")));
+  return d["assays"][2];  // CREA, TestNumber 21
+}
+Row Refused(const char* what, std::function<void(json&)> spoil, const std::string& err) {
+  return {what, {"build", "$D/bad.json", "$D/CatalogSync.dat"}, 1, err, "", spoil};
+}
+Row Usage(std::vector<std::string> args) {
+  return {"usage", args, 2, "usage: CatalogPackage", "", {}};
 }
 
-TEST(CatalogPackageDump, DamagedPackageFailsWithTheReadError) {
+const std::string kUsage = "usage: CatalogPackage <command> <arguments>\n";
+// The version line but for the version, which the test gets from CMake.
+const std::string kVersion = "CatalogPackage (corvista1000-tools) ";
+
+// clang-format off
+const Row kRows[] = {
+    // Refused before any file is opened: the database named is not made.
+    Usage({}), Usage({"list"}), Usage({"dump"}), Usage({"build", "only-one"}), Usage({"plan"}),
+    Usage({"plan", "$D/Corvista1k.mdb"}), Usage({"plan", "a.dat", "$D/Corvista1k.mdb", "extra"}),
+    Usage({"plan", "--text", "a.dat", "$D/Corvista1k.mdb"}),
+    // GNU's standard options: the answer on standard output, whatever follows.
+    {"help", {"--help"}, 0, "", kUsage, {}},
+    {"help", {"--help"}, 0, "", "\n  CatalogPackage plan [--json] <source> <database>", {}},
+    {"help", {"--help", "dump"}, 0, "", kUsage, {}},
+    {"version", {"--version"}, 0, "", kVersion, {}},
+    {"damaged package", {"dump", "$D/CatalogSync.dat"}, 1, "cannot read the package", "", {}},
+    {"text that is no JSON", {"build", "$D/bad.json", "$D/CatalogSync.dat"}, 1, "not valid JSON", "", {}},
+    // Each refusal names the assay and the property and writes nothing.
+    Refused("missing", [](json& d) { Assay3(d).erase("Cycles"); }, "assay 3 (TestNumber 21): property \"Cycles\" is missing"),
+    Refused("unknown", [](json& d) { Assay3(d)["Colour"] = 1; }, "assay 3 (TestNumber 21): property \"Colour\" is not a known property"),
+    Refused("byte too large", [](json& d) { Assay3(d)["Cycles"] = 300; }, "assay 3 (TestNumber 21): property \"Cycles\": 300 does not fit Byte"),
+    Refused("integer fraction", [](json& d) { Assay3(d)["Formula"] = 2.5; }, "property \"Formula\": 2.5 is not an integer"),
+    Refused("test number too large", [](json& d) { Assay3(d)["TestNumber"] = 40000; }, "assay 3 (TestNumber 40000): property \"TestNumber\": 40000 does not fit"),
+    Refused("flag as text", [](json& d) { Assay3(d)["Active"] = "yes"; }, "property \"Active\": \"yes\" is not true or false"),
+    Refused("single out of range", [](json& d) { Assay3(d)["SampleVol"] = 1e39; }, "property \"SampleVol\": 1e+39 is out of range"),
+    Refused("text as number", [](json& d) { Assay3(d)["TestName"] = 5; }, "property \"TestName\": 5 is not a string"),
+    Refused("volume fraction", [](json& d) { Assay3(d)["TestVolumes"][1]["ReagentVol"] = 2.5; }, "assay 3 (TestNumber 21): TestVolumes[1]: property \"ReagentVol\""),
+    Refused("derived volume property", [](json& d) { Assay3(d)["TestVolumes"][0]["TestsID"] = 21; }, "TestVolumes[0]: property \"TestsID\" is not a known property"),
+    Refused("two volumes", [](json& d) { Assay3(d)["TestVolumes"].erase(2); }, "assay 3 (TestNumber 21): property \"TestVolumes\" must be an array of 3"),
+    Refused("no assays", [](json& d) { d["assays"] = json::array(); }, "\"assays\" holds no assay"),
+    Refused("wrong format", [](json& d) { d["format"] = "other"; }, "\"format\" must be \"corvista-catalog\""),
+};
+// clang-format on
+
+class CatalogPackageRun : public ::testing::TestWithParam<Row> {};
+
+TEST_P(CatalogPackageRun, EndsAsTheRowSays) {
+  const Row& row = GetParam();
   TempDir dir;
   const std::string package = dir.Sub("CatalogSync.dat");
-  ASSERT_EQ(Build(testing_support::SourceDir() + "/examples/catalog.json", package).exit_status, 0);
-  std::string bytes = testing_support::ReadFile(package);
-  bytes[bytes.size() / 2] ^= 0x20;
-  testing_support::WriteFile(package, bytes);
-  const RunResult dumped = Dump(package);
-  EXPECT_EQ(dumped.exit_status, 1);
-  EXPECT_EQ(dumped.out, "");
-  EXPECT_NE(dumped.err.find("cannot read the package"), std::string::npos) << dumped.err;
+  ASSERT_EQ(testing_support::Run(Bin(), {"build", ExampleJson(), package}).exit_status, 0);
+  std::string old_package = ReadFile(package);
+  old_package[old_package.size() / 2] ^= 0x20;  // a damaged package, never rewritten
+  WriteFile(package, old_package);
+  json document = json::parse(ReadFile(ExampleJson()));
+  if (row.spoil) row.spoil(document);
+  WriteFile(dir.Sub("bad.json"),
+            row.spoil ? document.dump(2) : ReadFile(ExampleJson()).substr(0, 200));
+  std::vector<std::string> args = row.args;
+  for (std::string& a : args) {
+    if (a.starts_with("$D")) a.replace(0, 2, dir.path());
+  }
+  const RunResult r = testing_support::Run(Bin(), args);
+  EXPECT_EQ(r.exit_status, row.status);
+  EXPECT_NE(r.err.find(row.err), std::string::npos) << r.err;
+  EXPECT_TRUE(row.status != 0 || r.err.empty()) << r.err;
+  const char* version = std::getenv("PROJECT_VERSION");
+  ASSERT_NE(version, nullptr);
+  const std::string out = row.out == kVersion ? kVersion + version + "\n" : row.out;
+  EXPECT_NE(r.out.find(out), std::string::npos) << r.out;
+  EXPECT_TRUE(row.status == 0 || r.out.empty()) << r.out;
+  EXPECT_EQ(ReadFile(package), old_package);
+  EXPECT_FALSE(Exists(dir.Sub("Corvista1k.mdb")));
 }
 
-// Refused before any file is opened: the database named is not made.
-TEST(CatalogPackageUsage, WrongCommandLinesExitTwo) {
-  TempDir dir;
-  const std::string db = dir.Sub("Corvista1k.mdb");
-  for (const std::vector<std::string>& args : {std::vector<std::string>{},
-                                               {"list"},
-                                               {"dump"},
-                                               {"build", "only-one"},
-                                               {"plan"},
-                                               {"plan", db},
-                                               {"plan", "a.dat", db, "extra"},
-                                               {"plan", "--text", "a.dat", db}}) {
-    const RunResult r = testing_support::Run(Bin(), args);
-    EXPECT_EQ(r.exit_status, 2);
-    EXPECT_EQ(r.out, "");
-    EXPECT_NE(r.err.find("usage: CatalogPackage"), std::string::npos) << r.err;
-    EXPECT_FALSE(testing_support::Exists(db));
-  }
-}
-
-// GNU's standard options: the answer on standard output, status 0, whatever
-// follows the option.
-TEST(CatalogPackageUsage, HelpAndVersionAnswerOnStandardOutput) {
-  const char* project_version = std::getenv("PROJECT_VERSION");
-  ASSERT_NE(project_version, nullptr);
-  const std::string version =
-      "CatalogPackage (corvista1000-tools) " + std::string(project_version) + "\n";
-  const std::pair<std::vector<std::string>, std::string> cases[] = {
-      {{"--help"}, "usage: CatalogPackage <command> <arguments>\n"},
-      {{"--help", "dump"}, "usage: CatalogPackage <command> <arguments>\n"},
-      {{"--version"}, version}};
-  for (const auto& [args, first_line] : cases) {
-    const RunResult r = testing_support::Run(Bin(), args);
-    EXPECT_EQ(r.exit_status, 0) << args[0];
-    EXPECT_EQ(r.err, "") << args[0];
-    EXPECT_EQ(r.out.substr(0, first_line.size()), first_line) << r.out;
-  }
-  EXPECT_NE(testing_support::Run(Bin(), {"--help"}).out.find("CatalogPackage plan"),
-            std::string::npos);
-}
+INSTANTIATE_TEST_SUITE_P(Rows, CatalogPackageRun, ::testing::ValuesIn(kRows),
+                         [](const ::testing::TestParamInfo<Row>& info) {
+                           std::string name = std::to_string(info.index) + "_" + info.param.what;
+                           for (char& c : name) {
+                             if (!std::isalnum(static_cast<unsigned char>(c))) c = '_';
+                           }
+                           return name;
+                         });
 
 }  // namespace

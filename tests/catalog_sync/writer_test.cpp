@@ -13,7 +13,8 @@
 #include "catalog_sync/records/record_properties.h"
 #include "platform/core/error.h"
 #include "platform/engine/engine_error.h"
-#include "tests/catalog_sync/writer_fixture.h"
+#include "tests/support/catalog.h"
+#include "tests/support/databases.h"
 #include "tests/support/files.h"
 #include "tests/support/process.h"
 
@@ -22,10 +23,10 @@ namespace {
 
 using platform::Value;
 using platform::engine::Database;
-using testing::Catalog;
-using testing::CatalogBuilder;
-using testing::QueryCount;
-using testing::QueryValue;
+using testing_support::Catalog;
+using testing_support::CatalogBuilder;
+using testing_support::QueryCount;
+using testing_support::QueryValue;
 
 class WriterTest : public ::testing::Test {
  protected:
@@ -34,7 +35,7 @@ class WriterTest : public ::testing::Test {
             std::pair<std::string_view, std::string_view> rewrite = {}) {
     db_.reset();
     std::remove(dir_.Sub("Corvista1k.mdb").c_str());
-    testing::CreateAnalyserDatabase(dir_.Sub("Corvista1k.mdb"), data_sql, rewrite);
+    testing_support::CreateAnalyserDatabase(dir_.Sub("Corvista1k.mdb"), data_sql, rewrite);
     db_.emplace(Database::Open(dir_.Sub("Corvista1k.mdb")));
   }
   Database& db() { return *db_; }
@@ -81,7 +82,7 @@ TEST_F(WriterTest, DeleteNameGuardsTheTestRowsButNotTheKits) {
                {"ALT", "ALT' --", false}};
   for (const auto& c : cases) {
     SCOPED_TRACE(c.given_name);
-    Open(testing::SampleDataSql());
+    Open(testing_support::SampleDataSql());
     db().Exec("UPDATE Tests SET Tests_Name = '" + std::string(c.stored_name) +
               "' WHERE Tests_ID = 3;"
               "INSERT INTO TestRanges (TR_TestsID, TR_RangeNum, TR_Low, TR_High, TR_Desc) "
@@ -93,10 +94,10 @@ TEST_F(WriterTest, DeleteNameGuardsTheTestRowsButNotTheKits) {
 }
 
 TEST_F(WriterTest, DeleteOfATestWithoutRowsChangesNothing) {
-  Open(testing::SampleDataSql());
-  const std::string before = testing::DumpDatabase(dir_.Sub("Corvista1k.mdb"));
+  Open(testing_support::SampleDataSql());
+  const std::string before = testing_support::DumpDatabase(dir_.Sub("Corvista1k.mdb"));
   db::DeleteAssay(db(), 44, "GLU");
-  EXPECT_EQ(testing::DumpDatabase(dir_.Sub("Corvista1k.mdb")), before);
+  EXPECT_EQ(testing_support::DumpDatabase(dir_.Sub("Corvista1k.mdb")), before);
 }
 
 // --- The test row ---------------------------------------------------------
@@ -150,7 +151,7 @@ TEST_F(WriterTest, MissingTestIsAddedWithItsReportingUnitsRangeAndPartsInUse) {
 }
 
 TEST_F(WriterTest, ExistingTestIsOverwrittenAndKeepsItsReportingUnitsAndOtherColumns) {
-  Open(testing::SampleDataSql());
+  Open(testing_support::SampleDataSql());
   db().Exec(
       "UPDATE Tests SET Tests_ReportingUnits = 'mmol/L', Tests_Comment = 'site note', "
       "Tests_LotCode = 'LOT00001' WHERE Tests_ID = 2");
@@ -168,7 +169,7 @@ TEST_F(WriterTest, ExistingTestIsOverwrittenAndKeepsItsReportingUnitsAndOtherCol
 // --- Reagent parts ----------------------------------------------------------
 
 TEST_F(WriterTest, PartsAreOverwrittenDeletedAndAddedByReagentVol) {
-  Open(testing::SampleDataSql());  // test 3 has parts 0 and 1
+  Open(testing_support::SampleDataSql());  // test 3 has parts 0 and 1
   db().Exec("UPDATE TestVolumes SET TV_ID = 90 WHERE TV_TestsID = 3 AND TV_Part = 0");
   CatalogBuilder b;
   b.Add(3, "ALT", "MODIFY", {310, 0, 330});
@@ -184,7 +185,7 @@ TEST_F(WriterTest, PartsAreOverwrittenDeletedAndAddedByReagentVol) {
 }
 
 TEST_F(WriterTest, OnlyTheFirstOfDuplicateVolumeAndRangeRowsIsTouched) {
-  Open(testing::SampleDataSql());
+  Open(testing_support::SampleDataSql());
   db().Exec(
       "INSERT INTO TestVolumes (TV_ID, TV_TestsID, TV_Part, TV_ReagentVol) VALUES "
       "(50, 1, 0, 999), (51, 1, 1, 11), (52, 1, 1, 12);"
@@ -210,7 +211,7 @@ TEST_F(WriterTest, ExistingNormalRangeTakesTheLimitsOnlyInAQvrRun) {
   for (const auto& [keyword, normal] :
        {std::pair{"INSTALL", "1 70.0 110.0"}, {"QVR", "1 11.0 91.0"}}) {
     SCOPED_TRACE(keyword);
-    Open(testing::SampleDataSql());
+    Open(testing_support::SampleDataSql());
     db().Exec(
         "UPDATE TestRanges SET TR_Desc = 'SITE', TR_LowOperator = 2, TR_HighOperator = 3 "
         "WHERE TR_TestsID = 1;"
@@ -251,14 +252,14 @@ TEST_F(WriterTest, ARefusedValueOrMissingVolumesFailTheAssay) {
   EXPECT_EQ(RowsOf(">= 0"), "0 0 0 0");
   // An assay beyond the volume table fails before its parts are written.
   Catalog c = b.Build();
-  c.assays.Add(testing::MakeAssay(13, "CHOL", "ADD"));
+  c.assays.Add(testing_support::MakeAssay(13, "CHOL", "ADD"));
   EXPECT_EQ(FailureOf([&] { AddModify(c, 2); }),
             std::to_string(platform::err::kSubscriptOutOfRange));
   EXPECT_EQ(Count("SELECT COUNT(*) FROM TestVolumes"), 0);
 }
 
 TEST_F(WriterTest, FormulaOutOfTheColumnsRangeFailsTheAssay) {
-  Open(testing::SampleDataSql(), {"Tests_Formula SHORT", "Tests_Formula BYTE"});
+  Open(testing_support::SampleDataSql(), {"Tests_Formula SHORT", "Tests_Formula BYTE"});
   CatalogBuilder b;
   b.Add(2, "CHOL", "MODIFY").SetFormula(300);
   EXPECT_EQ(FailureOf([&] { AddModify(b.Build(), 1); }), "3001 Tests Tests_Formula 300");
