@@ -7,6 +7,8 @@ function(add_project_test name)
   cmake_parse_arguments(T "" "" "SOURCES;LIBS;ENV" ${ARGN})
   add_executable(${name} ${T_SOURCES})
   target_link_libraries(${name} PRIVATE ${T_LIBS} test_support GTest::gtest GTest::gtest_main)
+  # GoogleTest's header is the largest part of every test file's compile.
+  target_precompile_headers(${name} PRIVATE <gtest/gtest.h>)
   gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60 PROPERTIES TIMEOUT 300
                        TEST_LIST ${name}_TESTS)
   if(T_ENV)
