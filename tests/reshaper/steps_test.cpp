@@ -166,18 +166,10 @@ const StepCase kStepCases[] = {
      STRUCTURE_ROWS "('Tests', 'TESTS_NAME', 'TEXT', NULL, NULL);", "",
      "step: structure update\nrow: 1: table \"Tests\", name \"TESTS_NAME\", type \"TEXT\"\n"
      "engine: 3007 *", kSame},
-    {"MemoFailsAtItsRow", "INSTALL", STRUCTURE_ROWS "('Tests', 'Tests_A', 'TEXT', NULL, NULL), "
-     "('Tests', 'Tests_B', 'MEMO', NULL, NULL), ('Tests', 'Tests_C', 'TEXT', NULL, NULL);", "",
-     "step: structure update\nrow: 2: table \"Tests\", name \"Tests_B\", type \"MEMO\"\n"
-     "cause: the type word is none of the known words\n",
-     "1.0.0 / ID SHORT, Name TEXT(10), A TEXT(255) / 1=GLU,2=CHOL"},
     {"TruthValueThatDoesNotConvert", "INSTALL",
      STRUCTURE_ROWS "('Tests', 'Tests_A', 'TEXT', NULL, 'maybe');", "",
      "step: structure update\nrow: 1: *\nengine: 13 Type mismatch*", kSame},
     {"MissingTableInstall", "INSTALL", STRUCTURE_ROWS "('Nowhere', 'X', 'TEXT', NULL, NULL);", "",
-     "step: structure update\nrow: 1: table \"Nowhere\", name \"X\", type \"TEXT\"\nengine: 3002 *",
-     kSame},
-    {"MissingTableEru", "ERU", STRUCTURE_ROWS "('Nowhere', 'X', 'TEXT', NULL, NULL);", "",
      "step: structure update\nrow: 1: table \"Nowhere\", name \"X\", type \"TEXT\"\nengine: 3002 *",
      kSame},
     // ---- UpdateVersion
@@ -207,25 +199,9 @@ const StepCase kStepCases[] = {
      VERSION_FAILS, kSame},
     {"HostileVersionTableWhere", "VERSION",
      VERSION_ROWS "('Tests WHERE 0 = 1', 'Tests_Name', '2.0.0');", "", VERSION_FAILS, kSame},
-    {"HostileVersionMissingField", "VERSION",
-     VERSION_ROWS "('SoftwareVersion', 'Nowhere', '2.0.0');", "", VERSION_FAILS, kSame},
-    {"HostileVersionMissingTable", "VERSION",
-     VERSION_ROWS "('Nowhere', 'Version_Number', '2.0.0');", "", VERSION_FAILS, kSame},
     // ---- UpdateDefaultData
     {"NoDefaultDataRowAlthoughNothingNeededDoing", "DATA", "", "",
      "step: default data\ncause: DefaultData has no rows\n", kSame},
-    {"DefaultDataTrimmedAndKeyViolationsSkipped", "DATA", R"sql(INSERT INTO DefaultData VALUES
-      ('   INSERT INTO Tests (Tests_ID, Tests_Name)
-         VALUES (3, ''ALT'')   '),
-      ('INSERT INTO Tests (Tests_ID, Tests_Name) VALUES (1, ''DUP'')'),
-      ('UPDATE Tests SET Tests_Name = UCASE(''chol'') || ''!'' WHERE Tests_ID = 2');)sql", "",
-     nullptr, "1.0.0 / ID SHORT, Name TEXT(10) / 1=GLU,2=CHOL!,3=ALT"},
-    {"FailingDefaultDataStopsBeforeTheNextStatement", "DATA", R"sql(INSERT INTO DefaultData VALUES
-      ('INSERT INTO Tests (Tests_ID, Tests_Name) VALUES (3, ''ALT'')'),
-      ('INSERT INTO Nowhere (X) VALUES (1)'),
-      ('INSERT INTO Tests (Tests_ID, Tests_Name) VALUES (4, ''LAST'')');)sql", "",
-     "step: default data\nstatement: 2: \"INSERT INTO Nowhere (X) VALUES (1)\"\nengine: *",
-     "1.0.0 / ID SHORT, Name TEXT(10) / 1=GLU,2=CHOL,3=ALT"},
 };
 // clang-format on
 
