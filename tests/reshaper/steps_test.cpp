@@ -147,12 +147,13 @@ const StepCase kStepCases[] = {
      "('Tests', 'Tests_J', 'DATE', NULL, NULL), ('Tests', 'Tests_K', 'DECIMAL', NULL, NULL),"
      "('Tests', 'Tests_L', ' Long', NULL, NULL), ('Tests', 'Tests_M', 'NUMERIC', NULL, NULL),"
      "('Tests', 'Tests_N', 'SINGLE', NULL, NULL), ('Tests', 'Tests_O', 'TIME ', NULL, NULL);", "",
-     nullptr, "1.0.0 / ID SHORT, Name TEXT(10), A TEXT(255), B DOUBLE, C BINARY(8), D YESNO, E BYTE, "
-     "F SHORT, G FLOAT, H CHAR(8), I CURRENCY, J DATETIME, K DECIMAL(18,0), L LONG, "
+     nullptr, "1.0.0 / ID SHORT, Name TEXT(10), A TEXT(255), B DOUBLE, C BINARY(8), D YESNO, "
+     "E BYTE, F SHORT, G FLOAT, H CHAR(8), I CURRENCY, J DATETIME, K DECIMAL(18,0), L LONG, "
      "M DECIMAL(18,0), N SINGLE, O TIME / 1=GLU,2=CHOL"},
     {"RowWithoutSizeTakesTheSizeOfTheLastRowThatHadOne", "INSTALL", STRUCTURE_ROWS
      "('Tests', 'Tests_First', 'TEXT', NULL, NULL), ('Tests', 'Tests_Sized', 'TEXT', '20', NULL),"
-     "('Tests', 'Tests_Carried', 'TEXT', NULL, NULL), ('Tests', 'Tests_Number', 'LONG', NULL, NULL),"
+     "('Tests', 'Tests_Carried', 'TEXT', NULL, NULL),"
+     "('Tests', 'Tests_Number', 'LONG', NULL, NULL),"
      "('Tests', 'Tests_Fixed', 'CHAR', NULL, NULL), ('Tests', 'Tests_Resized', 'CHAR', '3', NULL),"
      "('Tests', 'Tests_Last', 'TEXT', NULL, NULL);", "", nullptr,
      "1.0.0 / ID SHORT, Name TEXT(10), First TEXT(255), Sized TEXT(20), Carried TEXT(20), "
@@ -160,7 +161,8 @@ const StepCase kStepCases[] = {
     // Exact names only: version_number stays.
     {"EruDeletesListedFieldsWithTheirDataOnly", "ERU", STRUCTURE_ROWS
      "('Tests', 'Tests_Name', NULL, NULL, NULL), ('Tests', 'Tests_Absent', 'MEMO', NULL, NULL),"
-     "('SoftwareVersion', 'version_number', 'TEXT', NULL, NULL);", "", nullptr, "1.0.0 / ID SHORT / 2"},
+     "('SoftwareVersion', 'version_number', 'TEXT', NULL, NULL);", "", nullptr,
+     "1.0.0 / ID SHORT / 2"},
     // The creation is attempted; the engine's names ignore case, so it fails.
     {"FieldPresentInOtherLetterCase", "INSTALL",
      STRUCTURE_ROWS "('Tests', 'TESTS_NAME', 'TEXT', NULL, NULL);", "",
