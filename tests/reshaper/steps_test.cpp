@@ -1,76 +1,41 @@
-// The upgrade steps on a target and a shell database opened as the driver
-// holds them. What the driver makes of a failing step (its box, log line and
-// exit status) is in the program tests.
-#include <gmock/gmock.h>
+// The upgrade steps and the compaction on a target and a shell opened as the
+// driver holds them: the positions, conversions and boundaries behind a
+// step's result. What the driver makes of it (box, log, exit status) is in
+// the program's rows.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
-#include <map>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
 #include <optional>
 
-#include "platform/engine/schema.h"
 #include "reshaper/mod_procedures.h"
-#include "tests/reshaper/reshaper_fixture.h"
-#include "tests/support/files.h"
-#include "tests/support/process.h"
+#include "tests/reshaper/shells.h"
+#include "tests/support/databases.h"
+#include "tests/support/sandbox.h"
 
 namespace reshaper {
 namespace {
 
+using namespace testing_support;
 using platform::Value;
 using platform::engine::SavedQuery;
-using reshaper_test::FieldNames;
-using reshaper_test::ReadScalar;
-using ::testing::ElementsAre;
+using reshaper_test::MakeDatabase;
 
-// A target and a shell database in a temporary folder, both open as the
-// driver holds them.
-class StepTest : public ::testing::Test {
- protected:
-  // The target gets kTargetTables + `target_sql`, the shell kShellTables +
-  // `shell_sql` and `shell_queries`; both are then opened. The shell also
-  // holds the target's tables, as a release's shell does, so that its
-  // queries prepare.
-  void Build(const std::string& shell_sql, const std::vector<SavedQuery>& shell_queries = {},
-             const std::string& target_sql = "",
-             const std::vector<SavedQuery>& target_queries = {}) {
-    using reshaper_test::CreateDatabase;
-    CreateDatabase(target_path_, std::string(reshaper_test::kTargetTables) + target_sql,
-                   target_queries);
-    CreateDatabase(
-        shell_path_,
-        std::string(reshaper_test::kTargetTables) + reshaper_test::kShellTables + shell_sql,
-        shell_queries);
-    target_.emplace(platform::engine::Database::Open(target_path_));
-    shell_.emplace(platform::engine::Database::Open(shell_path_));
-  }
-  platform::engine::Database& target() { return *target_; }
-  platform::engine::Database& shell() { return *shell_; }
-  std::string Detail(const std::string& what) const {
-    return reshaper_test::DetailValue(failure_.details, what);
-  }
-
-  testing_support::TempDir dir_;
-  std::string target_path_ = dir_.Sub("Corvista1k.mdb");
-  std::string shell_path_ = dir_.Sub("InstallShell.mdb");
-  std::optional<platform::engine::Database> target_;
-  std::optional<platform::engine::Database> shell_;
-  StepFailure failure_;
-};
-
-// The codes of the type words, in the engine's numbering; 0: the "Error" marker.
-TEST(MapFieldType, MapsEveryWordAndNothingElse) {
-  // clang-format off
+// The type words as compared (trimmed blanks, any letter case), and the
+// pair whose fields the engine declares alike; the others are pinned by the
+// fields that EveryTypeWord adds. "Error" for anything else.
+TEST(MapFieldType, MapsTrimmedWordsOnly) {
   const std::pair<Value, int> cases[] = {
-      {"TEXT", 10}, {"DOUBLE", 7}, {"BINARY", 9}, {"BOOLEAN", 1}, {"BYTE", 2}, {"INTEGER", 3},
-      {"FLOAT", 21}, {"CHAR", 18}, {"CURRENCY", 5}, {"DATE", 8}, {"DECIMAL", 20}, {"LONG", 4},
-      {"NUMERIC", 19}, {"SINGLE", 6}, {"TIME", 22}, {" double ", 7}, {"Long", 4}, {"MEMO", 0},
-      {"LONGBINARY", 0}, {"TEXT2", 0}, {"\tTEXT", 0}, {"", 0}, {Value(std::int32_t{10}), 0},
+      {" double ", 7},   {"Long", 4}, {"NUMERIC", 19},
+      {"DECIMAL", 20},   {"MEMO", 0}, {"TEXT2", 0},
+      {"\tTEXT", 0},     {"", 0},     {Value(std::int32_t{10}), 0},
       {Value::Null(), 0}};
-  // clang-format on
   for (const auto& [word, code] : cases) {
     const Value expected = code ? Value(static_cast<std::int16_t>(code)) : Value("Error");
-    const Value result = MapFieldType(word);
-    EXPECT_TRUE(result.SameAs(expected)) << word.Describe() << " gave " << result.Describe();
+    EXPECT_TRUE(MapFieldType(word).SameAs(expected)) << word.Describe();
   }
 }
 
@@ -85,59 +50,80 @@ bool Matches(const std::string& text, const std::string& pattern) {
   return false;
 }
 
+// A target and a shell (which holds the target's tables too, as a release's
+// shell does) in a temporary folder, both open as the driver holds them.
+class StepTest : public ::testing::Test {
+ protected:
+  void Build(const std::string& shell_sql, const std::vector<SavedQuery>& shell_queries = {},
+             const std::string& target_sql = "",
+             const std::vector<SavedQuery>& target_queries = {}) {
+    MakeDatabase(dir_.Sub("target.mdb"), reshaper_test::kTargetTables + target_sql, target_queries);
+    MakeDatabase(
+        dir_.Sub("shell.mdb"),
+        std::string(reshaper_test::kTargetTables) + reshaper_test::kShellTables + shell_sql,
+        shell_queries);
+    target_.emplace(Database::Open(dir_.Sub("target.mdb")));
+    shell_.emplace(Database::Open(dir_.Sub("shell.mdb")));
+  }
+  std::string Details() const {
+    std::string details;
+    for (const auto& [what, value] : failure_.details) details += what + ": " + value + "\n";
+    return details;
+  }
+  std::string Queries() {
+    std::string queries;
+    for (const auto& q : platform::engine::SavedQueries(*target_))
+      queries += q.name + "=" + q.sql + "\n";
+    return queries;
+  }
+
+  TempDir dir_;
+  std::optional<Database> target_, shell_;
+  StepFailure failure_;
+};
+
 struct StepCase {
   const char* name;
   const char* step;  // INSTALL or ERU (the structure update), VERSION, DATA (the default data)
   const char* shell_sql;
   const char* target_sql;
-  // The failure's details, one "what: value" a line, as a pattern of
-  // Matches; nullptr: the step succeeds.
+  // The failure's details, "what: value" a line, as a pattern of Matches;
+  // nullptr: the step succeeds.
   const char* details;
   // The target after the step: "versions / Tests' fields and types / rows".
   const char* state;
 };
-
 void PrintTo(const StepCase& c, std::ostream* os) {
   *os << c.name;
 }
 
-class StepCaseTest : public StepTest, public ::testing::WithParamInterface<StepCase> {
- protected:
-  bool RunStep(const std::string& step) {
-    if (step == "VERSION") return UpdateVersion(target(), shell(), &failure_);
-    if (step == "DATA") return UpdateDefaultData(target(), shell(), &failure_);
-    return UpdateStructure(target(), shell(), step, &failure_);
-  }
-  std::string State() {
-    std::string state;
-    for (const auto& row :
-         target().Query("SELECT Version_Number FROM SoftwareVersion ORDER BY Version_ID").rows) {
-      state += (state.empty() ? "" : ",") + row[0].ToText();
-    }
-    state += " /";
-    bool names = false;
-    for (const auto& field : platform::engine::TableFields(target(), "Tests")) {
-      state += " " + field.name.substr(6) + " " + field.declared_type + ",";
-      names = names || field.name == "Tests_Name";
-    }
-    state.back() = ' ';
-    return state + "/ " +
-           ReadScalar(target(), names ? "SELECT group_concat(Tests_ID || '=' || Tests_Name) FROM "
-                                        "(SELECT * FROM Tests ORDER BY Tests_ID)"
-                                      : "SELECT count(*) FROM Tests")
-               .ToText();
-  }
-};
+class StepCaseTest : public StepTest, public ::testing::WithParamInterface<StepCase> {};
 
 // A failing step keeps what it did before the row or statement at fault.
 TEST_P(StepCaseTest, EndsWithItsDetailsAndTarget) {
   const StepCase& c = GetParam();
   Build(c.shell_sql, {}, c.target_sql);
-  EXPECT_EQ(RunStep(c.step), c.details == nullptr);
-  std::string details;
-  for (const auto& [what, value] : failure_.details) details += what + ": " + value + "\n";
-  EXPECT_TRUE(Matches(details, c.details ? c.details : "")) << details;
-  EXPECT_EQ(State(), c.state);
+  const std::string step = c.step;
+  const bool done = step == "VERSION" ? UpdateVersion(*target_, *shell_, &failure_)
+                    : step == "DATA"  ? UpdateDefaultData(*target_, *shell_, &failure_)
+                                      : UpdateStructure(*target_, *shell_, step, &failure_);
+  EXPECT_EQ(done, c.details == nullptr);
+  EXPECT_TRUE(Matches(Details(), c.details ? c.details : "")) << Details();
+  std::string state =
+      DumpRows(*target_, "SELECT group_concat(Version_Number) FROM SoftwareVersion");
+  state.back() = ' ';
+  bool names = false;
+  for (const auto& field : platform::engine::TableFields(*target_, "Tests")) {
+    state += (names || field.name != "Tests_ID" ? ", " : "/ ") + field.name.substr(6) + " " +
+             field.declared_type;
+    names = names || field.name == "Tests_Name";
+  }
+  state +=
+      " / " + QueryValue(*target_, names ? "SELECT group_concat(Tests_ID || '=' || Tests_Name) "
+                                           "FROM (SELECT * FROM Tests ORDER BY Tests_ID)"
+                                         : "SELECT count(*) FROM Tests")
+                  .ToText();
+  EXPECT_EQ(state, c.state);
 }
 
 constexpr const char* kSame = "1.0.0 / ID SHORT, Name TEXT(10) / 1=GLU,2=CHOL";
@@ -153,9 +139,21 @@ const StepCase kStepCases[] = {
      "step: structure update\ncause: StructureInfo has no rows\n", kSame},
     {"FieldPresentUnderItsNameIsLeftAsItIs", "INSTALL",
      STRUCTURE_ROWS "('Tests', 'Tests_Name', 'LONG', '4', -1);", "", nullptr, kSame},
+    {"EveryTypeWord", "INSTALL", STRUCTURE_ROWS "('Tests', 'Tests_A', 'TEXT', NULL, NULL),"
+     "('Tests', 'Tests_B', 'DOUBLE', NULL, NULL), ('Tests', 'Tests_C', 'binary', '8', NULL),"
+     "('Tests', 'Tests_D', 'BOOLEAN', NULL, NULL), ('Tests', 'Tests_E', 'BYTE', NULL, NULL),"
+     "('Tests', 'Tests_F', 'INTEGER', NULL, NULL), ('Tests', 'Tests_G', 'FLOAT', NULL, NULL),"
+     "('Tests', 'Tests_H', 'CHAR', NULL, NULL), ('Tests', 'Tests_I', 'CURRENCY', NULL, NULL),"
+     "('Tests', 'Tests_J', 'DATE', NULL, NULL), ('Tests', 'Tests_K', 'DECIMAL', NULL, NULL),"
+     "('Tests', 'Tests_L', ' Long', NULL, NULL), ('Tests', 'Tests_M', 'NUMERIC', NULL, NULL),"
+     "('Tests', 'Tests_N', 'SINGLE', NULL, NULL), ('Tests', 'Tests_O', 'TIME ', NULL, NULL);", "",
+     nullptr, "1.0.0 / ID SHORT, Name TEXT(10), A TEXT(255), B DOUBLE, C BINARY(8), D YESNO, "
+     "E BYTE, F SHORT, G FLOAT, H CHAR(8), I CURRENCY, J DATETIME, K DECIMAL(18,0), L LONG, "
+     "M DECIMAL(18,0), N SINGLE, O TIME / 1=GLU,2=CHOL"},
     {"RowWithoutSizeTakesTheSizeOfTheLastRowThatHadOne", "INSTALL", STRUCTURE_ROWS
      "('Tests', 'Tests_First', 'TEXT', NULL, NULL), ('Tests', 'Tests_Sized', 'TEXT', '20', NULL),"
-     "('Tests', 'Tests_Carried', 'TEXT', NULL, NULL), ('Tests', 'Tests_Number', 'LONG', NULL, NULL),"
+     "('Tests', 'Tests_Carried', 'TEXT', NULL, NULL),"
+     "('Tests', 'Tests_Number', 'LONG', NULL, NULL),"
      "('Tests', 'Tests_Fixed', 'CHAR', NULL, NULL), ('Tests', 'Tests_Resized', 'CHAR', '3', NULL),"
      "('Tests', 'Tests_Last', 'TEXT', NULL, NULL);", "", nullptr,
      "1.0.0 / ID SHORT, Name TEXT(10), First TEXT(255), Sized TEXT(20), Carried TEXT(20), "
@@ -163,24 +161,17 @@ const StepCase kStepCases[] = {
     // Exact names only: version_number stays.
     {"EruDeletesListedFieldsWithTheirDataOnly", "ERU", STRUCTURE_ROWS
      "('Tests', 'Tests_Name', NULL, NULL, NULL), ('Tests', 'Tests_Absent', 'MEMO', NULL, NULL),"
-     "('SoftwareVersion', 'version_number', 'TEXT', NULL, NULL);", "", nullptr, "1.0.0 / ID SHORT / 2"},
+     "('SoftwareVersion', 'version_number', 'TEXT', NULL, NULL);", "", nullptr,
+     "1.0.0 / ID SHORT / 2"},
     // The creation is attempted; the engine's names ignore case, so it fails.
     {"FieldPresentInOtherLetterCase", "INSTALL",
      STRUCTURE_ROWS "('Tests', 'TESTS_NAME', 'TEXT', NULL, NULL);", "",
      "step: structure update\nrow: 1: table \"Tests\", name \"TESTS_NAME\", type \"TEXT\"\n"
      "engine: 3007 *", kSame},
-    {"MemoFailsAtItsRow", "INSTALL", STRUCTURE_ROWS "('Tests', 'Tests_A', 'TEXT', NULL, NULL), "
-     "('Tests', 'Tests_B', 'MEMO', NULL, NULL), ('Tests', 'Tests_C', 'TEXT', NULL, NULL);", "",
-     "step: structure update\nrow: 2: table \"Tests\", name \"Tests_B\", type \"MEMO\"\n"
-     "cause: the type word is none of the known words\n",
-     "1.0.0 / ID SHORT, Name TEXT(10), A TEXT(255) / 1=GLU,2=CHOL"},
     {"TruthValueThatDoesNotConvert", "INSTALL",
      STRUCTURE_ROWS "('Tests', 'Tests_A', 'TEXT', NULL, 'maybe');", "",
      "step: structure update\nrow: 1: *\nengine: 13 Type mismatch*", kSame},
     {"MissingTableInstall", "INSTALL", STRUCTURE_ROWS "('Nowhere', 'X', 'TEXT', NULL, NULL);", "",
-     "step: structure update\nrow: 1: table \"Nowhere\", name \"X\", type \"TEXT\"\nengine: 3002 *",
-     kSame},
-    {"MissingTableEru", "ERU", STRUCTURE_ROWS "('Nowhere', 'X', 'TEXT', NULL, NULL);", "",
      "step: structure update\nrow: 1: table \"Nowhere\", name \"X\", type \"TEXT\"\nengine: 3002 *",
      kSame},
     // ---- UpdateVersion
@@ -197,7 +188,7 @@ const StepCase kStepCases[] = {
     {"VersionOfAnEmptyTargetTable", "VERSION",
      VERSION_ROWS "('SoftwareVersion', 'Version_Number', '2.0.0');", "DELETE FROM SoftwareVersion;",
      VERSION_FAILS "\ncause: the table SoftwareVersion has no rows\n",
-     " / ID SHORT, Name TEXT(10) / 1=GLU,2=CHOL"},
+     "NULL / ID SHORT, Name TEXT(10) / 1=GLU,2=CHOL"},
     {"VersionTheFieldRefuses", "VERSION", VERSION_ROWS
      "('SoftwareVersion', 'Version_Number', '2.0.0-a-version-text-longer-than-twenty');", "",
      VERSION_FAILS "\nengine: 3001 *", kSame},
@@ -210,25 +201,9 @@ const StepCase kStepCases[] = {
      VERSION_FAILS, kSame},
     {"HostileVersionTableWhere", "VERSION",
      VERSION_ROWS "('Tests WHERE 0 = 1', 'Tests_Name', '2.0.0');", "", VERSION_FAILS, kSame},
-    {"HostileVersionMissingField", "VERSION",
-     VERSION_ROWS "('SoftwareVersion', 'Nowhere', '2.0.0');", "", VERSION_FAILS, kSame},
-    {"HostileVersionMissingTable", "VERSION",
-     VERSION_ROWS "('Nowhere', 'Version_Number', '2.0.0');", "", VERSION_FAILS, kSame},
     // ---- UpdateDefaultData
     {"NoDefaultDataRowAlthoughNothingNeededDoing", "DATA", "", "",
      "step: default data\ncause: DefaultData has no rows\n", kSame},
-    {"DefaultDataTrimmedAndKeyViolationsSkipped", "DATA", R"sql(INSERT INTO DefaultData VALUES
-      ('   INSERT INTO Tests (Tests_ID, Tests_Name)
-         VALUES (3, ''ALT'')   '),
-      ('INSERT INTO Tests (Tests_ID, Tests_Name) VALUES (1, ''DUP'')'),
-      ('UPDATE Tests SET Tests_Name = UCASE(''chol'') || ''!'' WHERE Tests_ID = 2');)sql", "",
-     nullptr, "1.0.0 / ID SHORT, Name TEXT(10) / 1=GLU,2=CHOL!,3=ALT"},
-    {"FailingDefaultDataStopsBeforeTheNextStatement", "DATA", R"sql(INSERT INTO DefaultData VALUES
-      ('INSERT INTO Tests (Tests_ID, Tests_Name) VALUES (3, ''ALT'')'),
-      ('INSERT INTO Nowhere (X) VALUES (1)'),
-      ('INSERT INTO Tests (Tests_ID, Tests_Name) VALUES (4, ''LAST'')');)sql", "",
-     "step: default data\nstatement: 2: \"INSERT INTO Nowhere (X) VALUES (1)\"\nengine: *",
-     "1.0.0 / ID SHORT, Name TEXT(10) / 1=GLU,2=CHOL,3=ALT"},
 };
 // clang-format on
 
@@ -238,75 +213,137 @@ INSTANTIATE_TEST_SUITE_P(Steps, StepCaseTest, ::testing::ValuesIn(kStepCases),
 // Every property of the row is given to the field; all null: the engine's
 // defaults. Existing rows hold null in the new fields.
 TEST_F(StepTest, InstallAddsFieldsWithTypeSizeAndProperties) {
-  Build(R"sql(
-    INSERT INTO StructureInfo VALUES
-      ('Tests', 'Tests_Note', 'TEXT', '40', 'none', -1, 0, '<> ''x''', 'no x please'),
-      ('Tests', 'Tests_Reflex', ' boolean ', NULL, NULL, NULL, NULL, NULL, NULL);
-  )sql");
-  ASSERT_TRUE(UpdateStructure(target(), shell(), "install", &failure_));
+  Build(
+      "INSERT INTO StructureInfo VALUES ('Tests', 'Tests_Note', 'TEXT', '40', 'none', -1, 0, "
+      "'<> ''x''', 'no x please'), ('Tests', 'Tests_Reflex', ' boolean ', NULL, NULL, NULL, "
+      "NULL, NULL, NULL);");
+  ASSERT_TRUE(UpdateStructure(*target_, *shell_, "install", &failure_));
   std::string fields;
-  for (const auto& f : platform::engine::TableFields(target(), "Tests")) {
+  for (const auto& f : platform::engine::TableFields(*target_, "Tests")) {
     const auto& p = f.properties;
     fields += f.name + " " + f.declared_type + " " + p.default_value.Describe() +
               (p.required ? " required" : "") + (p.allow_zero_length ? " zero" : "") +
               (p.validation_rule.empty() ? "" : " rule") + " " + p.validation_text + "\n";
   }
-  EXPECT_EQ(fields,
-            "Tests_ID SHORT Empty zero \nTests_Name TEXT(10) Empty zero \n"
-            "Tests_Note TEXT(40) \"none\" required rule no x please\n"
-            "Tests_Reflex YESNO Empty zero \n");
-  EXPECT_TRUE(ReadScalar(target(), "SELECT Tests_Note FROM Tests WHERE Tests_ID = 1").IsNull());
+  EXPECT_EQ(
+      fields,
+      "Tests_ID SHORT Empty zero \nTests_Name TEXT(10) Empty zero \n"
+      "Tests_Note TEXT(40) \"none\" required rule no x please\nTests_Reflex YESNO Empty zero \n");
+  EXPECT_TRUE(QueryValue(*target_, "SELECT Tests_Note FROM Tests WHERE Tests_ID = 1").IsNull());
 }
 
-// ---- CreateQueries ---------------------------------------------------------------
+const std::vector<SavedQuery> kTargetQueries{
+    {"QTests", "SELECT Tests_ID FROM Tests"},
+    {"QOwn", "SELECT Version_Number FROM SoftwareVersion"}};
+constexpr const char* kOwn = "QOwn=SELECT Version_Number FROM SoftwareVersion\n";
 
-class CreateQueriesTest : public StepTest {
- protected:
-  std::map<std::string, std::string> TargetQueries() {
-    std::map<std::string, std::string> out;
-    for (const auto& query : platform::engine::SavedQueries(target())) out[query.name] = query.sql;
-    return out;
+// Shell queries replace the target's of exactly their name or are added, and
+// the target's own stay; a second run gives the same.
+TEST_F(StepTest, CreateQueriesReplacesAndAddsAndKeepsTargetOnlyOnes) {
+  Build("",
+        {{"QTests", "SELECT Tests_ID, Tests_Name FROM Tests"},
+         {"QUpper", "UPDATE Tests SET Tests_Name = UCASE(Tests_Name)"}},
+        "", kTargetQueries);
+  for (int run = 0; run < 2; ++run) {
+    ASSERT_TRUE(CreateQueries(*target_, *shell_, &failure_));
+    EXPECT_EQ(Queries(),
+              kOwn + std::string("QTests=SELECT Tests_ID, Tests_Name FROM Tests\n"
+                                 "QUpper=UPDATE Tests SET Tests_Name = UCASE(Tests_Name)\n"));
+    // The replaced SELECT is the view other programs read.
+    EXPECT_EQ(target_->Query("SELECT * FROM QTests").columns.size(), 2u);
   }
-  const std::vector<SavedQuery> kTargetQueries{
-      {"QTests", "SELECT Tests_ID FROM Tests"},
-      {"QOwn", "SELECT Version_Number FROM SoftwareVersion"}};
-  const std::vector<SavedQuery> kShellQueries{
-      {"QTests", "SELECT Tests_ID, Tests_Name FROM Tests"},
-      {"QUpper", "UPDATE Tests SET Tests_Name = UCASE(Tests_Name)"}};
-};
-
-TEST_F(CreateQueriesTest, ReplacesAndAddsShellQueriesAndKeepsTargetOnlyOnes) {
-  Build("", kShellQueries, "", kTargetQueries);
-  ASSERT_TRUE(CreateQueries(target(), shell(), &failure_));
-  const std::map<std::string, std::string> expected{
-      {"QOwn", "SELECT Version_Number FROM SoftwareVersion"},
-      {"QTests", "SELECT Tests_ID, Tests_Name FROM Tests"},
-      {"QUpper", "UPDATE Tests SET Tests_Name = UCASE(Tests_Name)"}};
-  EXPECT_EQ(TargetQueries(), expected);
-  // The replaced SELECT is the view other programs read.
-  EXPECT_EQ(target().Query("SELECT * FROM QTests").columns.size(), 2u);
-  // A second run deletes and recreates every shell query: the same result.
-  ASSERT_TRUE(CreateQueries(target(), shell(), &failure_));
-  EXPECT_EQ(TargetQueries(), expected);
 }
 
 // A SELECT over what the target lacks is stored as its text (it gets its
 // view once its fields exist); an action query the target cannot run stops
-// the step.
-TEST_F(CreateQueriesTest, ActionQueryTheTargetCannotRunStopsTheStepAfterEarlierOnes) {
+// the step, after the earlier ones.
+TEST_F(StepTest, ActionQueryTheTargetCannotRunStopsTheStep) {
   Build("CREATE TABLE ShellOnly (X LONG);",
         {{"QTests", "SELECT Tests_Name FROM Tests"},
          {"QShellOnly", "SELECT X FROM ShellOnly"},
          {"QClear", "UPDATE ShellOnly SET X = 0"},
          {"QLater", "SELECT 2"}},
         "", kTargetQueries);
-  EXPECT_FALSE(CreateQueries(target(), shell(), &failure_));
-  EXPECT_EQ(TargetQueries(), (std::map<std::string, std::string>{
-                                 {"QOwn", "SELECT Version_Number FROM SoftwareVersion"},
-                                 {"QShellOnly", "SELECT X FROM ShellOnly"},
-                                 {"QTests", "SELECT Tests_Name FROM Tests"}}));
-  EXPECT_EQ(Detail("query"), "QClear");
-  EXPECT_EQ(Detail("sql"), "UPDATE ShellOnly SET X = 0");
+  EXPECT_FALSE(CreateQueries(*target_, *shell_, &failure_));
+  EXPECT_EQ(Queries(), kOwn + std::string("QTests=SELECT Tests_Name FROM Tests\n"
+                                          "QShellOnly=SELECT X FROM ShellOnly\n"));
+  EXPECT_TRUE(Matches(Details(),
+                      "step: query creation\nquery: QClear\nsql: UPDATE ShellOnly SET X = "
+                      "0\nengine: *"))
+      << Details();
+}
+
+// ---- CompactTarget, on the target of a sandbox's drive with free pages.
+class CompactTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ::setenv("SYSTEM_DRIVE", box_.drive().c_str(), 1);
+    MakeDatabase(target_, R"sql(
+      CREATE TABLE Big (Big_ID INTEGER PRIMARY KEY, Big_Text MEMO);
+      WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 2000)
+        INSERT INTO Big (Big_Text) SELECT printf('%.300c', 'x') FROM n;
+      DELETE FROM Big WHERE Big_ID > 100;)sql");
+  }
+  Sandbox box_;
+  std::string target_ = box_.database(), scratch_ = box_.databases() + "/Temp.mdb";
+  StepFailure failure_;
+};
+
+// In place: reached through a link, the link stays and the file it names
+// keeps its inode, owner and mode.
+TEST_F(CompactTest, CompactsTheFileThatTheTargetNamesInPlace) {
+  const std::string real = box_.Sub("elsewhere/Corvista1k.mdb", true);
+  std::filesystem::rename(target_, real);
+  std::filesystem::create_symlink(real, target_);
+  ChmodFile(real, 0640);
+  struct stat before {
+  }, after{};
+  ::stat(real.c_str(), &before);
+  ASSERT_TRUE(CompactTarget(&failure_));
+  ::stat(real.c_str(), &after);
+  EXPECT_FALSE(Exists(scratch_));
+  EXPECT_TRUE(std::filesystem::is_symlink(target_));
+  EXPECT_LT(after.st_size, before.st_size);
+  EXPECT_EQ(after.st_ino, before.st_ino);
+  EXPECT_EQ(after.st_mode & 07777, 0640u);
+  EXPECT_EQ(after.st_uid, before.st_uid);
+  EXPECT_EQ(QueryCount(target_, "SELECT count(*) FROM Big"), 100);
+}
+
+// A sqlite3 client reads the target in a transaction that it keeps open past
+// the busy timeout: the step fails and the target stays as it was.
+TEST_F(CompactTest, AReaderHoldingTheTargetFailsTheStep) {
+  const std::string before = ReadFile(target_), ready = box_.Sub("ready");
+  FILE* reader = ::popen(("/usr/bin/sqlite3 -batch '" + target_ + "' > /dev/null").c_str(), "w");
+  ASSERT_NE(reader, nullptr);
+  std::fputs(("BEGIN;\n.output " + ready + "\nSELECT count(*) FROM Big;\n.output stdout\n").c_str(),
+             reader);
+  std::fflush(reader);
+  while (ReadFile(ready).empty()) ::usleep(1000);
+  const bool compacted = CompactTarget(&failure_);
+  std::fputs("COMMIT;\n", reader);
+  ::pclose(reader);
+  EXPECT_FALSE(compacted);
+  EXPECT_EQ(failure_.details.at(3).second, "5 database is locked");
+  EXPECT_TRUE(ReadFile(target_) == before) << "the target changed";
+  EXPECT_FALSE(Exists(target_ + "-journal"));
+  EXPECT_FALSE(Exists(scratch_));
+}
+
+TEST_F(CompactTest, ReadOnlyScratchFileLeftBehindIsDeletedFirst) {
+  WriteFile(scratch_, "left by an earlier run");
+  ChmodFile(scratch_, 0444);
+  ASSERT_TRUE(CompactTarget(&failure_));
+  EXPECT_FALSE(Exists(scratch_));
+  EXPECT_EQ(QueryCount(target_, "SELECT count(*) FROM Big"), 100);
+}
+
+TEST_F(CompactTest, HotJournalIsRolledBackBeforeTheTargetIsCompacted) {
+  LeaveHotJournal(target_);
+  ASSERT_TRUE(CompactTarget(&failure_));
+  EXPECT_FALSE(Exists(target_ + "-journal"));
+  EXPECT_EQ(QueryCount(target_, "SELECT count(*) FROM Filler WHERE Note = 'HALF-WRITTEN'"), 0);
+  EXPECT_EQ(QueryValue(target_, "PRAGMA integrity_check").ToText(), "ok");
 }
 
 }  // namespace

@@ -1,48 +1,25 @@
-// The real ShellPackage binary: its check against deliberately broken and
-// example shells, and its plan against what the real Reshaper run then does.
-#include <gmock/gmock.h>
+// The real ShellPackage binary: its check of broken and example shells, and
+// its own command line. Its plan is held against the real runs in
+// Reshaper's rows.
 #include <gtest/gtest.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
-#include <filesystem>
-#include <map>
 #include <nlohmann/json.hpp>
 
-#include "platform/engine/database.h"
-#include "tests/reshaper/program_fixture.h"
-#include "tests/reshaper/reshaper_fixture.h"
+#include "tests/reshaper/shells.h"
 #include "tests/support/files.h"
 #include "tests/support/process.h"
 
 namespace shell_package {
 namespace {
 
-using nlohmann::json;
-using reshaper_test::FieldNames;
-using reshaper_test::QueriesOf;
-using reshaper_test::ReadScalar;
-using reshaper_test::RunCase;
-using ::testing::HasSubstr;
-using testing_support::Exists;
-using testing_support::ReadFile;
-using testing_support::RunResult;
+using namespace testing_support;
+using reshaper_test::MakeDatabase;
 
-class ShellPackageTest : public reshaper_test::ReshaperProgramTest {
- protected:
-  RunResult ShellPackage(const std::vector<std::string>& args) {
-    return testing_support::Run(testing_support::BinaryFromEnv("SHELLPACKAGE_BIN"), args);
-  }
-  json Json(const RunResult& run) {
-    EXPECT_EQ(run.err, "");
-    return json::parse(run.out);
-  }
-
-  std::string install_shell_ = program_ + "/InstallShell.mdb";
-};
-
-// ---- check -----------------------------------------------------------
+RunResult ShellPackage(const std::vector<std::string>& args) {
+  return Run(BinaryFromEnv("SHELLPACKAGE_BIN"), args);
+}
 
 struct BrokenShellCase {
   const char* name;
@@ -50,6 +27,9 @@ struct BrokenShellCase {
   bool against_target;
   std::vector<std::string> problems;  // "where: what" beginnings, all expected
 };
+void PrintTo(const BrokenShellCase& c, std::ostream* os) {
+  *os << c.name;
+}
 
 const BrokenShellCase kBrokenShells[] = {
     {"EveryShellProblem",
@@ -96,22 +76,24 @@ INSERT INTO DefaultData VALUES ('UPDATE Tests SET Tests_Name = Tests_Name'), ('D
       "version step: fails"}},
 };
 
-class BrokenShellTest : public ShellPackageTest,
-                        public ::testing::WithParamInterface<BrokenShellCase> {};
+class BrokenShellTest : public ::testing::TestWithParam<BrokenShellCase> {};
 
 TEST_P(BrokenShellTest, CheckNamesEveryProblemInOneRun) {
   const BrokenShellCase& c = GetParam();
-  MakeShell("InstallShell.mdb", c.shell_sql, {});
-  std::vector<std::string> args{"check", install_shell_};
-  if (c.against_target) args.push_back(target_);
+  TempDir dir;
+  MakeDatabase(dir.Sub("InstallShell.mdb"), std::string(reshaper_test::kTargetTables) +
+                                                reshaper_test::kShellTables + c.shell_sql);
+  MakeDatabase(dir.Sub("Corvista1k.mdb"), reshaper_test::kTargetTables);
+  std::vector<std::string> args{"check", dir.Sub("InstallShell.mdb")};
+  if (c.against_target) args.push_back(dir.Sub("Corvista1k.mdb"));
   args.push_back("--json");
   const RunResult run = ShellPackage(args);
   EXPECT_EQ(run.exit_status, 1) << run.out << run.err;
-  const json report = Json(run);
+  EXPECT_EQ(run.err, "");
   std::vector<std::string> found;
-  for (const auto& p : report["problems"]) {
+  const nlohmann::json report = nlohmann::json::parse(run.out);
+  for (const auto& p : report["problems"])
     found.push_back(p["where"].get<std::string>() + ": " + p["what"].get<std::string>());
-  }
   for (const auto& expected : c.problems) {
     EXPECT_TRUE(std::any_of(found.begin(), found.end(),
                             [&](const std::string& f) { return f.rfind(expected, 0) == 0; }))
@@ -124,203 +106,57 @@ TEST_P(BrokenShellTest, CheckNamesEveryProblemInOneRun) {
 INSTANTIATE_TEST_SUITE_P(Shells, BrokenShellTest, ::testing::ValuesIn(kBrokenShells),
                          [](const auto& info) { return std::string(info.param.name); });
 
-// The example shells as a release builds them, on the example analyser
-// database: nothing to find, and the plan of the upgrade to 2.1.0.
-TEST_F(ShellPackageTest, ExampleShellsCheckCleanAndPlanTheUpgrade) {
-  UseExamples();
-  ASSERT_FALSE(HasFatalFailure());
-  for (const std::string shell : {"InstallShell.mdb", "ERUShell.mdb"}) {
+// The example shells as a release builds them find nothing, alone or on the
+// example analyser database.
+TEST(ShellPackage, ExampleShellsCheckClean) {
+  TempDir dir;
+  auto build = [&](const std::string& db, const std::vector<std::string>& scripts) {
+    for (const std::string& s : scripts)
+      EXPECT_EQ(Sqlite3Script(dir.Sub(db), SourceDir() + "/examples/" + s).exit_status, 0) << s;
+    return dir.Sub(db);
+  };
+  const std::string target =
+      build("Corvista1k.mdb", {"analyser-schema.sql", "analyser-sample-data.sql"});
+  for (const std::string shell : {"InstallShell", "ERUShell"}) {
+    build(shell + ".mdb", {"analyser-schema.sql", shell + ".sql"});
     for (const bool with_target : {false, true}) {
-      std::vector<std::string> args{"check", program_ + "/" + shell};
-      if (with_target) args.push_back(target_);
+      std::vector<std::string> args{"check", dir.Sub(shell + ".mdb")};
+      if (with_target) args.push_back(target);
       const RunResult run = ShellPackage(args);
       EXPECT_EQ(run.exit_status, 0) << shell << "\n" << run.out << run.err;
-      EXPECT_THAT(run.out, HasSubstr("\n0 problems\n"));
-    }
-  }
-  const RunResult plan =
-      ShellPackage({"plan", "INSTALL,QUERY,STRUCTURE,VERSION", program_, target_, "--json"});
-  ASSERT_EQ(plan.exit_status, 0) << plan.out << plan.err;
-  const json report = Json(plan);
-  EXPECT_EQ(report["version"]["to"], "2.1.0");
-  EXPECT_EQ(report["fields"].size(), 9u);
-  EXPECT_EQ(report["queries"].size(), 4u);  // the run itself: Reshaper's program tests
-}
-
-// ---- plan against the real run ------------------------------------------
-
-class PlanTest : public ShellPackageTest, public ::testing::WithParamInterface<RunCase> {
- protected:
-  // Every file of the database and program folders, and its bytes.
-  std::map<std::string, std::string> Snapshot() {
-    std::map<std::string, std::string> files;
-    for (const std::string& folder : {databases_, program_}) {
-      for (const auto& entry : std::filesystem::directory_iterator(folder)) {
-        files[entry.path()] = ReadFile(entry.path());
-      }
-    }
-    return files;
-  }
-  std::vector<std::string> Tables() { return {"Tests", "SoftwareVersion"}; }
-};
-
-// The fields of the listed tables after the plan's field changes.
-std::vector<std::string> FieldsAfterPlan(std::vector<std::string> fields, const json& report,
-                                         const std::string& table) {
-  for (const auto& f : report["fields"]) {
-    if (f["table"] != table) continue;
-    const std::string name = f["name"];
-    if (f["change"] == "added") {
-      fields.push_back(name);
-    } else {
-      fields.erase(std::find(fields.begin(), fields.end(), name));
-    }
-  }
-  return fields;
-}
-
-bool SameValue(const platform::Value& value, const json& expected) {
-  if (expected.is_null()) return value.IsNull();
-  if (expected.is_string()) return value.ToText() == expected.get<std::string>();
-  return value.ToDouble() == expected.get<double>();
-}
-
-// Each run of Reshaper's program tests that a plan can foresee.
-TEST_P(PlanTest, PlanAgreesWithTheRealRunAndTouchesNothing) {
-  const RunCase& c = GetParam();
-  Arrange(c.arrange);
-  std::map<std::string, std::vector<std::string>> fields_before;
-  for (const auto& table : Tables()) fields_before[table] = FieldNames(target_, table);
-  std::vector<std::string> queries_before;
-  for (const auto& q : QueriesOf(target_)) queries_before.push_back(q.name);
-
-  std::string command_line;
-  for (const auto& arg : c.args) command_line += (command_line.empty() ? "" : " ") + arg;
-  const auto before = Snapshot();
-  const RunResult plan = ShellPackage({"plan", command_line, program_, target_, "--json"});
-  EXPECT_TRUE(Snapshot() == before) << "the plan changed a file or left one behind";
-  const json report = Json(plan);
-
-  const RunResult run = Reshaper(c.args);
-  ASSERT_EQ(run.exit_status, c.status) << run.err;
-  const bool run_failed = run.exit_status != 0;
-  ASSERT_EQ(plan.exit_status, run_failed ? 1 : 0) << plan.out << run.err;
-  if (run_failed) {
-    // The same message and the same facts, in the same order.
-    std::string expected = "Reshaper: " + report["failure"]["message"].get<std::string>() + "\n";
-    for (const auto& d : report["failure"]["details"]) {
-      expected +=
-          "detail: " + d["what"].get<std::string>() + ": " + d["value"].get<std::string>() + "\n";
-    }
-    EXPECT_THAT(run.err, HasSubstr(expected));
-  } else {
-    // The saved queries the run names as left without a view.
-    std::string details;
-    for (const auto& name : report["queries_without_view"]) {
-      details += "detail: saved query without view: " + name.get<std::string>() + "\n";
-    }
-    EXPECT_EQ(run.err, details);
-    struct stat st {};
-    ASSERT_EQ(::stat(target_.c_str(), &st), 0);
-    EXPECT_EQ(st.st_size, report["size"]["after_compaction"].get<std::int64_t>());
-  }
-  for (const auto& table : Tables()) {
-    EXPECT_EQ(FieldNames(target_, table), FieldsAfterPlan(fields_before[table], report, table))
-        << table;
-  }
-  std::vector<std::string> queries_expected = queries_before;
-  for (const auto& q : report["queries"]) {
-    const std::string name = q["name"];
-    if (q["change"] == "added") queries_expected.push_back(name);
-    if (q["change"] == "deleted")
-      queries_expected.erase(std::find(queries_expected.begin(), queries_expected.end(), name));
-  }
-  // A view that the run keeps as its text becomes a saved query.
-  for (const auto& name : report["queries_without_view"]) {
-    if (std::find(queries_expected.begin(), queries_expected.end(), name) == queries_expected.end())
-      queries_expected.push_back(name);
-  }
-  std::vector<std::string> queries_after;
-  for (const auto& q : QueriesOf(target_)) queries_after.push_back(q.name);
-  std::sort(queries_after.begin(), queries_after.end());
-  std::sort(queries_expected.begin(), queries_expected.end());
-  EXPECT_EQ(queries_after, queries_expected);
-  if (report["version"].is_null()) {
-    EXPECT_EQ(Version(), "1.0.0");
-  } else {
-    const std::string sql = "SELECT \"" + report["version"]["field"].get<std::string>() +
-                            "\" FROM \"" + report["version"]["table"].get<std::string>() + "\"";
-    EXPECT_TRUE(SameValue(ReadScalar(target_, sql), report["version"]["to"])) << sql;
-  }
-  for (const auto& statement : report["default_data"]) {
-    for (const auto& change : statement["changes"]) {
-      if (change["kind"] == "deleted") continue;
-      for (std::size_t i = 0; i < change["columns"].size(); ++i) {
-        // The version step, which runs after the default data, has the last word there.
-        if (!report["version"].is_null() && change["columns"][i] == report["version"]["field"]) {
-          continue;
-        }
-        const std::string sql =
-            "SELECT \"" + change["columns"][i].get<std::string>() + "\" FROM \"" +
-            change["table"].get<std::string>() +
-            "\" WHERE rowid = " + std::to_string(change["rowid"].get<std::int64_t>());
-        EXPECT_TRUE(SameValue(ReadScalar(target_, sql), change["new"][i])) << sql;
-      }
+      EXPECT_NE(run.out.find("\n0 problems\n"), std::string::npos) << run.out;
     }
   }
 }
 
-// The others depend on files that a plan does not read (the marker, lock
-// file, scratch file) or on a missing target.
-std::vector<RunCase> PlannableRuns() {
-  std::vector<RunCase> runs;
-  for (const auto& c : reshaper_test::kRunCases) {
-    if (c.plan) runs.push_back(c);
+// GNU's standard options answer on standard output with status 0; a command
+// line the tool refuses gets the usage on standard error and status 2.
+TEST(ShellPackage, AnswersItsOwnCommandLine) {
+  const std::string usage =
+      "usage: ShellPackage <command> <arguments>\n"
+      "  ShellPackage check <shell> [<database>] [--mode INSTALL|ERU] [--json]\n"
+      "  ShellPackage plan \"<command line>\" <shell folder> <database> [--json]\n"
+      "  ShellPackage --help | --version\n";
+  const std::string version = "ShellPackage (corvista1000-tools) " +
+                              std::string(std::getenv("PROJECT_VERSION") ?: "?") + "\n";
+  const struct {
+    std::vector<std::string> args;
+    int status;
+    std::string out, err;
+  } cases[] = {{{}, 2, "", usage},
+               {{"check"}, 2, "", usage},
+               {{"plan", "INSTALL,QUERY"}, 2, "", usage},
+               {{"bogus"}, 2, "", usage},
+               {{"check", "InstallShell.mdb", "--mode", "SIDEWAYS"}, 2, "", usage},
+               {{"--help"}, 0, usage, ""},
+               {{"--help", "check"}, 0, usage, ""},
+               {{"--version"}, 0, version, ""}};
+  for (const auto& c : cases) {
+    const RunResult run = ShellPackage(c.args);
+    EXPECT_EQ(run.exit_status, c.status) << c.args.size();
+    EXPECT_EQ(run.out, c.out);
+    EXPECT_EQ(run.err, c.err);
   }
-  return runs;
-}
-
-INSTANTIATE_TEST_SUITE_P(Runs, PlanTest, ::testing::ValuesIn(PlannableRuns()),
-                         [](const auto& info) { return std::string(info.param.name); });
-
-TEST_F(ShellPackageTest, DefaultDataRowsAreCountedPerStatement) {
-  const RunResult plan = ShellPackage({"plan", "INSTALL,STRUCTURE", program_, target_, "--json"});
-  ASSERT_EQ(plan.exit_status, 0) << plan.out << plan.err;
-  const json report = Json(plan);
-  ASSERT_EQ(report["default_data"].size(), 3u);
-  EXPECT_EQ(report["default_data"][0]["rows_changed"], 1);  // the new test 3
-  EXPECT_EQ(report["default_data"][1]["rows_changed"], 0);  // key 1 exists: skipped
-  EXPECT_EQ(report["default_data"][2]["rows_changed"], 1);
-}
-
-TEST_F(ShellPackageTest, WrongUsageIsStatusTwo) {
-  for (const std::vector<std::string>& args :
-       std::vector<std::vector<std::string>>{{},
-                                             {"check"},
-                                             {"plan", "INSTALL,QUERY"},
-                                             {"bogus"},
-                                             {"check", install_shell_, "--mode", "SIDEWAYS"}}) {
-    EXPECT_EQ(ShellPackage(args).exit_status, 2);
-  }
-}
-
-// GNU's standard options: the answer on standard output, status 0.
-TEST_F(ShellPackageTest, HelpAndVersionAnswerOnStandardOutput) {
-  const char* project_version = std::getenv("PROJECT_VERSION");
-  ASSERT_NE(project_version, nullptr);
-  const std::string version =
-      "ShellPackage (corvista1000-tools) " + std::string(project_version) + "\n";
-  const std::pair<std::vector<std::string>, std::string> cases[] = {
-      {{"--help"}, "usage: ShellPackage <command> <arguments>\n"},
-      {{"--help", "check"}, "usage: ShellPackage <command> <arguments>\n"},
-      {{"--version"}, version}};
-  for (const auto& [args, first_line] : cases) {
-    const RunResult run = ShellPackage(args);
-    EXPECT_EQ(run.exit_status, 0) << args[0];
-    EXPECT_EQ(run.err, "") << args[0];
-    EXPECT_EQ(run.out.substr(0, first_line.size()), first_line) << run.out;
-  }
-  EXPECT_NE(ShellPackage({"--help"}).out.find("ShellPackage plan"), std::string::npos);
 }
 
 }  // namespace
