@@ -53,6 +53,7 @@ TEST(CatalogPackage, RoundTripsGiveTheCatalogueAndTheBytesBack) {
   EXPECT_EQ(ReadFile(dir.Sub("rebuilt.dat")), ReadFile(dir.Sub("original.dat")));
 }
 
+const std::string kUsage = "usage: CatalogPackage <command> <arguments>\n";
 struct Row {
   const char* name;
   std::vector<std::string> args;  // $D stands for the row's folder
@@ -62,19 +63,15 @@ struct Row {
   std::function<void(json&)> spoil = {};  // of the example catalogue, as $D/bad.json
 };
 // A build of a spoilt catalogue, refused naming the assay and the property.
-Row Refused(const char* name, std::function<void(json&)> spoil, const std::string& err) {
-  return {name, {"build", "$D/bad.json", "$D/CatalogSync.dat"}, 1, err, "", spoil};
-}
-Row Usage(std::vector<std::string> args) {
-  return {"Usage", args, 2, "usage: CatalogPackage"};
-}
-json& Assay3(json& d) {
-  return d["assays"][2];
-}  // CREA, TestNumber 21
+const auto Refused = [](const char* name, std::function<void(json&)> spoil, std::string err) {
+  return Row{name, {"build", "$D/bad.json", "$D/CatalogSync.dat"}, 1, err, "", spoil};
+};
+const auto Usage = [](std::vector<std::string> args) { return Row{"Usage", args, 2, kUsage}; };
+const auto Assay3 = [](json& d) -> json& { return d["assays"][2]; };  // CREA, TestNumber 21
 
-const std::string kUsage = "usage: CatalogPackage <command> <arguments>\n";
-// The version line but for the version, which the test gets from CMake.
-const std::string kVersion = "CatalogPackage (corvista1000-tools) ";
+const char* const kProjectVersion = std::getenv("PROJECT_VERSION");  // from CMake
+const std::string kVersion = std::string("CatalogPackage (corvista1000-tools) ") +
+                             (kProjectVersion ? kProjectVersion : "(unset)") + "\n";
 
 // clang-format off
 const Row kRows[] = {
@@ -121,17 +118,14 @@ TEST_P(CatalogPackageRun, EndsAsTheRowSays) {
   WriteFile(dir.Sub("bad.json"),
             row.spoil ? document.dump(2) : ReadFile(ExampleJson()).substr(0, 200));
   std::vector<std::string> args = row.args;
-  for (std::string& a : args) {
+  for (std::string& a : args)
     if (a.starts_with("$D")) a.replace(0, 2, dir.path());
-  }
   const RunResult r = Package(args);
   EXPECT_EQ(r.exit_status, row.status);
   EXPECT_NE(r.err.find(row.err), std::string::npos) << r.err;
   EXPECT_TRUE(row.status != 0 || r.err.empty()) << r.err;
-  ASSERT_NE(std::getenv("PROJECT_VERSION"), nullptr);
-  const std::string out =
-      row.out == kVersion ? kVersion + std::getenv("PROJECT_VERSION") + "\n" : row.out;
-  EXPECT_NE(r.out.find(out), std::string::npos) << r.out;
+  ASSERT_NE(kProjectVersion, nullptr);
+  EXPECT_NE(r.out.find(row.out), std::string::npos) << r.out;
   EXPECT_TRUE(row.status == 0 || r.out.empty()) << r.out;
   EXPECT_EQ(ReadFile(package), old_package);
   EXPECT_FALSE(Exists(dir.Sub("Corvista1k.mdb")));

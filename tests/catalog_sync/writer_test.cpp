@@ -58,11 +58,9 @@ class WriterTest : public ::testing::Test {
       db::AddModifyAssay(*db_, catalogue, position, c.assays.Item(position).TestNumber());
     });
     std::string what = std::to_string(e.number());
-    for (const char* name : {"table", "column", "value"}) {
-      if (const std::string value = testing_support::DetailOf(e, name); !value.empty()) {
-        what += " " + value;
-      }
-    }
+    for (const char* name : {"table", "column", "value"})
+      if (!testing_support::DetailOf(e, name).empty())
+        what += " " + testing_support::DetailOf(e, name);
     return what;
   }
   // The 29 columns of test `id` against the assay's properties, each compared
@@ -127,12 +125,15 @@ TEST_F(WriterTest, DeleteNameGuardsTheTestRowsButNotTheKits) {
 }
 
 // A missing test is added with its name as given, its reporting units from
-// the default units, its parts in use and its normal range.
-TEST_F(WriterTest, MissingTestIsAddedWithItsReportingUnitsRangeAndPartsInUse) {
+// the default units, its parts in use and its normal range. A value that a
+// column refuses fails the assay before anything of it is written; an assay
+// beyond the volume table fails before its parts are.
+TEST_F(WriterTest, MissingTestIsAddedWithItsUnitsRangeAndPartsUnlessAValueIsRefused) {
   Open();  // an empty Tests table
   CatalogBuilder b;
   b.Add(12, "  Glu ", "MODIFY", {200, 0, 75}).SetDefaultUnits("g/L");
-  const testing_support::Catalog c = b.Build();
+  b.Add(14, "ALBUMIN-PLUS", "ADD");  // Tests_Name is TEXT(10)
+  testing_support::Catalog c = b.Build();
   ASSERT_EQ(AddModify(c, 1), "0");
   ExpectTestRowHolds(12, c.assays.Item(1));
   EXPECT_EQ(Text("SELECT Tests_Name || '|' || Tests_ReportingUnits FROM Tests"), "  Glu |g/L");
@@ -142,18 +143,28 @@ TEST_F(WriterTest, MissingTestIsAddedWithItsReportingUnitsRangeAndPartsInUse) {
                  "TR_High || ' ' || TR_Desc || ' ' || TR_LowOperator || ' ' || TR_HighOperator) "
                  "FROM TestRanges"),
             "12 1 22.0 102.0 NORMAL 0 0");
+  EXPECT_EQ(AddModify(c, 2), "3001 Tests Tests_Name \"ALBUMIN-PLUS\"");
+  EXPECT_EQ(RowsOf("= 14"), "0 0 0 0");
+  c.assays.Add(testing_support::MakeAssay(13, "CHOL", "ADD"));
+  EXPECT_EQ(AddModify(c, 3), std::to_string(platform::err::kSubscriptOutOfRange));
+  EXPECT_EQ(Text("SELECT COUNT(*) FROM TestVolumes WHERE TV_TestsID = 13"), "0");
 }
 
+// An existing test is overwritten and keeps its reporting units and its
+// other columns; a value out of the column's range fails it untouched.
 TEST_F(WriterTest, ExistingTestIsOverwrittenAndKeepsItsReportingUnitsAndOtherColumns) {
-  Open(SampleDataSql());
+  Open(SampleDataSql(), {"Tests_Formula SHORT", "Tests_Formula BYTE"});
   db_->Exec(
       "UPDATE Tests SET Tests_ReportingUnits = 'mmol/L', Tests_Comment = 'site note', "
       "Tests_LotCode = 'LOT00001' WHERE Tests_ID = 2");
   CatalogBuilder b;
+  b.Add(2, "CHOL", "MODIFY").SetFormula(300);
   b.Add(2, "CHOL2", "ADD").SetDefaultUnits("g/L");
   const testing_support::Catalog c = b.Build();
-  ASSERT_EQ(AddModify(c, 1), "0");
-  ExpectTestRowHolds(2, c.assays.Item(1));
+  EXPECT_EQ(AddModify(c, 1), "3001 Tests Tests_Formula 300");
+  EXPECT_EQ(Text("SELECT Tests_FullName FROM Tests WHERE Tests_ID = 2"), "Cholesterol");
+  ASSERT_EQ(AddModify(c, 2), "0");
+  ExpectTestRowHolds(2, c.assays.Item(2));
   EXPECT_EQ(Text("SELECT group_concat(Tests_Name || '|' || ifnull(Tests_ReportingUnits, '') || '|' "
                  "|| ifnull(Tests_Comment, '') || '|' || ifnull(Tests_LotCode, ''), ' / ') "
                  "FROM Tests"),
@@ -211,25 +222,6 @@ TEST_F(WriterTest, ExistingNormalRangeTakesTheLimitsOnlyInAQvrRun) {
                    "ifnull(TR_HighOperator, ''), ' / ') FROM TestRanges WHERE TR_TestsID = 1"),
               std::string(normal) + " SITE 2 3 / 2 1.0 2.0   ");
   }
-}
-
-// A value that a column refuses fails the assay before anything of it is
-// written; an assay beyond the volume table fails before its parts are.
-TEST_F(WriterTest, ARefusedValueOrMissingVolumesFailTheAssay) {
-  Open();
-  CatalogBuilder b;
-  b.Add(12, "ALBUMIN-PLUS", "ADD");  // Tests_Name is TEXT(10)
-  testing_support::Catalog c = b.Build();
-  EXPECT_EQ(AddModify(c, 1), "3001 Tests Tests_Name \"ALBUMIN-PLUS\"");
-  EXPECT_EQ(RowsOf(">= 0"), "0 0 0 0");
-  c.assays.Add(testing_support::MakeAssay(13, "CHOL", "ADD"));
-  EXPECT_EQ(AddModify(c, 2), std::to_string(platform::err::kSubscriptOutOfRange));
-  EXPECT_EQ(Text("SELECT COUNT(*) FROM TestVolumes"), "0");
-  Open(SampleDataSql(), {"Tests_Formula SHORT", "Tests_Formula BYTE"});
-  CatalogBuilder chol;
-  chol.Add(2, "CHOL", "MODIFY").SetFormula(300);
-  EXPECT_EQ(AddModify(chol.Build(), 1), "3001 Tests Tests_Formula 300");
-  EXPECT_EQ(Text("SELECT Tests_FullName FROM Tests WHERE Tests_ID = 2"), "Cholesterol");
 }
 
 }  // namespace
