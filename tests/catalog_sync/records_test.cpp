@@ -32,8 +32,9 @@ using testing_support::SampleCatalog;
 constexpr long kOk = 0, kOutOfRange = err::kSubscriptOutOfRange;
 const auto Err = [](const std::function<void()>& f) { return ErrorOf(f).number(); };
 
-// Each property named once, of its kind, zero, empty or false in a new record.
-TEST(RecordProperties, TablesNameEveryPropertyOnceWithItsKindAndDefault) {
+// Each property named once, of its kind, zero, empty or false in a new
+// record, and set as the package reader converts.
+TEST(RecordProperties, NamedOnceOfTheirKindAndDefaultAndConvertedWhenSet) {
   const auto check = [](const auto& table, const auto& named, const auto& record) {
     for (const auto& p : table) {
       const Value v = p.get(record);
@@ -49,14 +50,11 @@ TEST(RecordProperties, TablesNameEveryPropertyOnceWithItsKindAndDefault) {
   check(TestVolumeProperties(), TestVolumePropertyNamed, TestVolume());
   EXPECT_EQ(TestVolumePropertyNamed("TestsID").derivation, Derivation::kOwnerTestNumber);
   EXPECT_EQ(TestVolumePropertyNamed("Part").derivation, Derivation::kPartIndex);
-}
-
-// The converting setters are the package reader's conversions; the value
-// conversions themselves (rounding, overflow of a kind) are the platform's.
-// Mode is upper-cased with spaces (only) trimmed; DiluteControl and Active
-// are true only for "TRUE" or "YES" (any case, spaces trimmed) or true itself.
-// What a getter gives, set again, stays.
-TEST(RecordProperties, SettersConvertAsThePackageReader) {
+  // The converting setters are the package reader's conversions; the value
+  // conversions themselves (rounding, overflow of a kind) are the platform's.
+  // Mode is upper-cased with spaces (only) trimmed; DiluteControl and Active
+  // are true only for "TRUE" or "YES" (any case, spaces trimmed) or true
+  // itself. What a getter gives, set again, stays.
   // clang-format off
   std::vector<std::tuple<std::string, Value, long, Value>> cases = {  // the value stored when kOk
       {"TestNumber", Value("abc"), err::kTypeMismatch, {}}, {"SampleVol", Value(0.5), kOk, Value(0.5f)},
