@@ -315,6 +315,9 @@ TEST(WorkbookFailure, EachFileFailsWithItsNumberAndProblem) {
     for (int i = 0; i < cells; ++i) rks += U16(15) + U32(2);
     return Rec(0x00BD, U16(0) + U16(first) + rks + U16(last));
   };
+  const std::string longer = "3103 record longer than the stream",
+                    cut_off = "3103 string data cut off",
+                    chars_cut = "3103 string characters cut off";
   // 3100 not a workbook, 3101 unsupported version, 3102 encrypted, 3103 damaged.
   const std::string nw = "3100 not a compound file", biff2 = U32(0) + std::string(3, '\0'),
                     biff2_cell = "3103 BIFF2 cell record in a BIFF8 sheet",
@@ -339,9 +342,9 @@ TEST(WorkbookFailure, EachFileFailsWithItsNumberAndProblem) {
       {CompoundFile(Number(1, 1, 1) + Eof()), "3103 substream does not start with BOF"},
       {OneSheetFile(mulrk(250, 251) + mulrk(255, 256)), column},
       {OneSheetFile(mulrk(0, 40, 1)), mulrk_range}, {OneSheetFile(mulrk(5, 4, 1)), mulrk_range},
-      {OneSheetFile("", Sst(1, U16(1) + '\x04' + U32(100000) + "a")),  // phonetic block past the end
-       "3103 string data cut off"},
-      {OneSheetFile(TextFormula(1, 1) + Number(2, 1, 1)), "3103 text FORMULA without its STRING record"},
+      {OneSheetFile("", Sst(1, U16(1) + '\x04' + U32(100000) + "a")), cut_off},  // phonetics
+      {OneSheetFile(TextFormula(1, 1) + Number(2, 1, 1)),
+       "3103 text FORMULA without its STRING record"},
       {OneSheetFile(Rec(0x0203, U16(0) + U16(0))), too_short},
       {OneSheetFile(Rec(0x0406, U16(0) + U16(0) + U16(15) + F64(1).substr(0, 6))), too_short},
       // BIFF2's cell records have no XF index but three attribute bytes, and
@@ -360,9 +363,6 @@ TEST(WorkbookFailure, EachFileFailsWithItsNumberAndProblem) {
   const auto length_of = [](std::uint16_t type, int n, std::uint16_t length) {
     return [=](std::string& s) { Put16(s, Nth(s, type, n) + 2, length); };
   };
-  const std::string longer = "3103 record longer than the stream",
-                    cut_off = "3103 string data cut off",
-                    chars_cut = "3103 string characters cut off";
   // clang-format off
   const struct {
     const char* fixture;
@@ -375,18 +375,19 @@ TEST(WorkbookFailure, EachFileFailsWithItsNumberAndProblem) {
       {"values.xls", length_of(0, 0, 1), longer},  // the last EOF
       {"big_sst.xls", length_of(0, 0, 0xFFFF), longer},
       {"values.xls", length_of(kSst, 0, 0), cut_off},
-      {"big_sst.xls", [](std::string& s) { s.replace(Nth(s, kSst) + 4, 8, std::string(8, '\xFF')); },
+      {"big_sst.xls", [](auto& s) { s.replace(Nth(s, kSst) + 4, 8, std::string(8, '\xFF')); },
        "opens"},  // counts of all ones
-      {"values.xls", [](std::string& s) { Put16(s, Nth(s, kSst) + 12, 0xFFFF); }, chars_cut},  // past the record
-      {"big_sst.xls", [](std::string& s) { Put16(s, Nth(s, kSst) + 12, 0xFFFF); }, chars_cut},  // past the chain
+      // A first string longer than its record, than the continue chain.
+      {"values.xls", [](auto& s) { Put16(s, Nth(s, kSst) + 12, 0xFFFF); }, chars_cut},
+      {"big_sst.xls", [](auto& s) { Put16(s, Nth(s, kSst) + 12, 0xFFFF); }, chars_cut},
       {"big_sst.xls", length_of(kContinue, 0, 0xFFFF), cut_off},
-      {"big_sst.xls", [](std::string& s) { Put16(s, Nth(s, kContinue), 0); }, chars_cut},  // type lost
-      {"values.xls", [](std::string& s) { Put32(s, Nth(s, kLabelSst) + 10, 0x80000000u); },
+      {"big_sst.xls", [](auto& s) { Put16(s, Nth(s, kContinue), 0); }, chars_cut},  // type lost
+      {"values.xls", [](auto& s) { Put32(s, Nth(s, kLabelSst) + 10, 0x80000000u); },
        "3103 LABELSST index outside the SST"},
-      {"values.xls", [](std::string& s) { Put32(s, Nth(s, kBoundSheet) + 4, 0x80000000u); },
+      {"values.xls", [](auto& s) { Put32(s, Nth(s, kBoundSheet) + 4, 0x80000000u); },
        "3103 sheet offset outside the stream"},
-      {"values.xls", [](std::string& s) { s[Nth(s, kBoundSheet) + 10] = '\xFF'; }, chars_cut},  // name
-      {"big_sst.xls", [](std::string& s) { s.resize(Nth(s, kContinue, 1) + 100); }, longer}};
+      {"values.xls", [](auto& s) { s[Nth(s, kBoundSheet) + 10] = '\xFF'; }, chars_cut},  // name
+      {"big_sst.xls", [](auto& s) { s.resize(Nth(s, kContinue, 1) + 100); }, longer}};
   // clang-format on
   for (const auto& p : poked) {
     std::string stream = WorkbookStreamOf(testing_support::ReadFile(FixturePath(p.fixture)));
