@@ -203,12 +203,11 @@ TEST(WorkbookSheets, KindsInTabOrderStreamNamesAndDateMode) {
   for (const auto& streams : files) {
     const std::string file = CompoundFile(streams);
     ASSERT_EQ(Outcome(file), "opens") << streams.front().first << " of " << streams.size();
-    EXPECT_TRUE(Open(file).Cell(1, 1, 1).SameAs(7.0));
-    EXPECT_TRUE(Open(file).Uses1904DateSystem());
+    EXPECT_TRUE(Open(file).Cell(1, 1, 1).SameAs(7.0) && Open(file).Uses1904DateSystem());
   }
 }
 
-TEST(WorkbookSst, StringsAcrossContinueRecordsAndWrongCounts) {
+TEST(WorkbookSst, StringsAcrossContinueRecordsWrongCountsAndLongTexts) {
   const std::string sst =
       // 0: header, then CONTINUE starting with a flag byte switching to 16-bit.
       Rec(0x00FC, U32(9) + U32(9) + U16(2) + '\0') +
@@ -236,25 +235,20 @@ TEST(WorkbookSst, StringsAcrossContinueRecordsAndWrongCounts) {
         Open(OneSheetFile(LabelSst(1, 1, 2) + LabelSst(1, 2, 0), Sst(declared, strings)));
     EXPECT_EQ(RowOf(book, 1, 1, 2), "\"three\"|\"one\"") << declared;
   }
-}
-
-// An SST of one text, its first `first_room` characters in the SST record,
-// the rest in CONTINUE records of 8,222 bytes of characters.
-std::string SplitSstString(const std::u16string& text, bool wide, std::size_t first_room) {
-  std::string chars;
-  for (char16_t c : text) chars += wide ? U16(c) : std::string(1, static_cast<char>(c));
-  const std::size_t width = wide ? 2 : 1, room = 8222 / width * width;
-  std::string records = Rec(0x00FC, U32(1) + U32(1) + U16(text.size()) + char(wide) +
-                                        chars.substr(0, first_room * width));
-  for (std::size_t at = first_room * width; at < chars.size(); at += room) {
-    records += Continue(char(wide) + chars.substr(at, room));
-  }
-  return records;
-}
-
-// Split as Excel does (the SST record full, each CONTINUE starting with the
-// option byte) and as LibreOffice does (the fixture).
-TEST(WorkbookSst, TextsOf32767CharactersAcrossContinueRecords) {
+  // Texts of 32,767 characters split as Excel does (the SST record full, the
+  // rest in CONTINUE records of 8,222 bytes of characters, each starting with
+  // the option byte) and as LibreOffice does (the fixture).
+  const auto split_sst = [](const std::u16string& text, bool wide, std::size_t first_room) {
+    std::string chars;
+    for (char16_t c : text) chars += wide ? U16(c) : std::string(1, static_cast<char>(c));
+    const std::size_t width = wide ? 2 : 1, room = 8222 / width * width;
+    std::string records = Rec(0x00FC, U32(1) + U32(1) + U16(text.size()) + char(wide) +
+                                          chars.substr(0, first_room * width));
+    for (std::size_t at = first_room * width; at < chars.size(); at += room) {
+      records += Continue(char(wide) + chars.substr(at, room));
+    }
+    return records;
+  };
   std::u16string latin(32767, u'x'), wide(32767, u'\u65E5');
   latin[0] = u'\u00E9';
   latin[32766] = u'z';
@@ -262,7 +256,7 @@ TEST(WorkbookSst, TextsOf32767CharactersAcrossContinueRecords) {
   for (bool is_wide : {false, true}) {
     const std::string got =
         Open(OneSheetFile(LabelSst(1, 1, 0),
-                          SplitSstString(is_wide ? wide : latin, is_wide, is_wide ? 4107 : 8213)))
+                          split_sst(is_wide ? wide : latin, is_wide, is_wide ? 4107 : 8213)))
             .Cell(1, 1, 1)
             .ToText();
     EXPECT_EQ(got.size(), is_wide ? 32766u * 3 + 1 : 32766u + 2) << is_wide;
