@@ -3,10 +3,10 @@
 #include <gsf/gsf.h>
 
 #include <cstring>
-#include <memory>
-#include <stdexcept>
 
 namespace workbook_test {
+
+using namespace std::string_literals;
 
 std::string U16(std::uint16_t v) {
   return {char(v & 0xFF), char(v >> 8)};
@@ -19,7 +19,6 @@ std::string F64(double v) {
   std::memcpy(&bits, &v, sizeof bits);
   return U32(static_cast<std::uint32_t>(bits)) + U32(static_cast<std::uint32_t>(bits >> 32));
 }
-
 std::string Rec(std::uint16_t type, const std::string& payload) {
   return U16(type) + U16(static_cast<std::uint16_t>(payload.size())) + payload;
 }
@@ -30,24 +29,23 @@ std::string Eof() {
   return Rec(0x000A, "");
 }
 
+static std::string Count(std::size_t n, int count_bytes) {
+  return count_bytes == 1 ? std::string(1, char(n)) : U16(static_cast<std::uint16_t>(n));
+}
 std::string Compressed(const std::string& latin1, int count_bytes) {
-  const auto n = static_cast<std::uint16_t>(latin1.size());
-  return (count_bytes == 1 ? std::string(1, char(n)) : U16(n)) + '\0' + latin1;
+  return Count(latin1.size(), count_bytes) + '\0' + latin1;
 }
 std::string Wide(const std::u16string& units, int count_bytes) {
-  const auto n = static_cast<std::uint16_t>(units.size());
-  std::string s = (count_bytes == 1 ? std::string(1, char(n)) : U16(n)) + '\x01';
+  std::string s = Count(units.size(), count_bytes) + '\x01';
   for (char16_t u : units) s += U16(u);
   return s;
 }
 
-namespace {
-std::string Cell(int row, int column) {
+// A cell record's row, column (0-based in the file) and XF index 15.
+static std::string Cell(int row, int column) {
   return U16(static_cast<std::uint16_t>(row - 1)) + U16(static_cast<std::uint16_t>(column - 1)) +
          U16(15);
 }
-}  // namespace
-
 std::string Number(int row, int column, double v) {
   return Rec(0x0203, Cell(row, column) + F64(v));
 }
@@ -58,9 +56,7 @@ std::string LabelSst(int row, int column, std::uint32_t index) {
   return Rec(0x00FD, Cell(row, column) + U32(index));
 }
 std::string BoolErr(int row, int column, std::uint8_t v, bool is_error, bool nine_bytes) {
-  std::string p = Cell(row, column) + char(v) + char(is_error ? 1 : 0);
-  if (nine_bytes) p += '\0';
-  return Rec(0x0205, p);
+  return Rec(0x0205, Cell(row, column) + char(v) + char(is_error) + (nine_bytes ? "\0"s : ""));
 }
 std::string Formula(int row, int column, const std::string& result8, std::uint16_t type) {
   // flags, chn, then a formula of one token (ptgInt 1).
@@ -71,17 +67,16 @@ std::string FormulaNonNumber(std::uint8_t kind, std::uint8_t v) {
 }
 
 std::string Stream(const std::vector<Sheet>& sheets, const std::string& globals) {
-  auto bound_sheet = [](const Sheet& s, std::uint32_t offset) {
-    return Rec(0x0085, U32(offset) + char(s.hidden) + char(s.type) + Compressed(s.name, 1));
+  const auto bound_sheet = [](const Sheet& s, std::size_t offset) {
+    return Rec(0x0085, U32(static_cast<std::uint32_t>(offset)) + char(s.hidden) + char(s.type) +
+                           Compressed(s.name, 1));
   };
   std::size_t globals_size = Bof(5).size() + globals.size() + Eof().size();
   for (const Sheet& s : sheets) globals_size += bound_sheet(s, 0).size();
-  std::string head = Bof(5) + globals;
-  std::string bodies;
+  std::string head = Bof(5) + globals, bodies;
   for (const Sheet& s : sheets) {
-    head += bound_sheet(s, static_cast<std::uint32_t>(globals_size + bodies.size()));
-    if (s.type == 6) continue;
-    bodies += Bof(s.type == 2 ? 0x20 : 0x10) + s.records + Eof();
+    head += bound_sheet(s, globals_size + bodies.size());
+    if (s.type != 6) bodies += Bof(s.type == 2 ? 0x20 : 0x10) + s.records + Eof();
   }
   return head + Eof() + bodies;
 }
@@ -89,7 +84,6 @@ std::string Stream(const std::vector<Sheet>& sheets, const std::string& globals)
 std::string CompoundFile(const std::string& stream, const std::string& stream_name) {
   return CompoundFile({{stream_name, stream}});
 }
-
 std::string CompoundFile(const std::vector<std::pair<std::string, std::string>>& streams) {
   gsf_init();
   GsfOutput* memory = gsf_output_memory_new();
@@ -113,14 +107,11 @@ std::string WorkbookStreamOf(const std::string& compound_file) {
   GsfInput* input = gsf_input_memory_new(reinterpret_cast<const guint8*>(compound_file.data()),
                                          static_cast<gsf_off_t>(compound_file.size()), FALSE);
   GsfInfile* ole = gsf_infile_msole_new(input, nullptr);
-  std::string stream;
-  if (ole != nullptr) {
-    if (GsfInput* child = gsf_infile_child_by_name(ole, "Workbook")) {
-      stream.resize(static_cast<std::size_t>(gsf_input_size(child)));
-      gsf_input_read(child, stream.size(), reinterpret_cast<guint8*>(stream.data()));
-      g_object_unref(child);
-    }
-    g_object_unref(ole);
+  GsfInput* child = ole ? gsf_infile_child_by_name(ole, "Workbook") : nullptr;
+  std::string stream(child ? static_cast<std::size_t>(gsf_input_size(child)) : 0, '\0');
+  if (child) gsf_input_read(child, stream.size(), reinterpret_cast<guint8*>(stream.data()));
+  for (void* object : {static_cast<void*>(child), static_cast<void*>(ole)}) {
+    if (object) g_object_unref(object);
   }
   g_object_unref(input);
   return stream;

@@ -21,9 +21,7 @@
 namespace platform {
 namespace {
 
-using testing_support::ErrorOf;
-using testing_support::ReadFile;
-using testing_support::WriteFile;
+using namespace testing_support;
 
 enum To { kInt, kByte, kLong, kDbl, kSgl, kBool, kText };
 
@@ -94,12 +92,12 @@ TEST(Value, KindsSamenessAndDescriptions) {
 // Each errno of a file operation: the platform number and description, the
 // file and the system's own text as details; unknown numbers' description.
 TEST(Error, ErrnoOfAFileAndDescriptions) {
+  // clang-format off
   const std::pair<int, std::string> cases[] = {
-      {ENOENT, "53 File not found"},     {EACCES, "70 Permission denied"},
-      {EPERM, "70 Permission denied"},   {EROFS, "70 Permission denied"},
-      {ETXTBSY, "70 Permission denied"}, {ENOTDIR, "76 Path not found"},
-      {ENOSPC, "61 Disk full"},          {EDQUOT, "61 Disk full"},
-      {EIO, "57 Device I/O error"}};
+      {ENOENT, "53 File not found"}, {ENOTDIR, "76 Path not found"}, {EIO, "57 Device I/O error"},
+      {EACCES, "70 Permission denied"}, {EPERM, "70 Permission denied"}, {ENOSPC, "61 Disk full"},
+      {EROFS, "70 Permission denied"}, {ETXTBSY, "70 Permission denied"}, {EDQUOT, "61 Disk full"}};
+  // clang-format on
   for (const auto& [errnum, number] : cases) {
     const Error e = ErrorFromErrno(errnum, "open", "/d/f");
     EXPECT_EQ(std::to_string(e.number()) + " " + e.description(), number) << errnum;
@@ -139,11 +137,9 @@ TEST(MessageBox, TitleColonPromptWithCrLfAsLineBreakThenDetailsOnOneLine) {
 }
 
 TEST(Files, SystemPathsAndNames) {
+  const std::string under = "/Corvista1000/Databases/Corvista1k.mdb";
   const std::pair<const char*, std::string> cases[] = {
-      {"/srv/a", "/srv/a/Corvista1000/Databases/Corvista1k.mdb"},
-      {"/srv/a/", "/srv/a/Corvista1000/Databases/Corvista1k.mdb"},
-      {"", "/Corvista1000/Databases/Corvista1k.mdb"},
-      {nullptr, "/Corvista1000/Databases/Corvista1k.mdb"}};
+      {"/srv/a", "/srv/a" + under}, {"/srv/a/", "/srv/a" + under}, {"", under}, {nullptr, under}};
   for (const auto& [drive, path] : cases) {
     drive ? ::setenv("SYSTEM_DRIVE", drive, 1) : ::unsetenv("SYSTEM_DRIVE");
     EXPECT_EQ(SystemPath("C:\\Corvista1000\\Databases\\Corvista1k.mdb"), path);
@@ -167,7 +163,7 @@ mode_t ModeOf(const std::string& path) {
 // Each refusal names its number; a copy or write killed half-way leaves its
 // temporary file, which the next one takes over, so nothing accumulates.
 TEST(Files, DeleteCopyWriteAppendAndTheirRefusals) {
-  testing_support::TempDir dir;
+  TempDir dir;
   const std::string ro = dir.Sub("ro"), src = dir.Sub("a"), dst = dir.Sub("b"),
                     log = dir.Sub("log");
   WriteFile(ro, "x");
@@ -186,15 +182,17 @@ TEST(Files, DeleteCopyWriteAppendAndTheirRefusals) {
   CreateEmptyFile(src);
   EXPECT_EQ(ReadWholeFile(dst) + "|" + ReadFile(log) + "|" + ReadFile(src), "second|a\r\nb\r\n|");
   EXPECT_TRUE(IsReadOnly(ro) && !IsReadOnly(dir.Sub("none")));
-  const std::pair<std::function<void()>, long> refusals[] = {
-      {[&] { DeleteFile(ro, false); }, err::kPermissionDenied},
-      {[&] { AppendToFile(log, "c"); }, err::kPermissionDenied},
-      {[&] { CopyFileOver(dir.Sub("none"), dir.Sub("x")); }, err::kFileNotFound},
-      {[&] { CopyFileOver(dst, dir.Sub("no/x")); }, err::kFileNotFound},
-      {[&] { AppendToFile(dir.Sub("no/log"), "c"); }, err::kFileNotFound},
-      {[&] { DeleteFile(dir.Sub("none"), true); }, err::kFileNotFound}};
-  for (const auto& [call, number] : refusals) EXPECT_EQ(ErrorOf(call).number(), number);
-  EXPECT_EQ(testing_support::DetailOf(ErrorOf(refusals[5].first), "file"), dir.Sub("none"));
+  // clang-format off
+  const std::function<void()> refusals[] = {
+      [&] { DeleteFile(ro, false); }, [&] { AppendToFile(log, "c"); },
+      [&] { CopyFileOver(dir.Sub("none"), dir.Sub("x")); },
+      [&] { CopyFileOver(dst, dir.Sub("no/x")); },
+      [&] { AppendToFile(dir.Sub("no/log"), "c"); }, [&] { DeleteFile(dir.Sub("none"), true); }};
+  // clang-format on
+  std::string numbers;
+  for (const auto& call : refusals) numbers += std::to_string(ErrorOf(call).number()) + " ";
+  EXPECT_EQ(numbers, "70 70 53 53 53 53 ");  // permission denied, file not found
+  EXPECT_EQ(DetailOf(ErrorOf(refusals[5]), "file"), dir.Sub("none"));
   EXPECT_EQ(ReadFile(log), "a\r\nb\r\n");
   DeleteFile(ro, true);
   SetAttributesNormal(log);
