@@ -4,24 +4,19 @@
 // phase of it. CONCURRENCY_ROUNDS (default 3) sets the rounds per pairing,
 // CONCURRENCY_ASSAYS (default 300) the size of the catalogue and database;
 // `make concurrencytest` runs 100 rounds on 3,000.
-#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sqlite3.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
-#include <filesystem>
 #include <iomanip>
 #include <iostream>
 #include <memory>
 #include <optional>
-#include <set>
 #include <sstream>
 #include <thread>
 
 #include "tests/campaigns/harness.h"
-#include "tests/support/databases.h"
 
 namespace campaigns {
 namespace {
@@ -30,8 +25,7 @@ using platform::engine::Database;
 using testing_support::Exists;
 using testing_support::ReadFile;
 
-constexpr int kLimitMs = 60000;                // a bound for a stuck run, never a goal
-constexpr long kLateClientFirst = 1000000000;  // far above any steady client's n
+constexpr int kLimitMs = 60000;  // a bound for a stuck run, never a goal
 
 // A client of the database that is not one of the programs, as the analyser
 // software or any SQLite tool: plain SQLite with a 5-second busy timeout and
@@ -84,9 +78,12 @@ std::string SortedRows(Database& db, const std::string& select) {
   return joined;
 }
 
+// CatalogSync in the folder of that name: "program" (with Reshaper and its
+// shells), "second" (a catalogue of other volumes), "failing" (one that
+// fails at its last assay).
 struct Program {
   const char* name;
-  const char* folder;  // of the workstation
+  const char* folder;
   const char* args;
 };
 
@@ -98,8 +95,6 @@ struct Pairing {
   std::vector<Program> programs;
 };
 
-// "second" holds a catalogue of other volumes, "failing" one that fails at
-// its last assay.
 const Program kCatalogSync{"CatalogSync", "program", "INSTALL"},
     kSecond{"CatalogSync", "second", "INSTALL"}, kFailing{"CatalogSync", "failing", "INSTALL"},
     kReshaper{"Reshaper", "program", "INSTALL,QUERY,STRUCTURE,VERSION"},
@@ -116,14 +111,12 @@ const Pairing kPairings[] = {
 
 class Campaign {
  public:
-  explicit Campaign(int assays)
-      : fixture_(ws_.MakeFixture("fixture.mdb", assays * 3 / 4,
-                                 "CREATE TABLE Audit (id INTEGER PRIMARY KEY, n INTEGER);")) {
+  Campaign() {
     for (const auto& [folder, reagent_vol] :
          {std::pair{std::string("program"), 100}, {"second", 150}, {"failing", 100}}) {
       testing_support::MakeFolders(ws_.Sub(folder));
       ws_.InstallAt("CATALOGSYNC_BIN", ws_.Sub(folder + "/CatalogSync"));
-      WriteInstallPackage(ws_.Sub(folder + "/CatalogSync.dat"), assays, reagent_vol,
+      WriteInstallPackage(ws_.Sub(folder + "/CatalogSync.dat"), assays_, reagent_vol,
                           folder == "failing");
     }
     ws_.Install("RESHAPER_BIN", "Reshaper");
@@ -135,25 +128,26 @@ class Campaign {
     testing_support::CopyFile(ws_.database(), upgraded_);
     // The catalogue in its columns before any upgrade: fields that Reshaper
     // adds do not count.
-    for (const auto* table : {"Tests", "TestVolumes", "TestRanges", "Kits"}) {
-      const std::string columns = "SELECT group_concat('\"' || name || '\"', ', ') FROM " +
-                                  std::string("pragma_table_info('") + table + "')";
-      catalogue_.push_back("SELECT " + testing_support::QueryValue(fixture_, columns).ToText() +
+    for (const std::string table : {"Tests", "TestVolumes", "TestRanges", "Kits"}) {
+      const std::string sql =
+          "SELECT group_concat('\"' || name || '\"', ', ') FROM pragma_table_info('";
+      catalogue_.push_back("SELECT " +
+                           testing_support::QueryValue(fixture_, sql + table + "')").ToText() +
                            " FROM " + table);
     }
   }
 
   // `rounds` rounds at offsets spread over the first program's run alone;
-  // prints the table row of `make concurrencytest`: pairing, rounds, client
-  // commits checked, runs that ended with exit 1 (allowed, but a campaign of
-  // refusals tries little), rounds that failed a check.
+  // prints the row of `make concurrencytest`: pairing, rounds, client commits
+  // checked, runs that ended with exit 1 (allowed, but a campaign of refusals
+  // tries little), rounds that failed a check.
   void Run(const Pairing& pairing, int rounds) {
     pairing_ = &pairing;
-    fixture_now_ = pairing.upgraded ? upgraded_ : fixture_;
+    start_ = pairing.upgraded ? upgraded_ : fixture_;
     alone_.clear();
-    ws_.Reset(fixture_now_);
+    ws_.Reset(start_);
     const auto start = std::chrono::steady_clock::now();
-    LiveProcess(CommandOf(pairing.programs[0]), "/dev/null", "/dev/null").Wait();
+    LiveProcess(CommandOf(pairing.programs[0]), "/dev/null").Wait();
     const auto first_run = std::chrono::duration_cast<std::chrono::milliseconds>(
         std::chrono::steady_clock::now() - start);
     std::size_t commits = 0, failures = 0, exit1 = 0;
@@ -179,12 +173,12 @@ class Campaign {
     return ws_.CommandOf(ws_.Sub(std::string(p.folder) + "/" + p.name), p.args);
   }
 
-  // A steady client from before the first start to after the last end, the
-  // first program, and `offset` after its start the second program or a
-  // second client. Returns "" or what is wrong.
+  // A steady client from before the first start to one commit after the
+  // last end, the first program, and `offset` after its start the second
+  // program or a second client. Returns "" or what is wrong.
   std::string Round(std::chrono::milliseconds offset, std::vector<int>& statuses,
                     std::size_t& commits) {
-    ws_.Reset(fixture_now_);
+    ws_.Reset(start_);
     std::string wrong;
     std::vector<std::unique_ptr<LiveProcess>> runs, clients;
     const auto file = [&](std::size_t c, const char* suffix) {
@@ -199,7 +193,7 @@ class Campaign {
     };
     const auto start_run = [&](const Program& p) {
       const std::string err = ws_.Sub("run" + std::to_string(runs.size()) + ".err");
-      runs.push_back(std::make_unique<LiveProcess>(CommandOf(p), "/dev/null", err));
+      runs.push_back(std::make_unique<LiveProcess>(CommandOf(p), err));
     };
     start_client(1);
     if (!WaitUntil([&] { return !Committed(file(0, ".committed")).empty(); }, kLimitMs))
@@ -209,10 +203,10 @@ class Campaign {
     if (pairing_->programs.size() > 1)
       start_run(pairing_->programs[1]);
     else
-      start_client(kLateClientFirst);
+      start_client(1000000000);  // far above any n of the steady client
     for (auto& run : runs) statuses.push_back(run->Wait());
     std::vector<long> committed;
-    for (std::size_t c = 0; c < clients.size(); ++c) {  // one commit more, then stop
+    for (std::size_t c = 0; c < clients.size(); ++c) {
       const std::size_t more = Committed(file(c, ".committed")).size() + 1;
       if (!WaitUntil([&] { return Committed(file(c, ".committed")).size() >= more; }, kLimitMs))
         wrong += "a client could not commit after the runs; ";
@@ -234,20 +228,24 @@ class Campaign {
 
   // Every run ended with 0 or 1; a marker exists exactly when a run of its
   // program succeeded; the database passes integrity_check and holds every
-  // commit a client was told had succeeded; each program's changes are right.
+  // commit a client was told had succeeded; each program's changes are
+  // there as its successful runs alone, in either order, leave them, and
+  // with none, CatalogSync's (one transaction, or its backup) are absent.
   std::string CheckRound(const std::vector<int>& statuses, const std::vector<long>& committed) {
     std::string wrong;
-    std::map<std::string, std::string> found;  // what each program changes, by name
+    std::map<std::string, std::vector<std::size_t>> succeeded;  // runs by program
     for (std::size_t i = 0; i < statuses.size(); ++i) {
       const std::string name = pairing_->programs[i].name;
       if (statuses[i] != 0 && statuses[i] != 1)
         wrong += name + " ended with status " + std::to_string(statuses[i]) + "; ";
-      const bool any = std::ranges::any_of(RunsOf(name), [&](auto j) { return !statuses[j]; });
-      if (!found.contains(name) && Exists(ws_.marker(name)) != any)
-        wrong +=
-            name + (any ? " succeeded without its marker; " : " left a marker after failing; ");
-      found[name];
+      if (statuses[i] == 0) succeeded[name].push_back(i);
+      succeeded[name];
     }
+    for (const auto& [name, runs] : succeeded)
+      if (Exists(ws_.marker(name)) == runs.empty())
+        wrong += name + (runs.empty() ? " left a marker after failing; "
+                                      : " succeeded without its marker; ");
+    std::map<std::string, std::string> found;
     {
       Database db = Database::Open(ws_.database());
       const std::string integrity = db.Query("PRAGMA integrity_check").rows.at(0).at(0).ToText();
@@ -259,38 +257,22 @@ class Campaign {
       if (lost > 0)
         wrong += std::to_string(lost) + " of " + std::to_string(committed.size()) +
                  " client commits lost; ";
-      for (auto& [name, state] : found) state = SignatureOf(name, db);
+      for (const auto& [name, runs] : succeeded) found[name] = SignatureOf(name, db);
     }
-    for (const auto& [name, state] : found) wrong += CheckChanges(name, state, statuses);
+    for (auto [name, runs] : succeeded) {
+      if (runs.empty() && name != "CatalogSync") continue;
+      bool possible = false, matches = false;
+      do {
+        const std::optional<std::string>& expected = Alone(name, runs);
+        possible = possible || expected.has_value();
+        matches = matches || expected == found[name];
+      } while (std::next_permutation(runs.begin(), runs.end()));
+      if (!possible) wrong += name + " reported success where the same runs alone fail; ";
+      if (possible && !matches)
+        wrong += name + ": the database is not as its " + std::to_string(runs.size()) +
+                 " successful runs alone leave it; ";
+    }
     return wrong;
-  }
-
-  // The successful runs' changes must be there as those runs alone, in
-  // either order, leave them; with none, CatalogSync (one transaction, or its
-  // backup) must have left the database as before.
-  std::string CheckChanges(const std::string& program, const std::string& found,
-                           const std::vector<int>& statuses) {
-    std::vector<std::size_t> succeeded;
-    for (std::size_t i : RunsOf(program))
-      if (statuses[i] == 0) succeeded.push_back(i);
-    if (succeeded.empty() && program != "CatalogSync") return "";
-    bool possible = false, matches = false;
-    do {
-      const std::optional<std::string>& expected = Alone(program, succeeded);
-      possible = possible || expected.has_value();
-      matches = matches || (expected && *expected == found);
-    } while (std::next_permutation(succeeded.begin(), succeeded.end()));
-    if (!possible) return program + " reported success where the same runs alone fail; ";
-    return matches ? ""
-                   : program + ": the database is not as its " + std::to_string(succeeded.size()) +
-                         " successful runs alone leave it; ";
-  }
-
-  std::vector<std::size_t> RunsOf(const std::string& program) const {
-    std::vector<std::size_t> runs;
-    for (std::size_t i = 0; i < pairing_->programs.size(); ++i)
-      if (pairing_->programs[i].name == program) runs.push_back(i);
-    return runs;
   }
 
   // What `program` changes after the runs `sequence` (indexes) alone in that
@@ -299,10 +281,9 @@ class Campaign {
                                           const std::vector<std::size_t>& sequence) {
     auto [it, added] = alone_.try_emplace({program, sequence});
     if (!added) return it->second;
-    ws_.Reset(fixture_now_);
+    ws_.Reset(start_);
     for (std::size_t i : sequence)
-      if (LiveProcess(CommandOf(pairing_->programs[i]), "/dev/null", "/dev/null").Wait() != 0)
-        return it->second;
+      if (LiveProcess(CommandOf(pairing_->programs[i]), "/dev/null").Wait() != 0) return it->second;
     Database db = Database::Open(ws_.database());
     return it->second = SignatureOf(program, db);
   }
@@ -317,24 +298,27 @@ class Campaign {
       return s;
     }
     s = SortedRows(db, "SELECT type, name, sql FROM sqlite_master WHERE tbl_name <> 'Audit'");
-    for (const auto& table :
-         db.Query("SELECT name FROM sqlite_master WHERE type = 'table' AND name NOT IN "
-                  "('Audit', 'Tests', 'TestVolumes', 'TestRanges', 'Kits')")
-             .rows)
+    for (const auto& table : db.Query("SELECT name FROM sqlite_master WHERE type = 'table' AND "
+                                      "name NOT IN ('Audit', 'Tests', 'TestVolumes', "
+                                      "'TestRanges', 'Kits')")
+                                 .rows)
       s += SortedRows(db, "SELECT * FROM " + platform::engine::QuoteIdentifier(table[0].text()));
     return s;
   }
 
   Workstation ws_;
-  const std::string fixture_, upgraded_ = ws_.Sub("upgraded.mdb");
-  std::vector<std::string> catalogue_;  // the selects
+  const int assays_ = testing_support::IntSetting("CONCURRENCY_ASSAYS", 300);
+  const std::string fixture_ = ws_.MakeFixture(
+      "fixture.mdb", assays_ * 3 / 4, "CREATE TABLE Audit (id INTEGER PRIMARY KEY, n INTEGER);");
+  const std::string upgraded_ = ws_.Sub("upgraded.mdb");
+  std::vector<std::string> catalogue_;  // the selects of its tables
   const Pairing* pairing_ = nullptr;
-  std::string fixture_now_;
+  std::string start_;  // the fixture of the pairing
   std::map<std::pair<std::string, std::vector<std::size_t>>, std::optional<std::string>> alone_;
 };
 
 TEST(ConcurrencyTest, EveryRoundKeepsEveryCommitAndWholeRuns) {
-  Campaign campaign(testing_support::IntSetting("CONCURRENCY_ASSAYS", 300));
+  Campaign campaign;
   for (const Pairing& pairing : kPairings)
     campaign.Run(pairing, testing_support::IntSetting("CONCURRENCY_ROUNDS", 3));
 }
