@@ -1,9 +1,6 @@
-// Concurrency campaigns: each program run beside live clients of the
-// database and beside a second run, the second start placed at offsets
-// spread over the first program's run alone, so that commits land in every
-// phase of it. CONCURRENCY_ROUNDS (default 3) sets the rounds per pairing,
-// CONCURRENCY_ASSAYS (default 300) the size of the catalogue and database;
-// `make concurrencytest` runs 100 rounds on 3,000.
+// Concurrency campaigns: each program beside live clients of the database
+// and beside a second run. CONCURRENCY_ROUNDS (default 3) rounds per pairing
+// on CONCURRENCY_ASSAYS (default 300); `make concurrencytest`: 100 on 3,000.
 #include <gtest/gtest.h>
 #include <sqlite3.h>
 
@@ -147,7 +144,7 @@ class Campaign {
     alone_.clear();
     ws_.Reset(start_);
     const auto start = std::chrono::steady_clock::now();
-    LiveProcess(CommandOf(pairing.programs[0]), "/dev/null").Wait();
+    LiveProcess(StartCommand(CommandOf(pairing.programs[0]), "/dev/null")).Wait();
     const auto first_run = std::chrono::duration_cast<std::chrono::milliseconds>(
         std::chrono::steady_clock::now() - start);
     std::size_t commits = 0, failures = 0, exit1 = 0;
@@ -189,11 +186,11 @@ class Campaign {
                         list = file(clients.size(), ".committed");
       std::filesystem::remove(stop);  // of an earlier round
       clients.push_back(
-          std::make_unique<LiveProcess>([=] { CommitUntilStopped(db, stop, list, first); }));
+          std::make_unique<LiveProcess>(Start([=] { CommitUntilStopped(db, stop, list, first); })));
     };
     const auto start_run = [&](const Program& p) {
       const std::string err = ws_.Sub("run" + std::to_string(runs.size()) + ".err");
-      runs.push_back(std::make_unique<LiveProcess>(CommandOf(p), err));
+      runs.push_back(std::make_unique<LiveProcess>(StartCommand(CommandOf(p), err)));
     };
     start_client(1);
     if (!WaitUntil([&] { return !Committed(file(0, ".committed")).empty(); }, kLimitMs))
@@ -235,16 +232,13 @@ class Campaign {
     std::string wrong;
     std::map<std::string, std::vector<std::size_t>> succeeded;  // runs by program
     for (std::size_t i = 0; i < statuses.size(); ++i) {
-      const std::string name = pairing_->programs[i].name;
-      if (statuses[i] != 0 && statuses[i] != 1)
-        wrong += name + " ended with status " + std::to_string(statuses[i]) + "; ";
-      if (statuses[i] == 0) succeeded[name].push_back(i);
-      succeeded[name];
+      auto& runs = succeeded[pairing_->programs[i].name];
+      if (statuses[i] == 0)
+        runs.push_back(i);
+      else if (statuses[i] != 1)
+        wrong += std::string(pairing_->programs[i].name) + " ended with status " +
+                 std::to_string(statuses[i]) + "; ";
     }
-    for (const auto& [name, runs] : succeeded)
-      if (Exists(ws_.marker(name)) == runs.empty())
-        wrong += name + (runs.empty() ? " left a marker after failing; "
-                                      : " succeeded without its marker; ");
     std::map<std::string, std::string> found;
     {
       Database db = Database::Open(ws_.database());
@@ -260,6 +254,9 @@ class Campaign {
       for (const auto& [name, runs] : succeeded) found[name] = SignatureOf(name, db);
     }
     for (auto [name, runs] : succeeded) {
+      if (Exists(ws_.marker(name)) == runs.empty())
+        wrong += name + (runs.empty() ? " left a marker after failing; "
+                                      : " succeeded without its marker; ");
       if (runs.empty() && name != "CatalogSync") continue;
       bool possible = false, matches = false;
       do {
@@ -283,7 +280,8 @@ class Campaign {
     if (!added) return it->second;
     ws_.Reset(start_);
     for (std::size_t i : sequence)
-      if (LiveProcess(CommandOf(pairing_->programs[i]), "/dev/null").Wait() != 0) return it->second;
+      if (LiveProcess(StartCommand(CommandOf(pairing_->programs[i]), "/dev/null")).Wait() != 0)
+        return it->second;
     Database db = Database::Open(ws_.database());
     return it->second = SignatureOf(program, db);
   }

@@ -103,7 +103,8 @@ inline pid_t Start(const std::function<void()>& in_child) {
 
 // A child that execs `command`: no standard input or output, standard error
 // to `err_file`; traced (stopped at its start) when asked.
-inline pid_t StartCommand(const Command& command, const std::string& err_file, bool traced) {
+inline pid_t StartCommand(const Command& command, const std::string& err_file,
+                          bool traced = false) {
   return Start([&] {
     const int in = ::open("/dev/null", O_RDWR);
     const int err = ::open(err_file.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
@@ -119,13 +120,11 @@ inline pid_t StartCommand(const Command& command, const std::string& err_file, b
   });
 }
 
-// A process beside the harness: `command` with standard error to `err_file`,
-// or `work` in a forked child. Destroying one that still runs kills it.
+// A started child (Start, StartCommand) beside the harness. Destroying one
+// that still runs kills it.
 class LiveProcess {
  public:
-  LiveProcess(const Command& command, const std::string& err_file)
-      : pid_(StartCommand(command, err_file, false)) {}
-  explicit LiveProcess(const std::function<void()>& work) : pid_(Start(work)) {}
+  explicit LiveProcess(pid_t pid) : pid_(pid) {}
   ~LiveProcess() {
     if (pid_ > 0) ::kill(pid_, SIGKILL);
     Wait();
