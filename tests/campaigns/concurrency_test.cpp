@@ -239,6 +239,10 @@ class Campaign {
         wrong += std::string(pairing_->programs[i].name) + " ended with status " +
                  std::to_string(statuses[i]) + "; ";
     }
+    for (const auto& [name, runs] : succeeded)  // before Alone resets the files
+      if (Exists(ws_.marker(name)) == runs.empty())
+        wrong += name + (runs.empty() ? " left a marker after failing; "
+                                      : " succeeded without its marker; ");
     std::map<std::string, std::string> found;
     {
       Database db = Database::Open(ws_.database());
@@ -254,9 +258,6 @@ class Campaign {
       for (const auto& [name, runs] : succeeded) found[name] = SignatureOf(name, db);
     }
     for (auto [name, runs] : succeeded) {
-      if (Exists(ws_.marker(name)) == runs.empty())
-        wrong += name + (runs.empty() ? " left a marker after failing; "
-                                      : " succeeded without its marker; ");
       if (runs.empty() && name != "CatalogSync") continue;
       bool possible = false, matches = false;
       do {
