@@ -149,14 +149,61 @@ class Campaign {
         std::chrono::steady_clock::now() - start);
     std::size_t commits = 0, failures = 0, exit1 = 0;
     for (int r = 0; r < rounds; ++r) {
+      // A steady client from before the first start to one commit after the
+      // last end, the first program, and `offset` after its start the second
+      // program or a second client.
       const auto offset = first_run * r / rounds;
+      ws_.Reset(start_);
+      std::string wrong;
+      std::vector<std::unique_ptr<LiveProcess>> runs, clients;
+      const auto file = [&](std::size_t c, const char* suffix) {
+        return ws_.Sub("client" + std::to_string(c) + suffix);
+      };
+      const auto start_client = [&](long first) {
+        const std::string db = ws_.database(), stop = file(clients.size(), ".stop"),
+                          list = file(clients.size(), ".committed");
+        std::filesystem::remove(stop);  // of an earlier round
+        clients.push_back(std::make_unique<LiveProcess>(
+            Start([=] { CommitUntilStopped(db, stop, list, first); })));
+      };
+      const auto start_run = [&](const Program& p) {
+        const std::string err = ws_.Sub("run" + std::to_string(runs.size()) + ".err");
+        runs.push_back(std::make_unique<LiveProcess>(StartCommand(CommandOf(p), err)));
+      };
+      start_client(1);
+      if (!WaitUntil([&] { return !Committed(file(0, ".committed")).empty(); }, kLimitMs))
+        wrong = "the client made no commit alone; ";
+      start_run(pairing.programs[0]);
+      std::this_thread::sleep_for(offset);
+      if (pairing.programs.size() > 1)
+        start_run(pairing.programs[1]);
+      else
+        start_client(1000000000);  // far above any n of the steady client
       std::vector<int> statuses;
-      const std::string wrong = Round(offset, statuses, commits);
+      for (auto& run : runs) statuses.push_back(run->Wait());
+      std::vector<long> committed;
+      for (std::size_t c = 0; c < clients.size(); ++c) {
+        const std::size_t more = Committed(file(c, ".committed")).size() + 1;
+        if (!WaitUntil([&] { return Committed(file(c, ".committed")).size() >= more; }, kLimitMs))
+          wrong += "a client could not commit after the runs; ";
+        testing_support::WriteFile(file(c, ".stop"), "");
+        clients[c]->Wait();
+        const std::vector<long> n = Committed(file(c, ".committed"));
+        committed.insert(committed.end(), n.begin(), n.end());
+      }
+      commits += committed.size();
       exit1 += std::count(statuses.begin(), statuses.end(), 1);
+      wrong += CheckRound(statuses, committed);
       if (wrong.empty()) continue;
       ++failures;
       std::string exits;
-      for (int s : statuses) exits += (exits.empty() ? "" : ",") + std::to_string(s);
+      for (std::size_t i = 0; i < runs.size(); ++i) {
+        exits += (i ? "," : "") + std::to_string(statuses[i]);
+        const std::string err = ReadFile(ws_.Sub("run" + std::to_string(i) + ".err"));
+        if (!err.empty())
+          wrong += std::string(pairing.programs[i].name) + " said \"" +
+                   err.substr(0, err.find('\n')) + "\"; ";
+      }
       ADD_FAILURE() << pairing.title << ": round " << r << " (offset " << offset.count()
                     << " ms of " << first_run.count() << ", exits " << exits << "): " << wrong;
     }
@@ -168,59 +215,6 @@ class Campaign {
  private:
   Command CommandOf(const Program& p) const {
     return ws_.CommandOf(ws_.Sub(std::string(p.folder) + "/" + p.name), p.args);
-  }
-
-  // A steady client from before the first start to one commit after the
-  // last end, the first program, and `offset` after its start the second
-  // program or a second client. Returns "" or what is wrong.
-  std::string Round(std::chrono::milliseconds offset, std::vector<int>& statuses,
-                    std::size_t& commits) {
-    ws_.Reset(start_);
-    std::string wrong;
-    std::vector<std::unique_ptr<LiveProcess>> runs, clients;
-    const auto file = [&](std::size_t c, const char* suffix) {
-      return ws_.Sub("client" + std::to_string(c) + suffix);
-    };
-    const auto start_client = [&](long first) {
-      const std::string db = ws_.database(), stop = file(clients.size(), ".stop"),
-                        list = file(clients.size(), ".committed");
-      std::filesystem::remove(stop);  // of an earlier round
-      clients.push_back(
-          std::make_unique<LiveProcess>(Start([=] { CommitUntilStopped(db, stop, list, first); })));
-    };
-    const auto start_run = [&](const Program& p) {
-      const std::string err = ws_.Sub("run" + std::to_string(runs.size()) + ".err");
-      runs.push_back(std::make_unique<LiveProcess>(StartCommand(CommandOf(p), err)));
-    };
-    start_client(1);
-    if (!WaitUntil([&] { return !Committed(file(0, ".committed")).empty(); }, kLimitMs))
-      wrong = "the client made no commit alone; ";
-    start_run(pairing_->programs[0]);
-    std::this_thread::sleep_for(offset);
-    if (pairing_->programs.size() > 1)
-      start_run(pairing_->programs[1]);
-    else
-      start_client(1000000000);  // far above any n of the steady client
-    for (auto& run : runs) statuses.push_back(run->Wait());
-    std::vector<long> committed;
-    for (std::size_t c = 0; c < clients.size(); ++c) {
-      const std::size_t more = Committed(file(c, ".committed")).size() + 1;
-      if (!WaitUntil([&] { return Committed(file(c, ".committed")).size() >= more; }, kLimitMs))
-        wrong += "a client could not commit after the runs; ";
-      testing_support::WriteFile(file(c, ".stop"), "");
-      clients[c]->Wait();
-      const std::vector<long> n = Committed(file(c, ".committed"));
-      committed.insert(committed.end(), n.begin(), n.end());
-    }
-    commits += committed.size();
-    wrong += CheckRound(statuses, committed);
-    for (std::size_t i = 0; i < runs.size() && !wrong.empty(); ++i) {
-      const std::string err = ReadFile(ws_.Sub("run" + std::to_string(i) + ".err"));
-      if (!err.empty())
-        wrong += std::string(pairing_->programs[i].name) + " said \"" +
-                 err.substr(0, err.find('\n')) + "\"; ";
-    }
-    return wrong;
   }
 
   // Every run ended with 0 or 1; a marker exists exactly when a run of its
