@@ -139,6 +139,10 @@ const std::string kOpenFailed =
 const std::string kReadOnlyLock = kOpenFailed +
                                   "70 Permission denied\ndetail: file: $DBS/Corvista1k.ldb\n"
                                   "detail: system: open lock file: Read-only file system\n";
+const std::string kAtJournalMode =
+    "detail: SQL: PRAGMA journal_mode=DELETE\ndetail: database: $DB\n";
+const std::string kAtFirstAssay = "detail: assay: position 1, test 40, mode ADD\n";
+const std::string kCopy = "detail: source: $DB\ndetail: destination: $DBS/Temp_Corvista1k.mdb\n";
 const std::string kRolledBack = "detail: database: rolled back to its state before the run\n";
 const std::string kMalformed =
     "Catalog Sync: An unexpected error occurred while running the Catalog Sync.\n"
@@ -157,8 +161,8 @@ std::string Refused(int position, int test, const std::string& mode, const std::
          ", mode " + mode + "\ndetail: table: Tests\ndetail: column: " + column +
          "\ndetail: declared type: " + type + "\ndetail: value: " + value + "\n" + kRolledBack;
 }
-std::string TooLong(int position, int test, const std::string& name) {
-  return Refused(position, test, "ADD", "Tests_Name", "TEXT(10)", "\"" + name + "\"");
+std::string TooLong(const std::string& name) {  // assay 2, test 41
+  return Refused(2, 41, "ADD", "Tests_Name", "TEXT(10)", "\"" + name + "\"");
 }
 
 // --- The plan held against the run -------------------------------------------
@@ -282,6 +286,12 @@ void Replace(const std::string& at, Plant plant, const std::string& to = "") {
       << at;
 }
 
+// `path` moved to `to`, and a link to it left in its place.
+void LinkTo(const std::string& path, const std::string& to) {
+  fs::rename(path, to);
+  fs::create_symlink(to, path);
+}
+
 // Something planted at a fixed name of a run: the run neither writes through it nor waits on it;
 // the outside file keeps its bytes, and the name ends as a file of the run's own (`made`) or gone.
 Row Planted(const char* name, const char* keyword, Plant plant,
@@ -342,6 +352,15 @@ void CheckFiveSheets(const Sandbox& sb) {
   EXPECT_EQ(c.volumes.At(4, 1).ReagentVol(), 50);
   Count(sb, "Tests WHERE Tests_ID = 12 AND Tests_CalibrationFreq = -1", 1);
   Count(sb, "Tests WHERE Tests_ID = 21 AND Tests_Name = '123'", 1);
+}
+
+// A site's own normal range of test 14; the database as it then is, kept.
+void AddSiteRange(const Sandbox& sb) {
+  Database::Open(sb.database())
+      .Exec(
+          "INSERT INTO TestRanges (TR_TestsID, TR_RangeNum, TR_Low, TR_High, TR_Desc, "
+          "TR_LowOperator, TR_HighOperator) VALUES (14, 1, 3.4, 5.4, 'NORMAL', 0, 0)");
+  CopyFile(sb.database(), sb.Sub("start.mdb"));
 }
 
 const char* kRangeOf14 = "SELECT TR_Low || ' ' || TR_High FROM TestRanges WHERE TR_TestsID = 14";
@@ -422,9 +441,12 @@ Row AlbFails(const char* fixture, const char* error, const std::string& cell,
 
 std::vector<Row> AllRows() {
   const std::vector<Spec> failing = {{40, "NEW", "ADD"}, {41, "FAR TOO LONG", "ADD"}};
-  const std::string five = Fixture("five-sheets");
+  const std::string five = Fixture("five-sheets"), no_wb = kNotFound + "$WB\n";
   const Check journal = [](auto& sb) { LeaveHotJournal(sb.database()); };
   const auto read_only_folder = [](auto& sb) { return ScopedMount::ReadOnly(sb.databases()); };
+  std::vector<Spec> many;  // 200 assays
+  for (std::int16_t n = 40; n < 240; ++n) many.push_back({n, "T" + std::to_string(n), "ADD"});
+  const auto integrity_ok = [](auto& sb) { EXPECT_EQ(Text(sb, "PRAGMA integrity_check"), "ok"); };
   // clang-format off
   std::vector<Row> rows = {
       // The keyword, trimmed and in any case, selects the run; anything else is refused before any
@@ -433,126 +455,99 @@ std::vector<Row> AllRows() {
       RefusedLine({"QVR INSTALL"}), RefusedLine({"INSTALL", "QVR"}), RefusedLine({"INSTALL", "INSTALL"}),
       RefusedLine({"\tINSTALL"}), RefusedLine({"--help"}), RefusedLine({"--version"}),
       Install({"INSTALL"}), Install({"install"}), Install({"  InStAlL "}), Install({"", "Install", ""}),
-      {.name = "workbook missing", .args = {"QVR"}, .err = kNotFound + "$WB\n"},
-      {.name = "workbook missing", .args = {"qvr"}, .err = kNotFound + "$WB\n"},
-      {.name = "workbook missing", .args = {" Qvr  "}, .err = kNotFound + "$WB\n"},
+      {.name = "workbook missing", .args = {"QVR"}, .err = no_wb}, {.name = "workbook missing", .args = {"qvr"}, .err = no_wb},
+      {.name = "workbook missing", .args = {" Qvr  "}, .err = no_wb},
       // --- What the source or the database is ---------------------------------
       {.name = "package missing", .args = {"INSTALL"}, .prepare = [](auto& sb) { ::unlink(Package(sb).c_str()); },
        .err = kNotFound + "$PKG\n", .plan = true},
-      {.name = "package cut short", .args = {"INSTALL"},
-       .prepare = [](auto& sb) { WriteFile(Package(sb), ReadFile(Package(sb)).substr(0, 300)); },
-       .err = kUnreadable + "Invalid file format (321)\ndetail: package format: truncated: 300 bytes of 1171\ndetail: file: $PKG\n",
-       .plan = true},
+      {.name = "package cut short", .args = {"INSTALL"}, .prepare = [](auto& sb) { WriteFile(Package(sb), ReadFile(Package(sb)).substr(0, 300)); },
+       .err = kUnreadable + "Invalid file format (321)\ndetail: package format: truncated: 300 bytes of 1171\ndetail: file: $PKG\n", .plan = true},
       // Neither blocks the run nor is read: a FIFO would wait for a writer for ever, a device would
       // be read until memory runs out.
       {.name = "package a FIFO", .args = {"INSTALL"}, .prepare = [](auto& sb) { Replace(Package(sb), Plant::kFifo); },
        .err = kUnreadable + "Device I/O error (57)\ndetail: file: $PKG\ndetail: system: not a regular file: a FIFO\n"},
-      {.name = "package a link to a device", .args = {"INSTALL"},
-       .prepare = [](auto& sb) { Replace(Package(sb), Plant::kSymbolicLink, "/dev/zero"); },
+      {.name = "package a link to a device", .args = {"INSTALL"}, .prepare = [](auto& sb) { Replace(Package(sb), Plant::kSymbolicLink, "/dev/zero"); },
        .err = kUnreadable + "Device I/O error (57)\ndetail: file: $PKG\ndetail: system: not a regular file: a device\n"},
       // A header followed by a 2 GiB hole: refused from its header and size, without the hole
       // being read into memory.
-      {.name = "package sparse", .args = {"INSTALL"},
-       .prepare = [](auto& sb) { ASSERT_EQ(::truncate(Package(sb).c_str(), std::int64_t{2} << 30), 0); },
+      {.name = "package sparse", .args = {"INSTALL"}, .prepare = [](auto& sb) { ASSERT_EQ(::truncate(Package(sb).c_str(), 2L << 30), 0); },
        .err = kUnreadable + "Invalid file format (321)\ndetail: package format: 2147482477 trailing bytes after the block\ndetail: file: $PKG\n"},
       {.name = "workbook a FIFO", .args = {"QVR"}, .prepare = [](auto& sb) { Replace(Workbook(sb), Plant::kFifo); },
        .err = Unexpected("ImportData0", "57 Device I/O error") + "detail: file: $WB\ndetail: system: not a regular file: a FIFO\n"},
       {.name = "database missing", .args = {"INSTALL"}, .prepare = [](auto& sb) { ::unlink(sb.database().c_str()); },
        .err = kNotFound + "$DB\n", .db = Db::kMissing, .plan = true},
-      {.name = "text as database", .args = {"QVR"}, .workbook = five,
-       .prepare = [](auto& sb) { WriteFile(sb.database(), "Tests;GLU;CHOL\n"); },
-       .err = kOpenFailed + "26 file is not a database\ndetail: SQL: PRAGMA journal_mode=DELETE\ndetail: database: $DB\n",
-       .package_assays = 4},
+      {.name = "text as database", .args = {"QVR"}, .workbook = five, .prepare = [](auto& sb) { WriteFile(sb.database(), "Tests;GLU;CHOL\n"); },
+       .err = kOpenFailed + "26 file is not a database\n" + kAtJournalMode, .package_assays = 4},
       // Checked before the backup copy, which would otherwise carry the damage, and before the
       // walk writes into it.
-      {.name = "database missing its last row", .args = {"INSTALL"},
-       .prepare = [](auto& sb) { DamageDatabase(sb.database(), Damage::kLoweredCellCount); },
+      {.name = "database missing its last row", .args = {"INSTALL"}, .prepare = [](auto& sb) { DamageDatabase(sb.database(), Damage::kLoweredCellCount); },
        .err = kMalformed + "detail: problem: Fragmentation of 132 bytes reported as 0 on page 2\n", .plan = true},
-      {.name = "database cut short", .args = {"QVR"}, .workbook = five,
-       .prepare = [](auto& sb) { DamageDatabase(sb.database(), Damage::kTruncated); },
-       .err = kMalformed + "detail: problem: Fragmentation of 6 bytes reported as 0 on page 10\n",
-       .package_assays = 4, .plan = true},
+      {.name = "database cut short", .args = {"QVR"}, .workbook = five, .prepare = [](auto& sb) { DamageDatabase(sb.database(), Damage::kTruncated); },
+       .err = kMalformed + "detail: problem: Fragmentation of 6 bytes reported as 0 on page 10\n", .package_assays = 4, .plan = true},
       // The engine refuses the first write, as the kernel does for a user without write permission.
       {.name = "database read-only by its mode", .args = {"INSTALL"}, .prepare = [](auto& sb) { ChmodFile(sb.database(), 0444); },
-       .err = Unexpected("UpdateAssay 40", "8 attempt to write a readonly database") +
-              "detail: assay: position 1, test 40, mode ADD\ndetail: SQL: INSERT INTO \"Tests\" <any>\n"
-              "detail: read-only: $DB (mode 0444)\ndetail: table: Tests\n" + kRolledBack,
-       .plan = true, .failing = 1},
+       .err = Unexpected("UpdateAssay 40", "8 attempt to write a readonly database") + kAtFirstAssay + "detail: SQL: INSERT INTO \"Tests\" <any>\n"
+              "detail: read-only: $DB (mode 0444)\ndetail: table: Tests\n" + kRolledBack, .plan = true, .failing = 1},
       // --- Faults that mounts make ---------------------------------------------
       // A read-only folder refuses the lock file before the engine sees the database, so a hot
       // journal there fails the run as the folder alone does; only a read-only database file
       // beside a writable folder lets the engine meet the journal it cannot roll back.
       {.name = "database folder read-only", .args = {"INSTALL"}, .mount = read_only_folder, .err = kReadOnlyLock},
-      {.name = "database folder read-only, workbook run", .args = {"QVR"}, .workbook = five,
-       .mount = read_only_folder, .err = kReadOnlyLock, .package_assays = 4},
-      {.name = "hot journal in a read-only folder", .args = {"INSTALL"}, .prepare = journal, .mount = read_only_folder,
-       .err = kReadOnlyLock, .db = Db::kJournalKept},
+      {.name = "database folder read-only, workbook run", .args = {"QVR"}, .workbook = five, .mount = read_only_folder, .err = kReadOnlyLock,
+       .package_assays = 4},
+      {.name = "hot journal in a read-only folder", .args = {"INSTALL"}, .prepare = journal, .mount = read_only_folder, .err = kReadOnlyLock,
+       .db = Db::kJournalKept},
       {.name = "hot journal of a read-only database", .args = {"INSTALL"}, .prepare = journal,
        .mount = [](auto& sb) { return ScopedMount::ReadOnly(sb.database()); },
-       .err = kOpenFailed + "776 attempt to write a readonly database\ndetail: SQL: PRAGMA journal_mode=DELETE\ndetail: database: $DB\n",
-       .db = Db::kJournalKept},
+       .err = kOpenFailed + "776 attempt to write a readonly database\n" + kAtJournalMode, .db = Db::kJournalKept},
       {.name = "folder at the backup path", .args = {"INSTALL"}, .prepare = [](auto& sb) { MakeFolders(Backup(sb)); },
-       .err = Unexpected("Catalog Sync", "14 unable to open database file") +
-              "detail: database: $DBS/Temp_Corvista1k.mdb\ndetail: source: $DB\ndetail: destination: $DBS/Temp_Corvista1k.mdb\n"},
+       .err = Unexpected("Catalog Sync", "14 unable to open database file") + "detail: database: $DBS/Temp_Corvista1k.mdb\n" + kCopy},
       {.name = "disk full at the backup copy", .args = {"INSTALL"},
        .mount = [](auto& sb) { return ScopedMount::SmallDisk(sb.databases(), ReadFile(sb.database()).size() / 2); },
-       .err = Unexpected("Catalog Sync", "13 database or disk is full") + "detail: source: $DB\ndetail: destination: $DBS/Temp_Corvista1k.mdb\n"},
+       .err = Unexpected("Catalog Sync", "13 database or disk is full") + kCopy},
       // Less room than the new package, four times the old one.
       {.name = "disk full at the package", .args = {"QVR"}, .workbook = five,
        .mount = [](auto& sb) { return ScopedMount::SmallDisk(sb.program_folder(), ReadFile(Package(sb)).size()); },
        .err = Unexpected("ImportData30", "61 Disk full") + "detail: file: $PKG\ndetail: system: write: No space left on device\n"},
       // The disk fills up while the assays are written: rolled back, and the backup copy, not
       // needed, goes.
-      {.name = "disk full during the changes", .args = {"INSTALL"},
-       .prepare = [](auto& sb) {
-         CatalogBuilder b;
-         for (std::int16_t n = 40; n < 240; ++n) b.Add(n, "T" + std::to_string(n), "ADD");
-         b.WritePackage(Package(sb));
-       },
+      {.name = "disk full during the changes", .args = {"INSTALL"}, .package = many,
        .mount = [](auto& sb) { return ScopedMount::SmallDisk(sb.databases(), ReadFile(sb.database()).size() * 3 / 2); },
-       .err = Unexpected("UpdateAssay 40", "13 database or disk is full") +
-              "detail: assay: position 1, test 40, mode ADD\ndetail: SQL: <any>\ndetail: table: <any>\n" + kRolledBack},
+       .err = Unexpected("UpdateAssay 40", "13 database or disk is full") + kAtFirstAssay + "detail: SQL: <any>\ndetail: table: <any>\n" + kRolledBack},
       // --- The walk --------------------------------------------------------------
       // Every outcome, and tests met again later in the walk, which the plan must see as the
       // earlier assays left them. An old backup copy goes.
       {.name = "every outcome", .args = {"INSTALL"},
-       .package = {{40, "NEW", "ADD", {100, 50, 0}}, {2, "CHOL", "MODIFY"}, {1, "GLU", "ADD", {0, 0, 0}},
-                   {41, "MISSING", "MODIFY", {10, 20, 30}}, {3, " alt ", "DELETE"}, {0, "SKIPPED", "ADD"},
-                   {3, "ALT", "REMOVE"}, {3, "ALT", ""}, {77, "NONE", "DELETE"}},
+       .package = {{40, "NEW", "ADD", {100, 50, 0}}, {2, "CHOL", "MODIFY"}, {1, "GLU", "ADD", {0, 0, 0}}, {41, "MISSING", "MODIFY", {10, 20, 30}},
+                   {3, " alt ", "DELETE"}, {0, "SKIPPED", "ADD"}, {3, "ALT", "REMOVE"}, {3, "ALT", ""}, {77, "NONE", "DELETE"}},
        .prepare = [](auto& sb) { WriteFile(Backup(sb), "an old backup copy"); }, .status = 0, .plan = true,
-       .outcomes = {"added", "updated", "updated", "added", "deleted", "skipped (test number 0)",
-                    "skipped (unknown mode)", "skipped (unknown mode)", "deleted (no such test)"},
+       .outcomes = {"added", "updated", "updated", "added", "deleted", "skipped (test number 0)", "skipped (unknown mode)",
+                    "skipped (unknown mode)", "deleted (no such test)"},
        .check = [](auto& sb) {
          Count(sb, "TestVolumes WHERE TV_TestsID = 40", 2); Count(sb, "Tests WHERE Tests_ID IN (0, 3)", 0);
-         Count(sb, "Tests WHERE Tests_ID = 2 AND Tests_FullName = 'Full name of CHOL'", 1);
-         Count(sb, "Kits WHERE Kits_TestsID = 3", 0);
+         Count(sb, "Tests WHERE Tests_ID = 2 AND Tests_FullName = 'Full name of CHOL'", 1); Count(sb, "Kits WHERE Kits_TestsID = 3", 0);
        }},
       {.name = "tests met again", .args = {"INSTALL"},
-       .package = {{3, "OTHER", "DELETE"}, {3, "ALT", "DELETE"}, {3, "ALT", "ADD", {5, 0, 6}},
-                   {2, "CHOL", "MODIFY", {7, 8, 9}}, {2, "CHOL2", "MODIFY", {0, 8, 0}}},
-       .status = 0, .plan = true,
-       .outcomes = {"deleted (name does not match, kits only)", "deleted", "added", "updated", "updated"}},
+       .package = {{3, "OTHER", "DELETE"}, {3, "ALT", "DELETE"}, {3, "ALT", "ADD", {5, 0, 6}}, {2, "CHOL", "MODIFY", {7, 8, 9}},
+                   {2, "CHOL2", "MODIFY", {0, 8, 0}}},
+       .status = 0, .plan = true, .outcomes = {"deleted (name does not match, kits only)", "deleted", "added", "updated", "updated"}},
       // Texts are bound as values, a NUL like any other character.
-      {.name = "names built to break out of SQL", .args = {"INSTALL"}, .package = HostileSpecs(), .status = 0,
-       .plan = true, .outcomes = std::vector<std::string>(std::size(kHostileNames), "added"), .check = CheckHostileNames},
+      {.name = "names built to break out of SQL", .args = {"INSTALL"}, .package = HostileSpecs(), .status = 0, .plan = true,
+       .outcomes = std::vector<std::string>(std::size(kHostileNames), "added"), .check = CheckHostileNames},
       // The walk stops at the first failing assay, whose box names it.
-      {.name = "failing assay", .args = {"INSTALL"},
-       .package = {{40, "NEW", "ADD"}, {41, "O'NEIL-PLUS", "ADD"}, {42, "ALSO-TOO-LONG", "ADD"}},
-       .err = TooLong(2, 41, "O'NEIL-PLUS"), .plan = true, .outcomes = {"added"}, .failing = 2},
+      {.name = "failing assay", .args = {"INSTALL"}, .package = {{40, "NEW", "ADD"}, {41, "O'NEIL-PLUS", "ADD"}, {42, "ALSO-TOO-LONG", "ADD"}},
+       .err = TooLong("O'NEIL-PLUS"), .plan = true, .outcomes = {"added"}, .failing = 2},
       {.name = "failing assay, no one reading its messages", .args = {"INSTALL"}, .package = failing,
        .run = [](auto& sb, auto& args) { return sb.Run("CatalogSync", args, StandardError::kPipeWithoutReader); }},
       // SQLite would store a NaN as null in the DOUBLE column.
       {.name = "NaN refused", .args = {"INSTALL"},
-       .package = {{40, "NEW", "ADD"}, {41, "NAN", "ADD", {100, 0, 0},
-                   [](catalog_sync::Assay& a) { a.SetAssayMax(std::numeric_limits<double>::quiet_NaN()); }}},
+       .package = {{40, "NEW", "ADD"}, {41, "NAN", "ADD", {100, 0, 0}, [](auto& a) { a.SetAssayMax(std::numeric_limits<double>::quiet_NaN()); }}},
        .err = Refused(2, 41, "ADD", "Tests_AssayMax", "DOUBLE", "NAN"), .plan = true, .outcomes = {"added"}, .failing = 2},
       // A killed program's hot journal is rolled back before the backup copy: a copy of the
       // half-written file would, restored, be damaged.
-      {.name = "hot journal", .args = {"INSTALL"}, .package = failing, .prepare = journal,
-       .err = TooLong(2, 41, "FAR TOO LONG"), .db = Db::kChanged,
-       .check = [](auto& sb) {
-         EXPECT_EQ(Text(sb, "PRAGMA integrity_check"), "ok");
-         Count(sb, "Filler WHERE Note NOT LIKE 'HALF%'", 3000); Count(sb, "Tests WHERE Tests_ID = 40", 0);
+      {.name = "hot journal", .args = {"INSTALL"}, .package = failing, .prepare = journal, .err = TooLong("FAR TOO LONG"), .db = Db::kChanged,
+       .check = [=](auto& sb) {
+         integrity_ok(sb); Count(sb, "Filler WHERE Note NOT LIKE 'HALF%'", 3000); Count(sb, "Tests WHERE Tests_ID = 40", 0);
        }},
       // --- Other programs on the same database ---------------------------------
       // The second run, started while the first holds the folder, fails before it touches
@@ -565,8 +560,7 @@ std::vector<Row> AllRows() {
          const RunResult r = sb.Run("CatalogSync", args);
          ::close(folder);
          return r;
-       },
-       .marker_kept = true},
+       }, .marker_kept = true},
       // A reader holds its shared lock past the busy timeout, so the COMMIT fails.
       {.name = "a reader holds its lock past the commit", .args = {"INSTALL"},
        .err = Unexpected("Catalog Sync", "5 database is locked") + "detail: SQL: COMMIT\n" + kRolledBack,
@@ -582,13 +576,9 @@ std::vector<Row> AllRows() {
       // for the client's write lock. The failed walk is rolled back and the client's row stays;
       // the database, reached through a link, stays a link.
       {.name = "a client commits during the run", .args = {"INSTALL"}, .package = failing,
-       .prepare = [](auto& sb) {
-         fs::rename(sb.database(), sb.Sub("Corvista1k.mdb"));
-         fs::create_symlink(sb.Sub("Corvista1k.mdb"), sb.database());
-       },
-       .err = TooLong(2, 41, "FAR TOO LONG"), .db = Db::kChanged,
-       .check = [](auto& sb) {
-         EXPECT_TRUE(fs::is_symlink(sb.database())); EXPECT_EQ(Text(sb, "PRAGMA integrity_check"), "ok");
+       .prepare = [](auto& sb) { LinkTo(sb.database(), sb.Sub("Corvista1k.mdb")); }, .err = TooLong("FAR TOO LONG"), .db = Db::kChanged,
+       .check = [=](auto& sb) {
+         EXPECT_TRUE(fs::is_symlink(sb.database())); integrity_ok(sb);
          Count(sb, "Kits WHERE Kits_LotNumber = 'OTHER'", 1); Count(sb, "Tests WHERE Tests_ID = 40", 0);
        },
        .run = [](auto& sb, auto& args) {
@@ -603,11 +593,7 @@ std::vector<Row> AllRows() {
        }},
       // --- Links -----------------------------------------------------------------
       {.name = "package through a link", .args = {"QVR"}, .workbook = five,
-       .prepare = [](auto& sb) {
-         CopyFile(Package(sb), sb.Sub("elsewhere/CatalogSync.dat", true));
-         Replace(Package(sb), Plant::kSymbolicLink, sb.Sub("elsewhere/CatalogSync.dat"));
-       },
-       .status = 0, .package_assays = 4,
+       .prepare = [](auto& sb) { LinkTo(Package(sb), sb.Sub("elsewhere/CatalogSync.dat", true)); }, .status = 0, .package_assays = 4,
        .check = [](auto& sb) {
          EXPECT_EQ(fs::read_symlink(Package(sb)), sb.Sub("elsewhere/CatalogSync.dat"));
          EXPECT_TRUE(TemporaryFilesIn(sb.Sub("elsewhere")).empty());
@@ -616,25 +602,19 @@ std::vector<Row> AllRows() {
       // perhaps /dev/zero) keeps its place.
       {.name = "package a link to a FIFO", .args = {"QVR"}, .workbook = five,
        .prepare = [](auto& sb) {
-         ASSERT_EQ(::mkfifo(sb.Sub("elsewhere/fifo", true).c_str(), 0644), 0);
+         Replace(sb.Sub("elsewhere/fifo", true), Plant::kFifo);
          Replace(Package(sb), Plant::kSymbolicLink, sb.Sub("elsewhere/fifo"));
        },
-       .err = Unexpected("ImportData30", "57 Device I/O error") +
-              "detail: file: $PKG\ndetail: system: not a regular file: a FIFO\ndetail: link to: $ROOT/elsewhere/fifo\n",
+       .err = Unexpected("ImportData30", "57 Device I/O error") + "detail: file: $PKG\n" +
+              "detail: system: not a regular file: a FIFO\ndetail: link to: $ROOT/elsewhere/fifo\n",
        .check = [](auto& sb) {
          EXPECT_EQ(fs::status(sb.Sub("elsewhere/fifo")).type(), fs::file_type::fifo);
          EXPECT_TRUE(TemporaryFilesIn(sb.Sub("elsewhere")).empty());
        }},
       // --- Workbooks -------------------------------------------------------------
       {.name = "five sheets", .args = {"QVR"}, .workbook = five, .status = 0, .package_assays = 4, .check = CheckFiveSheets},
-      // With a site's own normal range of test 14; the database as it then is, kept.
-      {.name = "example workbook", .args = {"QVR"}, .workbook = SourceDir() + "/examples/CatalogSync.xls",
-       .prepare = [](auto& sb) {
-         Database::Open(sb.database()).Exec("INSERT INTO TestRanges (TR_TestsID, TR_RangeNum, TR_Low, TR_High, TR_Desc, "
-                                            "TR_LowOperator, TR_HighOperator) VALUES (14, 1, 3.4, 5.4, 'NORMAL', 0, 0)");
-         CopyFile(sb.database(), sb.Sub("start.mdb"));
-       },
-       .status = 0, .package_assays = 8, .plan = true,
+      {.name = "example workbook", .args = {"QVR"}, .workbook = SourceDir() + "/examples/CatalogSync.xls", .prepare = AddSiteRange, .status = 0,
+       .package_assays = 8, .plan = true,
        .outcomes = {"added", "added", "added", "added", "added", "deleted (no such test)", "added", "skipped (test number 0)"},
        .check = CheckExampleWorkbook},
       {.name = "empty workbook", .args = {"QVR"}, .prepare = [](auto& sb) { WriteFile(Workbook(sb), ""); },
@@ -670,19 +650,13 @@ std::vector<Row> AllRows() {
       // 32,766 assays, the most a package holds, all but the last skipped (test number 0) after
       // they were read; built in a child, whose memory the later runs do not inherit.
       {.name = "the largest package", .args = {"INSTALL"},
-       .prepare = [](auto& sb) {
-         RunInKilledChild([&] {
-           CatalogBuilder b;
-           for (int i = 1; i < catalog_sync::kMaxAssayCount; ++i) b.Add(0, "SKIP", "ADD");
-           b.Add(40, "LAST", "ADD");
-           b.WritePackage(Package(sb));
-         });
-       },
-       .status = 0,
-       .check = [](auto& sb) {
+       .prepare = [](auto& sb) { RunInKilledChild([&] {
+         std::vector<Spec> specs(catalog_sync::kMaxAssayCount - 1, {0, "SKIP", "ADD"});
+         specs.push_back({40, "LAST", "ADD"});
+         WriteAssays(sb, specs, specs.size()); }); },
+       .status = 0, .check = [](auto& sb) {
          EXPECT_EQ(Text(sb, "SELECT Tests_Name FROM Tests WHERE Tests_ID = 40"), "LAST"); Count(sb, "Tests", 4);
-       },
-       .large = true},
+       }, .large = true},
   };
   // clang-format on
   const auto at_temporary = [](const Sandbox& sb) { return sb.InProgram(".CatalogSync.dat.tmp"); };
