@@ -292,29 +292,6 @@ void LinkTo(const std::string& path, const std::string& to) {
   fs::create_symlink(to, path);
 }
 
-// Something planted at a fixed name of a run: the run neither writes through it nor waits on it;
-// the outside file keeps its bytes, and the name ends as a file of the run's own (`made`) or gone.
-Row Planted(const char* name, const char* keyword, Plant plant,
-            std::function<std::string(const Sandbox&)> at, bool made) {
-  const Check prepare = [=](const Sandbox& sb) {
-    WriteFile(sb.Sub("outside.txt"), "not the program's");
-    Replace(at(sb), plant, sb.Sub("outside.txt"));
-  };
-  const Check check = [=](const Sandbox& sb) {
-    EXPECT_EQ(ReadFile(sb.Sub("outside.txt")), "not the program's");
-    EXPECT_EQ(fs::symlink_status(at(sb)).type(),
-              made ? fs::file_type::regular : fs::file_type::not_found);
-    EXPECT_FALSE(Exists(sb.databases() + "/nowhere.mdb"));
-  };
-  return {.name = name,
-          .args = {keyword},
-          .workbook = Fixture("five-sheets"),
-          .prepare = prepare,
-          .status = 0,
-          .package_assays = keyword == "QVR"s ? 4 : 0,
-          .check = check};
-}
-
 // five-sheets.xls: sheet 1 holds a text that is no number in every cell an assay sheet is read
 // from; sheets 2 to 5 the example assays 12, 14, 21, 30 with the cells changed that are named here.
 void CheckFiveSheets(const Sandbox& sb) {
@@ -354,15 +331,6 @@ void CheckFiveSheets(const Sandbox& sb) {
   Count(sb, "Tests WHERE Tests_ID = 21 AND Tests_Name = '123'", 1);
 }
 
-// A site's own normal range of test 14; the database as it then is, kept.
-void AddSiteRange(const Sandbox& sb) {
-  Database::Open(sb.database())
-      .Exec(
-          "INSERT INTO TestRanges (TR_TestsID, TR_RangeNum, TR_Low, TR_High, TR_Desc, "
-          "TR_LowOperator, TR_HighOperator) VALUES (14, 1, 3.4, 5.4, 'NORMAL', 0, 0)");
-  CopyFile(sb.database(), sb.Sub("start.mdb"));
-}
-
 const char* kRangeOf14 = "SELECT TR_Low || ' ' || TR_High FROM TestRanges WHERE TR_TestsID = 14";
 
 // The example workbook brings exactly examples/catalog.json; the package it wrote, installed on
@@ -394,67 +362,44 @@ const std::pair<std::string, std::string> kHostileNames[] = {
     {"' OR 1=1", "\"; UPDATE Tests SET Tests_Name = 'x'; --"},
     {"G\0U"s, "a\0'); DROP TABLE Tests; --"s},
 };
-std::vector<Spec> HostileSpecs() {
-  std::vector<Spec> specs;
-  for (const auto& [name, full_name] : kHostileNames) {
-    specs.push_back({static_cast<std::int16_t>(40 + specs.size()),
-                     name,
-                     "ADD",
-                     {100, 0, 0},
-                     [&full = full_name](catalog_sync::Assay& a) { a.SetTestFullName(full); }});
-  }
-  return specs;
-}
-void CheckHostileNames(const Sandbox& sb) {
-  for (std::size_t i = 0; i < std::size(kHostileNames); ++i) {
-    const std::string where = " FROM Tests WHERE Tests_ID = " + std::to_string(40 + i);
-    EXPECT_EQ(Text(sb, "SELECT Tests_Name" + where), kHostileNames[i].first);
-    EXPECT_EQ(Text(sb, "SELECT Tests_FullName" + where), kHostileNames[i].second);
-  }
-}
-
-std::string LongText() {
-  std::string text;
-  for (int i = 0; i < 32767; ++i) text += static_cast<char>('a' + i % 26);
-  return text;
-}
-
-Row Install(const std::vector<std::string>& args) {
-  return {.name = "install", .args = args, .status = 0, .check = [](const Sandbox& sb) {
-            Count(sb, "Tests WHERE Tests_ID = 40", 1);
-          }};
-}
-Row RefusedLine(const std::vector<std::string>& args) {
-  return {.name = "refused command line", .args = args, .status = 2, .err = kUsage};
-}
-// A workbook that the import refuses: planned, the plan fails with the same box.
-Row WorkbookFails(const char* fixture, const std::string& err) {
-  return {.name = fixture, .args = {"QVR"}, .workbook = Fixture(fixture), .err = err, .plan = true};
-}
-// The fixtures' failures at a cell of sheet 3, which holds test 14 (ALB).
-Row AlbFails(const char* fixture, const char* error, const std::string& cell,
-             const std::string& value, const char* title = "ImportData14") {
-  return WorkbookFails(fixture, Unexpected(title, error) +
-                                    "detail: sheet: position 3, \"ALB\"\ndetail: cell: " + cell +
-                                    "\ndetail: value: " + value + "\n");
-}
-
 std::vector<Row> AllRows() {
+  // clang-format off
+  const auto refused = [](std::vector<std::string> args) -> Row { return {.name = "refused command line", .args = args, .status = 2, .err = kUsage}; };
+  const auto install = [](std::vector<std::string> args) -> Row {
+    return {.name = "install", .args = args, .status = 0, .check = [](auto& sb) { Count(sb, "Tests WHERE Tests_ID = 40", 1); }}; };
+  // A workbook that the import refuses: planned, the plan fails with the same box.
+  const auto workbook_fails = [](const char* fixture, const std::string& err) -> Row {
+    return {.name = fixture, .args = {"QVR"}, .workbook = Fixture(fixture), .err = err, .plan = true}; };
+  // The fixtures' failures at a cell of sheet 3, which holds test 14 (ALB).
+  const auto at_alb = [](const char* title, const char* error, const std::string& cell, const std::string& value) {
+    return Unexpected(title, error) + "detail: sheet: position 3, \"ALB\"\ndetail: cell: " + cell + "\ndetail: value: " + value + "\n"; };
+  // Something planted at a fixed name of a run: the run neither writes through it nor waits on it;
+  // the outside file keeps its bytes, and the name ends as a file of the run's own (`made`) or gone.
+  const auto planted = [](const char* name, const char* keyword, Plant plant, std::function<std::string(const Sandbox&)> at, bool made) -> Row {
+    return {.name = name, .args = {keyword}, .workbook = Fixture("five-sheets"),
+            .prepare = [=](auto& sb) { WriteFile(sb.Sub("outside.txt"), "not the program's"); Replace(at(sb), plant, sb.Sub("outside.txt")); },
+            .status = 0, .package_assays = keyword == "QVR"s ? 4 : 0, .check = [=](auto& sb) {
+              EXPECT_EQ(ReadFile(sb.Sub("outside.txt")), "not the program's"); EXPECT_FALSE(Exists(sb.databases() + "/nowhere.mdb"));
+              EXPECT_EQ(fs::symlink_status(at(sb)).type(), made ? fs::file_type::regular : fs::file_type::not_found);
+            }}; };
   const std::vector<Spec> failing = {{40, "NEW", "ADD"}, {41, "FAR TOO LONG", "ADD"}};
+  std::vector<Spec> many, hostile;  // 200 assays; names built to break out of SQL
+  for (std::int16_t n = 40; n < 240; ++n) many.push_back({n, "T" + std::to_string(n), "ADD"});
+  for (const auto& [name, full] : kHostileNames) {
+    hostile.push_back({std::int16_t(40 + hostile.size()), name, "ADD", {100, 0, 0}, [&full = full](auto& a) { a.SetTestFullName(full); }});
+  }
+  std::string long_text;  // 32,767 characters
+  for (int i = 0; i < 32767; ++i) long_text += static_cast<char>('a' + i % 26);
   const std::string five = Fixture("five-sheets"), no_wb = kNotFound + "$WB\n";
   const Check journal = [](auto& sb) { LeaveHotJournal(sb.database()); };
   const auto read_only_folder = [](auto& sb) { return ScopedMount::ReadOnly(sb.databases()); };
-  std::vector<Spec> many;  // 200 assays
-  for (std::int16_t n = 40; n < 240; ++n) many.push_back({n, "T" + std::to_string(n), "ADD"});
   const auto integrity_ok = [](auto& sb) { EXPECT_EQ(Text(sb, "PRAGMA integrity_check"), "ok"); };
-  // clang-format off
   std::vector<Row> rows = {
       // The keyword, trimmed and in any case, selects the run; anything else is refused before any
       // file is touched, but a stale marker goes.
-      RefusedLine({}), RefusedLine({""}), RefusedLine({"   "}), RefusedLine({"UPDATE"}), RefusedLine({"INSTALLS"}),
-      RefusedLine({"QVR INSTALL"}), RefusedLine({"INSTALL", "QVR"}), RefusedLine({"INSTALL", "INSTALL"}),
-      RefusedLine({"\tINSTALL"}), RefusedLine({"--help"}), RefusedLine({"--version"}),
-      Install({"INSTALL"}), Install({"install"}), Install({"  InStAlL "}), Install({"", "Install", ""}),
+      refused({}), refused({""}), refused({"   "}), refused({"UPDATE"}), refused({"INSTALLS"}), refused({"QVR INSTALL"}),
+      refused({"INSTALL", "QVR"}), refused({"INSTALL", "INSTALL"}), refused({"\tINSTALL"}), refused({"--help"}), refused({"--version"}),
+      install({"INSTALL"}), install({"install"}), install({"  InStAlL "}), install({"", "Install", ""}),
       {.name = "workbook missing", .args = {"QVR"}, .err = no_wb}, {.name = "workbook missing", .args = {"qvr"}, .err = no_wb},
       {.name = "workbook missing", .args = {" Qvr  "}, .err = no_wb},
       // --- What the source or the database is ---------------------------------
@@ -532,8 +477,13 @@ std::vector<Row> AllRows() {
                    {2, "CHOL2", "MODIFY", {0, 8, 0}}},
        .status = 0, .plan = true, .outcomes = {"deleted (name does not match, kits only)", "deleted", "added", "updated", "updated"}},
       // Texts are bound as values, a NUL like any other character.
-      {.name = "names built to break out of SQL", .args = {"INSTALL"}, .package = HostileSpecs(), .status = 0, .plan = true,
-       .outcomes = std::vector<std::string>(std::size(kHostileNames), "added"), .check = CheckHostileNames},
+      {.name = "names built to break out of SQL", .args = {"INSTALL"}, .package = hostile, .status = 0, .plan = true,
+       .outcomes = std::vector<std::string>(hostile.size(), "added"), .check = [](auto& sb) {
+         for (std::size_t i = 0; i < std::size(kHostileNames); ++i) {
+           const std::string where = " FROM Tests WHERE Tests_ID = " + std::to_string(40 + i);
+           EXPECT_EQ(Text(sb, "SELECT Tests_Name" + where), kHostileNames[i].first);
+           EXPECT_EQ(Text(sb, "SELECT Tests_FullName" + where), kHostileNames[i].second);
+         }}},
       // The walk stops at the first failing assay, whose box names it.
       {.name = "failing assay", .args = {"INSTALL"}, .package = {{40, "NEW", "ADD"}, {41, "O'NEIL-PLUS", "ADD"}, {42, "ALSO-TOO-LONG", "ADD"}},
        .err = TooLong("O'NEIL-PLUS"), .plan = true, .outcomes = {"added"}, .failing = 2},
@@ -613,14 +563,17 @@ std::vector<Row> AllRows() {
        }},
       // --- Workbooks -------------------------------------------------------------
       {.name = "five sheets", .args = {"QVR"}, .workbook = five, .status = 0, .package_assays = 4, .check = CheckFiveSheets},
-      {.name = "example workbook", .args = {"QVR"}, .workbook = SourceDir() + "/examples/CatalogSync.xls", .prepare = AddSiteRange, .status = 0,
+      {.name = "example workbook", .args = {"QVR"}, .workbook = SourceDir() + "/examples/CatalogSync.xls", .prepare = [](auto& sb) {  // a site's own normal range of test 14; the database as it then is, kept
+         Database::Open(sb.database()).Exec("INSERT INTO TestRanges (TR_TestsID, TR_RangeNum, TR_Low, TR_High, TR_Desc, "
+                                            "TR_LowOperator, TR_HighOperator) VALUES (14, 1, 3.4, 5.4, 'NORMAL', 0, 0)");
+         CopyFile(sb.database(), sb.Sub("start.mdb")); }, .status = 0,
        .package_assays = 8, .plan = true,
        .outcomes = {"added", "added", "added", "added", "added", "deleted (no such test)", "added", "skipped (test number 0)"},
        .check = CheckExampleWorkbook},
       {.name = "empty workbook", .args = {"QVR"}, .prepare = [](auto& sb) { WriteFile(Workbook(sb), ""); },
        .err = Unexpected("ImportData0", "3100 Not a workbook file") + "detail: problem: not a compound file\ndetail: file: $WB\n"},
       // libgsf's warnings about the directory must not reach standard error.
-      WorkbookFails("damaged-directory", Unexpected("ImportData0", "3103 Workbook is damaged") +
+      workbook_fails("damaged-directory", Unexpected("ImportData0", "3103 Workbook is damaged") +
                     "detail: record offset: 1269\ndetail: problem: string data cut off\ndetail: file: $WB\n"),
       // Made by hand, since LibreOffice turns a chart sheet into a worksheet holding a chart: test
       // 12 on sheet 2, then a chart sheet.
@@ -631,22 +584,22 @@ std::vector<Row> AllRows() {
        },
        .err = Unexpected("ImportData12", "438 Object doesn't support this property or method") +
               "detail: sheet: position 3, \"Volumes\"\ndetail: problem: a chart or module sheet has no cells\n"},
-      WorkbookFails("one-sheet", Unexpected("ImportData0", "9 Subscript out of range") + "detail: sheets: 1 (assays from sheet 2 on)\n"
+      workbook_fails("one-sheet", Unexpected("ImportData0", "9 Subscript out of range") + "detail: sheets: 1 (assays from sheet 2 on)\n"
                     "detail: test-volume table: cannot be sized to assay positions 1 to 0\n"),
-      AlbFails("text-in-h11", "13 Type mismatch", "H11 (CalibrationFreq)", "\"monthly\""),
-      AlbFails("h26-300", "6 Overflow", "H26 (NumOfCalibrators)", "300"),
-      AlbFails("h26-minus-1", "6 Overflow", "H26 (NumOfCalibrators)", "-1"),
-      AlbFails("h17-40000", "6 Overflow", "H17 (NumOfReagents)", "40000"),
-      AlbFails("e5-beyond-single", "6 Overflow", "E5 (SampleVol)", "1E+39"),
-      AlbFails("error-in-number", "13 Type mismatch", "H10 (ConversionFactor)", "Error 2007"),
-      AlbFails("error-in-flag", "13 Type mismatch", "H31 (Active)", "Error 2042"),
-      AlbFails("error-in-text", "13 Type mismatch", "H7 (TestFullName)", "Error 2015"),
-      AlbFails("error-in-volume", "13 Type mismatch", "C13 (InitWater of part 1)", "Error 2023"),
+      workbook_fails("text-in-h11", at_alb("ImportData14", "13 Type mismatch", "H11 (CalibrationFreq)", "\"monthly\"")),
+      workbook_fails("h26-300", at_alb("ImportData14", "6 Overflow", "H26 (NumOfCalibrators)", "300")),
+      workbook_fails("h26-minus-1", at_alb("ImportData14", "6 Overflow", "H26 (NumOfCalibrators)", "-1")),
+      workbook_fails("h17-40000", at_alb("ImportData14", "6 Overflow", "H17 (NumOfReagents)", "40000")),
+      workbook_fails("e5-beyond-single", at_alb("ImportData14", "6 Overflow", "E5 (SampleVol)", "1E+39")),
+      workbook_fails("error-in-number", at_alb("ImportData14", "13 Type mismatch", "H10 (ConversionFactor)", "Error 2007")),
+      workbook_fails("error-in-flag", at_alb("ImportData14", "13 Type mismatch", "H31 (Active)", "Error 2042")),
+      workbook_fails("error-in-text", at_alb("ImportData14", "13 Type mismatch", "H7 (TestFullName)", "Error 2015")),
+      workbook_fails("error-in-volume", at_alb("ImportData14", "13 Type mismatch", "C13 (InitWater of part 1)", "Error 2023")),
       // B2 itself fails: the title keeps the test number of sheet 2.
-      AlbFails("text-in-b2", "13 Type mismatch", "B2 (TestNumber)", "\"x\"", "ImportData12"),
+      workbook_fails("text-in-b2", at_alb("ImportData12", "13 Type mismatch", "B2 (TestNumber)", "\"x\"")),
       // A full name of 32,767 characters, read whole and refused by the field.
       {.name = "32767 characters in H7", .args = {"QVR"}, .workbook = Fixture("long-text-in-h7"),
-       .err = Refused(2, 14, "MODIFY", "Tests_FullName", "TEXT(50)", '"' + LongText() + '"'), .package_assays = 2},
+       .err = Refused(2, 14, "MODIFY", "Tests_FullName", "TEXT(50)", '"' + long_text + '"'), .package_assays = 2},
       // 32,766 assays, the most a package holds, all but the last skipped (test number 0) after
       // they were read; built in a child, whose memory the later runs do not inherit.
       {.name = "the largest package", .args = {"INSTALL"},
@@ -658,15 +611,12 @@ std::vector<Row> AllRows() {
          EXPECT_EQ(Text(sb, "SELECT Tests_Name FROM Tests WHERE Tests_ID = 40"), "LAST"); Count(sb, "Tests", 4);
        }, .large = true},
   };
-  // clang-format on
-  const auto at_temporary = [](const Sandbox& sb) { return sb.InProgram(".CatalogSync.dat.tmp"); };
-  const auto at_marker = [](const Sandbox& sb) { return sb.marker("CatalogSync"); };
-  for (const Plant p :
-       {Plant::kSymbolicLink, Plant::kDanglingLink, Plant::kHardLink, Plant::kFifo}) {
-    rows.push_back(Planted("planted at the backup path", "INSTALL", p, Backup, false));
-    rows.push_back(Planted("planted at the temporary name", "QVR", p, at_temporary, false));
-    rows.push_back(Planted("planted at the marker", "INSTALL", p, at_marker, true));
+  for (const Plant p : {Plant::kSymbolicLink, Plant::kDanglingLink, Plant::kHardLink, Plant::kFifo}) {
+    rows.push_back(planted("planted at the backup path", "INSTALL", p, Backup, false));
+    rows.push_back(planted("planted at the temporary name", "QVR", p, [](auto& sb) { return sb.InProgram(".CatalogSync.dat.tmp"); }, false));
+    rows.push_back(planted("planted at the marker", "INSTALL", p, [](auto& sb) { return sb.marker("CatalogSync"); }, true));
   }
+  // clang-format on
   return rows;
 }
 
