@@ -97,19 +97,18 @@ struct Row {
   int failing = 0;                         // the planned failure's position
   Check check = {};
   std::function<RunResult(const Sandbox&, const std::vector<std::string>&)> run = {};
-  bool marker_kept = false;
-  bool large = false;  // may hold eight times the package in memory, beside the usual 64 MB
+  bool marker_kept = false, large = false;  // large: may hold 8 times the package beside 64 MB
   friend void PrintTo(const Row& r, std::ostream* os) { *os << r.name; }
 };
 
 std::string Expand(std::string s, const Sandbox& sb) {
-  for (const auto& [token, path] : {std::pair{"$DBS", sb.databases()},
-                                    {"$DB", sb.database()},
-                                    {"$PKG", Package(sb)},
-                                    {"$WB", Workbook(sb)},
-                                    {"$ROOT", sb.root()}}) {
+  for (const auto& [token, path] : {std::pair{"$DBS"s, sb.databases()},
+                                    {"$DB"s, sb.database()},
+                                    {"$PKG"s, Package(sb)},
+                                    {"$WB"s, Workbook(sb)},
+                                    {"$ROOT"s, sb.root()}}) {
     for (auto at = s.find(token); at != std::string::npos; at = s.find(token, at)) {
-      s.replace(at, std::string(token).size(), path);
+      s.replace(at, token.size(), path);
     }
   }
   return s;
@@ -127,43 +126,34 @@ bool Matches(const std::string& actual, const std::string& expected) {
   return actual.substr(at) == expected.substr(from);
 }
 
-const std::string kUsage =
-    "Catalog Sync: An incorrect command parameter was supplied. Program Aborted.\n"
-    "detail: usage: CatalogSync QVR | INSTALL\n";
+// The boxes, and the detail lines that several share.
+// clang-format off
+const std::string kUsage = "Catalog Sync: An incorrect command parameter was supplied. Program Aborted.\n"
+                           "detail: usage: CatalogSync QVR | INSTALL\n";
 const std::string kNotFound = "Catalog Sync: The following file was not found: ";
-const std::string kUnreadable =
-    "Catalog Sync: The assay properties could not be read from the CatalogSync.dat file.\n"
-    "detail: cause: ";
-const std::string kOpenFailed =
-    "Open Connection: The following error occured while opening the database\nError Number: ";
-const std::string kReadOnlyLock = kOpenFailed +
-                                  "70 Permission denied\ndetail: file: $DBS/Corvista1k.ldb\n"
-                                  "detail: system: open lock file: Read-only file system\n";
-const std::string kAtJournalMode =
-    "detail: SQL: PRAGMA journal_mode=DELETE\ndetail: database: $DB\n";
+const std::string kUnreadable = "Catalog Sync: The assay properties could not be read from the CatalogSync.dat file.\ndetail: cause: ";
+const std::string kOpenFailed = "Open Connection: The following error occured while opening the database\nError Number: ";
+const std::string kReadOnlyLock = kOpenFailed + "70 Permission denied\ndetail: file: $DBS/Corvista1k.ldb\n"
+                                                "detail: system: open lock file: Read-only file system\n";
+const std::string kAtJournalMode = "detail: SQL: PRAGMA journal_mode=DELETE\ndetail: database: $DB\n";
 const std::string kAtFirstAssay = "detail: assay: position 1, test 40, mode ADD\n";
 const std::string kCopy = "detail: source: $DB\ndetail: destination: $DBS/Temp_Corvista1k.mdb\n";
 const std::string kRolledBack = "detail: database: rolled back to its state before the run\n";
-const std::string kMalformed =
-    "Catalog Sync: An unexpected error occurred while running the Catalog Sync.\n"
-    "Error Number: 11 database disk image is malformed\ndetail: database: $DB\n";
 std::string Unexpected(const std::string& title, const std::string& error) {
-  return title +
-         ": An unexpected error occurred while running the Catalog Sync.\nError Number: " + error +
-         "\n";
+  return title + ": An unexpected error occurred while running the Catalog Sync.\nError Number: " + error + "\n";
 }
+const std::string kMalformed = Unexpected("Catalog Sync", "11 database disk image is malformed") + "detail: database: $DB\n";
 // A value that the field refuses: the walk's box, and how it was undone.
-std::string Refused(int position, int test, const std::string& mode, const std::string& column,
-                    const std::string& type, const std::string& value) {
-  return Unexpected("UpdateAssay " + std::to_string(test),
-                    "3001 The value does not fit the field") +
-         "detail: assay: position " + std::to_string(position) + ", test " + std::to_string(test) +
-         ", mode " + mode + "\ndetail: table: Tests\ndetail: column: " + column +
-         "\ndetail: declared type: " + type + "\ndetail: value: " + value + "\n" + kRolledBack;
+std::string Refused(int position, int test, const std::string& mode, const std::string& column, const std::string& type,
+                    const std::string& value) {
+  return Unexpected("UpdateAssay " + std::to_string(test), "3001 The value does not fit the field") + "detail: assay: position " +
+         std::to_string(position) + ", test " + std::to_string(test) + ", mode " + mode + "\ndetail: table: Tests\ndetail: column: " +
+         column + "\ndetail: declared type: " + type + "\ndetail: value: " + value + "\n" + kRolledBack;
 }
 std::string TooLong(const std::string& name) {  // assay 2, test 41
   return Refused(2, 41, "ADD", "Tests_Name", "TEXT(10)", "\"" + name + "\"");
 }
+// clang-format on
 
 // --- The plan held against the run -------------------------------------------
 
