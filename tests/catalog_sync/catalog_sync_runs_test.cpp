@@ -156,7 +156,6 @@ std::string TooLong(const std::string& name) {  // assay 2, test 41
 // clang-format on
 
 // --- The plan held against the run -------------------------------------------
-
 using Rows = std::map<std::pair<std::string, std::int64_t>, json>;  // (table, rowid)
 
 // Every row of every table and of the schema, as JSON.
@@ -192,9 +191,7 @@ Rows ApplyPlan(Rows rows, const json& plan) {
         continue;
       }
       EXPECT_EQ(rows.count(key), change["kind"] == "updated" ? 1u : 0u) << change;
-      for (const auto& [column, values] : change["columns"].items()) {
-        rows[key][column] = values["new"];
-      }
+      for (const auto& [column, v] : change["columns"].items()) rows[key][column] = v["new"];
     }
   }
   return rows;
@@ -261,10 +258,9 @@ void HoldPlan(const Sandbox& sb, const Row& row, const Planned& p, const RunResu
   EXPECT_EQ(ReadRows(sb.database()), p.predicted);
 }
 
-// --- Arrangements and end states ---------------------------------------------------
-
+// --- Arrangements and end states ---------------------------------------------
 // `at` replaced by a FIFO or by a link to `to` (a dangling one to "nowhere.mdb").
-enum class Plant { kSymbolicLink, kDanglingLink, kHardLink, kFifo };
+enum class Plant { kLink, kDanglingLink, kHardLink, kFifo };
 void Replace(const std::string& at, Plant plant, const std::string& to = "") {
   ::unlink(at.c_str());
   const char* p = at.c_str();
@@ -289,16 +285,13 @@ void CheckFiveSheets(const Sandbox& sb) {
   const Catalog c = ReadPackage(sb);
   // clang-format off
   const std::tuple<std::int32_t, const char*, Value, const char*> values[] = {
-      {1, "TestNumber", Value(std::int16_t{12}), ""}, {1, "TestName", Value("GLU"), ""},
-      {1, "Mode", Value("ADD"), "D2 \" add \""}, {1, "Formula", Value(std::int16_t{2}), "H16 2.5"},
-      {1, "CalibrationFreq", Value(std::int32_t{-1}), "H11 TRUE"}, {1, "DefaultUnits", Value("True"), "H8 TRUE"},
-      {1, "Active", Value(true), "H31 TRUE"}, {1, "DiluteControl", Value(false), "H25 FALSE"},
-      {2, "Formula", Value(std::int16_t{4}), "H16 3.5"}, {2, "DiluteControl", Value(true), "H25 \" yes \""},
-      {2, "Active", Value(false), "H31 \"false\""}, {3, "TestName", Value("123"), "B1 123"},
-      {3, "ConversionFactor", Value(1.5), "H10 \" 1.5 \""}, {3, "NumOfCalibrators", Value(std::uint8_t{3}), "H26 \"3\""},
-      {3, "NumOfReplicates", Value(std::uint8_t{255}), "H27 255"}, {3, "AssayLow", Value(5.0), "H12 =2+3"},
-      {3, "SampleVol", Value(2.5f), "E5 2.5"}, {3, "SampleVolKey", Value(std::int32_t{2}), "C5 1.5"},
-      {4, "TestNumber", Value(std::int16_t{30}), ""}, {4, "Mode", Value("MODIFY"), ""}};
+      {1, "TestNumber", std::int16_t{12}, ""}, {1, "TestName", "GLU", ""}, {1, "Mode", "ADD", "D2 \" add \""},
+      {1, "Formula", std::int16_t{2}, "H16 2.5"}, {1, "CalibrationFreq", std::int32_t{-1}, "H11 TRUE"}, {1, "DefaultUnits", "True", "H8 TRUE"},
+      {1, "Active", true, "H31 TRUE"}, {1, "DiluteControl", false, "H25 FALSE"}, {2, "Formula", std::int16_t{4}, "H16 3.5"},
+      {2, "DiluteControl", true, "H25 \" yes \""}, {2, "Active", false, "H31 \"false\""}, {3, "TestName", "123", "B1 123"},
+      {3, "ConversionFactor", 1.5, "H10 \" 1.5 \""}, {3, "AssayLow", 5.0, "H12 =2+3"}, {3, "NumOfCalibrators", std::uint8_t{3}, "H26 \"3\""},
+      {3, "NumOfReplicates", std::uint8_t{255}, "H27 255"}, {3, "SampleVol", 2.5f, "E5 2.5"}, {3, "SampleVolKey", std::int32_t{2}, "C5 1.5"},
+      {4, "TestNumber", std::int16_t{30}, ""}, {4, "Mode", "MODIFY", ""}};
   // clang-format on
   for (const auto& [position, property, expected, cell] : values) {
     const Value got = catalog_sync::AssayPropertyNamed(property).get(c.assays.Item(position));
@@ -341,20 +334,10 @@ void CheckExampleWorkbook(const Sandbox& sb) {
   EXPECT_EQ(DumpDatabase(sb.database()), after_qvr);
 }
 
-// Test names built to break out of SQL, or holding NUL, stored exactly (Tests_Name is TEXT(10),
-// Tests_FullName TEXT(50)).
-const std::pair<std::string, std::string> kHostileNames[] = {
-    {"x\";DROP--", "x\"; DROP TABLE Tests; --"},
-    {"'];DEL--[", "]; DELETE FROM Tests; ["},
-    {"a');--", "'); DELETE FROM TestVolumes; --"},
-    {"\"[;]'--", "\" || (SELECT sql FROM sqlite_schema) || \""},
-    {"Tests", "SavedQueries"},
-    {"' OR 1=1", "\"; UPDATE Tests SET Tests_Name = 'x'; --"},
-    {"G\0U"s, "a\0'); DROP TABLE Tests; --"s},
-};
 std::vector<Row> AllRows() {
   // clang-format off
-  const auto refused = [](std::vector<std::string> args) -> Row { return {.name = "refused command line", .args = args, .status = 2, .err = kUsage}; };
+  const auto refused = [](std::vector<std::string> args) -> Row {
+    return {.name = "refused command line", .args = args, .status = 2, .err = kUsage}; };
   const auto install = [](std::vector<std::string> args) -> Row {
     return {.name = "install", .args = args, .status = 0, .check = [](auto& sb) { Count(sb, "Tests WHERE Tests_ID = 40", 1); }}; };
   // A workbook that the import refuses: planned, the plan fails with the same box.
@@ -373,7 +356,12 @@ std::vector<Row> AllRows() {
               EXPECT_EQ(fs::symlink_status(at(sb)).type(), made ? fs::file_type::regular : fs::file_type::not_found);
             }}; };
   const std::vector<Spec> failing = {{40, "NEW", "ADD"}, {41, "FAR TOO LONG", "ADD"}};
-  std::vector<Spec> many, hostile;  // 200 assays; names built to break out of SQL
+  // Test names built to break out of SQL, or holding NUL (Tests_Name is TEXT(10), Tests_FullName TEXT(50)).
+  static const std::pair<std::string, std::string> kHostileNames[] = {{"x\";DROP--", "x\"; DROP TABLE Tests; --"},
+      {"'];DEL--[", "]; DELETE FROM Tests; ["}, {"a');--", "'); DELETE FROM TestVolumes; --"}, {"Tests", "SavedQueries"},
+      {"\"[;]'--", "\" || (SELECT sql FROM sqlite_schema) || \""}, {"' OR 1=1", "\"; UPDATE Tests SET Tests_Name = 'x'; --"},
+      {"G\0U"s, "a\0'); DROP TABLE Tests; --"s}};
+  std::vector<Spec> many, hostile;  // 200 assays; the names above
   for (std::int16_t n = 40; n < 240; ++n) many.push_back({n, "T" + std::to_string(n), "ADD"});
   for (const auto& [name, full] : kHostileNames) {
     hostile.push_back({std::int16_t(40 + hostile.size()), name, "ADD", {100, 0, 0}, [&full = full](auto& a) { a.SetTestFullName(full); }});
@@ -381,6 +369,7 @@ std::vector<Row> AllRows() {
   std::string long_text;  // 32,767 characters
   for (int i = 0; i < 32767; ++i) long_text += static_cast<char>('a' + i % 26);
   const std::string five = Fixture("five-sheets"), no_wb = kNotFound + "$WB\n";
+  const auto damage = [](Damage d) -> Check { return [d](auto& sb) { DamageDatabase(sb.database(), d); }; };
   const Check journal = [](auto& sb) { LeaveHotJournal(sb.database()); };
   const auto read_only_folder = [](auto& sb) { return ScopedMount::ReadOnly(sb.databases()); };
   const auto integrity_ok = [](auto& sb) { EXPECT_EQ(Text(sb, "PRAGMA integrity_check"), "ok"); };
@@ -401,7 +390,7 @@ std::vector<Row> AllRows() {
       // be read until memory runs out.
       {.name = "package a FIFO", .args = {"INSTALL"}, .prepare = [](auto& sb) { Replace(Package(sb), Plant::kFifo); },
        .err = kUnreadable + "Device I/O error (57)\ndetail: file: $PKG\ndetail: system: not a regular file: a FIFO\n"},
-      {.name = "package a link to a device", .args = {"INSTALL"}, .prepare = [](auto& sb) { Replace(Package(sb), Plant::kSymbolicLink, "/dev/zero"); },
+      {.name = "package a link to a device", .args = {"INSTALL"}, .prepare = [](auto& sb) { Replace(Package(sb), Plant::kLink, "/dev/zero"); },
        .err = kUnreadable + "Device I/O error (57)\ndetail: file: $PKG\ndetail: system: not a regular file: a device\n"},
       // A header followed by a 2 GiB hole: refused from its header and size, without the hole
       // being read into memory.
@@ -415,9 +404,9 @@ std::vector<Row> AllRows() {
        .err = kOpenFailed + "26 file is not a database\n" + kAtJournalMode, .package_assays = 4},
       // Checked before the backup copy, which would otherwise carry the damage, and before the
       // walk writes into it.
-      {.name = "database missing its last row", .args = {"INSTALL"}, .prepare = [](auto& sb) { DamageDatabase(sb.database(), Damage::kLoweredCellCount); },
+      {.name = "database missing its last row", .args = {"INSTALL"}, .prepare = damage(Damage::kLoweredCellCount),
        .err = kMalformed + "detail: problem: Fragmentation of 132 bytes reported as 0 on page 2\n", .plan = true},
-      {.name = "database cut short", .args = {"QVR"}, .workbook = five, .prepare = [](auto& sb) { DamageDatabase(sb.database(), Damage::kTruncated); },
+      {.name = "database cut short", .args = {"QVR"}, .workbook = five, .prepare = damage(Damage::kTruncated),
        .err = kMalformed + "detail: problem: Fragmentation of 6 bytes reported as 0 on page 10\n", .package_assays = 4, .plan = true},
       // The engine refuses the first write, as the kernel does for a user without write permission.
       {.name = "database read-only by its mode", .args = {"INSTALL"}, .prepare = [](auto& sb) { ChmodFile(sb.database(), 0444); },
@@ -448,7 +437,8 @@ std::vector<Row> AllRows() {
       // needed, goes.
       {.name = "disk full during the changes", .args = {"INSTALL"}, .package = many,
        .mount = [](auto& sb) { return ScopedMount::SmallDisk(sb.databases(), ReadFile(sb.database()).size() * 3 / 2); },
-       .err = Unexpected("UpdateAssay 40", "13 database or disk is full") + kAtFirstAssay + "detail: SQL: <any>\ndetail: table: <any>\n" + kRolledBack},
+       .err = Unexpected("UpdateAssay 40", "13 database or disk is full") + kAtFirstAssay + "detail: SQL: <any>\n"
+              "detail: table: <any>\n" + kRolledBack},
       // --- The walk --------------------------------------------------------------
       // Every outcome, and tests met again later in the walk, which the plan must see as the
       // earlier assays left them. An old backup copy goes.
@@ -460,8 +450,7 @@ std::vector<Row> AllRows() {
                     "skipped (unknown mode)", "deleted (no such test)"},
        .check = [](auto& sb) {
          Count(sb, "TestVolumes WHERE TV_TestsID = 40", 2); Count(sb, "Tests WHERE Tests_ID IN (0, 3)", 0);
-         Count(sb, "Tests WHERE Tests_ID = 2 AND Tests_FullName = 'Full name of CHOL'", 1); Count(sb, "Kits WHERE Kits_TestsID = 3", 0);
-       }},
+         Count(sb, "Tests WHERE Tests_ID = 2 AND Tests_FullName = 'Full name of CHOL'", 1); Count(sb, "Kits WHERE Kits_TestsID = 3", 0); }},
       {.name = "tests met again", .args = {"INSTALL"},
        .package = {{3, "OTHER", "DELETE"}, {3, "ALT", "DELETE"}, {3, "ALT", "ADD", {5, 0, 6}}, {2, "CHOL", "MODIFY", {7, 8, 9}},
                    {2, "CHOL2", "MODIFY", {0, 8, 0}}},
@@ -486,9 +475,7 @@ std::vector<Row> AllRows() {
       // A killed program's hot journal is rolled back before the backup copy: a copy of the
       // half-written file would, restored, be damaged.
       {.name = "hot journal", .args = {"INSTALL"}, .package = failing, .prepare = journal, .err = TooLong("FAR TOO LONG"), .db = Db::kChanged,
-       .check = [=](auto& sb) {
-         integrity_ok(sb); Count(sb, "Filler WHERE Note NOT LIKE 'HALF%'", 3000); Count(sb, "Tests WHERE Tests_ID = 40", 0);
-       }},
+       .check = [=](auto& sb) { integrity_ok(sb); Count(sb, "Filler WHERE Note NOT LIKE 'HALF%'", 3000); Count(sb, "Tests WHERE Tests_ID = 40", 0); }},
       // --- Other programs on the same database ---------------------------------
       // The second run, started while the first holds the folder, fails before it touches
       // anything, even the marker.
@@ -498,20 +485,15 @@ std::vector<Row> AllRows() {
          const int folder = ::open(sb.databases().c_str(), O_RDONLY | O_DIRECTORY);
          EXPECT_EQ(::flock(folder, LOCK_EX), 0);
          const RunResult r = sb.Run("CatalogSync", args);
-         ::close(folder);
-         return r;
-       }, .marker_kept = true},
+         ::close(folder); return r; }, .marker_kept = true},
       // A reader holds its shared lock past the busy timeout, so the COMMIT fails.
       {.name = "a reader holds its lock past the commit", .args = {"INSTALL"},
        .err = Unexpected("Catalog Sync", "5 database is locked") + "detail: SQL: COMMIT\n" + kRolledBack,
        .run = [](auto& sb, auto& args) {
          Database reader = Database::Open(sb.database());
-         reader.Exec("BEGIN");
-         EXPECT_EQ(reader.Query("SELECT COUNT(*) FROM Tests").rows.size(), 1u);
+         reader.Exec("BEGIN"); EXPECT_EQ(reader.Query("SELECT COUNT(*) FROM Tests").rows.size(), 1u);
          const RunResult r = sb.Run("CatalogSync", args);
-         reader.Exec("ROLLBACK");
-         return r;
-       }},
+         reader.Exec("ROLLBACK"); return r; }},
       // A client commits a row after the backup copy was taken and before the walk, which waits
       // for the client's write lock. The failed walk is rolled back and the client's row stays;
       // the database, reached through a link, stays a link.
@@ -519,41 +501,36 @@ std::vector<Row> AllRows() {
        .prepare = [](auto& sb) { LinkTo(sb.database(), sb.Sub("Corvista1k.mdb")); }, .err = TooLong("FAR TOO LONG"), .db = Db::kChanged,
        .check = [=](auto& sb) {
          EXPECT_TRUE(fs::is_symlink(sb.database())); integrity_ok(sb);
-         Count(sb, "Kits WHERE Kits_LotNumber = 'OTHER'", 1); Count(sb, "Tests WHERE Tests_ID = 40", 0);
-       },
+         Count(sb, "Kits WHERE Kits_LotNumber = 'OTHER'", 1); Count(sb, "Tests WHERE Tests_ID = 40", 0); },
        .run = [](auto& sb, auto& args) {
          Database client = Database::Open(sb.database());
          client.Exec("BEGIN IMMEDIATE; INSERT INTO Kits (Kits_TestsID, Kits_LotNumber) VALUES (9, 'OTHER')");
          RunResult r;
          std::thread run([&] { r = sb.Run("CatalogSync", args); });
          while (!Exists(Backup(sb))) ::usleep(1000);
-         client.Exec("COMMIT");
-         run.join();
-         return r;
-       }},
+         client.Exec("COMMIT"); run.join(); return r; }},
       // --- Links -----------------------------------------------------------------
       {.name = "package through a link", .args = {"QVR"}, .workbook = five,
        .prepare = [](auto& sb) { LinkTo(Package(sb), sb.Sub("elsewhere/CatalogSync.dat", true)); }, .status = 0, .package_assays = 4,
        .check = [](auto& sb) {
          EXPECT_EQ(fs::read_symlink(Package(sb)), sb.Sub("elsewhere/CatalogSync.dat"));
-         EXPECT_TRUE(TemporaryFilesIn(sb.Sub("elsewhere")).empty());
-       }},
+         EXPECT_TRUE(TemporaryFilesIn(sb.Sub("elsewhere")).empty()); }},
       // Followed to a regular file only: the special file that a link leads to (on a live system
       // perhaps /dev/zero) keeps its place.
       {.name = "package a link to a FIFO", .args = {"QVR"}, .workbook = five,
        .prepare = [](auto& sb) {
          Replace(sb.Sub("elsewhere/fifo", true), Plant::kFifo);
-         Replace(Package(sb), Plant::kSymbolicLink, sb.Sub("elsewhere/fifo"));
+         Replace(Package(sb), Plant::kLink, sb.Sub("elsewhere/fifo"));
        },
        .err = Unexpected("ImportData30", "57 Device I/O error") + "detail: file: $PKG\n" +
               "detail: system: not a regular file: a FIFO\ndetail: link to: $ROOT/elsewhere/fifo\n",
        .check = [](auto& sb) {
          EXPECT_EQ(fs::status(sb.Sub("elsewhere/fifo")).type(), fs::file_type::fifo);
-         EXPECT_TRUE(TemporaryFilesIn(sb.Sub("elsewhere")).empty());
-       }},
+         EXPECT_TRUE(TemporaryFilesIn(sb.Sub("elsewhere")).empty()); }},
       // --- Workbooks -------------------------------------------------------------
       {.name = "five sheets", .args = {"QVR"}, .workbook = five, .status = 0, .package_assays = 4, .check = CheckFiveSheets},
-      {.name = "example workbook", .args = {"QVR"}, .workbook = SourceDir() + "/examples/CatalogSync.xls", .prepare = [](auto& sb) {  // a site's own normal range of test 14; the database as it then is, kept
+      // With a site's own normal range of test 14; the database as it then is, kept.
+      {.name = "example workbook", .args = {"QVR"}, .workbook = SourceDir() + "/examples/CatalogSync.xls", .prepare = [](auto& sb) {
          Database::Open(sb.database()).Exec("INSERT INTO TestRanges (TR_TestsID, TR_RangeNum, TR_Low, TR_High, TR_Desc, "
                                             "TR_LowOperator, TR_HighOperator) VALUES (14, 1, 3.4, 5.4, 'NORMAL', 0, 0)");
          CopyFile(sb.database(), sb.Sub("start.mdb")); }, .status = 0,
@@ -597,11 +574,10 @@ std::vector<Row> AllRows() {
          std::vector<Spec> specs(catalog_sync::kMaxAssayCount - 1, {0, "SKIP", "ADD"});
          specs.push_back({40, "LAST", "ADD"});
          WriteAssays(sb, specs, specs.size()); }); },
-       .status = 0, .check = [](auto& sb) {
-         EXPECT_EQ(Text(sb, "SELECT Tests_Name FROM Tests WHERE Tests_ID = 40"), "LAST"); Count(sb, "Tests", 4);
-       }, .large = true},
+       .status = 0, .check = [](auto& sb) { EXPECT_EQ(Text(sb, "SELECT Tests_Name FROM Tests WHERE Tests_ID = 40"), "LAST"); Count(sb, "Tests", 4); },
+       .large = true},
   };
-  for (const Plant p : {Plant::kSymbolicLink, Plant::kDanglingLink, Plant::kHardLink, Plant::kFifo}) {
+  for (const Plant p : {Plant::kLink, Plant::kDanglingLink, Plant::kHardLink, Plant::kFifo}) {
     rows.push_back(planted("planted at the backup path", "INSTALL", p, Backup, false));
     rows.push_back(planted("planted at the temporary name", "QVR", p, [](auto& sb) { return sb.InProgram(".CatalogSync.dat.tmp"); }, false));
     rows.push_back(planted("planted at the marker", "INSTALL", p, [](auto& sb) { return sb.marker("CatalogSync"); }, true));
@@ -626,15 +602,13 @@ TEST_P(CatalogSyncRun, EndsAsTheRowSays) {
   std::string db_before, package_before;
   std::optional<Planned> planned;
   {
-    std::optional<ScopedMount> mount;
-    if (row.mount) {
-      mount.emplace(row.mount(sb));
+    std::optional<ScopedMount> mount = row.mount ? std::optional(row.mount(sb)) : std::nullopt;
+    if (mount) {
       SKIP_UNLESS_MOUNTED(*mount);
     }
     db_before = Bytes(sb.database());
-    if (fs::is_regular_file(Package(sb)) && fs::file_size(Package(sb)) < (1u << 26)) {
-      package_before = ReadFile(Package(sb));
-    }
+    const bool small = fs::is_regular_file(Package(sb)) && fs::file_size(Package(sb)) < (1u << 26);
+    package_before = small ? ReadFile(Package(sb)) : "";
     if (row.plan) planned = PlanFirst(sb, row);
     r = row.run ? row.run(sb, row.args) : sb.Run("CatalogSync", row.args);
   }
