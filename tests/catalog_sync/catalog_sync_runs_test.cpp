@@ -78,7 +78,6 @@ void WriteAssays(const Sandbox& sb, const std::vector<Spec>& specs, std::size_t 
 
 enum class Db { kUnchanged, kChanged, kMissing, kJournalKept };
 using Check = std::function<void(const Sandbox&)>;
-
 struct Row {
   const char* name;
   std::vector<std::string> args;
@@ -369,7 +368,8 @@ std::vector<Row> AllRows() {
   std::string long_text;  // 32,767 characters
   for (int i = 0; i < 32767; ++i) long_text += static_cast<char>('a' + i % 26);
   const std::string five = Fixture("five-sheets"), no_wb = kNotFound + "$WB\n";
-  const auto damage = [](Damage d) -> Check { return [d](auto& sb) { DamageDatabase(sb.database(), d); }; };
+  const auto damage = [](Damage d) -> Check {
+    return [d](auto& sb) { DamageDatabase(sb.database(), d); EXPECT_NE(QuickCheckOutput(sb.database()), "ok\n") << "not damaged"; }; };
   const Check journal = [](auto& sb) { LeaveHotJournal(sb.database()); };
   const auto read_only_folder = [](auto& sb) { return ScopedMount::ReadOnly(sb.databases()); };
   const auto integrity_ok = [](auto& sb) { EXPECT_EQ(Text(sb, "PRAGMA integrity_check"), "ok"); };
