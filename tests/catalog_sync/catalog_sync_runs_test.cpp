@@ -257,7 +257,7 @@ void HoldPlan(const Sandbox& sb, const Row& row, const Planned& p, const RunResu
   EXPECT_EQ(ReadRows(sb.database()), p.predicted);
 }
 
-// --- Arrangements and end states ---------------------------------------------
+// --- Arrangements and checks -------------------------------------------------
 // `at` replaced by a FIFO or by a link to `to` (a dangling one to "nowhere.mdb").
 enum class Plant { kLink, kDanglingLink, kHardLink, kFifo };
 void Replace(const std::string& at, Plant plant, const std::string& to = "") {
@@ -356,10 +356,10 @@ std::vector<Row> AllRows() {
             }}; };
   const std::vector<Spec> failing = {{40, "NEW", "ADD"}, {41, "FAR TOO LONG", "ADD"}};
   // Test names built to break out of SQL, or holding NUL (Tests_Name is TEXT(10), Tests_FullName TEXT(50)).
-  static const std::pair<std::string, std::string> kHostileNames[] = {{"x\";DROP--", "x\"; DROP TABLE Tests; --"},
-      {"'];DEL--[", "]; DELETE FROM Tests; ["}, {"a');--", "'); DELETE FROM TestVolumes; --"}, {"Tests", "SavedQueries"},
-      {"\"[;]'--", "\" || (SELECT sql FROM sqlite_schema) || \""}, {"' OR 1=1", "\"; UPDATE Tests SET Tests_Name = 'x'; --"},
-      {"G\0U"s, "a\0'); DROP TABLE Tests; --"s}};
+  static const std::pair<std::string, std::string> kHostileNames[] = {
+      {"x\";DROP--", "x\"; DROP TABLE Tests; --"}, {"'];DEL--[", "]; DELETE FROM Tests; ["}, {"a');--", "'); DELETE FROM TestVolumes; --"},
+      {"\"[;]'--", "\" || (SELECT sql FROM sqlite_schema) || \""}, {"Tests", "SavedQueries"},
+      {"' OR 1=1", "\"; UPDATE Tests SET Tests_Name = 'x'; --"}, {"G\0U"s, "a\0'); DROP TABLE Tests; --"s}};
   std::vector<Spec> many, hostile;  // 200 assays; the names above
   for (std::int16_t n = 40; n < 240; ++n) many.push_back({n, "T" + std::to_string(n), "ADD"});
   for (const auto& [name, full] : kHostileNames) {
