@@ -17,13 +17,4 @@ void ExpectBoxAndDetails(const std::string& err, const std::string& box) {
   EXPECT_GT(details, 0) << err;
 }
 
-std::string DetailValue(const std::string& err, const std::string& what) {
-  const std::string head = "detail: " + what + ": ";
-  std::istringstream lines(err);
-  for (std::string line; std::getline(lines, line);) {
-    if (line.rfind(head, 0) == 0) return line.substr(head.size());
-  }
-  return "";
-}
-
 }  // namespace testing_support

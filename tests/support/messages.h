@@ -10,7 +10,4 @@ namespace testing_support {
 // `detail: ` line, one at least.
 void ExpectBoxAndDetails(const std::string& err, const std::string& box);
 
-// The value of the line "detail: <what>: <value>" in `err`, or "" when none.
-std::string DetailValue(const std::string& err, const std::string& what);
-
 }  // namespace testing_support

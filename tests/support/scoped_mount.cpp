@@ -52,25 +52,24 @@ std::string SizeOption(std::size_t bytes) {
 
 }  // namespace
 
-ScopedMount ScopedMount::Tmpfs(const std::string& folder, std::size_t bytes) {
+ScopedMount ScopedMount::SmallDisk(const std::string& folder, std::size_t free_bytes) {
   ScopedMount mount;
   MakeFolders(folder);
   const std::vector<SavedFile> files = SaveFiles(folder);
-  if (::mount("tmpfs", folder.c_str(), "tmpfs", 0, SizeOption(bytes).c_str()) != 0) {
+  // Room for the files first; the remount then shrinks the disk to what
+  // they take (whole pages) plus `free_bytes`.
+  if (::mount("tmpfs", folder.c_str(), "tmpfs", 0, SizeOption(std::size_t{1} << 28).c_str()) != 0) {
     mount.Fail("tmpfs on " + folder);
     return mount;
   }
   mount.path_ = folder;
   mount.carry_files_back_ = true;
   RestoreFiles(folder, files);
-  return mount;
-}
-
-ScopedMount ScopedMount::SmallDisk(const std::string& folder, std::size_t free_bytes) {
-  // Room for the folder's files first; LeaveFree then shrinks it.
-  ScopedMount mount = Tmpfs(folder, std::size_t{1} << 28);
-  if (mount.mounted()) {
-    EXPECT_TRUE(mount.LeaveFree(free_bytes)) << mount.failure();
+  struct statvfs st {};
+  if (::statvfs(folder.c_str(), &st) != 0 ||
+      ::mount("tmpfs", folder.c_str(), "tmpfs", MS_REMOUNT,
+              SizeOption((st.f_blocks - st.f_bfree) * st.f_frsize + free_bytes).c_str()) != 0) {
+    ADD_FAILURE() << "cannot shrink the tmpfs on " << folder << ": " << std::strerror(errno);
   }
   return mount;
 }
@@ -104,20 +103,6 @@ ScopedMount::~ScopedMount() {
   // mount for the rest of the suite.
   if (::umount2(path_.c_str(), 0) != 0) ::umount2(path_.c_str(), MNT_DETACH);
   if (carry_files_back_) RestoreFiles(path_, files);
-}
-
-bool ScopedMount::LeaveFree(std::size_t bytes) {
-  struct statvfs st {};
-  if (::statvfs(path_.c_str(), &st) != 0) {
-    Fail("statvfs " + path_);
-    return false;
-  }
-  const std::size_t used = (st.f_blocks - st.f_bfree) * st.f_frsize;
-  if (::mount("tmpfs", path_.c_str(), "tmpfs", MS_REMOUNT, SizeOption(used + bytes).c_str()) != 0) {
-    Fail("resize tmpfs on " + path_);
-    return false;
-  }
-  return true;
 }
 
 void ScopedMount::Fail(const std::string& what) {

@@ -14,17 +14,14 @@ namespace testing_support {
 
 class ScopedMount {
  public:
-  // A tmpfs of `bytes` over `folder`, holding copies of the regular files
-  // that the folder held (modes kept), so a test lays out its files first
-  // and then mounts the small disk under them. When it is unmounted, the
-  // folder gets the regular files that the tmpfs held in place of its own,
-  // so the test checks what a run left after the mount is gone.
-  static ScopedMount Tmpfs(const std::string& folder, std::size_t bytes);
+  // A tmpfs over `folder` with `free_bytes` left free beyond the regular
+  // files it holds, which are copied in (modes kept): the test lays out its
+  // files, then mounts the small disk under them. On unmount the folder gets
+  // the files that the tmpfs held, so the test checks what a run left.
+  static ScopedMount SmallDisk(const std::string& folder, std::size_t free_bytes);
   // `path`, a folder or a file, bound read-only onto itself: its content
   // stays in view, and every write to it fails with EROFS.
   static ScopedMount ReadOnly(const std::string& path);
-  // A full disk waiting to happen: Tmpfs over `folder`, then LeaveFree.
-  static ScopedMount SmallDisk(const std::string& folder, std::size_t free_bytes);
 
   ScopedMount(ScopedMount&& other) noexcept;
   ScopedMount& operator=(ScopedMount&&) = delete;
@@ -33,11 +30,6 @@ class ScopedMount {
   bool mounted() const { return !path_.empty(); }
   // Why the mount failed; empty when mounted.
   const std::string& failure() const { return failure_; }
-
-  // Shrinks the tmpfs to what its files take now plus `bytes` (rounded up
-  // to whole pages), so that the next write beyond that finds the disk full.
-  // False (with failure() set) when the remount fails.
-  bool LeaveFree(std::size_t bytes);
 
  private:
   ScopedMount() = default;
