@@ -70,11 +70,10 @@ struct Fx {
   std::string Program(const std::string& shell) const { return box.InProgram(shell + ".mdb"); }
   std::string Db(const std::string& name) const { return box.databases() + "/" + name; }
   void Target(const std::string& sql) const { Database::Open(box.database()).Exec(sql); }
-  // The shell holds the target's tables too, so that its queries prepare.
   void Shell(const std::string& shell, const std::string& sql,
              const std::vector<SavedQuery>& queries = {}) const {
     fs::remove(Program(shell));
-    MakeDatabase(Program(shell), std::string(kTargetTables) + kShellTables + sql, queries);
+    MakeShell(Program(shell), sql, queries);
   }
   // The example database and shells, built by the sqlite3 tool as a release is.
   void UseExamples() const {

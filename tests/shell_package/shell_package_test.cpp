@@ -81,8 +81,7 @@ class BrokenShellTest : public ::testing::TestWithParam<BrokenShellCase> {};
 TEST_P(BrokenShellTest, CheckNamesEveryProblemInOneRun) {
   const BrokenShellCase& c = GetParam();
   TempDir dir;
-  MakeDatabase(dir.Sub("InstallShell.mdb"), std::string(reshaper_test::kTargetTables) +
-                                                reshaper_test::kShellTables + c.shell_sql);
+  reshaper_test::MakeShell(dir.Sub("InstallShell.mdb"), c.shell_sql);
   MakeDatabase(dir.Sub("Corvista1k.mdb"), reshaper_test::kTargetTables);
   std::vector<std::string> args{"check", dir.Sub("InstallShell.mdb")};
   if (c.against_target) args.push_back(dir.Sub("Corvista1k.mdb"));
