@@ -390,340 +390,277 @@ void FillSmallDisk(Fx& f) {
 
 // clang-format off
 const Row kRows[] = {
-    {.name = "FullInstall", .args = {"INSTALL,QUERY,STRUCTURE,VERSION"},
-     .state = "2.0.0 build 7 / ID Name Reflex Note / GLU,CHOL,ALT / QTests / compacted marker",
-     .plan = true, .rows_changed = "1 0 1 "},
-    {.name = "WordsIgnoreCaseAndSpaces", .args = {" install , structure "},
-     .state = "1.0.0 build 7 / ID Name Reflex Note / GLU,CHOL,ALT / / compacted marker",
-     .plan = true},
+    {.name = "FullInstall", .args = {"INSTALL,QUERY,STRUCTURE,VERSION"}, .state = "2.0.0 build 7 / "
+     "ID Name Reflex Note / GLU,CHOL,ALT / QTests / compacted marker", .plan = true, .rows_changed =
+     "1 0 1 "},
+    {.name = "WordsIgnoreCaseAndSpaces", .args = {" install , structure "}, .state =
+     "1.0.0 build 7 / ID Name Reflex Note / GLU,CHOL,ALT / / compacted marker", .plan = true},
     // The ERU shell's default data would empty Tests: it never runs.
-    {.name = "Eru", .args = {"ERU,QUERY,STRUCTURE,VERSION"},
-     .state = "0.9.0 / ID / 2 / QEru / compacted marker", .plan = true},
+    {.name = "Eru", .args = {"ERU,QUERY,STRUCTURE,VERSION"}, .state = "0.9.0 / ID / 2 / QEru / "
+     "compacted marker", .plan = true},
     // The version lands in a field that the structure step adds, after the
     // default data has written it.
-    {.name = "StructureRunsBeforeVersionWhateverTheWordOrder",
-     .args = {"VERSION,STRUCTURE,INSTALL"},
-     .shell = "UPDATE VersionInfo SET FieldName = 'Version_Build', VersionNumber = '42';",
-     .state = "1.0.0 build 42 / ID Name Reflex Note / GLU,CHOL,ALT / / compacted marker",
-     .plan = true},
+    {.name = "StructureRunsBeforeVersionWhateverTheWordOrder", .args = {
+     "VERSION,STRUCTURE,INSTALL"}, .shell = "UPDATE VersionInfo SET FieldName = 'Version_Build', "
+     "VersionNumber = '42';", .state = "1.0.0 build 42 / ID Name Reflex Note / GLU,CHOL,ALT / / "
+     "compacted marker", .plan = true},
     // The install shell's working copy, made for the first word, is never deleted.
-    {.name = "LastModeWordChoosesTheShell", .args = {"INSTALL,ERU,QUERY"},
-     .state = "1.0.0 / ID Name / GLU,CHOL / QEru / compacted InstallShell.mdb marker",
-     .plan = true},
+    {.name = "LastModeWordChoosesTheShell", .args = {"INSTALL,ERU,QUERY"}, .state = "1.0.0 / ID "
+     "Name / GLU,CHOL / QEru / compacted InstallShell.mdb marker", .plan = true},
     {.name = "ArgumentsAreJoinedWithOneBlank", .args = {"INSTALL,", "QUERY"}, .state = kQueried,
      .plan = true},
-    {.name = "StaleLockFileIsRemoved", .args = {"INSTALL,VERSION"},
-     .arrange = [](Fx& f) { WriteFile(f.box.lock_file(), ""); },
-     .err = "detail: stale lock file removed: %D/Corvista1k.ldb\n",
-     .state = "2.0.0 / ID Name / GLU,CHOL / / compacted marker"},
+    {.name = "StaleLockFileIsRemoved", .args = {"INSTALL,VERSION"}, .arrange = [](Fx& f) {
+     WriteFile(f.box.lock_file(), ""); }, .err = "detail: stale lock file removed: "
+     "%D/Corvista1k.ldb\n", .state = "2.0.0 / ID Name / GLU,CHOL / / compacted marker"},
     // Parameter errors: the working copy made for a mode word is deleted.
-    {.name = "ModeWordAlone", .args = {"INSTALL"}, .status = 2, .err = PARAMETER
-     "detail: command line: \"INSTALL\"\ndetail: cause: fewer than two words\n" USAGE,
-     .state = kUntouched, .plan = true},
-    // The companion tools' --help is no word of this command line.
-    {.name = "HelpIsRefused", .args = {"--help"}, .status = 2, .err = PARAMETER
-     "detail: command line: \"--help\"\ndetail: cause: fewer than two words\n" USAGE,
-     .state = kUntouched},
-    {.name = "NoModeWord", .args = {"QUERY,VERSION"}, .status = 2, .err = PARAMETER
-     "detail: command line: \"QUERY,VERSION\"\ndetail: cause: no mode word INSTALL or ERU\n" USAGE,
-     .state = kUntouched, .plan = true},
-    {.name = "TrailingComma", .args = {"INSTALL,STRUCTURE,"}, .status = 2,
-     .err = PARAMETER "detail: word: \"\"\ndetail: cause: not a keyword\n" USAGE,
-     .state = kUntouched,
+    {.name = "ModeWordAlone", .args = {"INSTALL"}, .status = 2, .err = PARAMETER "detail: command "
+     "line: \"INSTALL\"\ndetail: cause: fewer than two words\n" USAGE, .state = kUntouched,
      .plan = true},
+    // The companion tools' --help is no word of this command line.
+    {.name = "HelpIsRefused", .args = {"--help"}, .status = 2, .err = PARAMETER "detail: command "
+     "line: \"--help\"\ndetail: cause: fewer than two words\n" USAGE, .state = kUntouched},
+    {.name = "NoModeWord", .args = {"QUERY,VERSION"}, .status = 2, .err = PARAMETER "detail: "
+     "command line: \"QUERY,VERSION\"\ndetail: cause: no mode word INSTALL or ERU\n" USAGE,
+     .state = kUntouched, .plan = true},
+    {.name = "TrailingComma", .args = {"INSTALL,STRUCTURE,"}, .status = 2, .err = PARAMETER
+     "detail: word: \"\"\ndetail: cause: not a keyword\n" USAGE, .state = kUntouched, .plan = true},
     {.name = "QuotedArgumentKeepsItsMarks", .args = {"\"INSTALL,QUERY\""}, .status = 2,
      .err = PARAMETER "detail: word: \"\"INSTALL\"\ndetail: cause: not a keyword\n" USAGE,
      .state = kUntouched, .plan = true},
     // The marker of an earlier run goes before any check; the log keeps its lines.
     {.name = "MissingTarget", .args = {"INSTALL,QUERY"}, .arrange = [](Fx& f) {
-       fs::remove(f.box.database());
-       WriteFile(f.log, kEarlierLog);
-     }, .status = 1, .err = MISSING, .state = "no target /"},
-    {.name = "LockFileOfALiveUser", .args = {"INSTALL,STRUCTURE"},
-     .arrange = [](Fx& f) { f.user.emplace(Database::Open(f.box.database())); }, .status = 1,
-     .err = "Reshaper: The Corvista1k.mdb Database is locked. Reshaper Aborted\n"
-     "detail: lock file: %D/Corvista1k.ldb\n"
-     "detail: cause: a running program has the database open\n",
-     .state = kUntouched},
-    {.name = "ReadOnlyMarkerStays", .args = {"INSTALL,QUERY"},
-     .arrange = [](Fx& f) { ChmodFile(f.marker, 0444); }, .status = 1, .err = UNEXPECTED
-     "detail: error: 70 Permission denied\ndetail: file: %R/drive/Reshaper.txt\n"
-     "detail: system: the file is read-only\n",
+     fs::remove(f.box.database()); WriteFile(f.log, kEarlierLog); }, .status = 1, .err = MISSING,
+     .state = "no target /"},
+    {.name = "LockFileOfALiveUser", .args = {"INSTALL,STRUCTURE"}, .arrange = [](Fx& f) {
+     f.user.emplace(Database::Open(f.box.database())); }, .status = 1, .err = "Reshaper: The "
+     "Corvista1k.mdb Database is locked. Reshaper Aborted\ndetail: lock file: %D/Corvista1k.ldb\n"
+     "detail: cause: a running program has the database open\n", .state = kUntouched},
+    {.name = "ReadOnlyMarkerStays", .args = {"INSTALL,QUERY"}, .arrange = [](Fx& f) {
+     ChmodFile(f.marker, 0444); }, .status = 1, .err = UNEXPECTED "detail: error: 70 Permission "
+     "denied\ndetail: file: %R/drive/Reshaper.txt\ndetail: system: the file is read-only\n",
      .state = "1.0.0 / ID Name / GLU,CHOL / / same marker"},
     // Read-only by its mode bits also for root: the first write fails as it
     // does for a user without write permission, and the working copy goes.
-    {.name = "ReadOnlyTarget", .args = {"INSTALL,QUERY,STRUCTURE,VERSION"},
-     .arrange = [](Fx& f) { ChmodFile(f.box.database(), 0444); }, .status = 1, .err = QUERIES
-     "detail: engine: 8 attempt to write a readonly database\n"
-     "detail: SQL: CREATE TABLE IF NOT EXISTS "
-     "SavedQueries (Name TEXT(255) NOT NULL, SQL MEMO NOT NULL)\n"
-     "detail: read-only: %D/Corvista1k.mdb (mode 0444)\n", .state = kUntouched, .plan = true},
+    {.name = "ReadOnlyTarget", .args = {"INSTALL,QUERY,STRUCTURE,VERSION"}, .arrange = [](Fx& f) {
+     ChmodFile(f.box.database(), 0444); }, .status = 1, .err = QUERIES "detail: engine: 8 attempt "
+     "to write a readonly database\ndetail: SQL: CREATE TABLE IF NOT EXISTS SavedQueries (Name "
+     "TEXT(255) NOT NULL, SQL MEMO NOT NULL)\ndetail: read-only: %D/Corvista1k.mdb (mode 0444)\n",
+     .state = kUntouched, .plan = true},
     // A run with nothing else to write is not let compact it either.
-    {.name = "ReadOnlyTargetIsNotCompacted", .args = {"ERU,ERU"},
-     .arrange = [](Fx& f) { ChmodFile(f.box.database(), 0444); }, .status = 1, .err = COMPACTION
-     "detail: engine: 8 attempt to write a readonly database\ndetail: SQL: VACUUM\n"
-     "detail: read-only: %D/Corvista1k.mdb (mode 0444)\ndetail: database: %D/Corvista1k.mdb\n",
-     .state = kUntouched},
+    {.name = "ReadOnlyTargetIsNotCompacted", .args = {"ERU,ERU"}, .arrange = [](Fx& f) {
+     ChmodFile(f.box.database(), 0444); }, .status = 1, .err = COMPACTION "detail: engine: 8 "
+     "attempt to write a readonly database\ndetail: SQL: VACUUM\ndetail: read-only: "
+     "%D/Corvista1k.mdb (mode 0444)\ndetail: database: %D/Corvista1k.mdb\n", .state = kUntouched},
     // A failing step: the steps before it stay done, none after it runs.
-    {.name = "FailingStructureRow", .args = {"INSTALL,QUERY,STRUCTURE,VERSION"},
-     .shell = "INSERT INTO StructureInfo (\"Table\", Name, DataType) VALUES ('Tests', "
-     "'Tests_Comment', 'MEMO');",
-     .status = 1,
-     .err = STRUCTURE "detail: row: 4: table \"Tests\", name \"Tests_Comment\", type \"MEMO\"\n"
-     "detail: cause: the type word is none of the known words\n",
+    {.name = "FailingStructureRow", .args = {"INSTALL,QUERY,STRUCTURE,VERSION"}, .shell =
+     "INSERT INTO StructureInfo (\"Table\", Name, DataType) VALUES ('Tests', 'Tests_Comment', "
+     "'MEMO');", .status = 1, .err = STRUCTURE "detail: row: 4: table \"Tests\", name "
+     "\"Tests_Comment\", type \"MEMO\"\ndetail: cause: the type word is none of the known words\n",
      .state = "1.0.0 build Null / ID Name Reflex Note / GLU,CHOL / QTests /", .plan = true},
     {.name = "QueryClashingInLetterCase", .args = {"INSTALL,QUERY,VERSION"}, .arrange = [](Fx& f) {
-       Database db = Database::Open(f.box.database());
-       platform::engine::CreateSavedQuery(db, "qtests", "SELECT 1");
-     }, .status = 1,
-     .err = QUERIES "detail: engine: 3007 The name is already in use\ndetail: name: QTests\n"
-     "detail: in use by: qtests\n", .state = "1.0.0 / ID Name / GLU,CHOL / qtests / same",
-     .plan = true},
-    {.name = "QueryClashingWithATable", .args = {"INSTALL,QUERY,VERSION"},
-     .arrange = [](Fx& f) { f.Target("CREATE TABLE qtests (X LONG);"); }, .status = 1,
-     .err = QUERIES
-     "detail: engine: 3007 The name is already in use\ndetail: name: QTests\n"
-     "detail: in use by: qtests\n",
+     Database db = Database::Open(f.box.database()); platform::engine::CreateSavedQuery(db,
+     "qtests", "SELECT 1"); }, .status = 1, .err = QUERIES "detail: engine: 3007 The name is "
+     "already in use\ndetail: name: QTests\ndetail: in use by: qtests\n", .state = "1.0.0 / ID "
+     "Name / GLU,CHOL / qtests / same", .plan = true},
+    {.name = "QueryClashingWithATable", .args = {"INSTALL,QUERY,VERSION"}, .arrange = [](Fx& f) {
+     f.Target("CREATE TABLE qtests (X LONG);"); }, .status = 1, .err = QUERIES "detail: engine: "
+     "3007 The name is already in use\ndetail: name: QTests\ndetail: in use by: qtests\n",
      .state = kUntouched, .plan = true},
     // The statement after the failing one does not run (it would empty Tests).
-    {.name = "FailingDefaultData", .args = {"INSTALL,STRUCTURE,VERSION"},
-     .shell = "INSERT INTO DefaultData VALUES ('DELETE FROM Nowhere'), ('DELETE FROM Tests');",
-     .status = 1, .err = DEFAULT_DATA "detail: statement: 4: \"DELETE FROM Nowhere\"\n"
-     "detail: engine: 1 no such table: Nowhere\ndetail: SQL: DELETE FROM Nowhere\n",
-     .state = "1.0.0 build 7 / ID Name Reflex Note / GLU,CHOL,ALT / /", .plan = true},
+    {.name = "FailingDefaultData", .args = {"INSTALL,STRUCTURE,VERSION"}, .shell = "INSERT INTO "
+     "DefaultData VALUES ('DELETE FROM Nowhere'), ('DELETE FROM Tests');", .status = 1,
+     .err = DEFAULT_DATA "detail: statement: 4: \"DELETE FROM Nowhere\"\ndetail: engine: 1 no such "
+     "table: Nowhere\ndetail: SQL: DELETE FROM Nowhere\n", .state = "1.0.0 build 7 / ID Name "
+     "Reflex Note / GLU,CHOL,ALT / /", .plan = true},
     // Deleting a field keeps the text of another program's view over it.
-    {.name = "DeletedFieldKeepsOtherViews", .args = {"ERU,QUERY,STRUCTURE"},
-     .arrange = [](Fx& f) { f.Target("CREATE VIEW Names AS SELECT Tests_Name FROM Tests;"); },
-     .err = "detail: saved query without view: Names\n",
-     .state = "1.0.0 / ID / 2 / QEru Names(text only) / compacted marker", .plan = true},
+    {.name = "DeletedFieldKeepsOtherViews", .args = {"ERU,QUERY,STRUCTURE"}, .arrange = [](Fx& f) {
+     f.Target("CREATE VIEW Names AS SELECT Tests_Name FROM Tests;"); }, .err = "detail: saved "
+     "query without view: Names\n", .state = "1.0.0 / ID / 2 / QEru Names(text only) / compacted "
+     "marker", .plan = true},
     // A release query over a field that the same run adds gets its view
     // after the structure step; without that step it stays a text.
     {.name = "QueryOverAFieldTheRunAdds", .args = {"INSTALL,QUERY,STRUCTURE"},
-     .shell = kQueryOverNote,
-     .state = "1.0.0 build 7 / ID Name Reflex Note / GLU,CHOL,ALT / QNotes QTests / compacted "
-     "marker",
-     .plan = true},
-    {.name = "QueryOverAFieldNoStepAdds", .args = {"INSTALL,QUERY"}, .shell = kQueryOverNote,
-     .err = "detail: saved query without view: QNotes\n",
-     .state = "1.0.0 / ID Name / GLU,CHOL / QNotes(text only) QTests / compacted marker",
-     .plan = true},
+     .shell = kQueryOverNote, .state = "1.0.0 build 7 / ID Name Reflex Note / GLU,CHOL,ALT / "
+     "QNotes QTests / compacted marker", .plan = true},
+    {.name = "QueryOverAFieldNoStepAdds", .args = {"INSTALL,QUERY"}, .shell = kQueryOverNote, .err =
+     "detail: saved query without view: QNotes\n", .state = "1.0.0 / ID Name / GLU,CHOL / "
+     "QNotes(text only) QTests / compacted marker", .plan = true},
     // Default data holds action statements only.
-    {.name = "DefaultDataSelect", .args = {"INSTALL,STRUCTURE,VERSION"},
-     .shell = "INSERT INTO DefaultData VALUES ('SELECT Tests_Name FROM Tests');", .status = 1,
-     .err = DEFAULT_DATA "detail: statement: 4: \"SELECT Tests_Name FROM Tests\"\n"
-     "detail: engine: 3016 The statement changes no data\n"
-     "detail: SQL: SELECT Tests_Name FROM Tests\n",
-     .state = "1.0.0 build 7 / ID Name Reflex Note / GLU,CHOL,ALT / /", .plan = true},
+    {.name = "DefaultDataSelect", .args = {"INSTALL,STRUCTURE,VERSION"}, .shell = "INSERT INTO "
+     "DefaultData VALUES ('SELECT Tests_Name FROM Tests');", .status = 1, .err = DEFAULT_DATA
+     "detail: statement: 4: \"SELECT Tests_Name FROM Tests\"\ndetail: engine: 3016 The statement "
+     "changes no data\ndetail: SQL: SELECT Tests_Name FROM Tests\n", .state = "1.0.0 build 7 / ID "
+     "Name Reflex Note / GLU,CHOL,ALT / /", .plan = true},
     // Default data is held to the declared types: a name too long for
     // Tests_Name TEXT(10) fails the step, and nothing of its statement stays.
-    {.name = "DefaultDataThatDoesNotFit", .args = {"INSTALL,STRUCTURE,VERSION"},
-     .shell = "INSERT INTO DefaultData VALUES ('INSERT INTO Tests (Tests_ID, Tests_Name) "
-              "VALUES (8, ''FITS''), (9, ''ABCDEFGHIJKLMNOPQRS'')');", .status = 1,
-     .err = DEFAULT_DATA
-     "detail: statement: 4: \"INSERT INTO Tests (Tests_ID, Tests_Name) VALUES (8, 'FITS'), (9, "
-     "'ABCDEFGHIJKLMNOPQRS')\"\ndetail: engine: 3001 The value does not fit the field\n"
-     "detail: table: Tests\n"
-     "detail: column: Tests_Name\ndetail: declared type: TEXT(10)\n"
-     "detail: value: \"ABCDEFGHIJKLMNOPQRS\"\n",
-     .state = "1.0.0 build 7 / ID Name Reflex Note / GLU,CHOL,ALT / /", .plan = true},
+    {.name = "DefaultDataThatDoesNotFit", .args = {"INSTALL,STRUCTURE,VERSION"}, .shell =
+     "INSERT INTO DefaultData VALUES ('INSERT INTO Tests (Tests_ID, Tests_Name) VALUES (8, "
+     "''FITS''), (9, ''ABCDEFGHIJKLMNOPQRS'')');", .status = 1, .err = DEFAULT_DATA "detail: "
+     "statement: 4: \"INSERT INTO Tests (Tests_ID, Tests_Name) VALUES (8, 'FITS'), (9, "
+     "'ABCDEFGHIJKLMNOPQRS')\"\ndetail: engine: 3001 The value does not fit the field\ndetail: "
+     "table: Tests\ndetail: column: Tests_Name\ndetail: declared type: TEXT(10)\ndetail: value: "
+     "\"ABCDEFGHIJKLMNOPQRS\"\n", .state = "1.0.0 build 7 / ID Name Reflex Note / GLU,CHOL,ALT / /",
+     .plan = true},
     // An empty default is none: the default data's insert that omits the
     // field is not refused as a zero-length text.
-    {.name = "EmptyDefaultIsNoDefault", .args = {"INSTALL,STRUCTURE,VERSION"},
-     .shell = "INSERT INTO StructureInfo VALUES ('Tests', 'Tests_Code', 'TEXT', '5', '', NULL, 0, "
-     "NULL, NULL);",
-     .state = "2.0.0 build 7 / ID Name Reflex Note Code / GLU,CHOL,ALT / / compacted marker",
-     .plan = true},
+    {.name = "EmptyDefaultIsNoDefault", .args = {"INSTALL,STRUCTURE,VERSION"}, .shell =
+     "INSERT INTO StructureInfo VALUES ('Tests', 'Tests_Code', 'TEXT', '5', '', NULL, 0, NULL, "
+     "NULL);", .state = "2.0.0 build 7 / ID Name Reflex Note Code / GLU,CHOL,ALT / / compacted "
+     "marker", .plan = true},
     {.name = "FailingVersion", .args = {"INSTALL,VERSION"}, .shell = "DELETE FROM VersionInfo;",
-     .status = 1, .err = "Reshaper: Unable to Update Software Version. Reshaper Aborted\n"
-     "detail: step: version update\ndetail: cause: VersionInfo has no rows\n", .state = kUntouched,
+     .status = 1, .err = "Reshaper: Unable to Update Software Version. Reshaper Aborted\ndetail: "
+     "step: version update\ndetail: cause: VersionInfo has no rows\n", .state = kUntouched,
      .plan = true},
     // A scratch "file" that cannot be deleted or written.
-    {.name = "FailingCompaction", .args = {"INSTALL,VERSION"},
-     .arrange = [](Fx& f) { MakeFolders(f.Db("Temp.mdb")); }, .status = 1, .err = COMPACTION
-     "detail: engine: 57 Device I/O error\ndetail: file: %D/Temp.mdb\n"
-     "detail: system: unlink: Is a directory\n",
-     .state = "2.0.0 / ID Name / GLU,CHOL / / Temp.mdb"},
+    {.name = "FailingCompaction", .args = {"INSTALL,VERSION"}, .arrange = [](Fx& f) {
+     MakeFolders(f.Db("Temp.mdb")); }, .status = 1, .err = COMPACTION "detail: engine: 57 Device "
+     "I/O error\ndetail: file: %D/Temp.mdb\ndetail: system: unlink: Is a directory\n", .state =
+     "2.0.0 / ID Name / GLU,CHOL / / Temp.mdb"},
     // Another program has the install shell's working copy open: it is
     // neither copied over nor deleted.
-    {.name = "ShellCopyInUse", .args = {"INSTALL,QUERY"}, .arrange = [](Fx& f) {
-       CopyFile(f.Program("InstallShell"), f.Db("InstallShell.mdb"));
-       f.user.emplace(Database::Open(f.Db("InstallShell.mdb")));
-     }, .status = 1, .err = UNEXPECTED "detail: error: 70 Permission denied\ndetail: lock file: "
-     "%D/InstallShell.ldb\ndetail: cause: a running program has the shell's working copy open\n",
-     .state = "1.0.0 / ID Name / GLU,CHOL / / same InstallShell.mdb"},
-    {.name = "MissingShellSource", .args = {"ERU,STRUCTURE"},
-     .arrange = [](Fx& f) { fs::remove(f.Program("ERUShell")); }, .status = 1, .err = UNEXPECTED
-     "detail: error: 53 File not found\ndetail: file: %P/ERUShell.mdb\n"
-     "detail: system: open: No such file or directory\n", .state = kUntouched, .plan = true},
+    {.name = "ShellCopyInUse", .args = {"INSTALL,QUERY"}, .arrange = [](Fx& f) { CopyFile(f.Program(
+     "InstallShell"), f.Db("InstallShell.mdb")); f.user.emplace(Database::Open(f.Db(
+     "InstallShell.mdb"))); }, .status = 1, .err = UNEXPECTED "detail: error: 70 Permission "
+     "denied\ndetail: lock file: %D/InstallShell.ldb\ndetail: cause: a running program has the "
+     "shell's working copy open\n", .state = "1.0.0 / ID Name / GLU,CHOL / / same "
+     "InstallShell.mdb"},
+    {.name = "MissingShellSource", .args = {"ERU,STRUCTURE"}, .arrange = [](Fx& f) {
+     fs::remove(f.Program("ERUShell")); }, .status = 1, .err = UNEXPECTED "detail: error: 53 File "
+     "not found\ndetail: file: %P/ERUShell.mdb\ndetail: system: open: No such file or directory\n",
+     .state = kUntouched, .plan = true},
     // Nothing reads the messages: they fail, the clean-up still happens.
-    {.name = "StandardErrorWithoutReader", .args = {"ERU,STRUCTURE"},
-     .arrange = [](Fx& f) { fs::remove(f.Program("ERUShell")); }, .status = 1, .err = UNEXPECTED,
-     .state = kUntouched, .pipe = true},
+    {.name = "StandardErrorWithoutReader", .args = {"ERU,STRUCTURE"}, .arrange = [](Fx& f) {
+     fs::remove(f.Program("ERUShell")); }, .status = 1, .err = UNEXPECTED, .state = kUntouched,
+     .pipe = true},
     // The last row of a table is gone from its page, not yet from the file.
-    {.name = "DamagedTarget", .args = {"INSTALL,STRUCTURE"}, .arrange = [](Fx& f) {
-       f.Target("CREATE TABLE Notes (Note MEMO); INSERT INTO Notes VALUES ('first'), ('second');");
-       DamageDatabase(f.box.database(), Damage::kLoweredCellCount, "Notes");
-     }, .status = 1, .err = UNEXPECTED "detail: error: 11 database disk image is malformed\n"
-     "detail: database: %D/Corvista1k.mdb\n"
-     "detail: problem: Fragmentation of 10 bytes reported as 0 on page 5\n",
+    {.name = "DamagedTarget", .args = {"INSTALL,STRUCTURE"}, .arrange = [](Fx& f) { f.Target(
+     "CREATE TABLE Notes (Note MEMO); INSERT INTO Notes VALUES ('first'), ('second');");
+     DamageDatabase(f.box.database(), Damage::kLoweredCellCount, "Notes"); }, .status = 1,
+     .err = UNEXPECTED "detail: error: 11 database disk image is malformed\ndetail: database: "
+     "%D/Corvista1k.mdb\ndetail: problem: Fragmentation of 10 bytes reported as 0 on page 5\n",
      .state = "1.0.0 / ID Name / GLU,CHOL / / same damaged", .plan = true},
     // Neither waited on nor copied: a FIFO blocks, a device never ends.
     {.name = "FifoAsShellSource", .args = {"ERU,STRUCTURE"}, .arrange = [](Fx& f) {
-       fs::remove(f.Program("ERUShell"));
-       ASSERT_EQ(::mkfifo(f.Program("ERUShell").c_str(), 0644), 0);
-     }, .status = 1,
-     .err = UNEXPECTED "detail: error: 57 Device I/O error\ndetail: file: %P/ERUShell.mdb\n"
-     "detail: system: not a regular file: a FIFO\n", .state = kUntouched},
+     fs::remove(f.Program("ERUShell")); ASSERT_EQ(::mkfifo(f.Program("ERUShell").c_str(), 0644), 0);
+     }, .status = 1, .err = UNEXPECTED "detail: error: 57 Device I/O error\ndetail: file: "
+     "%P/ERUShell.mdb\ndetail: system: not a regular file: a FIFO\n", .state = kUntouched},
     {.name = "DeviceAsShellSource", .args = {"ERU,STRUCTURE"}, .arrange = [](Fx& f) {
-       fs::remove(f.Program("ERUShell"));
-       fs::create_symlink("/dev/zero", f.Program("ERUShell"));
-     }, .status = 1,
-     .err = UNEXPECTED "detail: error: 57 Device I/O error\ndetail: file: %P/ERUShell.mdb\n"
-     "detail: system: not a regular file: a device\n", .state = kUntouched},
+     fs::remove(f.Program("ERUShell")); fs::create_symlink("/dev/zero", f.Program("ERUShell")); },
+     .status = 1, .err = UNEXPECTED "detail: error: 57 Device I/O error\ndetail: file: "
+     "%P/ERUShell.mdb\ndetail: system: not a regular file: a device\n", .state = kUntouched},
     // What others plant in the run's folders is neither written through nor
     // waited on: links at the shell copy's temporary name or at the marker's,
     // a FIFO or a link as the log (skipped as a log that cannot be opened:
     // lines appended through a link would land in the file it names).
     {.name = "PlantedSymbolicLinks", .args = {"INSTALL,QUERY"}, .arrange = [](Fx& f) {
-       WriteFile(f.outside, "not the program's");
-       fs::create_symlink(f.outside, f.Db(".InstallShell.mdb.tmp"));
-       fs::remove(f.marker);
-       fs::create_symlink(f.nowhere, f.marker);
-       ASSERT_EQ(::mkfifo(f.log.c_str(), 0644), 0);
-     }, .state = kQueried, .logged = false},
+     WriteFile(f.outside, "not the program's"); fs::create_symlink(f.outside, f.Db(
+     ".InstallShell.mdb.tmp")); fs::remove(f.marker); fs::create_symlink(f.nowhere, f.marker);
+     ASSERT_EQ(::mkfifo(f.log.c_str(), 0644), 0); }, .state = kQueried, .logged = false},
     {.name = "PlantedHardLink", .args = {"INSTALL,QUERY"}, .arrange = [](Fx& f) {
-       WriteFile(f.outside, "not the program's");
-       fs::create_hard_link(f.outside, f.Db(".InstallShell.mdb.tmp"));
-       fs::create_symlink(f.outside, f.log);
-     }, .state = kQueried, .logged = false},
-    {.name = "DanglingLinkAsLog", .args = {"INSTALL,QUERY"},
-     .arrange = [](Fx& f) { fs::create_symlink(f.nowhere, f.log); }, .state = kQueried,
+     WriteFile(f.outside, "not the program's"); fs::create_hard_link(f.outside, f.Db(
+     ".InstallShell.mdb.tmp")); fs::create_symlink(f.outside, f.log); }, .state = kQueried,
      .logged = false},
-    {.name = "MissingLogFolderOnlyMeansNoLog", .args = {"INSTALL,QUERY"},
-     .arrange = [](Fx& f) { fs::remove(f.box.logs()); }, .state = kQueried, .logged = false},
+    {.name = "DanglingLinkAsLog", .args = {"INSTALL,QUERY"}, .arrange = [](Fx& f) {
+     fs::create_symlink(f.nowhere, f.log); }, .state = kQueried, .logged = false},
+    {.name = "MissingLogFolderOnlyMeansNoLog", .args = {"INSTALL,QUERY"}, .arrange = [](Fx& f) {
+     fs::remove(f.box.logs()); }, .state = kQueried, .logged = false},
     // The log is only appended to and never made writable; the runs go on.
-    {.name = "ReadOnlyLog", .args = {"INSTALL,VERSION"}, .arrange = [](Fx& f) {
-       WriteFile(f.log, kEarlierLog);
-       ChmodFile(f.log, 0444);
-     }, .state = "2.0.0 / ID Name / GLU,CHOL / / compacted marker", .logged = false},
+    {.name = "ReadOnlyLog", .args = {"INSTALL,VERSION"}, .arrange = [](Fx& f) { WriteFile(f.log,
+     kEarlierLog); ChmodFile(f.log, 0444); }, .state = "2.0.0 / ID Name / GLU,CHOL / / compacted "
+     "marker", .logged = false},
     {.name = "ReadOnlyLogOfAFailingRun", .args = {"INSTALL,VERSION"}, .arrange = [](Fx& f) {
-       WriteFile(f.log, kEarlierLog);
-       ChmodFile(f.log, 0444);
-       fs::remove(f.box.database());
-     }, .status = 1, .err = MISSING, .state = "no target /", .logged = false},
+     WriteFile(f.log, kEarlierLog); ChmodFile(f.log, 0444); fs::remove(f.box.database()); },
+     .status = 1, .err = MISSING, .state = "no target /", .logged = false},
     // The example shells on the example analyser database: up to 2.1.0 and back.
-    {.name = "ExampleInstall", .args = {"INSTALL,QUERY,STRUCTURE,VERSION"},
-     .arrange = [](Fx& f) { f.UseExamples(); },
-     .state = "2.1.0 / 39 fields / GLU,CHOL,ALT / qryActiveTests "
+    {.name = "ExampleInstall", .args = {"INSTALL,QUERY,STRUCTURE,VERSION"}, .arrange = [](Fx& f) {
+     f.UseExamples(); }, .state = "2.1.0 / 39 fields / GLU,CHOL,ALT / qryActiveTests "
      "qryTestVolumes qryUpperLotNumbers(text only) qryDeleteExpiredKits(text only) / compacted "
-     "marker",
-     .plan = true,
-     .probe = "SELECT (SELECT count(*) FROM TestVolumes WHERE TV_DeadVolume IS NOT 25) || ' ' || "
-     "(SELECT count(*) FROM qryActiveTests)=0 3"},
+     "marker", .plan = true, .probe = "SELECT (SELECT count(*) FROM TestVolumes WHERE "
+     "TV_DeadVolume IS NOT 25) || ' ' || (SELECT count(*) FROM qryActiveTests)=0 3"},
     {.name = "ExampleEru", .args = {"ERU,QUERY,STRUCTURE,VERSION"}, .arrange = [](Fx& f) {
-       f.UseExamples();
-       EXPECT_EQ(f.box.Run("Reshaper", {"INSTALL,QUERY,STRUCTURE,VERSION"}).exit_status, 0);
-     }, .state = "2.0.0 / 35 fields / GLU,CHOL,ALT / qryTestVolumes qryUpperLotNumbers(text only) "
-     "qryDeleteExpiredKits(text only) qryActiveTests / compacted marker", .plan = true,
-     .probe = "SELECT count(*) FROM pragma_table_info('TestVolumes')=10"},
+     f.UseExamples(); EXPECT_EQ(f.box.Run("Reshaper", {
+     "INSTALL,QUERY,STRUCTURE,VERSION"}).exit_status, 0); }, .state = "2.0.0 / 35 fields / "
+     "GLU,CHOL,ALT / qryTestVolumes qryUpperLotNumbers(text only) qryDeleteExpiredKits(text only) "
+     "qryActiveTests / compacted marker", .plan = true, .probe = "SELECT count(*) FROM "
+     "pragma_table_info('TestVolumes')=10"},
     // Field and query names crafted to break out of the SQL that the upgrade
     // builds: made under exactly those names, nothing else changes.
-    {.name = "HostileFieldAndQueryNames", .args = {"INSTALL,QUERY,STRUCTURE"},
-     .arrange = [](Fx& f) {
-       std::vector<SavedQuery> queries;
-       std::string sql = "INSERT INTO DefaultData VALUES ('UPDATE Tests SET Tests_Name = "
-                         "Tests_Name'); INSERT INTO StructureInfo (\"Table\", Name, DataType) "
-                         "VALUES ";
-       for (const char* name : {"x\"; DROP TABLE Tests; --", "]; DELETE FROM Tests; [",
-                                "y'); DELETE FROM Tests; --", "z\" TEXT, \"w", "SELECT"}) {
-         sql += std::string(queries.empty() ? "" : ", ") + "('Tests', '" +
-                std::regex_replace(name, std::regex("'"), "''") + "', 'TEXT')";
-         queries.push_back({name, "SELECT Tests_ID FROM Tests"});
-       }
-       f.Shell("InstallShell", sql + ";", queries);
-     }, .state = "1.0.0 / ID Name x\"; DROP TABLE Tests; -- ]; DELETE FROM Tests; [ y'); DELETE "
-     "FROM Tests; -- z\" TEXT, \"w SELECT / GLU,CHOL / x\"; DROP TABLE Tests; -- ]; DELETE FROM "
-     "Tests; [ y'); DELETE FROM Tests; -- z\" TEXT, \"w SELECT / compacted marker", .plan = true,
-     .probe = "SELECT group_concat(name) || ' / ' || (SELECT count(*) FROM \"]; DELETE FROM Tests; "
-     "[\") FROM sqlite_schema WHERE type = 'table'="
-     "Tests,SoftwareVersion,SavedQueries,SysFieldProperties / 2"},
+    {.name = "HostileFieldAndQueryNames", .args = {"INSTALL,QUERY,STRUCTURE"}, .arrange = [](Fx& f)
+     { std::vector<SavedQuery> queries; std::string sql = "INSERT INTO DefaultData VALUES ('UPDATE "
+     "Tests SET Tests_Name = Tests_Name'); INSERT INTO StructureInfo (\"Table\", Name, DataType) "
+     "VALUES "; for (const char* name : {"x\"; DROP TABLE Tests; --", "]; DELETE FROM Tests; [",
+     "y'); DELETE FROM Tests; --", "z\" TEXT, \"w", "SELECT"}) { sql += std::string(queries.empty()
+     ? "" : ", ") + "('Tests', '" + std::regex_replace(name, std::regex("'"), "''") + "', 'TEXT')";
+     queries.push_back({name, "SELECT Tests_ID FROM Tests"}); } f.Shell("InstallShell", sql + ";",
+     queries); }, .state = "1.0.0 / ID Name x\"; DROP TABLE Tests; -- ]; DELETE FROM Tests; [ y'); "
+     "DELETE FROM Tests; -- z\" TEXT, \"w SELECT / GLU,CHOL / x\"; DROP TABLE Tests; -- ]; DELETE "
+     "FROM Tests; [ y'); DELETE FROM Tests; -- z\" TEXT, \"w SELECT / compacted marker",
+     .plan = true, .probe = "SELECT group_concat(name) || ' / ' || (SELECT count(*) FROM \"]; "
+     "DELETE FROM Tests; [\") FROM sqlite_schema WHERE type = "
+     "'table'=Tests,SoftwareVersion,SavedQueries,SysFieldProperties / 2"},
     // Field properties crafted to break out of the triggers that enforce
     // them: the upgrade stops at that row, and the target is as it was.
-    {.name = "HostileValidationRuleStatement", .args = {"INSTALL,STRUCTURE"},
-     .shell = HOSTILE_RULE "'1) ; DROP TABLE Tests; --');", .status = 1,
-     .err = RULE "1) ; DROP TABLE Tests; --\ndetail: engine: unexpected character\n",
-     .state = kUntouched},
-    {.name = "HostileValidationRuleTrigger", .args = {"INSTALL,STRUCTURE"},
-     .shell = HOSTILE_RULE "'>0 OR 1=1) BEGIN DELETE FROM Tests; END; --');", .status = 1,
-     .err = RULE ">0 OR 1=1) BEGIN DELETE FROM Tests; END; --\n"
-     "detail: engine: unexpected character\n",
-     .state = kUntouched},
-    {.name = "DeeplyNestedValidationRule", .args = {"INSTALL,STRUCTURE"},
-     .shell = HOSTILE_RULE "printf('%.20000c', '(') || '>0' || printf('%.20000c', ')'));",
-     .status = 1,
-     .err = RULE "%N\ndetail: engine: rule nested too deeply\n", .state = kUntouched},
+    {.name = "HostileValidationRuleStatement", .args = {"INSTALL,STRUCTURE"}, .shell = HOSTILE_RULE
+     "'1) ; DROP TABLE Tests; --');", .status = 1, .err = RULE "1) ; DROP TABLE Tests; --\ndetail: "
+     "engine: unexpected character\n", .state = kUntouched},
+    {.name = "HostileValidationRuleTrigger", .args = {"INSTALL,STRUCTURE"}, .shell = HOSTILE_RULE
+     "'>0 OR 1=1) BEGIN DELETE FROM Tests; END; --');", .status = 1, .err = RULE ">0 OR 1=1) BEGIN "
+     "DELETE FROM Tests; END; --\ndetail: engine: unexpected character\n", .state = kUntouched},
+    {.name = "DeeplyNestedValidationRule", .args = {"INSTALL,STRUCTURE"}, .shell = HOSTILE_RULE
+     "printf('%.20000c', '(') || '>0' || printf('%.20000c', ')'));", .status = 1, .err = RULE
+     "%N\ndetail: engine: rule nested too deeply\n", .state = kUntouched},
     // Faults in the program's own actions are unexpected errors that leave
     // the target byte for byte. A read-only database folder refuses the
     // target's lock file at its check, before the working copy is made.
-    {.name = "ReadOnlyDatabaseFolder", .args = {"INSTALL,QUERY"},
-     .arrange = [](Fx& f) { f.mount.emplace(ScopedMount::ReadOnly(f.box.databases())); },
-     .status = 1,
-     .err = UNEXPECTED "detail: error: 70 Permission denied\ndetail: file: %D/Corvista1k.ldb\n"
-     "detail: system: open lock file: Read-only file system\n", .state = kUntouched},
+    {.name = "ReadOnlyDatabaseFolder", .args = {"INSTALL,QUERY"}, .arrange = [](Fx& f) {
+     f.mount.emplace(ScopedMount::ReadOnly(f.box.databases())); }, .status = 1, .err = UNEXPECTED
+     "detail: error: 70 Permission denied\ndetail: file: %D/Corvista1k.ldb\ndetail: system: open "
+     "lock file: Read-only file system\n", .state = kUntouched},
     // Met only where the target file alone is read-only; a journal is never
     // deleted (the next open rolls it back).
     {.name = "HotJournalOfReadOnlyTarget", .args = {"INSTALL,QUERY"}, .arrange = [](Fx& f) {
-       LeaveHotJournal(f.box.database());
-       f.mount.emplace(ScopedMount::ReadOnly(f.box.database()));
-     }, .status = 1, .err = "detail: stale lock file removed: %D/Corvista1k.ldb\n" UNEXPECTED
-     "detail: error: 776 attempt to write a readonly database\n"
-     "detail: SQL: PRAGMA journal_mode=DELETE\n"
-     "detail: database: %D/Corvista1k.mdb\n",
-     .state = "1.0.0 / ID Name / GLU,CHOL / / compacted same Corvista1k.mdb-journal"},
+     LeaveHotJournal(f.box.database()); f.mount.emplace(ScopedMount::ReadOnly(f.box.database())); },
+     .status = 1, .err = "detail: stale lock file removed: %D/Corvista1k.ldb\n" UNEXPECTED
+     "detail: error: 776 attempt to write a readonly database\ndetail: SQL: PRAGMA "
+     "journal_mode=DELETE\ndetail: database: %D/Corvista1k.mdb\n", .state = "1.0.0 / ID Name / "
+     "GLU,CHOL / / compacted same Corvista1k.mdb-journal"},
     {.name = "FullDiskAtShellCopy", .args = {"INSTALL,STRUCTURE"}, .arrange = [](Fx& f) {
-       f.mount.emplace(
-           ScopedMount::SmallDisk(f.box.databases(), fs::file_size(f.Program("InstallShell")) / 2));
-     }, .status = 1,
-     .err = UNEXPECTED "detail: error: 61 Disk full\ndetail: file: %D/InstallShell.mdb\n"
-     "detail: system: write: No space left on device\n", .state = kUntouched},
+     f.mount.emplace( ScopedMount::SmallDisk(f.box.databases(), fs::file_size(f.Program(
+     "InstallShell")) / 2)); }, .status = 1, .err = UNEXPECTED "detail: error: 61 Disk full\n"
+     "detail: file: %D/InstallShell.mdb\ndetail: system: write: No space left on device\n",
+     .state = kUntouched},
     {.name = "InstallShellOfRandomBytes", .args = {"INSTALL,QUERY"}, .arrange = [](Fx& f) {
-       WriteFile(f.Program("InstallShell"), std::string(8192, '\x5a') + "\x01\xff");
-     }, .status = 1, .err = UNEXPECTED NO_DATABASE "detail: database: %D/InstallShell.mdb\n"
-     "detail: shell source: %P/InstallShell.mdb\n", .state = kUntouched},
-    {.name = "EruShellOfText", .args = {"ERU,STRUCTURE"},
-     .arrange = [](Fx& f) { WriteFile(f.Program("ERUShell"), "StructureInfo;Tests;Tests_Name\r\n"
-     ""); },
-     .status = 1, .err = UNEXPECTED NO_DATABASE "detail: database: %D/ERUShell.mdb\n"
-     "detail: shell source: %P/ERUShell.mdb\n", .state = kUntouched},
-    {.name = "TargetOfText", .args = {"INSTALL,QUERY"},
-     .arrange = [](Fx& f) { WriteFile(f.box.database(), "Tests;GLU;CHOL\r\n"); }, .status = 1,
-     .err = UNEXPECTED NO_DATABASE "detail: database: %D/Corvista1k.mdb\n",
-     .state = "unreadable: same"},
+     WriteFile(f.Program("InstallShell"), std::string(8192, '\x5a') + "\x01\xff"); }, .status = 1,
+     .err = UNEXPECTED NO_DATABASE "detail: database: %D/InstallShell.mdb\ndetail: shell source: "
+     "%P/InstallShell.mdb\n", .state = kUntouched},
+    {.name = "EruShellOfText", .args = {"ERU,STRUCTURE"}, .arrange = [](Fx& f) {
+     WriteFile(f.Program("ERUShell"), "StructureInfo;Tests;Tests_Name\r\n"); }, .status = 1,
+     .err = UNEXPECTED NO_DATABASE "detail: database: %D/ERUShell.mdb\ndetail: shell source: "
+     "%P/ERUShell.mdb\n", .state = kUntouched},
+    {.name = "TargetOfText", .args = {"INSTALL,QUERY"}, .arrange = [](Fx& f) {
+     WriteFile(f.box.database(), "Tests;GLU;CHOL\r\n"); }, .status = 1, .err = UNEXPECTED
+     NO_DATABASE "detail: database: %D/Corvista1k.mdb\n", .state = "unreadable: same"},
     // Checked before the working copy is laid beside it: a compaction would
     // copy the damage.
-    {.name = "TruncatedTarget", .args = {"INSTALL,STRUCTURE"},
-     .arrange = [](Fx& f) { DamageDatabase(f.box.database(), Damage::kTruncated); }, .status = 1,
-     .err = UNEXPECTED "detail: error: 11 database disk image is malformed\ndetail: database: "
-     "%D/Corvista1k.mdb\ndetail: problem: Fragmentation of 6 bytes reported as 0 on page 4\n",
-     .state = "unreadable: same"},
+    {.name = "TruncatedTarget", .args = {"INSTALL,STRUCTURE"}, .arrange = [](Fx& f) {
+     DamageDatabase(f.box.database(), Damage::kTruncated); }, .status = 1, .err = UNEXPECTED
+     "detail: error: 11 database disk image is malformed\ndetail: database: %D/Corvista1k.mdb\n"
+     "detail: problem: Fragmentation of 6 bytes reported as 0 on page 4\n", .state =
+     "unreadable: same"},
     // The disk holds the target and the working copy with half the target's
     // size to spare: a last default-data statement that doubles the rows
     // does not fit, nor does the compacted copy. The statement is undone, the
     // steps before stay done, the target stays in its place, uncompacted,
     // whole, and the scratch file that the engine began is gone.
     {.name = "FullDiskAtDefaultData", .args = {"INSTALL,STRUCTURE,VERSION"}, .shell = kDoubleFiller,
-     .arrange = FillSmallDisk, .status = 1,
-     .err = DEFAULT_DATA "detail: statement: 4: \"INSERT INTO "
-     "Filler SELECT Note FROM Filler\"\ndetail: engine: 13 database or disk is full\n"
-     "detail: SQL: RELEASE engine_change\n",
-     .state = "1.0.0 build 7 / ID Name Reflex Note / GLU,CHOL,ALT / /",
-     .probe = "SELECT count(*) FROM Filler=3000"},
+     .arrange = FillSmallDisk, .status = 1, .err = DEFAULT_DATA "detail: statement: 4: \"INSERT "
+     "INTO Filler SELECT Note FROM Filler\"\ndetail: engine: 13 database or disk is full\ndetail: "
+     "SQL: RELEASE engine_change\n", .state = "1.0.0 build 7 / ID Name Reflex Note / GLU,CHOL,ALT "
+     "/ /", .probe = "SELECT count(*) FROM Filler=3000"},
     {.name = "FullDiskAtCompaction", .args = {"INSTALL,VERSION"}, .shell = kDoubleFiller,
-     .arrange = FillSmallDisk, .status = 1,
-     .err = COMPACTION "detail: engine: 13 database or disk is full\n"
-     "detail: SQL: VACUUM\ndetail: database: %D/Corvista1k.mdb\n",
-     .state = "2.0.0 / ID Name / GLU,CHOL / /",
-     .probe = "SELECT count(*) FROM Filler=3000"},
+     .arrange = FillSmallDisk, .status = 1, .err = COMPACTION "detail: engine: 13 database or disk "
+     "is full\ndetail: SQL: VACUUM\ndetail: database: %D/Corvista1k.mdb\n", .state =
+     "2.0.0 / ID Name / GLU,CHOL / /", .probe = "SELECT count(*) FROM Filler=3000"},
 };
 // clang-format on
 
