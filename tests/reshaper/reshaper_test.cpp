@@ -101,10 +101,8 @@ struct Row {
   const char* probe = nullptr;         // "<SQL>=<value>" on the target after the run
   const char* rows_changed = nullptr;  // by the plan, per default-data statement
   bool pipe = false;                   // standard error is a pipe whose reader is gone
+  friend void PrintTo(const Row& r, std::ostream* os) { *os << r.name; }
 };
-void PrintTo(const Row& r, std::ostream* os) {
-  *os << r.name;
-}
 
 std::string Expand(std::string text, const Fx& f) {
   const std::pair<std::string, std::string> keys[] = {
@@ -144,10 +142,9 @@ std::string State(const Fx& f, const std::string& bytes_before, bool replaced) {
           state.size() - 2,
           " build " + QueryValue(db, "SELECT Version_Build FROM SoftwareVersion").Describe());
     const auto fields = platform::engine::TableFields(db, "Tests");
-    for (const auto& field : fields) {
-      if (fields.size() <= 8) state += " " + field.name.substr(field.name.find('_') + 1);
-    }
     if (fields.size() > 8) state += " " + std::to_string(fields.size()) + " fields";
+    for (std::size_t i = 0; fields.size() <= 8 && i < fields.size(); ++i)
+      state += " " + fields[i].name.substr(fields[i].name.find('_') + 1);
     state += " / " +
              value(fields.size() > 1 && fields[1].name == "Tests_Name"
                        ? "SELECT group_concat(Tests_Name) FROM (SELECT * FROM Tests "
@@ -236,24 +233,19 @@ void ExpectPlanned(const Fx& f, const json& plan, const RunResult& run,
     EXPECT_EQ(fs::file_size(f.box.database()),
               plan["size"]["after_compaction"].get<std::uintmax_t>());
   }
-  for (const auto& field : plan["fields"]) {
-    auto& fields = schema[field["table"]];
-    if (field["change"] == "added") fields.push_back(field["name"]);
-    if (field["change"] == "removed")
-      fields.erase(std::find(fields.begin(), fields.end(), field["name"]));
-  }
-  for (const auto& q : plan["queries"]) {
-    auto& queries = schema[" queries"];
-    if (q["change"] == "added") queries.push_back(q["name"]);
-    if (q["change"] == "deleted")
-      queries.erase(std::find(queries.begin(), queries.end(), q["name"]));
+  for (const char* list : {"fields", "queries"}) {
+    for (const auto& c : plan[list]) {
+      auto& names = schema[c.contains("table") ? c["table"].get<std::string>() : " queries"];
+      if (c["change"] == "added") names.push_back(c["name"]);
+      if (c["change"] == "removed" || c["change"] == "deleted")
+        names.erase(std::find(names.begin(), names.end(), c["name"]));
+    }
   }
   // A view that the run keeps as its text becomes a saved query.
-  for (const auto& name : plan["queries_without_view"]) {
-    auto& queries = schema[" queries"];
+  auto& queries = schema[" queries"];
+  for (const auto& name : plan["queries_without_view"])
     if (std::find(queries.begin(), queries.end(), name) == queries.end()) queries.push_back(name);
-  }
-  std::sort(schema[" queries"].begin(), schema[" queries"].end());
+  std::sort(queries.begin(), queries.end());
   auto after = Schema(f.box.database());
   for (const auto& [table, fields] : schema) EXPECT_EQ(after[table], fields) << table;
   Database db = Database::Open(f.box.database());
@@ -323,14 +315,11 @@ TEST_P(ReshaperRun, EndsAsTheRowSays) {
     found += m[1].str() + "\n";
   EXPECT_EQ(found + written,
             r.logged ? "Reshaper program start\n" + (r.status == 1 ? box.substr(10) : "") : "");
-  if (!r.logged) {
-    EXPECT_EQ(fs::symlink_status(f.log).permissions(), log_perms);
-  }
+  EXPECT_EQ(r.logged ? log_perms : fs::symlink_status(f.log).permissions(), log_perms);
 
   EXPECT_EQ(State(f, bytes_before, replaced), r.state);
-  if (Exists(f.outside)) {
-    EXPECT_EQ(ReadFile(f.outside), "not the program's");
-  }
+  const std::string planted = "not the program's";  // where an arrange made it
+  EXPECT_EQ(Exists(f.outside) ? ReadFile(f.outside) : planted, planted);
   EXPECT_FALSE(Exists(f.nowhere));
   if (r.probe) {
     const std::string probe = r.probe;
@@ -345,50 +334,40 @@ TEST_P(ReshaperRun, EndsAsTheRowSays) {
   }
 }
 
+// clang-format off
 constexpr const char* kUntouched = "1.0.0 / ID Name / GLU,CHOL / / same";
 constexpr const char* kQueried = "1.0.0 / ID Name / GLU,CHOL / QTests / compacted marker";
-constexpr const char* kQueryOverNote =
-    "CREATE TABLE SavedQueries (Name TEXT(255) NOT NULL, SQL MEMO NOT NULL);"
-    "INSERT INTO SavedQueries VALUES ('QNotes', 'SELECT Tests_Note FROM Tests');";
+constexpr const char* kQueryOverNote = "CREATE TABLE SavedQueries (Name TEXT(255) NOT NULL, SQL "
+    "MEMO NOT NULL); INSERT INTO SavedQueries VALUES ('QNotes', 'SELECT Tests_Note FROM Tests');";
 constexpr const char* kEarlierLog = "Reshaper program start 2020-01-01 00:00:00\r\n";
-#define HOSTILE_RULE                                                                  \
-  "DELETE FROM StructureInfo; INSERT INTO StructureInfo (\"Table\", Name, DataType, " \
-  "ValidationRule) VALUES ('Tests', 'Tests_Level', 'LONG', "
 constexpr const char* kDoubleFiller =
     "INSERT INTO DefaultData VALUES ('INSERT INTO Filler SELECT Note FROM Filler');";
 void FillSmallDisk(Fx& f) {
   AddFiller(f.box.database());
   f.Target(kSpare);
-  f.mount.emplace(ScopedMount::SmallDisk(
-      f.box.databases(),
+  f.mount.emplace(ScopedMount::SmallDisk(f.box.databases(),
       fs::file_size(f.Program("InstallShell")) + fs::file_size(f.box.database()) / 2));
 }
-
-#define UNEXPECTED \
-  "Reshaper: An Unexpected Error Occured While Updating the Database. Reshaper Aborted\n"
-#define PARAMETER "Reshaper: Parameter Error. Reshaper Aborted\n"
+#define HOSTILE_RULE "DELETE FROM StructureInfo; INSERT INTO StructureInfo (\"Table\", Name, " \
+  "DataType, ValidationRule) VALUES ('Tests', 'Tests_Level', 'LONG', "
+#define ABORTED " Reshaper Aborted\n"
+#define UNEXPECTED "Reshaper: An Unexpected Error Occured While Updating the Database." ABORTED
+#define PARAMETER "Reshaper: Parameter Error." ABORTED
 #define USAGE "detail: usage: Reshaper INSTALL|ERU[,QUERY][,STRUCTURE][,VERSION]\n"
-#define MISSING \
-  "Reshaper: Corvista1k.mdb is Missing. Reshaper Aborted\ndetail: file: %D/Corvista1k.mdb\n"
-#define QUERIES                                                                            \
-  "Reshaper: Error Creating New Queries. Reshaper Aborted\ndetail: step: query creation\n" \
+#define MISSING "Reshaper: Corvista1k.mdb is Missing." ABORTED "detail: file: %D/Corvista1k.mdb\n"
+#define QUERIES "Reshaper: Error Creating New Queries." ABORTED "detail: step: query creation\n" \
   "detail: query: QTests\ndetail: sql: SELECT Tests_ID, Tests_Name FROM Tests\n"
-#define STRUCTURE                                                         \
-  "Reshaper: Unable to Update the Database Structure. Reshaper Aborted\n" \
+#define STRUCTURE "Reshaper: Unable to Update the Database Structure." ABORTED \
   "detail: step: structure update\n"
-#define RULE                                                               \
-  STRUCTURE                                                                \
-  "detail: row: 1: table \"Tests\", name \"Tests_Level\", type \"LONG\"\n" \
+#define RULE STRUCTURE "detail: row: 1: table \"Tests\", name \"Tests_Level\", type \"LONG\"\n" \
   "detail: engine: 3006 The validation rule cannot be translated\ndetail: validation rule: "
-#define DEFAULT_DATA \
-  "Reshaper: Unable to Update the Default Data. Reshaper Aborted\ndetail: step: default data\n"
-#define COMPACTION                                                                         \
-  "Reshaper: Unable to Compact the Database. Reshaper Aborted\ndetail: step: compaction\n" \
-  "detail: database: %D/Corvista1k.mdb\ndetail: scratch file: %D/Temp.mdb\n"
+#define DEFAULT_DATA "Reshaper: Unable to Update the Default Data." ABORTED \
+  "detail: step: default data\n"
+#define COMPACTION "Reshaper: Unable to Compact the Database." ABORTED \
+  "detail: step: compaction\ndetail: database: %D/Corvista1k.mdb\ndetail: scratch file: %D/Temp.mdb\n"
 #define NO_DATABASE \
   "detail: error: 26 file is not a database\ndetail: SQL: PRAGMA journal_mode=DELETE\n"
 
-// clang-format off
 const Row kRows[] = {
     {.name = "FullInstall", .args = {"INSTALL,QUERY,STRUCTURE,VERSION"}, .state = "2.0.0 build 7 / "
      "ID Name Reflex Note / GLU,CHOL,ALT / QTests / compacted marker", .plan = true, .rows_changed =
