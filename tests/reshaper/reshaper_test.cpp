@@ -105,14 +105,12 @@ struct Row {
 };
 
 std::string Expand(std::string text, const Fx& f) {
-  const std::pair<std::string, std::string> keys[] = {
-      {"%D", f.box.databases()},
-      {"%P", f.box.program_folder()},
-      {"%R", f.box.root()},
-      {"%N", std::string(20000, '(') + ">0" + std::string(20000, ')')}};
-  for (const auto& [key, value] : keys) {
+  const std::string nested = std::string(20000, '(') + ">0" + std::string(20000, ')');
+  for (const auto& [key, value] : {std::pair{"%D", f.box.databases()},
+                                   {"%P", f.box.program_folder()},
+                                   {"%R", f.box.root()},
+                                   {"%N", nested}})
     for (std::size_t at; (at = text.find(key)) != std::string::npos;) text.replace(at, 2, value);
-  }
   return text;
 }
 
@@ -178,24 +176,22 @@ std::map<std::string, std::vector<std::string>> Schema(const std::string& path) 
   return schema;
 }
 
-// Every file of the database and program folders, and its bytes.
-std::map<std::string, std::string> Snapshot(const Fx& f) {
-  std::map<std::string, std::string> files;
-  for (const std::string& folder : {f.box.databases(), f.box.program_folder()}) {
-    for (const auto& entry : fs::directory_iterator(folder))
-      files[entry.path()] = ReadFile(entry.path());
-  }
-  return files;
-}
-
-// ShellPackage's plan of the row's run, which leaves every file as it was.
+// ShellPackage's plan of the row's run, which leaves every file of the
+// database and program folders as it was.
 json Plan(const Fx& f, const Row& r) {
   std::string line;
   for (const auto& arg : r.args) line += (line.empty() ? "" : " ") + arg;
-  const auto before = Snapshot(f);
+  auto snapshot = [&] {
+    std::map<std::string, std::string> files;
+    for (const std::string& folder : {f.box.databases(), f.box.program_folder()})
+      for (const auto& entry : fs::directory_iterator(folder))
+        files[entry.path()] = ReadFile(entry.path());
+    return files;
+  };
+  const auto before = snapshot();
   const RunResult plan = Run(BinaryFromEnv("SHELLPACKAGE_BIN"),
                              {"plan", line, f.box.program_folder(), f.box.database(), "--json"});
-  EXPECT_TRUE(Snapshot(f) == before) << "the plan changed a file or left one behind";
+  EXPECT_TRUE(snapshot() == before) << "the plan changed a file or left one behind";
   EXPECT_EQ(plan.err, "");
   EXPECT_EQ(plan.exit_status, r.status ? 1 : 0) << plan.out;
   return json::parse(plan.out);
@@ -309,11 +305,7 @@ TEST_P(ReshaperRun, EndsAsTheRowSays) {
   const std::string log = regular(f.log) ? ReadFile(f.log) : "";
   ASSERT_EQ(log.substr(0, log_before.size()), log_before);
   static const std::regex line(R"(([^\r\n]*) \d{4}-\d\d-\d\d \d\d:\d\d:\d\d\r\n)");
-  std::string written = log.substr(log_before.size()), found;
-  for (std::smatch m; std::regex_search(written, m, line) && m.position() == 0;
-       written = m.suffix())
-    found += m[1].str() + "\n";
-  EXPECT_EQ(found + written,
+  EXPECT_EQ(std::regex_replace(log.substr(log_before.size()), line, "$1\n"),
             r.logged ? "Reshaper program start\n" + (r.status == 1 ? box.substr(10) : "") : "");
   EXPECT_EQ(r.logged ? log_perms : fs::symlink_status(f.log).permissions(), log_perms);
 
@@ -364,7 +356,8 @@ void FillSmallDisk(Fx& f) {
 #define DEFAULT_DATA "Reshaper: Unable to Update the Default Data." ABORTED \
   "detail: step: default data\n"
 #define COMPACTION "Reshaper: Unable to Compact the Database." ABORTED \
-  "detail: step: compaction\ndetail: database: %D/Corvista1k.mdb\ndetail: scratch file: %D/Temp.mdb\n"
+  "detail: step: compaction\ndetail: database: %D/Corvista1k.mdb\n" \
+  "detail: scratch file: %D/Temp.mdb\n"
 #define NO_DATABASE \
   "detail: error: 26 file is not a database\ndetail: SQL: PRAGMA journal_mode=DELETE\n"
 
