@@ -70,11 +70,10 @@ struct Fx {
   std::string Program(const std::string& shell) const { return box.InProgram(shell + ".mdb"); }
   std::string Db(const std::string& name) const { return box.databases() + "/" + name; }
   void Target(const std::string& sql) const { Database::Open(box.database()).Exec(sql); }
-  // The shell holds the target's tables too, so that its queries prepare.
   void Shell(const std::string& shell, const std::string& sql,
              const std::vector<SavedQuery>& queries = {}) const {
     fs::remove(Program(shell));
-    MakeDatabase(Program(shell), std::string(kTargetTables) + kShellTables + sql, queries);
+    MakeShell(Program(shell), sql, queries);
   }
   // The example database and shells, built by the sqlite3 tool as a release is.
   void UseExamples() const {
@@ -102,20 +101,16 @@ struct Row {
   const char* probe = nullptr;         // "<SQL>=<value>" on the target after the run
   const char* rows_changed = nullptr;  // by the plan, per default-data statement
   bool pipe = false;                   // standard error is a pipe whose reader is gone
+  friend void PrintTo(const Row& r, std::ostream* os) { *os << r.name; }
 };
-void PrintTo(const Row& r, std::ostream* os) {
-  *os << r.name;
-}
 
 std::string Expand(std::string text, const Fx& f) {
-  const std::pair<std::string, std::string> keys[] = {
-      {"%D", f.box.databases()},
-      {"%P", f.box.program_folder()},
-      {"%R", f.box.root()},
-      {"%N", std::string(20000, '(') + ">0" + std::string(20000, ')')}};
-  for (const auto& [key, value] : keys) {
+  const std::string nested = std::string(20000, '(') + ">0" + std::string(20000, ')');
+  for (const auto& [key, value] : {std::pair{"%D", f.box.databases()},
+                                   {"%P", f.box.program_folder()},
+                                   {"%R", f.box.root()},
+                                   {"%N", nested}})
     for (std::size_t at; (at = text.find(key)) != std::string::npos;) text.replace(at, 2, value);
-  }
   return text;
 }
 
@@ -145,10 +140,9 @@ std::string State(const Fx& f, const std::string& bytes_before, bool replaced) {
           state.size() - 2,
           " build " + QueryValue(db, "SELECT Version_Build FROM SoftwareVersion").Describe());
     const auto fields = platform::engine::TableFields(db, "Tests");
-    for (const auto& field : fields) {
-      if (fields.size() <= 8) state += " " + field.name.substr(field.name.find('_') + 1);
-    }
     if (fields.size() > 8) state += " " + std::to_string(fields.size()) + " fields";
+    for (std::size_t i = 0; fields.size() <= 8 && i < fields.size(); ++i)
+      state += " " + fields[i].name.substr(fields[i].name.find('_') + 1);
     state += " / " +
              value(fields.size() > 1 && fields[1].name == "Tests_Name"
                        ? "SELECT group_concat(Tests_Name) FROM (SELECT * FROM Tests "
@@ -182,24 +176,22 @@ std::map<std::string, std::vector<std::string>> Schema(const std::string& path) 
   return schema;
 }
 
-// Every file of the database and program folders, and its bytes.
-std::map<std::string, std::string> Snapshot(const Fx& f) {
-  std::map<std::string, std::string> files;
-  for (const std::string& folder : {f.box.databases(), f.box.program_folder()}) {
-    for (const auto& entry : fs::directory_iterator(folder))
-      files[entry.path()] = ReadFile(entry.path());
-  }
-  return files;
-}
-
-// ShellPackage's plan of the row's run, which leaves every file as it was.
+// ShellPackage's plan of the row's run, which leaves every file of the
+// database and program folders as it was.
 json Plan(const Fx& f, const Row& r) {
   std::string line;
   for (const auto& arg : r.args) line += (line.empty() ? "" : " ") + arg;
-  const auto before = Snapshot(f);
+  auto snapshot = [&] {
+    std::map<std::string, std::string> files;
+    for (const std::string& folder : {f.box.databases(), f.box.program_folder()})
+      for (const auto& entry : fs::directory_iterator(folder))
+        files[entry.path()] = ReadFile(entry.path());
+    return files;
+  };
+  const auto before = snapshot();
   const RunResult plan = Run(BinaryFromEnv("SHELLPACKAGE_BIN"),
                              {"plan", line, f.box.program_folder(), f.box.database(), "--json"});
-  EXPECT_TRUE(Snapshot(f) == before) << "the plan changed a file or left one behind";
+  EXPECT_TRUE(snapshot() == before) << "the plan changed a file or left one behind";
   EXPECT_EQ(plan.err, "");
   EXPECT_EQ(plan.exit_status, r.status ? 1 : 0) << plan.out;
   return json::parse(plan.out);
@@ -237,24 +229,19 @@ void ExpectPlanned(const Fx& f, const json& plan, const RunResult& run,
     EXPECT_EQ(fs::file_size(f.box.database()),
               plan["size"]["after_compaction"].get<std::uintmax_t>());
   }
-  for (const auto& field : plan["fields"]) {
-    auto& fields = schema[field["table"]];
-    if (field["change"] == "added") fields.push_back(field["name"]);
-    if (field["change"] == "removed")
-      fields.erase(std::find(fields.begin(), fields.end(), field["name"]));
-  }
-  for (const auto& q : plan["queries"]) {
-    auto& queries = schema[" queries"];
-    if (q["change"] == "added") queries.push_back(q["name"]);
-    if (q["change"] == "deleted")
-      queries.erase(std::find(queries.begin(), queries.end(), q["name"]));
+  for (const char* list : {"fields", "queries"}) {
+    for (const auto& c : plan[list]) {
+      auto& names = schema[c.contains("table") ? c["table"].get<std::string>() : " queries"];
+      if (c["change"] == "added") names.push_back(c["name"]);
+      if (c["change"] == "removed" || c["change"] == "deleted")
+        names.erase(std::find(names.begin(), names.end(), c["name"]));
+    }
   }
   // A view that the run keeps as its text becomes a saved query.
-  for (const auto& name : plan["queries_without_view"]) {
-    auto& queries = schema[" queries"];
+  auto& queries = schema[" queries"];
+  for (const auto& name : plan["queries_without_view"])
     if (std::find(queries.begin(), queries.end(), name) == queries.end()) queries.push_back(name);
-  }
-  std::sort(schema[" queries"].begin(), schema[" queries"].end());
+  std::sort(queries.begin(), queries.end());
   auto after = Schema(f.box.database());
   for (const auto& [table, fields] : schema) EXPECT_EQ(after[table], fields) << table;
   Database db = Database::Open(f.box.database());
@@ -318,20 +305,13 @@ TEST_P(ReshaperRun, EndsAsTheRowSays) {
   const std::string log = regular(f.log) ? ReadFile(f.log) : "";
   ASSERT_EQ(log.substr(0, log_before.size()), log_before);
   static const std::regex line(R"(([^\r\n]*) \d{4}-\d\d-\d\d \d\d:\d\d:\d\d\r\n)");
-  std::string written = log.substr(log_before.size()), found;
-  for (std::smatch m; std::regex_search(written, m, line) && m.position() == 0;
-       written = m.suffix())
-    found += m[1].str() + "\n";
-  EXPECT_EQ(found + written,
+  EXPECT_EQ(std::regex_replace(log.substr(log_before.size()), line, "$1\n"),
             r.logged ? "Reshaper program start\n" + (r.status == 1 ? box.substr(10) : "") : "");
-  if (!r.logged) {
-    EXPECT_EQ(fs::symlink_status(f.log).permissions(), log_perms);
-  }
+  EXPECT_EQ(r.logged ? log_perms : fs::symlink_status(f.log).permissions(), log_perms);
 
   EXPECT_EQ(State(f, bytes_before, replaced), r.state);
-  if (Exists(f.outside)) {
-    EXPECT_EQ(ReadFile(f.outside), "not the program's");
-  }
+  const std::string planted = "not the program's";  // where an arrange made it
+  EXPECT_EQ(Exists(f.outside) ? ReadFile(f.outside) : planted, planted);
   EXPECT_FALSE(Exists(f.nowhere));
   if (r.probe) {
     const std::string probe = r.probe;
@@ -346,385 +326,313 @@ TEST_P(ReshaperRun, EndsAsTheRowSays) {
   }
 }
 
+// clang-format off
 constexpr const char* kUntouched = "1.0.0 / ID Name / GLU,CHOL / / same";
 constexpr const char* kQueried = "1.0.0 / ID Name / GLU,CHOL / QTests / compacted marker";
-constexpr const char* kQueryOverNote =
-    "CREATE TABLE SavedQueries (Name TEXT(255) NOT NULL, SQL MEMO NOT NULL);"
-    "INSERT INTO SavedQueries VALUES ('QNotes', 'SELECT Tests_Note FROM Tests');";
+constexpr const char* kQueryOverNote = "CREATE TABLE SavedQueries (Name TEXT(255) NOT NULL, SQL "
+    "MEMO NOT NULL); INSERT INTO SavedQueries VALUES ('QNotes', 'SELECT Tests_Note FROM Tests');";
 constexpr const char* kEarlierLog = "Reshaper program start 2020-01-01 00:00:00\r\n";
-#define HOSTILE_RULE                                                                  \
-  "DELETE FROM StructureInfo; INSERT INTO StructureInfo (\"Table\", Name, DataType, " \
-  "ValidationRule) VALUES ('Tests', 'Tests_Level', 'LONG', "
 constexpr const char* kDoubleFiller =
     "INSERT INTO DefaultData VALUES ('INSERT INTO Filler SELECT Note FROM Filler');";
 void FillSmallDisk(Fx& f) {
   AddFiller(f.box.database());
   f.Target(kSpare);
-  f.mount.emplace(ScopedMount::SmallDisk(
-      f.box.databases(),
+  f.mount.emplace(ScopedMount::SmallDisk(f.box.databases(),
       fs::file_size(f.Program("InstallShell")) + fs::file_size(f.box.database()) / 2));
 }
-
-#define UNEXPECTED \
-  "Reshaper: An Unexpected Error Occured While Updating the Database. Reshaper Aborted\n"
-#define PARAMETER "Reshaper: Parameter Error. Reshaper Aborted\n"
+#define HOSTILE_RULE "DELETE FROM StructureInfo; INSERT INTO StructureInfo (\"Table\", Name, " \
+  "DataType, ValidationRule) VALUES ('Tests', 'Tests_Level', 'LONG', "
+#define ABORTED " Reshaper Aborted\n"
+#define UNEXPECTED "Reshaper: An Unexpected Error Occured While Updating the Database." ABORTED
+#define PARAMETER "Reshaper: Parameter Error." ABORTED
 #define USAGE "detail: usage: Reshaper INSTALL|ERU[,QUERY][,STRUCTURE][,VERSION]\n"
-#define MISSING \
-  "Reshaper: Corvista1k.mdb is Missing. Reshaper Aborted\ndetail: file: %D/Corvista1k.mdb\n"
-#define QUERIES                                                                            \
-  "Reshaper: Error Creating New Queries. Reshaper Aborted\ndetail: step: query creation\n" \
+#define MISSING "Reshaper: Corvista1k.mdb is Missing." ABORTED "detail: file: %D/Corvista1k.mdb\n"
+#define QUERIES "Reshaper: Error Creating New Queries." ABORTED "detail: step: query creation\n" \
   "detail: query: QTests\ndetail: sql: SELECT Tests_ID, Tests_Name FROM Tests\n"
-#define STRUCTURE                                                         \
-  "Reshaper: Unable to Update the Database Structure. Reshaper Aborted\n" \
+#define STRUCTURE "Reshaper: Unable to Update the Database Structure." ABORTED \
   "detail: step: structure update\n"
-#define RULE                                                               \
-  STRUCTURE                                                                \
-  "detail: row: 1: table \"Tests\", name \"Tests_Level\", type \"LONG\"\n" \
+#define RULE STRUCTURE "detail: row: 1: table \"Tests\", name \"Tests_Level\", type \"LONG\"\n" \
   "detail: engine: 3006 The validation rule cannot be translated\ndetail: validation rule: "
-#define DEFAULT_DATA \
-  "Reshaper: Unable to Update the Default Data. Reshaper Aborted\ndetail: step: default data\n"
-#define COMPACTION                                                                         \
-  "Reshaper: Unable to Compact the Database. Reshaper Aborted\ndetail: step: compaction\n" \
-  "detail: database: %D/Corvista1k.mdb\ndetail: scratch file: %D/Temp.mdb\n"
+#define DEFAULT_DATA "Reshaper: Unable to Update the Default Data." ABORTED \
+  "detail: step: default data\n"
+#define COMPACTION "Reshaper: Unable to Compact the Database." ABORTED \
+  "detail: step: compaction\ndetail: database: %D/Corvista1k.mdb\n" \
+  "detail: scratch file: %D/Temp.mdb\n"
 #define NO_DATABASE \
   "detail: error: 26 file is not a database\ndetail: SQL: PRAGMA journal_mode=DELETE\n"
 
-// clang-format off
 const Row kRows[] = {
-    {.name = "FullInstall", .args = {"INSTALL,QUERY,STRUCTURE,VERSION"},
-     .state = "2.0.0 build 7 / ID Name Reflex Note / GLU,CHOL,ALT / QTests / compacted marker",
-     .plan = true, .rows_changed = "1 0 1 "},
-    {.name = "WordsIgnoreCaseAndSpaces", .args = {" install , structure "},
-     .state = "1.0.0 build 7 / ID Name Reflex Note / GLU,CHOL,ALT / / compacted marker",
-     .plan = true},
+    {.name = "FullInstall", .args = {"INSTALL,QUERY,STRUCTURE,VERSION"}, .state = "2.0.0 build 7 / "
+     "ID Name Reflex Note / GLU,CHOL,ALT / QTests / compacted marker", .plan = true, .rows_changed =
+     "1 0 1 "},
+    {.name = "WordsIgnoreCaseAndSpaces", .args = {" install , structure "}, .state =
+     "1.0.0 build 7 / ID Name Reflex Note / GLU,CHOL,ALT / / compacted marker", .plan = true},
     // The ERU shell's default data would empty Tests: it never runs.
-    {.name = "Eru", .args = {"ERU,QUERY,STRUCTURE,VERSION"},
-     .state = "0.9.0 / ID / 2 / QEru / compacted marker", .plan = true},
+    {.name = "Eru", .args = {"ERU,QUERY,STRUCTURE,VERSION"}, .state = "0.9.0 / ID / 2 / QEru / "
+     "compacted marker", .plan = true},
     // The version lands in a field that the structure step adds, after the
     // default data has written it.
-    {.name = "StructureRunsBeforeVersionWhateverTheWordOrder",
-     .args = {"VERSION,STRUCTURE,INSTALL"},
-     .shell = "UPDATE VersionInfo SET FieldName = 'Version_Build', VersionNumber = '42';",
-     .state = "1.0.0 build 42 / ID Name Reflex Note / GLU,CHOL,ALT / / compacted marker",
-     .plan = true},
+    {.name = "StructureRunsBeforeVersionWhateverTheWordOrder", .args = {
+     "VERSION,STRUCTURE,INSTALL"}, .shell = "UPDATE VersionInfo SET FieldName = 'Version_Build', "
+     "VersionNumber = '42';", .state = "1.0.0 build 42 / ID Name Reflex Note / GLU,CHOL,ALT / / "
+     "compacted marker", .plan = true},
     // The install shell's working copy, made for the first word, is never deleted.
-    {.name = "LastModeWordChoosesTheShell", .args = {"INSTALL,ERU,QUERY"},
-     .state = "1.0.0 / ID Name / GLU,CHOL / QEru / compacted InstallShell.mdb marker",
-     .plan = true},
+    {.name = "LastModeWordChoosesTheShell", .args = {"INSTALL,ERU,QUERY"}, .state = "1.0.0 / ID "
+     "Name / GLU,CHOL / QEru / compacted InstallShell.mdb marker", .plan = true},
     {.name = "ArgumentsAreJoinedWithOneBlank", .args = {"INSTALL,", "QUERY"}, .state = kQueried,
      .plan = true},
-    {.name = "StaleLockFileIsRemoved", .args = {"INSTALL,VERSION"},
-     .arrange = [](Fx& f) { WriteFile(f.box.lock_file(), ""); },
-     .err = "detail: stale lock file removed: %D/Corvista1k.ldb\n",
-     .state = "2.0.0 / ID Name / GLU,CHOL / / compacted marker"},
+    {.name = "StaleLockFileIsRemoved", .args = {"INSTALL,VERSION"}, .arrange = [](Fx& f) {
+     WriteFile(f.box.lock_file(), ""); }, .err = "detail: stale lock file removed: "
+     "%D/Corvista1k.ldb\n", .state = "2.0.0 / ID Name / GLU,CHOL / / compacted marker"},
     // Parameter errors: the working copy made for a mode word is deleted.
-    {.name = "ModeWordAlone", .args = {"INSTALL"}, .status = 2, .err = PARAMETER
-     "detail: command line: \"INSTALL\"\ndetail: cause: fewer than two words\n" USAGE,
-     .state = kUntouched, .plan = true},
-    // The companion tools' --help is no word of this command line.
-    {.name = "HelpIsRefused", .args = {"--help"}, .status = 2, .err = PARAMETER
-     "detail: command line: \"--help\"\ndetail: cause: fewer than two words\n" USAGE,
-     .state = kUntouched},
-    {.name = "NoModeWord", .args = {"QUERY,VERSION"}, .status = 2, .err = PARAMETER
-     "detail: command line: \"QUERY,VERSION\"\ndetail: cause: no mode word INSTALL or ERU\n" USAGE,
-     .state = kUntouched, .plan = true},
-    {.name = "TrailingComma", .args = {"INSTALL,STRUCTURE,"}, .status = 2,
-     .err = PARAMETER "detail: word: \"\"\ndetail: cause: not a keyword\n" USAGE,
-     .state = kUntouched,
+    {.name = "ModeWordAlone", .args = {"INSTALL"}, .status = 2, .err = PARAMETER "detail: command "
+     "line: \"INSTALL\"\ndetail: cause: fewer than two words\n" USAGE, .state = kUntouched,
      .plan = true},
+    // The companion tools' --help is no word of this command line.
+    {.name = "HelpIsRefused", .args = {"--help"}, .status = 2, .err = PARAMETER "detail: command "
+     "line: \"--help\"\ndetail: cause: fewer than two words\n" USAGE, .state = kUntouched},
+    {.name = "NoModeWord", .args = {"QUERY,VERSION"}, .status = 2, .err = PARAMETER "detail: "
+     "command line: \"QUERY,VERSION\"\ndetail: cause: no mode word INSTALL or ERU\n" USAGE,
+     .state = kUntouched, .plan = true},
+    {.name = "TrailingComma", .args = {"INSTALL,STRUCTURE,"}, .status = 2, .err = PARAMETER
+     "detail: word: \"\"\ndetail: cause: not a keyword\n" USAGE, .state = kUntouched, .plan = true},
     {.name = "QuotedArgumentKeepsItsMarks", .args = {"\"INSTALL,QUERY\""}, .status = 2,
      .err = PARAMETER "detail: word: \"\"INSTALL\"\ndetail: cause: not a keyword\n" USAGE,
      .state = kUntouched, .plan = true},
     // The marker of an earlier run goes before any check; the log keeps its lines.
     {.name = "MissingTarget", .args = {"INSTALL,QUERY"}, .arrange = [](Fx& f) {
-       fs::remove(f.box.database());
-       WriteFile(f.log, kEarlierLog);
-     }, .status = 1, .err = MISSING, .state = "no target /"},
-    {.name = "LockFileOfALiveUser", .args = {"INSTALL,STRUCTURE"},
-     .arrange = [](Fx& f) { f.user.emplace(Database::Open(f.box.database())); }, .status = 1,
-     .err = "Reshaper: The Corvista1k.mdb Database is locked. Reshaper Aborted\n"
-     "detail: lock file: %D/Corvista1k.ldb\n"
-     "detail: cause: a running program has the database open\n",
-     .state = kUntouched},
-    {.name = "ReadOnlyMarkerStays", .args = {"INSTALL,QUERY"},
-     .arrange = [](Fx& f) { ChmodFile(f.marker, 0444); }, .status = 1, .err = UNEXPECTED
-     "detail: error: 70 Permission denied\ndetail: file: %R/drive/Reshaper.txt\n"
-     "detail: system: the file is read-only\n",
+     fs::remove(f.box.database()); WriteFile(f.log, kEarlierLog); }, .status = 1, .err = MISSING,
+     .state = "no target /"},
+    {.name = "LockFileOfALiveUser", .args = {"INSTALL,STRUCTURE"}, .arrange = [](Fx& f) {
+     f.user.emplace(Database::Open(f.box.database())); }, .status = 1, .err = "Reshaper: The "
+     "Corvista1k.mdb Database is locked. Reshaper Aborted\ndetail: lock file: %D/Corvista1k.ldb\n"
+     "detail: cause: a running program has the database open\n", .state = kUntouched},
+    {.name = "ReadOnlyMarkerStays", .args = {"INSTALL,QUERY"}, .arrange = [](Fx& f) {
+     ChmodFile(f.marker, 0444); }, .status = 1, .err = UNEXPECTED "detail: error: 70 Permission "
+     "denied\ndetail: file: %R/drive/Reshaper.txt\ndetail: system: the file is read-only\n",
      .state = "1.0.0 / ID Name / GLU,CHOL / / same marker"},
     // Read-only by its mode bits also for root: the first write fails as it
     // does for a user without write permission, and the working copy goes.
-    {.name = "ReadOnlyTarget", .args = {"INSTALL,QUERY,STRUCTURE,VERSION"},
-     .arrange = [](Fx& f) { ChmodFile(f.box.database(), 0444); }, .status = 1, .err = QUERIES
-     "detail: engine: 8 attempt to write a readonly database\n"
-     "detail: SQL: CREATE TABLE IF NOT EXISTS "
-     "SavedQueries (Name TEXT(255) NOT NULL, SQL MEMO NOT NULL)\n"
-     "detail: read-only: %D/Corvista1k.mdb (mode 0444)\n", .state = kUntouched, .plan = true},
+    {.name = "ReadOnlyTarget", .args = {"INSTALL,QUERY,STRUCTURE,VERSION"}, .arrange = [](Fx& f) {
+     ChmodFile(f.box.database(), 0444); }, .status = 1, .err = QUERIES "detail: engine: 8 attempt "
+     "to write a readonly database\ndetail: SQL: CREATE TABLE IF NOT EXISTS SavedQueries (Name "
+     "TEXT(255) NOT NULL, SQL MEMO NOT NULL)\ndetail: read-only: %D/Corvista1k.mdb (mode 0444)\n",
+     .state = kUntouched, .plan = true},
     // A run with nothing else to write is not let compact it either.
-    {.name = "ReadOnlyTargetIsNotCompacted", .args = {"ERU,ERU"},
-     .arrange = [](Fx& f) { ChmodFile(f.box.database(), 0444); }, .status = 1, .err = COMPACTION
-     "detail: engine: 8 attempt to write a readonly database\ndetail: SQL: VACUUM\n"
-     "detail: read-only: %D/Corvista1k.mdb (mode 0444)\ndetail: database: %D/Corvista1k.mdb\n",
-     .state = kUntouched},
+    {.name = "ReadOnlyTargetIsNotCompacted", .args = {"ERU,ERU"}, .arrange = [](Fx& f) {
+     ChmodFile(f.box.database(), 0444); }, .status = 1, .err = COMPACTION "detail: engine: 8 "
+     "attempt to write a readonly database\ndetail: SQL: VACUUM\ndetail: read-only: "
+     "%D/Corvista1k.mdb (mode 0444)\ndetail: database: %D/Corvista1k.mdb\n", .state = kUntouched},
     // A failing step: the steps before it stay done, none after it runs.
-    {.name = "FailingStructureRow", .args = {"INSTALL,QUERY,STRUCTURE,VERSION"},
-     .shell = "INSERT INTO StructureInfo (\"Table\", Name, DataType) VALUES ('Tests', "
-     "'Tests_Comment', 'MEMO');",
-     .status = 1,
-     .err = STRUCTURE "detail: row: 4: table \"Tests\", name \"Tests_Comment\", type \"MEMO\"\n"
-     "detail: cause: the type word is none of the known words\n",
+    {.name = "FailingStructureRow", .args = {"INSTALL,QUERY,STRUCTURE,VERSION"}, .shell =
+     "INSERT INTO StructureInfo (\"Table\", Name, DataType) VALUES ('Tests', 'Tests_Comment', "
+     "'MEMO');", .status = 1, .err = STRUCTURE "detail: row: 4: table \"Tests\", name "
+     "\"Tests_Comment\", type \"MEMO\"\ndetail: cause: the type word is none of the known words\n",
      .state = "1.0.0 build Null / ID Name Reflex Note / GLU,CHOL / QTests /", .plan = true},
     {.name = "QueryClashingInLetterCase", .args = {"INSTALL,QUERY,VERSION"}, .arrange = [](Fx& f) {
-       Database db = Database::Open(f.box.database());
-       platform::engine::CreateSavedQuery(db, "qtests", "SELECT 1");
-     }, .status = 1,
-     .err = QUERIES "detail: engine: 3007 The name is already in use\ndetail: name: QTests\n"
-     "detail: in use by: qtests\n", .state = "1.0.0 / ID Name / GLU,CHOL / qtests / same",
-     .plan = true},
-    {.name = "QueryClashingWithATable", .args = {"INSTALL,QUERY,VERSION"},
-     .arrange = [](Fx& f) { f.Target("CREATE TABLE qtests (X LONG);"); }, .status = 1,
-     .err = QUERIES
-     "detail: engine: 3007 The name is already in use\ndetail: name: QTests\n"
-     "detail: in use by: qtests\n",
+     Database db = Database::Open(f.box.database()); platform::engine::CreateSavedQuery(db,
+     "qtests", "SELECT 1"); }, .status = 1, .err = QUERIES "detail: engine: 3007 The name is "
+     "already in use\ndetail: name: QTests\ndetail: in use by: qtests\n", .state = "1.0.0 / ID "
+     "Name / GLU,CHOL / qtests / same", .plan = true},
+    {.name = "QueryClashingWithATable", .args = {"INSTALL,QUERY,VERSION"}, .arrange = [](Fx& f) {
+     f.Target("CREATE TABLE qtests (X LONG);"); }, .status = 1, .err = QUERIES "detail: engine: "
+     "3007 The name is already in use\ndetail: name: QTests\ndetail: in use by: qtests\n",
      .state = kUntouched, .plan = true},
     // The statement after the failing one does not run (it would empty Tests).
-    {.name = "FailingDefaultData", .args = {"INSTALL,STRUCTURE,VERSION"},
-     .shell = "INSERT INTO DefaultData VALUES ('DELETE FROM Nowhere'), ('DELETE FROM Tests');",
-     .status = 1, .err = DEFAULT_DATA "detail: statement: 4: \"DELETE FROM Nowhere\"\n"
-     "detail: engine: 1 no such table: Nowhere\ndetail: SQL: DELETE FROM Nowhere\n",
-     .state = "1.0.0 build 7 / ID Name Reflex Note / GLU,CHOL,ALT / /", .plan = true},
+    {.name = "FailingDefaultData", .args = {"INSTALL,STRUCTURE,VERSION"}, .shell = "INSERT INTO "
+     "DefaultData VALUES ('DELETE FROM Nowhere'), ('DELETE FROM Tests');", .status = 1,
+     .err = DEFAULT_DATA "detail: statement: 4: \"DELETE FROM Nowhere\"\ndetail: engine: 1 no such "
+     "table: Nowhere\ndetail: SQL: DELETE FROM Nowhere\n", .state = "1.0.0 build 7 / ID Name "
+     "Reflex Note / GLU,CHOL,ALT / /", .plan = true},
     // Deleting a field keeps the text of another program's view over it.
-    {.name = "DeletedFieldKeepsOtherViews", .args = {"ERU,QUERY,STRUCTURE"},
-     .arrange = [](Fx& f) { f.Target("CREATE VIEW Names AS SELECT Tests_Name FROM Tests;"); },
-     .err = "detail: saved query without view: Names\n",
-     .state = "1.0.0 / ID / 2 / QEru Names(text only) / compacted marker", .plan = true},
+    {.name = "DeletedFieldKeepsOtherViews", .args = {"ERU,QUERY,STRUCTURE"}, .arrange = [](Fx& f) {
+     f.Target("CREATE VIEW Names AS SELECT Tests_Name FROM Tests;"); }, .err = "detail: saved "
+     "query without view: Names\n", .state = "1.0.0 / ID / 2 / QEru Names(text only) / compacted "
+     "marker", .plan = true},
     // A release query over a field that the same run adds gets its view
     // after the structure step; without that step it stays a text.
     {.name = "QueryOverAFieldTheRunAdds", .args = {"INSTALL,QUERY,STRUCTURE"},
-     .shell = kQueryOverNote,
-     .state = "1.0.0 build 7 / ID Name Reflex Note / GLU,CHOL,ALT / QNotes QTests / compacted "
-     "marker",
-     .plan = true},
-    {.name = "QueryOverAFieldNoStepAdds", .args = {"INSTALL,QUERY"}, .shell = kQueryOverNote,
-     .err = "detail: saved query without view: QNotes\n",
-     .state = "1.0.0 / ID Name / GLU,CHOL / QNotes(text only) QTests / compacted marker",
-     .plan = true},
+     .shell = kQueryOverNote, .state = "1.0.0 build 7 / ID Name Reflex Note / GLU,CHOL,ALT / "
+     "QNotes QTests / compacted marker", .plan = true},
+    {.name = "QueryOverAFieldNoStepAdds", .args = {"INSTALL,QUERY"}, .shell = kQueryOverNote, .err =
+     "detail: saved query without view: QNotes\n", .state = "1.0.0 / ID Name / GLU,CHOL / "
+     "QNotes(text only) QTests / compacted marker", .plan = true},
     // Default data holds action statements only.
-    {.name = "DefaultDataSelect", .args = {"INSTALL,STRUCTURE,VERSION"},
-     .shell = "INSERT INTO DefaultData VALUES ('SELECT Tests_Name FROM Tests');", .status = 1,
-     .err = DEFAULT_DATA "detail: statement: 4: \"SELECT Tests_Name FROM Tests\"\n"
-     "detail: engine: 3016 The statement changes no data\n"
-     "detail: SQL: SELECT Tests_Name FROM Tests\n",
-     .state = "1.0.0 build 7 / ID Name Reflex Note / GLU,CHOL,ALT / /", .plan = true},
+    {.name = "DefaultDataSelect", .args = {"INSTALL,STRUCTURE,VERSION"}, .shell = "INSERT INTO "
+     "DefaultData VALUES ('SELECT Tests_Name FROM Tests');", .status = 1, .err = DEFAULT_DATA
+     "detail: statement: 4: \"SELECT Tests_Name FROM Tests\"\ndetail: engine: 3016 The statement "
+     "changes no data\ndetail: SQL: SELECT Tests_Name FROM Tests\n", .state = "1.0.0 build 7 / ID "
+     "Name Reflex Note / GLU,CHOL,ALT / /", .plan = true},
     // Default data is held to the declared types: a name too long for
     // Tests_Name TEXT(10) fails the step, and nothing of its statement stays.
-    {.name = "DefaultDataThatDoesNotFit", .args = {"INSTALL,STRUCTURE,VERSION"},
-     .shell = "INSERT INTO DefaultData VALUES ('INSERT INTO Tests (Tests_ID, Tests_Name) "
-              "VALUES (8, ''FITS''), (9, ''ABCDEFGHIJKLMNOPQRS'')');", .status = 1,
-     .err = DEFAULT_DATA
-     "detail: statement: 4: \"INSERT INTO Tests (Tests_ID, Tests_Name) VALUES (8, 'FITS'), (9, "
-     "'ABCDEFGHIJKLMNOPQRS')\"\ndetail: engine: 3001 The value does not fit the field\n"
-     "detail: table: Tests\n"
-     "detail: column: Tests_Name\ndetail: declared type: TEXT(10)\n"
-     "detail: value: \"ABCDEFGHIJKLMNOPQRS\"\n",
-     .state = "1.0.0 build 7 / ID Name Reflex Note / GLU,CHOL,ALT / /", .plan = true},
+    {.name = "DefaultDataThatDoesNotFit", .args = {"INSTALL,STRUCTURE,VERSION"}, .shell =
+     "INSERT INTO DefaultData VALUES ('INSERT INTO Tests (Tests_ID, Tests_Name) VALUES (8, "
+     "''FITS''), (9, ''ABCDEFGHIJKLMNOPQRS'')');", .status = 1, .err = DEFAULT_DATA "detail: "
+     "statement: 4: \"INSERT INTO Tests (Tests_ID, Tests_Name) VALUES (8, 'FITS'), (9, "
+     "'ABCDEFGHIJKLMNOPQRS')\"\ndetail: engine: 3001 The value does not fit the field\ndetail: "
+     "table: Tests\ndetail: column: Tests_Name\ndetail: declared type: TEXT(10)\ndetail: value: "
+     "\"ABCDEFGHIJKLMNOPQRS\"\n", .state = "1.0.0 build 7 / ID Name Reflex Note / GLU,CHOL,ALT / /",
+     .plan = true},
     // An empty default is none: the default data's insert that omits the
     // field is not refused as a zero-length text.
-    {.name = "EmptyDefaultIsNoDefault", .args = {"INSTALL,STRUCTURE,VERSION"},
-     .shell = "INSERT INTO StructureInfo VALUES ('Tests', 'Tests_Code', 'TEXT', '5', '', NULL, 0, "
-     "NULL, NULL);",
-     .state = "2.0.0 build 7 / ID Name Reflex Note Code / GLU,CHOL,ALT / / compacted marker",
-     .plan = true},
+    {.name = "EmptyDefaultIsNoDefault", .args = {"INSTALL,STRUCTURE,VERSION"}, .shell =
+     "INSERT INTO StructureInfo VALUES ('Tests', 'Tests_Code', 'TEXT', '5', '', NULL, 0, NULL, "
+     "NULL);", .state = "2.0.0 build 7 / ID Name Reflex Note Code / GLU,CHOL,ALT / / compacted "
+     "marker", .plan = true},
     {.name = "FailingVersion", .args = {"INSTALL,VERSION"}, .shell = "DELETE FROM VersionInfo;",
-     .status = 1, .err = "Reshaper: Unable to Update Software Version. Reshaper Aborted\n"
-     "detail: step: version update\ndetail: cause: VersionInfo has no rows\n", .state = kUntouched,
+     .status = 1, .err = "Reshaper: Unable to Update Software Version. Reshaper Aborted\ndetail: "
+     "step: version update\ndetail: cause: VersionInfo has no rows\n", .state = kUntouched,
      .plan = true},
     // A scratch "file" that cannot be deleted or written.
-    {.name = "FailingCompaction", .args = {"INSTALL,VERSION"},
-     .arrange = [](Fx& f) { MakeFolders(f.Db("Temp.mdb")); }, .status = 1, .err = COMPACTION
-     "detail: engine: 57 Device I/O error\ndetail: file: %D/Temp.mdb\n"
-     "detail: system: unlink: Is a directory\n",
-     .state = "2.0.0 / ID Name / GLU,CHOL / / Temp.mdb"},
+    {.name = "FailingCompaction", .args = {"INSTALL,VERSION"}, .arrange = [](Fx& f) {
+     MakeFolders(f.Db("Temp.mdb")); }, .status = 1, .err = COMPACTION "detail: engine: 57 Device "
+     "I/O error\ndetail: file: %D/Temp.mdb\ndetail: system: unlink: Is a directory\n", .state =
+     "2.0.0 / ID Name / GLU,CHOL / / Temp.mdb"},
     // Another program has the install shell's working copy open: it is
     // neither copied over nor deleted.
-    {.name = "ShellCopyInUse", .args = {"INSTALL,QUERY"}, .arrange = [](Fx& f) {
-       CopyFile(f.Program("InstallShell"), f.Db("InstallShell.mdb"));
-       f.user.emplace(Database::Open(f.Db("InstallShell.mdb")));
-     }, .status = 1, .err = UNEXPECTED "detail: error: 70 Permission denied\ndetail: lock file: "
-     "%D/InstallShell.ldb\ndetail: cause: a running program has the shell's working copy open\n",
-     .state = "1.0.0 / ID Name / GLU,CHOL / / same InstallShell.mdb"},
-    {.name = "MissingShellSource", .args = {"ERU,STRUCTURE"},
-     .arrange = [](Fx& f) { fs::remove(f.Program("ERUShell")); }, .status = 1, .err = UNEXPECTED
-     "detail: error: 53 File not found\ndetail: file: %P/ERUShell.mdb\n"
-     "detail: system: open: No such file or directory\n", .state = kUntouched, .plan = true},
+    {.name = "ShellCopyInUse", .args = {"INSTALL,QUERY"}, .arrange = [](Fx& f) { CopyFile(f.Program(
+     "InstallShell"), f.Db("InstallShell.mdb")); f.user.emplace(Database::Open(f.Db(
+     "InstallShell.mdb"))); }, .status = 1, .err = UNEXPECTED "detail: error: 70 Permission "
+     "denied\ndetail: lock file: %D/InstallShell.ldb\ndetail: cause: a running program has the "
+     "shell's working copy open\n", .state = "1.0.0 / ID Name / GLU,CHOL / / same "
+     "InstallShell.mdb"},
+    {.name = "MissingShellSource", .args = {"ERU,STRUCTURE"}, .arrange = [](Fx& f) {
+     fs::remove(f.Program("ERUShell")); }, .status = 1, .err = UNEXPECTED "detail: error: 53 File "
+     "not found\ndetail: file: %P/ERUShell.mdb\ndetail: system: open: No such file or directory\n",
+     .state = kUntouched, .plan = true},
     // Nothing reads the messages: they fail, the clean-up still happens.
-    {.name = "StandardErrorWithoutReader", .args = {"ERU,STRUCTURE"},
-     .arrange = [](Fx& f) { fs::remove(f.Program("ERUShell")); }, .status = 1, .err = UNEXPECTED,
-     .state = kUntouched, .pipe = true},
+    {.name = "StandardErrorWithoutReader", .args = {"ERU,STRUCTURE"}, .arrange = [](Fx& f) {
+     fs::remove(f.Program("ERUShell")); }, .status = 1, .err = UNEXPECTED, .state = kUntouched,
+     .pipe = true},
     // The last row of a table is gone from its page, not yet from the file.
-    {.name = "DamagedTarget", .args = {"INSTALL,STRUCTURE"}, .arrange = [](Fx& f) {
-       f.Target("CREATE TABLE Notes (Note MEMO); INSERT INTO Notes VALUES ('first'), ('second');");
-       DamageDatabase(f.box.database(), Damage::kLoweredCellCount, "Notes");
-     }, .status = 1, .err = UNEXPECTED "detail: error: 11 database disk image is malformed\n"
-     "detail: database: %D/Corvista1k.mdb\n"
-     "detail: problem: Fragmentation of 10 bytes reported as 0 on page 5\n",
+    {.name = "DamagedTarget", .args = {"INSTALL,STRUCTURE"}, .arrange = [](Fx& f) { f.Target(
+     "CREATE TABLE Notes (Note MEMO); INSERT INTO Notes VALUES ('first'), ('second');");
+     DamageDatabase(f.box.database(), Damage::kLoweredCellCount, "Notes"); }, .status = 1,
+     .err = UNEXPECTED "detail: error: 11 database disk image is malformed\ndetail: database: "
+     "%D/Corvista1k.mdb\ndetail: problem: Fragmentation of 10 bytes reported as 0 on page 5\n",
      .state = "1.0.0 / ID Name / GLU,CHOL / / same damaged", .plan = true},
     // Neither waited on nor copied: a FIFO blocks, a device never ends.
     {.name = "FifoAsShellSource", .args = {"ERU,STRUCTURE"}, .arrange = [](Fx& f) {
-       fs::remove(f.Program("ERUShell"));
-       ASSERT_EQ(::mkfifo(f.Program("ERUShell").c_str(), 0644), 0);
-     }, .status = 1,
-     .err = UNEXPECTED "detail: error: 57 Device I/O error\ndetail: file: %P/ERUShell.mdb\n"
-     "detail: system: not a regular file: a FIFO\n", .state = kUntouched},
+     fs::remove(f.Program("ERUShell")); ASSERT_EQ(::mkfifo(f.Program("ERUShell").c_str(), 0644), 0);
+     }, .status = 1, .err = UNEXPECTED "detail: error: 57 Device I/O error\ndetail: file: "
+     "%P/ERUShell.mdb\ndetail: system: not a regular file: a FIFO\n", .state = kUntouched},
     {.name = "DeviceAsShellSource", .args = {"ERU,STRUCTURE"}, .arrange = [](Fx& f) {
-       fs::remove(f.Program("ERUShell"));
-       fs::create_symlink("/dev/zero", f.Program("ERUShell"));
-     }, .status = 1,
-     .err = UNEXPECTED "detail: error: 57 Device I/O error\ndetail: file: %P/ERUShell.mdb\n"
-     "detail: system: not a regular file: a device\n", .state = kUntouched},
+     fs::remove(f.Program("ERUShell")); fs::create_symlink("/dev/zero", f.Program("ERUShell")); },
+     .status = 1, .err = UNEXPECTED "detail: error: 57 Device I/O error\ndetail: file: "
+     "%P/ERUShell.mdb\ndetail: system: not a regular file: a device\n", .state = kUntouched},
     // What others plant in the run's folders is neither written through nor
     // waited on: links at the shell copy's temporary name or at the marker's,
     // a FIFO or a link as the log (skipped as a log that cannot be opened:
     // lines appended through a link would land in the file it names).
     {.name = "PlantedSymbolicLinks", .args = {"INSTALL,QUERY"}, .arrange = [](Fx& f) {
-       WriteFile(f.outside, "not the program's");
-       fs::create_symlink(f.outside, f.Db(".InstallShell.mdb.tmp"));
-       fs::remove(f.marker);
-       fs::create_symlink(f.nowhere, f.marker);
-       ASSERT_EQ(::mkfifo(f.log.c_str(), 0644), 0);
-     }, .state = kQueried, .logged = false},
+     WriteFile(f.outside, "not the program's"); fs::create_symlink(f.outside, f.Db(
+     ".InstallShell.mdb.tmp")); fs::remove(f.marker); fs::create_symlink(f.nowhere, f.marker);
+     ASSERT_EQ(::mkfifo(f.log.c_str(), 0644), 0); }, .state = kQueried, .logged = false},
     {.name = "PlantedHardLink", .args = {"INSTALL,QUERY"}, .arrange = [](Fx& f) {
-       WriteFile(f.outside, "not the program's");
-       fs::create_hard_link(f.outside, f.Db(".InstallShell.mdb.tmp"));
-       fs::create_symlink(f.outside, f.log);
-     }, .state = kQueried, .logged = false},
-    {.name = "DanglingLinkAsLog", .args = {"INSTALL,QUERY"},
-     .arrange = [](Fx& f) { fs::create_symlink(f.nowhere, f.log); }, .state = kQueried,
+     WriteFile(f.outside, "not the program's"); fs::create_hard_link(f.outside, f.Db(
+     ".InstallShell.mdb.tmp")); fs::create_symlink(f.outside, f.log); }, .state = kQueried,
      .logged = false},
-    {.name = "MissingLogFolderOnlyMeansNoLog", .args = {"INSTALL,QUERY"},
-     .arrange = [](Fx& f) { fs::remove(f.box.logs()); }, .state = kQueried, .logged = false},
+    {.name = "DanglingLinkAsLog", .args = {"INSTALL,QUERY"}, .arrange = [](Fx& f) {
+     fs::create_symlink(f.nowhere, f.log); }, .state = kQueried, .logged = false},
+    {.name = "MissingLogFolderOnlyMeansNoLog", .args = {"INSTALL,QUERY"}, .arrange = [](Fx& f) {
+     fs::remove(f.box.logs()); }, .state = kQueried, .logged = false},
     // The log is only appended to and never made writable; the runs go on.
-    {.name = "ReadOnlyLog", .args = {"INSTALL,VERSION"}, .arrange = [](Fx& f) {
-       WriteFile(f.log, kEarlierLog);
-       ChmodFile(f.log, 0444);
-     }, .state = "2.0.0 / ID Name / GLU,CHOL / / compacted marker", .logged = false},
+    {.name = "ReadOnlyLog", .args = {"INSTALL,VERSION"}, .arrange = [](Fx& f) { WriteFile(f.log,
+     kEarlierLog); ChmodFile(f.log, 0444); }, .state = "2.0.0 / ID Name / GLU,CHOL / / compacted "
+     "marker", .logged = false},
     {.name = "ReadOnlyLogOfAFailingRun", .args = {"INSTALL,VERSION"}, .arrange = [](Fx& f) {
-       WriteFile(f.log, kEarlierLog);
-       ChmodFile(f.log, 0444);
-       fs::remove(f.box.database());
-     }, .status = 1, .err = MISSING, .state = "no target /", .logged = false},
+     WriteFile(f.log, kEarlierLog); ChmodFile(f.log, 0444); fs::remove(f.box.database()); },
+     .status = 1, .err = MISSING, .state = "no target /", .logged = false},
     // The example shells on the example analyser database: up to 2.1.0 and back.
-    {.name = "ExampleInstall", .args = {"INSTALL,QUERY,STRUCTURE,VERSION"},
-     .arrange = [](Fx& f) { f.UseExamples(); },
-     .state = "2.1.0 / 39 fields / GLU,CHOL,ALT / qryActiveTests "
+    {.name = "ExampleInstall", .args = {"INSTALL,QUERY,STRUCTURE,VERSION"}, .arrange = [](Fx& f) {
+     f.UseExamples(); }, .state = "2.1.0 / 39 fields / GLU,CHOL,ALT / qryActiveTests "
      "qryTestVolumes qryUpperLotNumbers(text only) qryDeleteExpiredKits(text only) / compacted "
-     "marker",
-     .plan = true,
-     .probe = "SELECT (SELECT count(*) FROM TestVolumes WHERE TV_DeadVolume IS NOT 25) || ' ' || "
-     "(SELECT count(*) FROM qryActiveTests)=0 3"},
+     "marker", .plan = true, .probe = "SELECT (SELECT count(*) FROM TestVolumes WHERE "
+     "TV_DeadVolume IS NOT 25) || ' ' || (SELECT count(*) FROM qryActiveTests)=0 3"},
     {.name = "ExampleEru", .args = {"ERU,QUERY,STRUCTURE,VERSION"}, .arrange = [](Fx& f) {
-       f.UseExamples();
-       EXPECT_EQ(f.box.Run("Reshaper", {"INSTALL,QUERY,STRUCTURE,VERSION"}).exit_status, 0);
-     }, .state = "2.0.0 / 35 fields / GLU,CHOL,ALT / qryTestVolumes qryUpperLotNumbers(text only) "
-     "qryDeleteExpiredKits(text only) qryActiveTests / compacted marker", .plan = true,
-     .probe = "SELECT count(*) FROM pragma_table_info('TestVolumes')=10"},
+     f.UseExamples(); EXPECT_EQ(f.box.Run("Reshaper", {
+     "INSTALL,QUERY,STRUCTURE,VERSION"}).exit_status, 0); }, .state = "2.0.0 / 35 fields / "
+     "GLU,CHOL,ALT / qryTestVolumes qryUpperLotNumbers(text only) qryDeleteExpiredKits(text only) "
+     "qryActiveTests / compacted marker", .plan = true, .probe = "SELECT count(*) FROM "
+     "pragma_table_info('TestVolumes')=10"},
     // Field and query names crafted to break out of the SQL that the upgrade
     // builds: made under exactly those names, nothing else changes.
-    {.name = "HostileFieldAndQueryNames", .args = {"INSTALL,QUERY,STRUCTURE"},
-     .arrange = [](Fx& f) {
-       std::vector<SavedQuery> queries;
-       std::string sql = "INSERT INTO DefaultData VALUES ('UPDATE Tests SET Tests_Name = "
-                         "Tests_Name'); INSERT INTO StructureInfo (\"Table\", Name, DataType) "
-                         "VALUES ";
-       for (const char* name : {"x\"; DROP TABLE Tests; --", "]; DELETE FROM Tests; [",
-                                "y'); DELETE FROM Tests; --", "z\" TEXT, \"w", "SELECT"}) {
-         sql += std::string(queries.empty() ? "" : ", ") + "('Tests', '" +
-                std::regex_replace(name, std::regex("'"), "''") + "', 'TEXT')";
-         queries.push_back({name, "SELECT Tests_ID FROM Tests"});
-       }
-       f.Shell("InstallShell", sql + ";", queries);
-     }, .state = "1.0.0 / ID Name x\"; DROP TABLE Tests; -- ]; DELETE FROM Tests; [ y'); DELETE "
-     "FROM Tests; -- z\" TEXT, \"w SELECT / GLU,CHOL / x\"; DROP TABLE Tests; -- ]; DELETE FROM "
-     "Tests; [ y'); DELETE FROM Tests; -- z\" TEXT, \"w SELECT / compacted marker", .plan = true,
-     .probe = "SELECT group_concat(name) || ' / ' || (SELECT count(*) FROM \"]; DELETE FROM Tests; "
-     "[\") FROM sqlite_schema WHERE type = 'table'="
-     "Tests,SoftwareVersion,SavedQueries,SysFieldProperties / 2"},
+    {.name = "HostileFieldAndQueryNames", .args = {"INSTALL,QUERY,STRUCTURE"}, .arrange = [](Fx& f)
+     { std::vector<SavedQuery> queries; std::string sql = "INSERT INTO DefaultData VALUES ('UPDATE "
+     "Tests SET Tests_Name = Tests_Name'); INSERT INTO StructureInfo (\"Table\", Name, DataType) "
+     "VALUES "; for (const char* name : {"x\"; DROP TABLE Tests; --", "]; DELETE FROM Tests; [",
+     "y'); DELETE FROM Tests; --", "z\" TEXT, \"w", "SELECT"}) { sql += std::string(queries.empty()
+     ? "" : ", ") + "('Tests', '" + std::regex_replace(name, std::regex("'"), "''") + "', 'TEXT')";
+     queries.push_back({name, "SELECT Tests_ID FROM Tests"}); } f.Shell("InstallShell", sql + ";",
+     queries); }, .state = "1.0.0 / ID Name x\"; DROP TABLE Tests; -- ]; DELETE FROM Tests; [ y'); "
+     "DELETE FROM Tests; -- z\" TEXT, \"w SELECT / GLU,CHOL / x\"; DROP TABLE Tests; -- ]; DELETE "
+     "FROM Tests; [ y'); DELETE FROM Tests; -- z\" TEXT, \"w SELECT / compacted marker",
+     .plan = true, .probe = "SELECT group_concat(name) || ' / ' || (SELECT count(*) FROM \"]; "
+     "DELETE FROM Tests; [\") FROM sqlite_schema WHERE type = "
+     "'table'=Tests,SoftwareVersion,SavedQueries,SysFieldProperties / 2"},
     // Field properties crafted to break out of the triggers that enforce
     // them: the upgrade stops at that row, and the target is as it was.
-    {.name = "HostileValidationRuleStatement", .args = {"INSTALL,STRUCTURE"},
-     .shell = HOSTILE_RULE "'1) ; DROP TABLE Tests; --');", .status = 1,
-     .err = RULE "1) ; DROP TABLE Tests; --\ndetail: engine: unexpected character\n",
-     .state = kUntouched},
-    {.name = "HostileValidationRuleTrigger", .args = {"INSTALL,STRUCTURE"},
-     .shell = HOSTILE_RULE "'>0 OR 1=1) BEGIN DELETE FROM Tests; END; --');", .status = 1,
-     .err = RULE ">0 OR 1=1) BEGIN DELETE FROM Tests; END; --\n"
-     "detail: engine: unexpected character\n",
-     .state = kUntouched},
-    {.name = "DeeplyNestedValidationRule", .args = {"INSTALL,STRUCTURE"},
-     .shell = HOSTILE_RULE "printf('%.20000c', '(') || '>0' || printf('%.20000c', ')'));",
-     .status = 1,
-     .err = RULE "%N\ndetail: engine: rule nested too deeply\n", .state = kUntouched},
+    {.name = "HostileValidationRuleStatement", .args = {"INSTALL,STRUCTURE"}, .shell = HOSTILE_RULE
+     "'1) ; DROP TABLE Tests; --');", .status = 1, .err = RULE "1) ; DROP TABLE Tests; --\ndetail: "
+     "engine: unexpected character\n", .state = kUntouched},
+    {.name = "HostileValidationRuleTrigger", .args = {"INSTALL,STRUCTURE"}, .shell = HOSTILE_RULE
+     "'>0 OR 1=1) BEGIN DELETE FROM Tests; END; --');", .status = 1, .err = RULE ">0 OR 1=1) BEGIN "
+     "DELETE FROM Tests; END; --\ndetail: engine: unexpected character\n", .state = kUntouched},
+    {.name = "DeeplyNestedValidationRule", .args = {"INSTALL,STRUCTURE"}, .shell = HOSTILE_RULE
+     "printf('%.20000c', '(') || '>0' || printf('%.20000c', ')'));", .status = 1, .err = RULE
+     "%N\ndetail: engine: rule nested too deeply\n", .state = kUntouched},
     // Faults in the program's own actions are unexpected errors that leave
     // the target byte for byte. A read-only database folder refuses the
     // target's lock file at its check, before the working copy is made.
-    {.name = "ReadOnlyDatabaseFolder", .args = {"INSTALL,QUERY"},
-     .arrange = [](Fx& f) { f.mount.emplace(ScopedMount::ReadOnly(f.box.databases())); },
-     .status = 1,
-     .err = UNEXPECTED "detail: error: 70 Permission denied\ndetail: file: %D/Corvista1k.ldb\n"
-     "detail: system: open lock file: Read-only file system\n", .state = kUntouched},
+    {.name = "ReadOnlyDatabaseFolder", .args = {"INSTALL,QUERY"}, .arrange = [](Fx& f) {
+     f.mount.emplace(ScopedMount::ReadOnly(f.box.databases())); }, .status = 1, .err = UNEXPECTED
+     "detail: error: 70 Permission denied\ndetail: file: %D/Corvista1k.ldb\ndetail: system: open "
+     "lock file: Read-only file system\n", .state = kUntouched},
     // Met only where the target file alone is read-only; a journal is never
     // deleted (the next open rolls it back).
     {.name = "HotJournalOfReadOnlyTarget", .args = {"INSTALL,QUERY"}, .arrange = [](Fx& f) {
-       LeaveHotJournal(f.box.database());
-       f.mount.emplace(ScopedMount::ReadOnly(f.box.database()));
-     }, .status = 1, .err = "detail: stale lock file removed: %D/Corvista1k.ldb\n" UNEXPECTED
-     "detail: error: 776 attempt to write a readonly database\n"
-     "detail: SQL: PRAGMA journal_mode=DELETE\n"
-     "detail: database: %D/Corvista1k.mdb\n",
-     .state = "1.0.0 / ID Name / GLU,CHOL / / compacted same Corvista1k.mdb-journal"},
+     LeaveHotJournal(f.box.database()); f.mount.emplace(ScopedMount::ReadOnly(f.box.database())); },
+     .status = 1, .err = "detail: stale lock file removed: %D/Corvista1k.ldb\n" UNEXPECTED
+     "detail: error: 776 attempt to write a readonly database\ndetail: SQL: PRAGMA "
+     "journal_mode=DELETE\ndetail: database: %D/Corvista1k.mdb\n", .state = "1.0.0 / ID Name / "
+     "GLU,CHOL / / compacted same Corvista1k.mdb-journal"},
     {.name = "FullDiskAtShellCopy", .args = {"INSTALL,STRUCTURE"}, .arrange = [](Fx& f) {
-       f.mount.emplace(
-           ScopedMount::SmallDisk(f.box.databases(), fs::file_size(f.Program("InstallShell")) / 2));
-     }, .status = 1,
-     .err = UNEXPECTED "detail: error: 61 Disk full\ndetail: file: %D/InstallShell.mdb\n"
-     "detail: system: write: No space left on device\n", .state = kUntouched},
+     f.mount.emplace( ScopedMount::SmallDisk(f.box.databases(), fs::file_size(f.Program(
+     "InstallShell")) / 2)); }, .status = 1, .err = UNEXPECTED "detail: error: 61 Disk full\n"
+     "detail: file: %D/InstallShell.mdb\ndetail: system: write: No space left on device\n",
+     .state = kUntouched},
     {.name = "InstallShellOfRandomBytes", .args = {"INSTALL,QUERY"}, .arrange = [](Fx& f) {
-       WriteFile(f.Program("InstallShell"), std::string(8192, '\x5a') + "\x01\xff");
-     }, .status = 1, .err = UNEXPECTED NO_DATABASE "detail: database: %D/InstallShell.mdb\n"
-     "detail: shell source: %P/InstallShell.mdb\n", .state = kUntouched},
-    {.name = "EruShellOfText", .args = {"ERU,STRUCTURE"},
-     .arrange = [](Fx& f) { WriteFile(f.Program("ERUShell"), "StructureInfo;Tests;Tests_Name\r\n"
-     ""); },
-     .status = 1, .err = UNEXPECTED NO_DATABASE "detail: database: %D/ERUShell.mdb\n"
-     "detail: shell source: %P/ERUShell.mdb\n", .state = kUntouched},
-    {.name = "TargetOfText", .args = {"INSTALL,QUERY"},
-     .arrange = [](Fx& f) { WriteFile(f.box.database(), "Tests;GLU;CHOL\r\n"); }, .status = 1,
-     .err = UNEXPECTED NO_DATABASE "detail: database: %D/Corvista1k.mdb\n",
-     .state = "unreadable: same"},
+     WriteFile(f.Program("InstallShell"), std::string(8192, '\x5a') + "\x01\xff"); }, .status = 1,
+     .err = UNEXPECTED NO_DATABASE "detail: database: %D/InstallShell.mdb\ndetail: shell source: "
+     "%P/InstallShell.mdb\n", .state = kUntouched},
+    {.name = "EruShellOfText", .args = {"ERU,STRUCTURE"}, .arrange = [](Fx& f) {
+     WriteFile(f.Program("ERUShell"), "StructureInfo;Tests;Tests_Name\r\n"); }, .status = 1,
+     .err = UNEXPECTED NO_DATABASE "detail: database: %D/ERUShell.mdb\ndetail: shell source: "
+     "%P/ERUShell.mdb\n", .state = kUntouched},
+    {.name = "TargetOfText", .args = {"INSTALL,QUERY"}, .arrange = [](Fx& f) {
+     WriteFile(f.box.database(), "Tests;GLU;CHOL\r\n"); }, .status = 1, .err = UNEXPECTED
+     NO_DATABASE "detail: database: %D/Corvista1k.mdb\n", .state = "unreadable: same"},
     // Checked before the working copy is laid beside it: a compaction would
     // copy the damage.
-    {.name = "TruncatedTarget", .args = {"INSTALL,STRUCTURE"},
-     .arrange = [](Fx& f) { DamageDatabase(f.box.database(), Damage::kTruncated); }, .status = 1,
-     .err = UNEXPECTED "detail: error: 11 database disk image is malformed\ndetail: database: "
-     "%D/Corvista1k.mdb\ndetail: problem: Fragmentation of 6 bytes reported as 0 on page 4\n",
-     .state = "unreadable: same"},
+    {.name = "TruncatedTarget", .args = {"INSTALL,STRUCTURE"}, .arrange = [](Fx& f) {
+     DamageDatabase(f.box.database(), Damage::kTruncated); }, .status = 1, .err = UNEXPECTED
+     "detail: error: 11 database disk image is malformed\ndetail: database: %D/Corvista1k.mdb\n"
+     "detail: problem: Fragmentation of 6 bytes reported as 0 on page 4\n", .state =
+     "unreadable: same"},
     // The disk holds the target and the working copy with half the target's
     // size to spare: a last default-data statement that doubles the rows
     // does not fit, nor does the compacted copy. The statement is undone, the
     // steps before stay done, the target stays in its place, uncompacted,
     // whole, and the scratch file that the engine began is gone.
     {.name = "FullDiskAtDefaultData", .args = {"INSTALL,STRUCTURE,VERSION"}, .shell = kDoubleFiller,
-     .arrange = FillSmallDisk, .status = 1,
-     .err = DEFAULT_DATA "detail: statement: 4: \"INSERT INTO "
-     "Filler SELECT Note FROM Filler\"\ndetail: engine: 13 database or disk is full\n"
-     "detail: SQL: RELEASE engine_change\n",
-     .state = "1.0.0 build 7 / ID Name Reflex Note / GLU,CHOL,ALT / /",
-     .probe = "SELECT count(*) FROM Filler=3000"},
+     .arrange = FillSmallDisk, .status = 1, .err = DEFAULT_DATA "detail: statement: 4: \"INSERT "
+     "INTO Filler SELECT Note FROM Filler\"\ndetail: engine: 13 database or disk is full\ndetail: "
+     "SQL: RELEASE engine_change\n", .state = "1.0.0 build 7 / ID Name Reflex Note / GLU,CHOL,ALT "
+     "/ /", .probe = "SELECT count(*) FROM Filler=3000"},
     {.name = "FullDiskAtCompaction", .args = {"INSTALL,VERSION"}, .shell = kDoubleFiller,
-     .arrange = FillSmallDisk, .status = 1,
-     .err = COMPACTION "detail: engine: 13 database or disk is full\n"
-     "detail: SQL: VACUUM\ndetail: database: %D/Corvista1k.mdb\n",
-     .state = "2.0.0 / ID Name / GLU,CHOL / /",
-     .probe = "SELECT count(*) FROM Filler=3000"},
+     .arrange = FillSmallDisk, .status = 1, .err = COMPACTION "detail: engine: 13 database or disk "
+     "is full\ndetail: SQL: VACUUM\ndetail: database: %D/Corvista1k.mdb\n", .state =
+     "2.0.0 / ID Name / GLU,CHOL / /", .probe = "SELECT count(*) FROM Filler=3000"},
 };
 // clang-format on
 

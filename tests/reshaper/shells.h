@@ -1,5 +1,4 @@
-// The small databases of Reshaper's tests, made through the engine: a target
-// with two tests and a version, and the tables of a shell.
+// The small databases of Reshaper's tests, made through the engine.
 #pragma once
 
 #include <string>
@@ -10,21 +9,12 @@
 
 namespace reshaper_test {
 
-// Tests (GLU, CHOL) and SoftwareVersion (one row, "1.0.0").
+// A target: Tests (GLU, CHOL) and SoftwareVersion (one row, "1.0.0").
 inline constexpr const char* kTargetTables = R"sql(
 CREATE TABLE Tests (Tests_ID SHORT PRIMARY KEY NOT NULL, Tests_Name TEXT(10));
 INSERT INTO Tests (Tests_ID, Tests_Name) VALUES (1, 'GLU'), (2, 'CHOL');
 CREATE TABLE SoftwareVersion (Version_ID INTEGER PRIMARY KEY, Version_Number TEXT(20));
 INSERT INTO SoftwareVersion (Version_Number) VALUES ('1.0.0');
-)sql";
-
-// StructureInfo, VersionInfo and DefaultData, without rows.
-inline constexpr const char* kShellTables = R"sql(
-CREATE TABLE StructureInfo ("Table" TEXT(64), Name TEXT(64), DataType TEXT(20), Size TEXT(10),
-  DefaultData TEXT(255), Required YESNO, AllowZeroLength YESNO, ValidationRule TEXT(255),
-  ValidationText TEXT(255));
-CREATE TABLE VersionInfo (TableName TEXT(64), FieldName TEXT(64), VersionNumber TEXT(20));
-CREATE TABLE DefaultData (SQL MEMO);
 )sql";
 
 // Creates the database `path` from `sql` and stores `queries` in it.
@@ -33,6 +23,20 @@ inline void MakeDatabase(const std::string& path, const std::string& sql,
   platform::engine::Database db = platform::engine::Database::Create(path);
   db.Exec(sql);
   for (const auto& q : queries) platform::engine::CreateSavedQuery(db, q.name, q.sql);
+}
+
+// A shell: the target's tables (so that its queries prepare, as in a
+// release's shell), empty shell tables, then `sql`.
+inline void MakeShell(const std::string& path, const std::string& sql,
+                      const std::vector<platform::engine::SavedQuery>& queries = {}) {
+  MakeDatabase(path, std::string(kTargetTables) + R"sql(
+CREATE TABLE StructureInfo ("Table" TEXT(64), Name TEXT(64), DataType TEXT(20), Size TEXT(10),
+  DefaultData TEXT(255), Required YESNO, AllowZeroLength YESNO, ValidationRule TEXT(255),
+  ValidationText TEXT(255));
+CREATE TABLE VersionInfo (TableName TEXT(64), FieldName TEXT(64), VersionNumber TEXT(20));
+CREATE TABLE DefaultData (SQL MEMO);
+)sql" + sql,
+               queries);
 }
 
 }  // namespace reshaper_test
