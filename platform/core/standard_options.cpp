@@ -4,17 +4,36 @@
 
 namespace platform {
 
-bool AnswerStandardOption(std::string_view first_argument, std::string_view program,
-                          void (*usage)(std::ostream&)) {
-  if (first_argument == "--help") {
-    usage(std::cout);
-  } else if (first_argument == "--version") {
-    std::cout << program << " (" CORVISTA_PACKAGE_NAME ") " CORVISTA_VERSION "\n";
-  } else {
-    return false;
+namespace {
+
+void WriteUsage(std::ostream& out, std::string_view program,
+                std::span<const Subcommand> subcommands) {
+  out << "usage: " << program << " <command> <arguments>\n";
+  for (const Subcommand& s : subcommands) out << "  " << program << " " << s.usage << '\n';
+  out << "  " << program << " --help | --version\n";
+  out.flush();
+}
+
+}  // namespace
+
+int RunSubcommands(std::string_view program, std::span<const Subcommand> subcommands, int argc,
+                   char** argv) {
+  const std::string_view first = argc > 1 ? argv[1] : "";
+  if (first == "--help") {
+    WriteUsage(std::cout, program, subcommands);
+    return 0;
   }
-  std::cout.flush();
-  return true;
+  if (first == "--version") {
+    std::cout << program << " (" CORVISTA_PACKAGE_NAME ") " CORVISTA_VERSION "\n" << std::flush;
+    return 0;
+  }
+  int status = 2;
+  for (const Subcommand& s : subcommands) {
+    if (argc > 1 && s.name == first)
+      status = s.run(std::vector<std::string>(argv + 2, argv + argc));
+  }
+  if (status == 2) WriteUsage(std::cerr, program, subcommands);
+  return status;
 }
 
 }  // namespace platform
