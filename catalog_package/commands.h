@@ -3,6 +3,7 @@
 // 2 wrong usage.
 #pragma once
 
+#include <iostream>
 #include <string>
 #include <vector>
 
@@ -20,6 +21,8 @@ int RunBuild(const Arguments& args);
 int RunPlan(const Arguments& args);
 
 // "CatalogPackage: <text>" on stderr.
-void ReportFailure(const std::string& text);
+inline void ReportFailure(const std::string& text) {
+  std::cerr << "CatalogPackage: " << text << '\n';
+}
 
 }  // namespace catalog_package

@@ -3,18 +3,8 @@
 //   CatalogPackage dump <package>
 //   CatalogPackage build <json> <package>
 //   CatalogPackage plan [--json] <source> <database>
-#include <iostream>
-
 #include "catalog_package/commands.h"
 #include "platform/core/standard_options.h"
-
-namespace catalog_package {
-
-void ReportFailure(const std::string& text) {
-  std::cerr << "CatalogPackage: " << text << '\n';
-}
-
-}  // namespace catalog_package
 
 int main(int argc, char** argv) {
   using namespace catalog_package;

@@ -4,6 +4,7 @@
 // wrong usage.
 #pragma once
 
+#include <iostream>
 #include <string>
 #include <vector>
 
@@ -21,6 +22,8 @@ int RunCheck(const Arguments& args, const Options& options);
 int RunPlan(const Arguments& args, const Options& options);
 
 // "ShellPackage: <text>" on stderr.
-void ReportFailure(const std::string& text);
+inline void ReportFailure(const std::string& text) {
+  std::cerr << "ShellPackage: " << text << '\n';
+}
 
 }  // namespace shell_package

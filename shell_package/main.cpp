@@ -3,7 +3,6 @@
 //   ShellPackage check <shell> [<database>] [--mode INSTALL|ERU] [--json]
 //   ShellPackage plan "<command line>" <shell folder> <database> [--json]
 #include <algorithm>
-#include <iostream>
 
 #include "platform/core/standard_options.h"
 #include "shell_package/commands.h"
@@ -26,11 +25,6 @@ std::function<int(const Arguments&)> WithOptions(int (*run)(const Arguments&, co
 }
 
 }  // namespace
-
-void ReportFailure(const std::string& text) {
-  std::cerr << "ShellPackage: " << text << '\n';
-}
-
 }  // namespace shell_package
 
 int main(int argc, char** argv) {
