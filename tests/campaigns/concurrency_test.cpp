@@ -6,9 +6,10 @@
 
 #include <algorithm>
 #include <chrono>
+#include <deque>
 #include <iomanip>
 #include <iostream>
-#include <memory>
+#include <map>
 #include <optional>
 #include <sstream>
 #include <thread>
@@ -19,10 +20,6 @@ namespace campaigns {
 namespace {
 
 using platform::engine::Database;
-using testing_support::Exists;
-using testing_support::ReadFile;
-
-constexpr int kLimitMs = 60000;  // a bound for a stuck run, never a goal
 
 // A client of the database that is not one of the programs, as the analyser
 // software or any SQLite tool: plain SQLite with a 5-second busy timeout and
@@ -34,24 +31,25 @@ constexpr int kLimitMs = 60000;  // a bound for a stuck run, never a goal
 void CommitUntilStopped(const std::string& database, const std::string& stop,
                         const std::string& committed, long n) {
   const int out = ::open(committed.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_APPEND, 0644);
+  sqlite3* db = nullptr;
+  sqlite3_stmt* insert = nullptr;
   for (; !Exists(stop); ++n, ::usleep(2000)) {  // the pauses give the programs their turn
-    sqlite3* db = nullptr;
-    sqlite3_stmt* insert = nullptr;
-    if (sqlite3_open_v2(database.c_str(), &db, SQLITE_OPEN_READWRITE, nullptr) == SQLITE_OK) {
+    if (!insert) {                              // at the start, and after a failed commit
+      sqlite3_close(db);
+      sqlite3_open_v2(database.c_str(), &db, SQLITE_OPEN_READWRITE, nullptr);
       sqlite3_busy_timeout(db, 5000);
       sqlite3_prepare_v2(db, "INSERT INTO Audit (n) VALUES (?)", -1, &insert, nullptr);
     }
-    for (; insert && !Exists(stop); ++n, ::usleep(2000)) {
-      sqlite3_bind_int64(insert, 1, n);
-      const int rc = sqlite3_step(insert);
-      sqlite3_reset(insert);
-      const std::string line = std::to_string(n) + "\n";
-      if (rc != SQLITE_DONE) break;
-      if (::write(out, line.data(), line.size()) != static_cast<ssize_t>(line.size())) _exit(3);
-    }
-    sqlite3_finalize(insert);
-    sqlite3_close(db);
+    const bool done = insert && sqlite3_bind_int64(insert, 1, n) == SQLITE_OK &&
+                      sqlite3_step(insert) == SQLITE_DONE && sqlite3_reset(insert) == SQLITE_OK;
+    const std::string line = std::to_string(n) + "\n";
+    if (!done)
+      sqlite3_finalize(std::exchange(insert, nullptr));
+    else if (::write(out, line.data(), line.size()) != static_cast<ssize_t>(line.size()))
+      _exit(3);
   }
+  sqlite3_finalize(insert);
+  sqlite3_close(db);
 }
 
 std::vector<long> Committed(const std::string& file) {
@@ -59,6 +57,14 @@ std::vector<long> Committed(const std::string& file) {
   std::vector<long> n;
   for (long v = 0; in >> v;) n.push_back(v);
   return n;
+}
+
+// Waits a millisecond at a time until `done`, at most a minute (a bound for a
+// stuck run, never a goal); true when `done` came.
+bool WaitUntil(const std::function<bool()>& done) {
+  for (int waited = 0; waited < 60000; ++waited, ::usleep(1000))
+    if (done()) return true;
+  return done();
 }
 
 // `select` and its rows, each described with its kinds, sorted: equal for
@@ -79,16 +85,15 @@ std::string SortedRows(Database& db, const std::string& select) {
 // shells), "second" (a catalogue of other volumes), "failing" (one that
 // fails at its last assay).
 struct Program {
-  const char* name;
-  const char* folder;
-  const char* args;
+  const char *name, *folder, *args;
 };
 
 // The first program starts beside a steady client; `offset` later the second
-// program or, beside a single program, a second client.
+// program or, beside a single program, a second client. `upgraded`: from the
+// fixture after Reshaper INSTALL,STRUCTURE.
 struct Pairing {
   const char* title;
-  bool upgraded;  // from the fixture after Reshaper INSTALL,STRUCTURE
+  bool upgraded;
   std::vector<Program> programs;
 };
 
@@ -97,6 +102,7 @@ const Program kCatalogSync{"CatalogSync", "program", "INSTALL"},
     kReshaper{"Reshaper", "program", "INSTALL,QUERY,STRUCTURE,VERSION"},
     kEru{"Reshaper", "program", "ERU,STRUCTURE"};
 
+// clang-format off
 const Pairing kPairings[] = {
     {"CatalogSync INSTALL + clients", false, {kCatalogSync}},
     {"CatalogSync INSTALL, failing assay + clients", false, {kFailing}},
@@ -105,73 +111,70 @@ const Pairing kPairings[] = {
     {"CatalogSync INSTALL, two catalogues + client", false, {kCatalogSync, kSecond}},
     {"CatalogSync INSTALL, then Reshaper + client", false, {kCatalogSync, kReshaper}},
 };
+// clang-format on
 
 class Campaign {
  public:
   Campaign() {
     for (const auto& [folder, reagent_vol] :
          {std::pair{std::string("program"), 100}, {"second", 150}, {"failing", 100}}) {
-      testing_support::MakeFolders(ws_.Sub(folder));
+      MakeFolders(ws_.Sub(folder));
       ws_.InstallAt("CATALOGSYNC_BIN", ws_.Sub(folder + "/CatalogSync"));
       WriteInstallPackage(ws_.Sub(folder + "/CatalogSync.dat"), assays_, reagent_vol,
                           folder == "failing");
     }
     ws_.Install("RESHAPER_BIN", "Reshaper");
-    for (const auto* shell : {"InstallShell", "ERUShell"})
-      ws_.MakeShell(ws_.program_folder(), shell);
+    for (const auto* shell : {"InstallShell", "ERUShell"}) ws_.MakeShell(shell);
     ws_.Reset(fixture_);
     if (ws_.Run("Reshaper", {"INSTALL,STRUCTURE"}).exit_status != 0)
       throw std::runtime_error("Reshaper INSTALL,STRUCTURE failed on the fixture");
-    testing_support::CopyFile(ws_.database(), upgraded_);
-    // The catalogue in its columns before any upgrade: fields that Reshaper
-    // adds do not count.
-    for (const std::string table : {"Tests", "TestVolumes", "TestRanges", "Kits"}) {
-      const std::string sql =
-          "SELECT group_concat('\"' || name || '\"', ', ') FROM pragma_table_info('";
+    CopyFile(ws_.database(), upgraded_);
+    // The catalogue in its columns before any upgrade: fields that Reshaper adds do not count.
+    for (const std::string table : {"Tests", "TestVolumes", "TestRanges", "Kits"})
       catalogue_.push_back("SELECT " +
-                           testing_support::QueryValue(fixture_, sql + table + "')").ToText() +
+                           QueryValue(fixture_,
+                                      "SELECT group_concat('\"' || name || '\"', ', ') FROM "
+                                      "pragma_table_info('" +
+                                          table + "')")
+                               .ToText() +
                            " FROM " + table);
-    }
   }
 
-  // `rounds` rounds at offsets spread over the first program's run alone;
-  // prints the row of `make concurrencytest`: pairing, rounds, client commits
-  // checked, runs that ended with exit 1 (allowed, but a campaign of refusals
-  // tries little), rounds that failed a check.
+  // `rounds` rounds, the second start at offsets spread over the first
+  // program's run alone; prints the row of `make concurrencytest`: pairing,
+  // rounds, client commits checked, runs that ended with exit 1 (allowed, but
+  // a campaign of refusals tries little), rounds that failed a check.
   void Run(const Pairing& pairing, int rounds) {
     pairing_ = &pairing;
     start_ = pairing.upgraded ? upgraded_ : fixture_;
     alone_.clear();
     ws_.Reset(start_);
     const auto start = std::chrono::steady_clock::now();
-    LiveProcess(StartCommand(CommandOf(pairing.programs[0]), "/dev/null")).Wait();
+    RunAlone(pairing.programs[0]);
     const auto first_run = std::chrono::duration_cast<std::chrono::milliseconds>(
         std::chrono::steady_clock::now() - start);
     std::size_t commits = 0, failures = 0, exit1 = 0;
     for (int r = 0; r < rounds; ++r) {
-      // A steady client from before the first start to one commit after the
-      // last end, the first program, and `offset` after its start the second
-      // program or a second client.
+      // A steady client from before the first start to one commit after the last end.
       const auto offset = first_run * r / rounds;
       ws_.Reset(start_);
       std::string wrong;
-      std::vector<std::unique_ptr<LiveProcess>> runs, clients;
+      std::deque<LiveProcess> runs, clients;
       const auto file = [&](std::size_t c, const char* suffix) {
         return ws_.Sub("client" + std::to_string(c) + suffix);
       };
+      const auto err = [&](std::size_t i) { return ws_.Sub("run" + std::to_string(i) + ".err"); };
       const auto start_client = [&](long first) {
         const std::string db = ws_.database(), stop = file(clients.size(), ".stop"),
                           list = file(clients.size(), ".committed");
         std::filesystem::remove(stop);  // of an earlier round
-        clients.push_back(std::make_unique<LiveProcess>(
-            Start([=] { CommitUntilStopped(db, stop, list, first); })));
+        clients.emplace_back(Start([=] { CommitUntilStopped(db, stop, list, first); }));
       };
       const auto start_run = [&](const Program& p) {
-        const std::string err = ws_.Sub("run" + std::to_string(runs.size()) + ".err");
-        runs.push_back(std::make_unique<LiveProcess>(StartCommand(CommandOf(p), err)));
+        runs.emplace_back(StartProgram(ws_.drive(), PathOf(p), p.args, err(runs.size())));
       };
       start_client(1);
-      if (!WaitUntil([&] { return !Committed(file(0, ".committed")).empty(); }, kLimitMs))
+      if (!WaitUntil([&] { return !Committed(file(0, ".committed")).empty(); }))
         wrong = "the client made no commit alone; ";
       start_run(pairing.programs[0]);
       std::this_thread::sleep_for(offset);
@@ -180,14 +183,14 @@ class Campaign {
       else
         start_client(1000000000);  // far above any n of the steady client
       std::vector<int> statuses;
-      for (auto& run : runs) statuses.push_back(run->Wait());
+      for (auto& run : runs) statuses.push_back(run.Wait());
       std::vector<long> committed;
       for (std::size_t c = 0; c < clients.size(); ++c) {
         const std::size_t more = Committed(file(c, ".committed")).size() + 1;
-        if (!WaitUntil([&] { return Committed(file(c, ".committed")).size() >= more; }, kLimitMs))
+        if (!WaitUntil([&] { return Committed(file(c, ".committed")).size() >= more; }))
           wrong += "a client could not commit after the runs; ";
-        testing_support::WriteFile(file(c, ".stop"), "");
-        clients[c]->Wait();
+        WriteFile(file(c, ".stop"), "");
+        clients[c].Wait();
         const std::vector<long> n = Committed(file(c, ".committed"));
         committed.insert(committed.end(), n.begin(), n.end());
       }
@@ -199,10 +202,10 @@ class Campaign {
       std::string exits;
       for (std::size_t i = 0; i < runs.size(); ++i) {
         exits += (i ? "," : "") + std::to_string(statuses[i]);
-        const std::string err = ReadFile(ws_.Sub("run" + std::to_string(i) + ".err"));
-        if (!err.empty())
+        const std::string said = ReadFile(err(i));
+        if (!said.empty())
           wrong += std::string(pairing.programs[i].name) + " said \"" +
-                   err.substr(0, err.find('\n')) + "\"; ";
+                   said.substr(0, said.find('\n')) + "\"; ";
       }
       ADD_FAILURE() << pairing.title << ": round " << r << " (offset " << offset.count()
                     << " ms of " << first_run.count() << ", exits " << exits << "): " << wrong;
@@ -213,9 +216,10 @@ class Campaign {
   }
 
  private:
-  Command CommandOf(const Program& p) const {
-    return ws_.CommandOf(ws_.Sub(std::string(p.folder) + "/" + p.name), p.args);
+  std::string PathOf(const Program& p) const {
+    return ws_.Sub(std::string(p.folder) + "/" + p.name);
   }
+  int RunAlone(const Program& p) { return ws_.Run(PathOf(p), {p.args}).exit_status; }
 
   // Every run ended with 0 or 1; a marker exists exactly when a run of its
   // program succeeded; the database passes integrity_check and holds every
@@ -275,8 +279,7 @@ class Campaign {
     if (!added) return it->second;
     ws_.Reset(start_);
     for (std::size_t i : sequence)
-      if (LiveProcess(StartCommand(CommandOf(pairing_->programs[i]), "/dev/null")).Wait() != 0)
-        return it->second;
+      if (RunAlone(pairing_->programs[i]) != 0) return it->second;
     Database db = Database::Open(ws_.database());
     return it->second = SignatureOf(program, db);
   }
@@ -300,7 +303,7 @@ class Campaign {
   }
 
   Workstation ws_;
-  const int assays_ = testing_support::IntSetting("CONCURRENCY_ASSAYS", 300);
+  const int assays_ = IntSetting("CONCURRENCY_ASSAYS", 300);
   const std::string fixture_ = ws_.MakeFixture(
       "fixture.mdb", assays_ * 3 / 4, "CREATE TABLE Audit (id INTEGER PRIMARY KEY, n INTEGER);");
   const std::string upgraded_ = ws_.Sub("upgraded.mdb");
@@ -313,7 +316,7 @@ class Campaign {
 TEST(ConcurrencyTest, EveryRoundKeepsEveryCommitAndWholeRuns) {
   Campaign campaign;
   for (const Pairing& pairing : kPairings)
-    campaign.Run(pairing, testing_support::IntSetting("CONCURRENCY_ROUNDS", 3));
+    campaign.Run(pairing, IntSetting("CONCURRENCY_ROUNDS", 3));
 }
 
 }  // namespace

@@ -11,20 +11,16 @@
 namespace campaigns {
 namespace {
 
-using testing_support::Exists;
-using testing_support::ReadFile;
-
 const char kUnsound[] = "unsound: ";
 
-// Integrity, then schema and rows of the database file: what a program that
-// opens it next meets, after SQLite has rolled back a journal left by a
-// crash. An unsound file's state never equals a sound one.
+// Integrity, then schema and rows: what the next program meets once SQLite
+// has rolled back a crash's journal. An unsound file's state never equals a sound one.
 std::string StateOf(const std::string& path) {
   if (!Exists(path)) return std::string(kUnsound) + "the database file is missing";
   try {
     const std::string integrity =
         platform::engine::Database::Open(path).Query("PRAGMA integrity_check").rows[0][0].ToText();
-    return integrity == "ok" ? testing_support::DumpDatabase(path) : kUnsound + integrity;
+    return integrity == "ok" ? DumpDatabase(path) : kUnsound + integrity;
   } catch (const platform::Error& e) {
     return kUnsound + e.description();
   }
@@ -41,15 +37,12 @@ std::string Listing(const Workstation& ws) {
   return "[" + joined + "]";
 }
 
-// One program's run. `arrange` makes the fixture and the program folder's
-// files for `size` (CRASH_ASSAYS) and returns the title.
+// One program's run; `arrange` makes the fixture and the program folder's
+// files for CRASH_ASSAYS and returns the title. CatalogSync changes the
+// database in one transaction: as before or as after at every kill
+// (`all_or_nothing`). Reshaper rolls no step back: sound, and the rerun must finish it.
 struct Scenario {
-  const char* variable;
-  const char* program;
-  const char* args;
-  // CatalogSync changes the database in one transaction: as before or as
-  // after at every kill. Reshaper rolls no step back: sound, and the rerun
-  // must finish it.
+  const char *variable, *program, *args;
   bool all_or_nothing;
   std::string (*arrange)(Workstation& ws, int size);
 };
@@ -65,11 +58,9 @@ const Scenario kScenarios[] = {
     {"CATALOGSYNC_BIN", "CatalogSync", "QVR", true,
      [](Workstation& ws, int size) {
        ws.MakeFixture("fixture.mdb", 2 * size);
-       const std::string gz =
-           testing_support::SourceDir() + "/bench/workbook_import/catalog-500.xls.gz";
-       testing_support::WriteFile(ws.InProgram("CatalogSync.xls"),
-                                  testing_support::Run("/usr/bin/env", {"gzip", "-dc", gz}).out);
-       testing_support::CatalogBuilder old_catalog;
+       const std::string gz = SourceDir() + "/bench/workbook_import/catalog-500.xls.gz";
+       WriteFile(ws.InProgram("CatalogSync.xls"), Run("/usr/bin/env", {"gzip", "-dc", gz}).out);
+       CatalogBuilder old_catalog;
        old_catalog.Add(7, "OLD", "ADD");
        old_catalog.WritePackage(ws.InProgram("CatalogSync.dat"));
        return "CatalogSync QVR (500 sheets, " + std::to_string(2 * size) + " tests)";
@@ -77,47 +68,46 @@ const Scenario kScenarios[] = {
     {"RESHAPER_BIN", "Reshaper", "INSTALL,QUERY,STRUCTURE,VERSION", false,
      [](Workstation& ws, int tests) {
        ws.MakeFixture("fixture.mdb", tests);
-       ws.MakeShell(ws.program_folder(), "InstallShell");
+       ws.MakeShell("InstallShell");
        return "Reshaper INSTALL,QUERY,STRUCTURE,VERSION (" + std::to_string(tests) + " tests)";
      }},
 };
 
 // The run once whole and once more over its own result, then killed at
-// points spread over its file changes. After each kill: the database sound
-// (and as before or as after where all or nothing); the package file the old
-// or the new one whole, the database changed only from the new one; a marker
-// only after the run had finished its changes. Then a rerun that succeeds,
-// reaches the state of a whole run (of two when the killed one had finished
-// its changes) and leaves the same files as a whole run.
+// points spread over its file changes, first and last included. After each
+// kill: the database sound (and as before or as after where all or nothing);
+// the package file the old or the new one whole, the database changed only
+// from the new one; a marker only after the run had finished its changes.
+// Then a rerun that succeeds, reaches the state of a whole run (of two when
+// the killed one had finished its changes) and leaves the same files as a whole run.
 void RunCampaign(const Scenario& s) {
   Workstation ws;
   ws.Install(s.variable, s.program);
-  const std::string title = s.arrange(ws, testing_support::IntSetting("CRASH_ASSAYS", 300));
+  const std::string title = s.arrange(ws, IntSetting("CRASH_ASSAYS", 300));
   const std::string package = ws.InProgram("CatalogSync.dat");
   const std::string old_package = ReadFile(package);  // "" when there is none
-  // LeakSanitizer cannot work in a traced process (it traces the process
-  // itself at exit); the programs' leaks are checked by their other tests.
-  Command command = ws.CommandOf(ws.InProgram(s.program), s.args);
-  command.env["ASAN_OPTIONS"] = "detect_leaks=0";
+  const auto run = [&](int kill_at) {
+    return RunTraced(ws.drive(), ws.InProgram(s.program), s.args, kill_at);
+  };
   const auto reset = [&] {
     ws.Reset(ws.Sub("fixture.mdb"));
-    if (!old_package.empty()) testing_support::WriteFile(package, old_package);
+    if (!old_package.empty()) WriteFile(package, old_package);
   };
   const auto state = [&] { return StateOf(ws.database()); };
 
   reset();
   const std::string before = state();
   reset();  // reading the state may have touched the files
-  const TracedRun whole = RunTraced(command, 0);
+  const TracedRun whole = run(0);
   ASSERT_TRUE(!whole.killed && whole.exit_status == 0) << title << ": the whole run failed";
   const std::string after = state(), new_package = ReadFile(package), listing = Listing(ws);
-  ASSERT_EQ(RunTraced(command, 0).exit_status, 0) << title << ": a second run failed";
+  ASSERT_EQ(run(0).exit_status, 0) << title << ": a second run failed";
   const std::string after_twice = state();
   ASSERT_NE(after, before) << title << ": the run changed nothing";
 
   const auto wrong_after = [&](int point) -> std::string {
     reset();
-    if (!RunTraced(command, point).killed) return "the run ended before the point";
+    if (!run(point).killed) return "the run ended before the point";
     const std::string killed = state(), bytes = ReadFile(package);
     if (killed.starts_with(kUnsound)) return "after the kill: " + killed;
     if (s.all_or_nothing && killed != before && killed != after)
@@ -128,25 +118,28 @@ void RunCampaign(const Scenario& s) {
       return "after the kill: the database was changed from a package that was not written";
     if (Exists(ws.marker(s.program)) && killed != after)
       return "after the kill: a completion marker, but the run had not finished";
-    const int rerun = RunTraced(command, 0).exit_status;
+    const int rerun = run(0).exit_status;
     if (rerun != 0) return "the rerun failed with exit status " + std::to_string(rerun);
     if (state() != (killed == after ? after_twice : after))
       return "the rerun did not reach the state of a whole run";
     const std::string files = Listing(ws);
     return files == listing ? "" : "the rerun left files " + files + " instead of " + listing;
   };
-  const std::vector<int> points =
-      SpreadPoints(whole.file_changes, testing_support::IntSetting("CRASH_POINTS", 6));
-  std::size_t consistent = 0;
-  for (int point : points) {
+  const int total = whole.file_changes;
+  const int points = std::min(total, IntSetting("CRASH_POINTS", 6));
+  int consistent = 0;
+  for (int i = 0; i < points; ++i) {
+    const int point = points == total ? i + 1
+                      : points == 1
+                          ? total
+                          : 1 + static_cast<int>(std::int64_t{i} * (total - 1) / (points - 1));
     const std::string wrong = wrong_after(point);
     consistent += wrong.empty();
     if (!wrong.empty())
-      ADD_FAILURE() << title << ": kill point " << point << " of " << whole.file_changes << ": "
-                    << wrong;
+      ADD_FAILURE() << title << ": kill point " << point << " of " << total << ": " << wrong;
   }
-  std::cout << title << ": " << points.size() << " kill points over " << whole.file_changes
-            << " file changes, " << consistent << " consistent\n";
+  std::cout << title << ": " << points << " kill points over " << total << " file changes, "
+            << consistent << " consistent\n";
 }
 
 TEST(CrashTest, EveryKillLeavesSoundFilesThatARerunFinishes) {

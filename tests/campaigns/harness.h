@@ -1,7 +1,6 @@
-// The one harness of the crash and concurrency campaigns: the workstation
-// whose database is put back from a fixture before every run, and the two
-// launchers they need beside testing_support::Run: a run under ptrace killed
-// before its n-th file-changing call, and processes started side by side.
+// The harness of the crash and concurrency campaigns: the workstation whose
+// database is put back from a fixture before every run, and the one launcher
+// of the programs beside testing_support::Run, side by side or traced.
 #pragma once
 
 #include <fcntl.h>
@@ -15,9 +14,9 @@
 #include <cstring>
 #include <filesystem>
 #include <functional>
-#include <map>
 #include <set>
 #include <stdexcept>
+#include <utility>
 
 #include "tests/support/catalog.h"
 #include "tests/support/databases.h"
@@ -25,31 +24,24 @@
 
 namespace campaigns {
 
-struct Command {
-  std::string program;
-  std::vector<std::string> args;           // argv[1...]
-  std::map<std::string, std::string> env;  // added to the harness's own environment
-};
+using namespace testing_support;
 
 // A Sandbox with its Logs folder and the fixtures its runs start from.
-class Workstation : public testing_support::Sandbox {
+class Workstation : public Sandbox {
  public:
-  Workstation() { testing_support::MakeFolders(logs()); }
+  Workstation() { MakeFolders(logs()); }
 
-  // The fixture `name`: the sample database grown by `tests` tests from test
-  // 100 on, then `more_sql`.
+  // The sample database grown by `tests` tests from test 100 on, then `more_sql`.
   std::string MakeFixture(const std::string& name, int tests, const std::string& more_sql = "") {
-    testing_support::CreateAnalyserDatabase(
-        Sub(name), testing_support::SampleDataSql() +
-                       testing_support::ExistingTestsSql(100, tests) + more_sql);
+    CreateAnalyserDatabase(Sub(name), SampleDataSql() + ExistingTestsSql(100, tests) + more_sql);
     return Sub(name);
   }
 
-  // The example shell `name` ("InstallShell", "ERUShell") in `folder`.
-  void MakeShell(const std::string& folder, const std::string& name) const {
-    auto shell = platform::engine::Database::Create(folder + "/" + name + ".mdb");
-    shell.Exec(testing_support::ExampleFile("analyser-schema.sql"));
-    shell.Exec(testing_support::ExampleFile(name + ".sql"));
+  // The example shell `name` ("InstallShell", "ERUShell") in the program folder.
+  void MakeShell(const std::string& name) const {
+    auto shell = platform::engine::Database::Create(InProgram(name + ".mdb"));
+    shell.Exec(ExampleFile("analyser-schema.sql"));
+    shell.Exec(ExampleFile(name + ".sql"));
   }
 
   // The database from `fixture`, nothing beside it, no marker, no log: every
@@ -60,11 +52,7 @@ class Workstation : public testing_support::Sandbox {
       for (const auto& entry : std::filesystem::directory_iterator(folder))
         std::filesystem::remove(entry.path());
     for (const auto* name : {"CatalogSync", "Reshaper"}) std::filesystem::remove(marker(name));
-    testing_support::CopyFile(fixture, database());
-  }
-
-  Command CommandOf(const std::string& program, const std::string& args) const {
-    return {program, {args}, {{"SYSTEM_DRIVE", drive()}}};
+    CopyFile(fixture, database());
   }
 };
 
@@ -74,13 +62,11 @@ class Workstation : public testing_support::Sandbox {
 // long for Tests_Name: the run fails after the walk did all the others.
 inline void WriteInstallPackage(const std::string& path, int assays, std::int32_t reagent_vol,
                                 bool failing = false) {
-  testing_support::CatalogBuilder catalog;
+  CatalogBuilder catalog;
   static const char* const kModes[] = {"DELETE", "MODIFY", "ADD", "ADD"};
-  for (int i = 0; i < assays; ++i) {
-    const auto number = static_cast<std::int16_t>(100 + i);
-    catalog.Add(number, "T" + std::to_string(number), kModes[i % 4],
+  for (int i = 0; i < assays; ++i)
+    catalog.Add(static_cast<std::int16_t>(100 + i), "T" + std::to_string(100 + i), kModes[i % 4],
                 {reagent_vol, 40 * (i % 2), 0});
-  }
   if (failing) catalog.Add(41, "O'NEIL-PLUS", "ADD");
   catalog.WritePackage(path);
 }
@@ -94,88 +80,68 @@ inline void WriteInstallPackage(const std::string& path, int assays, std::int32_
 inline pid_t Start(const std::function<void()>& in_child) {
   const pid_t pid = ::fork();
   if (pid < 0) Fail("fork");
-  if (pid == 0) {
-    in_child();
-    _exit(0);
-  }
+  if (pid == 0) in_child(), _exit(0);
   return pid;
 }
 
-// A child that execs `command`: no standard input or output, standard error
-// to `err_file`; traced (stopped at its start) when asked.
-inline pid_t StartCommand(const Command& command, const std::string& err_file,
-                          bool traced = false) {
+// The program `path` with the one argument `args` and SYSTEM_DRIVE `drive`:
+// no standard input or output, standard error to `err`. `traced`: stopped at
+// its start for RunTraced, and without LeakSanitizer, which cannot work in a
+// traced process (it traces the process itself at exit).
+inline pid_t StartProgram(const std::string& drive, const std::string& path, const char* args,
+                          const std::string& err, bool traced = false) {
   return Start([&] {
-    const int in = ::open("/dev/null", O_RDWR);
-    const int err = ::open(err_file.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    if (in < 0 || err < 0 || ::dup2(in, 0) < 0 || ::dup2(in, 1) < 0 || ::dup2(err, 2) < 0 ||
-        (traced && ::ptrace(PTRACE_TRACEME, 0, nullptr, nullptr) != 0))
+    const int in = ::open("/dev/null", O_RDWR),
+              out = ::open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    if (in < 0 || out < 0 || ::dup2(in, 0) < 0 || ::dup2(in, 1) < 0 || ::dup2(out, 2) < 0 ||
+        ::setenv("SYSTEM_DRIVE", drive.c_str(), 1) != 0 ||
+        (traced && (::setenv("ASAN_OPTIONS", "detect_leaks=0", 1) != 0 ||
+                    ::ptrace(PTRACE_TRACEME, 0, nullptr, nullptr) != 0)))
       _exit(126);
-    for (const auto& [name, value] : command.env) ::setenv(name.c_str(), value.c_str(), 1);
-    std::vector<char*> argv{const_cast<char*>(command.program.c_str())};
-    for (const auto& a : command.args) argv.push_back(const_cast<char*>(a.c_str()));
-    argv.push_back(nullptr);
-    ::execv(argv[0], argv.data());
+    ::execl(path.c_str(), path.c_str(), args, nullptr);
     _exit(127);
   });
 }
 
-// A started child (Start, StartCommand) beside the harness. Destroying one
-// that still runs kills it.
+// A started child; destroying one that still runs kills it.
 class LiveProcess {
  public:
   explicit LiveProcess(pid_t pid) : pid_(pid) {}
-  ~LiveProcess() {
-    if (pid_ > 0) ::kill(pid_, SIGKILL);
-    Wait();
-  }
   LiveProcess(const LiveProcess&) = delete;
-  LiveProcess& operator=(const LiveProcess&) = delete;
-
-  // The exit status, or -1 when it did not exit normally.
-  int Wait() {
-    if (pid_ > 0) {
-      int raw = 0;
-      pid_t got = -1;
-      while ((got = ::waitpid(pid_, &raw, 0)) < 0 && errno == EINTR) {
-      }
-      status_ = got == pid_ && WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
-      pid_ = -1;
-    }
-    return status_;
+  ~LiveProcess() {
+    if (pid_ > 0) ::kill(pid_, SIGKILL), Wait();
+  }
+  int Wait() {  // the exit status, -1 when it did not exit normally
+    int raw = 0;
+    if (pid_ <= 0 || ::waitpid(std::exchange(pid_, -1), &raw, 0) < 0) return -1;
+    return WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
   }
 
  private:
-  pid_t pid_ = -1;
-  int status_ = -1;
+  pid_t pid_;
 };
-
-// Waits a millisecond at a time until `done` or `limit_ms` passed; true when
-// `done` came. The limit only keeps a stuck run from hanging the harness.
-inline bool WaitUntil(const std::function<bool()>& done, int limit_ms) {
-  for (int waited = 0; waited < limit_ms; ++waited, ::usleep(1000))
-    if (done()) return true;
-  return done();
-}
 
 // Whether the call whose number and arguments these are changes a file:
 // writes, flushes, truncates, renames, links, unlinks or creates a file or
 // folder, or changes its mode. Standard output and error carry messages only.
 inline bool ChangesAFile(std::uint64_t nr, const std::uint64_t* args) {
+  // clang-format off
   static const std::set<std::uint64_t> kWrites = {SYS_write, SYS_pwrite64, SYS_writev, SYS_pwritev,
                                                   SYS_pwritev2};
   static const std::set<std::uint64_t> kChanges = {
-      SYS_fsync,           SYS_fdatasync, SYS_sync_file_range, SYS_ftruncate, SYS_fallocate,
-      SYS_copy_file_range, SYS_sendfile,  SYS_renameat,        SYS_renameat2, SYS_unlinkat,
-      SYS_mkdirat,         SYS_linkat,    SYS_symlinkat,       SYS_fchmod,    SYS_fchmodat};
+      SYS_fsync, SYS_fdatasync, SYS_sync_file_range, SYS_ftruncate, SYS_fallocate,
+      SYS_copy_file_range, SYS_sendfile, SYS_renameat, SYS_renameat2, SYS_unlinkat, SYS_mkdirat,
+      SYS_linkat, SYS_symlinkat, SYS_fchmod, SYS_fchmodat,
+#ifdef SYS_open  // the older calls, where the architecture has them
+      SYS_creat, SYS_rename, SYS_unlink, SYS_mkdir, SYS_rmdir, SYS_link, SYS_symlink, SYS_chmod,
+      SYS_truncate,
+#endif
+  };
+  // clang-format on
   if (kWrites.contains(nr)) return args[0] > 2;
   if (nr == SYS_openat) return (args[2] & (O_CREAT | O_TRUNC)) != 0;
-#ifdef SYS_open  // the older calls, where the architecture has them
-  static const std::set<std::uint64_t> kOlder = {SYS_creat,   SYS_rename, SYS_unlink,
-                                                 SYS_mkdir,   SYS_rmdir,  SYS_link,
-                                                 SYS_symlink, SYS_chmod,  SYS_truncate};
+#ifdef SYS_open
   if (nr == SYS_open) return (args[1] & (O_CREAT | O_TRUNC)) != 0;
-  if (kOlder.contains(nr)) return true;
 #endif
   return kChanges.contains(nr);
 }
@@ -186,21 +152,22 @@ struct TracedRun {
   int file_changes = 0;  // file-changing calls entered in any thread (not the one killed)
 };
 
-// Runs `command` under ptrace to its end, or kills it with SIGKILL before
-// file-changing call `kill_at` (1-based; 0 never kills). Throws when the
-// program cannot be started or traced.
-inline TracedRun RunTraced(const Command& command, int kill_at) {
-  const pid_t main = StartCommand(command, "/dev/null", true);
+// Runs the program (as StartProgram) under ptrace to its end, or kills it with
+// SIGKILL before file-changing call `kill_at` (1-based; 0 never kills).
+// Throws when the program cannot be started or traced.
+inline TracedRun RunTraced(const std::string& drive, const std::string& path, const char* args,
+                           int kill_at) {
+  const pid_t main = StartProgram(drive, path, args, "/dev/null", true);
   const auto resume = [](pid_t pid, int signal) {  // ESRCH: the thread died meanwhile
     if (::ptrace(PTRACE_SYSCALL, pid, nullptr, signal) != 0 && errno != ESRCH) Fail("resume");
   };
   TracedRun run;
   int status = 0;
-  if (::waitpid(main, &status, 0) != main || !WIFSTOPPED(status)) Fail("start");
   const long options = PTRACE_O_TRACESYSGOOD | PTRACE_O_EXITKILL | PTRACE_O_TRACECLONE;
-  if (::ptrace(PTRACE_SETOPTIONS, main, nullptr, options) != 0) Fail("PTRACE_SETOPTIONS");
-  resume(main, 0);
-  for (;;) {
+  if (::waitpid(main, &status, 0) != main || !WIFSTOPPED(status) ||
+      ::ptrace(PTRACE_SETOPTIONS, main, nullptr, options) != 0)
+    Fail("start");
+  for (resume(main, 0);;) {
     const pid_t pid = ::waitpid(-1, &status, __WALL);
     if (pid < 0 && errno == EINTR) continue;
     if (pid < 0 && errno == ECHILD) break;
@@ -210,8 +177,7 @@ inline TracedRun RunTraced(const Command& command, int kill_at) {
     const int signal = WSTOPSIG(status);
     if (signal != (SIGTRAP | 0x80)) {
       // Event stops, and the first stop of each new thread, carry no signal for it.
-      const bool event = (status >> 16) != 0;
-      resume(pid, event || signal == SIGSTOP || signal == SIGTRAP ? 0 : signal);
+      resume(pid, (status >> 16) != 0 || signal == SIGSTOP || signal == SIGTRAP ? 0 : signal);
       continue;
     }
     __ptrace_syscall_info info{};
@@ -226,20 +192,8 @@ inline TracedRun RunTraced(const Command& command, int kill_at) {
     resume(pid, 0);
   }
   if (!run.killed && run.exit_status >= 126)
-    throw std::runtime_error("campaign harness: cannot run " + command.program);
+    throw std::runtime_error("campaign harness: cannot run " + path);
   return run;
-}
-
-// `count` points spread evenly over 1..total, first and last included, each
-// once; all of 1..total when total <= count.
-inline std::vector<int> SpreadPoints(int total, int count) {
-  std::vector<int> points;
-  for (int i = 0; i < std::min(total, count); ++i)
-    points.push_back(total <= count ? i + 1
-                     : count == 1
-                         ? total
-                         : 1 + static_cast<int>(std::int64_t{i} * (total - 1) / (count - 1)));
-  return points;
 }
 
 }  // namespace campaigns
