@@ -5,6 +5,7 @@
 
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/prctl.h>
 #include <sys/ptrace.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
@@ -76,11 +77,11 @@ inline void WriteInstallPackage(const std::string& path, int assays, std::int32_
 }
 
 // Forks a child that runs `in_child` and ends with _exit, never returning
-// into the harness (no test code runs twice).
+// into the harness (no test code runs twice), and dies with the harness.
 inline pid_t Start(const std::function<void()>& in_child) {
   const pid_t pid = ::fork();
   if (pid < 0) Fail("fork");
-  if (pid == 0) in_child(), _exit(0);
+  if (pid == 0) ::prctl(PR_SET_PDEATHSIG, SIGKILL), in_child(), _exit(0);
   return pid;
 }
 
@@ -103,23 +104,11 @@ inline pid_t StartProgram(const std::string& drive, const std::string& path, con
   });
 }
 
-// A started child; destroying one that still runs kills it.
-class LiveProcess {
- public:
-  explicit LiveProcess(pid_t pid) : pid_(pid) {}
-  LiveProcess(const LiveProcess&) = delete;
-  ~LiveProcess() {
-    if (pid_ > 0) ::kill(pid_, SIGKILL), Wait();
-  }
-  int Wait() {  // the exit status, -1 when it did not exit normally
-    int raw = 0;
-    if (pid_ <= 0 || ::waitpid(std::exchange(pid_, -1), &raw, 0) < 0) return -1;
-    return WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
-  }
-
- private:
-  pid_t pid_;
-};
+// The exit status of the started child `pid`, -1 when it did not exit normally.
+inline int Wait(pid_t pid) {
+  int raw = 0;
+  return ::waitpid(pid, &raw, 0) == pid && WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+}
 
 // Whether the call whose number and arguments these are changes a file:
 // writes, flushes, truncates, renames, links, unlinks or creates a file or
