@@ -46,9 +46,8 @@ class Workstation : public Sandbox {
     return Sub(name);
   }
   void MakeShell(const std::string& name) const {
-    auto shell = Database::Create(InProgram(name + ".mdb"));
-    shell.Exec(ExampleFile("analyser-schema.sql"));
-    shell.Exec(ExampleFile(name + ".sql"));
+    Database::Create(InProgram(name + ".mdb"))
+        .Exec(ExampleFile("analyser-schema.sql") + ExampleFile(name + ".sql"));
   }
   // Nothing beside the database, no marker, no log: every run makes the same
   // file changes (a log's first line syncs its folder), so kill points match.
@@ -170,21 +169,17 @@ TracedRun RunTraced(const std::string& drive, const std::string& path, const cha
     }
     __ptrace_syscall_info info{};
     if (::ptrace(PTRACE_GET_SYSCALL_INFO, pid, sizeof info, &info) <= 0) Fail("syscall info");
-    if (info.op == PTRACE_SYSCALL_INFO_ENTRY && ChangesAFile(info.entry.nr, info.entry.args) &&
-        ++run.file_changes == kill_at) {
-      --run.file_changes;
-      run.killed = true;
-      ::kill(main, SIGKILL);
-      continue;
-    }
-    resume(pid, 0);
+    const bool changes =
+        info.op == PTRACE_SYSCALL_INFO_ENTRY && ChangesAFile(info.entry.nr, info.entry.args);
+    if (changes && run.file_changes + 1 == kill_at)
+      run.killed = true, ::kill(main, SIGKILL);
+    else
+      run.file_changes += changes, resume(pid, 0);
   }
   if (!run.killed && run.exit_status >= 126)
     throw std::runtime_error("campaign harness: cannot run " + path);
   return run;
 }
-
-// ---- Crash campaigns ----
 
 const char kUnsound[] = "unsound: ";
 
@@ -296,8 +291,7 @@ TEST(CrashTest, EveryKillLeavesSoundFilesThatARerunFinishes) {
       const std::string files = Listing(ws);
       return files == listing ? "" : "the rerun left files " + files + " instead of " + listing;
     };
-    const int total = whole.file_changes;
-    const int points = std::min(total, IntSetting("CRASH_POINTS", 6));
+    const int total = whole.file_changes, points = std::min(total, IntSetting("CRASH_POINTS", 6));
     int consistent = 0;
     for (int i = 0; i < points; ++i) {
       // Spread over 1..total, first and last included (one point: the last).
@@ -312,9 +306,11 @@ TEST(CrashTest, EveryKillLeavesSoundFilesThatARerunFinishes) {
   }
 }
 
-// ---- Concurrency campaigns ----
-
-const std::string kCatalogue = "('Tests', 'TestVolumes', 'TestRanges', 'Kits')";
+// The selects of what Reshaper changes: the schema, the tables but the catalogue and Audit.
+const char kReshaped[] =
+    "SELECT 'SELECT type, name, sql FROM sqlite_master WHERE tbl_name <> ''Audit''' UNION ALL "
+    "SELECT 'SELECT * FROM [' || name || ']' FROM sqlite_master WHERE type = 'table' AND name "
+    "NOT IN ('Audit', 'Tests', 'TestVolumes', 'TestRanges', 'Kits')";
 
 // A client as the analyser software: plain SQLite, 5 s busy timeout, no lock
 // file; a row n, n + 1, ... per transaction until `client`.stop exists, each n
@@ -427,24 +423,15 @@ TEST(ConcurrencyTest, EveryRoundKeepsEveryCommitAndWholeRuns) {
   ws.Reset(fixture);
   ASSERT_EQ(ws.Run("Reshaper", {"INSTALL,STRUCTURE"}).exit_status, 0) << "on the fixture";
   CopyFile(ws.database(), upgraded);
-  // CatalogSync changes the catalogue (in the fixture's columns: Reshaper adds
-  // some); Reshaper the schema and the tables besides the catalogue and Audit.
+  // CatalogSync changes the catalogue, in the fixture's columns (Reshaper adds some).
   const std::vector<std::string> catalogue =
       Texts(fixture,
-            "SELECT 'SELECT ' || group_concat('[' || p.name || ']', ', ') || ' FROM ' || "
-            "t.name FROM sqlite_master t, pragma_table_info(t.name) p WHERE t.name IN " +
-                kCatalogue + " GROUP BY t.name");
+            "SELECT 'SELECT ' || group_concat('[' || p.name || ']', ', ') || ' FROM ' "
+            "|| t.name FROM sqlite_master t, pragma_table_info(t.name) p WHERE t.name "
+            "IN ('Tests', 'TestVolumes', 'TestRanges', 'Kits') GROUP BY t.name");
   const auto signature = [&](const std::string& program) {
-    return SortedRows(
-        ws.database(),
-        program == "CatalogSync"
-            ? catalogue
-            : Texts(
-                  ws.database(),
-                  "SELECT 'SELECT type, name, sql FROM sqlite_master WHERE tbl_name <> ''Audit''' "
-                  "UNION ALL SELECT 'SELECT * FROM [' || name || ']' FROM sqlite_master WHERE "
-                  "type = 'table' AND name <> 'Audit' AND name NOT IN " +
-                      kCatalogue));
+    const bool catalog_sync = program == "CatalogSync";
+    return SortedRows(ws.database(), catalog_sync ? catalogue : Texts(ws.database(), kReshaped));
   };
   const auto path = [&](const Program& p) { return ws.Sub(std::string(p.folder) + "/" + p.name); };
   for (const Pairing& pairing : kPairings) {
@@ -493,8 +480,7 @@ TEST(ConcurrencyTest, EveryRoundKeepsEveryCommitAndWholeRuns) {
         wrong = "the client made no commit alone; ";
       start_run(0);
       ::usleep(offset.count() * 1000);
-      // The second client's n far above any of the steady client.
-      pairing.programs.size() > 1 ? start_run(1) : start_client(1000000000);
+      pairing.programs.size() > 1 ? start_run(1) : start_client(1000000000);  // far above any n
       // Every run ends with 0 or 1, and its program's marker exists exactly when one succeeded.
       std::map<std::string, std::vector<std::size_t>> succeeded;  // runs by program
       for (std::size_t i = 0; i < runs.size(); ++i) {
@@ -518,8 +504,7 @@ TEST(ConcurrencyTest, EveryRoundKeepsEveryCommitAndWholeRuns) {
           wrong += "a client could not commit after the runs; ";
         WriteFile(client(c) + ".stop", "");
         Wait(clients[c]);
-        const std::vector<std::string> n = Committed(client(c));
-        committed.insert(committed.end(), n.begin(), n.end());
+        std::ranges::copy(Committed(client(c)), std::back_inserter(committed));
       }
       commits += committed.size();
       const std::string integrity = Texts(ws.database(), "PRAGMA integrity_check")[0];
