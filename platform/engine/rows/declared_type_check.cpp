@@ -4,9 +4,9 @@
 #include <cmath>
 #include <string_view>
 
+#include "platform/engine/connection/engine_error.h"
 #include "platform/engine/connection/engine_failure.h"
 #include "platform/engine/connection/triggers_off.h"
-#include "platform/engine/engine_error.h"
 #include "platform/engine/rows/column_type.h"
 #include "platform/engine/rows/database_impl.h"
 

@@ -5,11 +5,11 @@
 #include <vector>
 
 #include "platform/core/text.h"
+#include "platform/engine/connection/engine_error.h"
 #include "platform/engine/connection/engine_failure.h"
 #include "platform/engine/connection/savepoint.h"
 #include "platform/engine/connection/statement.h"
 #include "platform/engine/database/sql_scanner.h"
-#include "platform/engine/engine_error.h"
 #include "platform/engine/rows/database_impl.h"
 #include "platform/engine/schema.h"
 #include "platform/engine/schema/saved_query_views.h"

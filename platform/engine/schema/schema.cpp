@@ -8,11 +8,11 @@
 #include <vector>
 
 #include "platform/core/text.h"
+#include "platform/engine/connection/engine_error.h"
 #include "platform/engine/connection/engine_failure.h"
 #include "platform/engine/connection/savepoint.h"
 #include "platform/engine/connection/statement.h"
 #include "platform/engine/connection/triggers_off.h"
-#include "platform/engine/engine_error.h"
 #include "platform/engine/rows/column_type.h"
 #include "platform/engine/rows/database_impl.h"
 #include "platform/engine/schema/field_enforcement.h"
