@@ -3,7 +3,7 @@
 #include "platform/core/text.h"
 #include "platform/engine/connection/engine_error.h"
 #include "platform/engine/connection/engine_failure.h"
-#include "platform/engine/database.h"
+#include "platform/engine/connection/sql_quoting.h"
 #include "platform/engine/database/sql_scanner.h"
 
 namespace platform::engine::internal {

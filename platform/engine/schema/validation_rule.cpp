@@ -6,7 +6,7 @@
 #include "platform/core/text.h"
 #include "platform/engine/connection/engine_error.h"
 #include "platform/engine/connection/engine_failure.h"
-#include "platform/engine/database.h"
+#include "platform/engine/connection/sql_quoting.h"
 
 namespace platform::engine::internal {
 
