@@ -59,6 +59,9 @@ struct ExecuteResult {
 };
 
 class Transaction;
+namespace internal {
+struct DatabaseCore;  // rows/database_core.h
+}
 
 class Database {
  public:
@@ -120,14 +123,13 @@ class Database {
   // One field of one row.
   Value ReadField(std::string_view table, RowId row, std::string_view column);
 
-  // --- Impl ----------------------------------------------------------
-  struct Impl;
-  Impl& impl() const { return *impl_; }
+  // --- Core: the open connection, for the engine's own layers ----------
+  internal::DatabaseCore& core() const { return *core_; }
 
  private:
   friend Database OpenInMemoryCopy(const std::string& path);  // snapshot.h
-  explicit Database(std::unique_ptr<Impl> impl);
-  std::unique_ptr<Impl> impl_;
+  explicit Database(std::unique_ptr<internal::DatabaseCore> core);
+  std::unique_ptr<internal::DatabaseCore> core_;
 };
 
 class Transaction {
