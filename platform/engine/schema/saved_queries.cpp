@@ -8,6 +8,7 @@
 #include "platform/engine/connection/engine_error.h"
 #include "platform/engine/connection/engine_failure.h"
 #include "platform/engine/connection/savepoint.h"
+#include "platform/engine/connection/sql_quoting.h"
 #include "platform/engine/connection/statement.h"
 #include "platform/engine/database/sql_scanner.h"
 #include "platform/engine/rows/database_core.h"

@@ -11,6 +11,7 @@
 #include "platform/engine/connection/engine_error.h"
 #include "platform/engine/connection/engine_failure.h"
 #include "platform/engine/connection/savepoint.h"
+#include "platform/engine/connection/sql_quoting.h"
 #include "platform/engine/connection/statement.h"
 #include "platform/engine/connection/triggers_off.h"
 #include "platform/engine/rows/column_type.h"
