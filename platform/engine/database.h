@@ -30,10 +30,11 @@
 #include <vector>
 
 #include "platform/core/value.h"
+#include "platform/engine/connection/lock_state.h"
+#include "platform/engine/connection/row_id.h"
+#include "platform/engine/connection/sql_quoting.h"
 
 namespace platform::engine {
-
-using RowId = std::int64_t;
 
 // Column name and value pairs, in the order they are to be set.
 using FieldValues = std::vector<std::pair<std::string, Value>>;
@@ -58,6 +59,9 @@ struct ExecuteResult {
 };
 
 class Transaction;
+namespace internal {
+struct DatabaseCore;  // rows/database_core.h
+}
 
 class Database {
  public:
@@ -119,14 +123,13 @@ class Database {
   // One field of one row.
   Value ReadField(std::string_view table, RowId row, std::string_view column);
 
-  // --- Impl ----------------------------------------------------------
-  struct Impl;
-  Impl& impl() const { return *impl_; }
+  // --- Core: the open connection, for the engine's own layers ----------
+  internal::DatabaseCore& core() const { return *core_; }
 
  private:
   friend Database OpenInMemoryCopy(const std::string& path);  // snapshot.h
-  explicit Database(std::unique_ptr<Impl> impl);
-  std::unique_ptr<Impl> impl_;
+  explicit Database(std::unique_ptr<internal::DatabaseCore> core);
+  std::unique_ptr<internal::DatabaseCore> core_;
 };
 
 class Transaction {
@@ -142,20 +145,11 @@ class Transaction {
   Database* db_;
 };
 
-// The lock file of a database as other programs see it: none, one that no
-// live process holds (left by a process that died), or one held by a live
-// connection (of this process or another).
-enum class LockState { kNone, kStale, kHeld };
+// The lock file of a database as other programs see it (LockState).
 LockState ProbeLockFile(const std::string& database_path);
 // The path of that lock file: "<folder>/<base name>.ldb".
 std::string LockFileOf(const std::string& database_path);
 // Removes the lock file when it is stale; leaves a held one alone.
 void RemoveStaleLockFile(const std::string& database_path);
-
-// "name" quoted as an SQL identifier (double quotes doubled).
-std::string QuoteIdentifier(std::string_view name);
-// 'text' quoted as an SQL string literal (single quotes doubled), for SQL
-// that cannot take parameters (trigger bodies, view definitions).
-std::string QuoteSqlString(std::string_view text);
 
 }  // namespace platform::engine

@@ -1,4 +1,4 @@
-#include "platform/engine/engine_error.h"
+#include "platform/engine/connection/engine_error.h"
 
 #include <sys/stat.h>
 

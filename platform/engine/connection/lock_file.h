@@ -10,7 +10,7 @@
 
 #include <string>
 
-#include "platform/engine/database.h"
+#include "platform/engine/connection/lock_state.h"
 
 namespace platform::engine::internal {
 

@@ -1,9 +1,7 @@
-// QuoteIdentifier and QuoteSqlString: every layer builds SQL text with them,
-// the table catalog below the Database class too.
+#include "platform/engine/connection/sql_quoting.h"
+
 #include <string>
 #include <string_view>
-
-#include "platform/engine/database.h"
 
 namespace platform::engine {
 

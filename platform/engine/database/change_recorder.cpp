@@ -13,7 +13,7 @@
 
 #include "platform/engine/connection/statement.h"
 #include "platform/engine/connection/stored_value.h"
-#include "platform/engine/rows/database_impl.h"
+#include "platform/engine/rows/database_core.h"
 #include "platform/engine/snapshot.h"
 
 namespace platform::engine {
@@ -154,11 +154,11 @@ std::optional<RowChange> NetChange(const ChangeRecorder::Log::Row& row,
 }  // namespace
 
 ChangeRecorder::ChangeRecorder(Database& db) : db_(db), log_(std::make_unique<Log>()) {
-  sqlite3_preupdate_hook(db_.impl().db(), OnPreupdate, log_.get());
+  sqlite3_preupdate_hook(db_.core().db(), OnPreupdate, log_.get());
 }
 
 ChangeRecorder::~ChangeRecorder() {
-  if (db_.IsOpen()) sqlite3_preupdate_hook(db_.impl().db(), nullptr, nullptr);
+  if (db_.IsOpen()) sqlite3_preupdate_hook(db_.core().db(), nullptr, nullptr);
 }
 
 namespace {
@@ -179,7 +179,7 @@ std::vector<RowChange> ChangeRecorder::Take() {
   std::vector<Log::Row> rows;
   std::swap(rows, log_->rows);
   log_->index.clear();
-  sqlite3* db = db_.impl().db();
+  sqlite3* db = db_.core().db();
   if (!rows.empty()) ForgetOutdatedNames(*log_, db);
   std::vector<RowChange> changes;
   for (const Log::Row& row : rows) {

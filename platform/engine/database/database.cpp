@@ -6,13 +6,13 @@
 #include "platform/core/error.h"
 #include "platform/core/files.h"
 #include "platform/core/text.h"
+#include "platform/engine/connection/engine_error.h"
 #include "platform/engine/connection/engine_failure.h"
 #include "platform/engine/connection/savepoint.h"
 #include "platform/engine/database/execute_rewrite.h"
 #include "platform/engine/database/source_rewrite.h"
-#include "platform/engine/engine_error.h"
 #include "platform/engine/rows/column_type.h"
-#include "platform/engine/rows/database_impl.h"
+#include "platform/engine/rows/database_core.h"
 #include "platform/engine/rows/declared_type_check.h"
 
 namespace platform::engine {
@@ -120,41 +120,41 @@ const Value& Rows::Field(std::size_t row, std::string_view name) const {
 
 Database Database::Open(const std::string& path) {
   if (!FileExists(path)) throw Error(err::kFileNotFound).AddDetail("database", path);
-  return Database(std::make_unique<Impl>(path, false));
+  return Database(std::make_unique<internal::DatabaseCore>(path, false));
 }
 
 Database Database::Create(const std::string& path) {
   if (FileExists(path)) {
     throw internal::EngineFailure(engine_err::kDestinationExists).AddDetail("database", path);
   }
-  return Database(std::make_unique<Impl>(path, true));
+  return Database(std::make_unique<internal::DatabaseCore>(path, true));
 }
 
-Database::Database(std::unique_ptr<Impl> impl) : impl_(std::move(impl)) {}
+Database::Database(std::unique_ptr<internal::DatabaseCore> core) : core_(std::move(core)) {}
 Database::Database(Database&&) noexcept = default;
 Database& Database::operator=(Database&&) noexcept = default;
 Database::~Database() = default;
 
 void Database::Close() {
-  impl_.reset();
+  core_.reset();
 }
 bool Database::IsOpen() const {
-  return impl_ != nullptr;
+  return core_ != nullptr;
 }
 
 const std::string& Database::path() const {
   static const std::string kClosed;
-  return impl_ ? impl_->path : kClosed;
+  return core_ ? core_->path : kClosed;
 }
 
 void Database::Exec(std::string_view sql) {
-  impl_->SchemaChanged();
-  impl_->connection.Exec(sql);
-  impl_->SchemaChanged();
+  core_->SchemaChanged();
+  core_->connection.Exec(sql);
+  core_->SchemaChanged();
 }
 
 Rows Database::Query(std::string_view sql, std::span<const Value> params) {
-  StatementUse statement(impl_->statements.Get(sql));
+  StatementUse statement(core_->statements.Get(sql));
   if (statement->ColumnCount() == 0) {
     throw internal::EngineFailure(engine_err::kNotASelect).AddDetail("SQL", std::string(sql));
   }
@@ -174,7 +174,7 @@ ExecuteResult Database::Execute(std::string_view sql) {
   const std::string skipping = internal::SkippingViolations(sql);
   // Prepared apart from the cache: an action statement from a shell database
   // runs once.
-  internal::Statement statement(impl_->db(), skipping);
+  internal::Statement statement(core_->db(), skipping);
   // An action statement only: a SELECT (or any statement that cannot write)
   // would otherwise pass as done.
   if (statement.ReadOnly()) {
@@ -182,38 +182,38 @@ ExecuteResult Database::Execute(std::string_view sql) {
   }
   // The statement and the conversion of what it stored are one change: a
   // value that does not fit undoes the whole statement.
-  internal::Savepoint change(impl_->connection);
+  internal::Savepoint change(core_->connection);
   ExecuteResult result;
   internal::RowsByTable changed;
   {
-    internal::ChangedRowRecorder recorder(impl_->db());
+    internal::ChangedRowRecorder recorder(core_->db());
     while (statement.Step()) {
     }
-    result.rows_changed = sqlite3_changes64(impl_->db());
+    result.rows_changed = sqlite3_changes64(core_->db());
     changed = recorder.Take();
   }
-  impl_->SchemaChanged();
-  internal::HoldToDeclaredTypes(*impl_, changed);
+  core_->SchemaChanged();
+  internal::HoldToDeclaredTypes(*core_, changed);
   change.Release();
   return result;
 }
 
 void Database::Prepare(std::string_view sql) {
-  internal::Statement statement(impl_->db(), sql);
+  internal::Statement statement(core_->db(), sql);
 }
 
 Transaction Database::Begin() {
-  impl_->connection.Begin();
+  core_->connection.Begin();
   return Transaction(this);
 }
 
 std::optional<RowId> Database::FirstRow(std::string_view table, std::string_view where,
                                         std::span<const Value> params) {
-  const internal::TableInfo& info = impl_->Table(table);
+  const internal::TableInfo& info = core_->Table(table);
   std::string sql = "SELECT rowid FROM " + QuoteIdentifier(info.name);
   if (!TrimSpaces(where).empty()) sql += " WHERE " + std::string(where);
   sql += " ORDER BY rowid LIMIT 1";
-  StatementUse statement(impl_->statements.Get(sql));
+  StatementUse statement(core_->statements.Get(sql));
   BindAll(*statement, params);
   if (!statement->Step()) return std::nullopt;
   return statement->ColumnInt64(0);
@@ -221,9 +221,9 @@ std::optional<RowId> Database::FirstRow(std::string_view table, std::string_view
 
 std::vector<RowId> Database::RowsOfSource(std::string_view table, std::string_view select_sql,
                                           std::span<const Value> params) {
-  const internal::TableInfo& info = impl_->Table(table);
+  const internal::TableInfo& info = core_->Table(table);
   const std::string sql = internal::RowidSelect(info.name, select_sql);
-  StatementUse statement(impl_->statements.Get(sql));
+  StatementUse statement(core_->statements.Get(sql));
   BindAll(*statement, params);
   std::vector<RowId> rows;
   while (statement->Step()) rows.push_back(statement->ColumnInt64(0));
@@ -231,24 +231,24 @@ std::vector<RowId> Database::RowsOfSource(std::string_view table, std::string_vi
 }
 
 RowId Database::InsertRow(std::string_view table, const FieldValues& values) {
-  const internal::TableInfo& info = impl_->Table(table);
+  const internal::TableInfo& info = core_->Table(table);
   const ConvertedRow row = ConvertRow(info, values);
   try {
-    StatementUse statement(impl_->statements.Get(InsertSql(info, row)));
+    StatementUse statement(core_->statements.Get(InsertSql(info, row)));
     BindRow(*statement, row);
     statement->Step();
   } catch (Error& failure) {
     RethrowForTable(failure, info.name);
   }
-  return sqlite3_last_insert_rowid(impl_->db());
+  return sqlite3_last_insert_rowid(core_->db());
 }
 
 void Database::UpdateRow(std::string_view table, RowId row_id, const FieldValues& values) {
-  const internal::TableInfo& info = impl_->Table(table);
+  const internal::TableInfo& info = core_->Table(table);
   const ConvertedRow row = ConvertRow(info, values);
   if (row.columns.empty()) return;
   try {
-    StatementUse statement(impl_->statements.Get(UpdateSql(info, row)));
+    StatementUse statement(core_->statements.Get(UpdateSql(info, row)));
     BindRow(*statement, row);
     statement->Bind(static_cast<int>(row.values.size()) + 1, row_id);
     statement->Step();
@@ -258,17 +258,17 @@ void Database::UpdateRow(std::string_view table, RowId row_id, const FieldValues
 }
 
 void Database::DeleteRow(std::string_view table, RowId row) {
-  const internal::TableInfo& info = impl_->Table(table);
+  const internal::TableInfo& info = core_->Table(table);
   StatementUse statement(
-      impl_->statements.Get("DELETE FROM " + QuoteIdentifier(info.name) + " WHERE rowid = ?"));
+      core_->statements.Get("DELETE FROM " + QuoteIdentifier(info.name) + " WHERE rowid = ?"));
   statement->Bind(1, row);
   statement->Step();
 }
 
 Value Database::ReadField(std::string_view table, RowId row, std::string_view column) {
-  const internal::TableInfo& info = impl_->Table(table);
+  const internal::TableInfo& info = core_->Table(table);
   const internal::ColumnInfo& field = info.Column(column);
-  StatementUse statement(impl_->statements.Get("SELECT " + QuoteIdentifier(field.name) + " FROM " +
+  StatementUse statement(core_->statements.Get("SELECT " + QuoteIdentifier(field.name) + " FROM " +
                                                QuoteIdentifier(info.name) + " WHERE rowid = ?"));
   statement->Bind(1, row);
   if (!statement->Step()) {
@@ -285,14 +285,14 @@ Transaction::Transaction(Transaction&& other) noexcept : db_(std::exchange(other
 Transaction::~Transaction() {
   if (db_ == nullptr || !db_->IsOpen()) return;
   try {
-    db_->impl().connection.Exec("ROLLBACK");
+    db_->core().connection.Exec("ROLLBACK");
   } catch (const Error&) {
     // Nothing to roll back any more (SQLite ended it after a failure).
   }
 }
 
 void Transaction::Commit() {
-  db_->impl().connection.Exec("COMMIT");
+  db_->core().connection.Exec("COMMIT");
   db_ = nullptr;
 }
 

@@ -1,10 +1,10 @@
 #include "platform/engine/database/source_rewrite.h"
 
 #include "platform/core/text.h"
+#include "platform/engine/connection/engine_error.h"
 #include "platform/engine/connection/engine_failure.h"
-#include "platform/engine/database.h"
+#include "platform/engine/connection/sql_quoting.h"
 #include "platform/engine/database/sql_scanner.h"
-#include "platform/engine/engine_error.h"
 
 namespace platform::engine::internal {
 

@@ -1,6 +1,6 @@
 // CompactDatabase: VACUUM in place.
+#include "platform/engine/connection/engine_error.h"
 #include "platform/engine/connection/engine_failure.h"
-#include "platform/engine/engine_error.h"
 #include "platform/engine/schema.h"
 
 namespace platform::engine {

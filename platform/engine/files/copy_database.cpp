@@ -5,7 +5,7 @@
 #include "platform/engine/connection/engine_failure.h"
 #include "platform/engine/database.h"
 #include "platform/engine/files/copy_pages.h"
-#include "platform/engine/rows/database_impl.h"
+#include "platform/engine/rows/database_core.h"
 
 namespace platform::engine {
 
@@ -25,7 +25,7 @@ void CopyDatabase(const std::string& source, const std::string& destination) {
     Database from = Database::Open(source);
     Database to =
         FileExists(destination) ? Database::Open(destination) : Database::Create(destination);
-    internal::CopyPages(from.impl().db(), to.impl().db());
+    internal::CopyPages(from.core().db(), to.core().db());
   } catch (Error& failure) {
     failure.AddDetail("source", source).AddDetail("destination", destination);
     throw;

@@ -12,7 +12,7 @@
 #include "platform/engine/connection/engine_failure.h"
 #include "platform/engine/connection/statement.h"
 #include "platform/engine/files/copy_pages.h"
-#include "platform/engine/rows/database_impl.h"
+#include "platform/engine/rows/database_core.h"
 #include "platform/engine/snapshot.h"
 
 namespace platform::engine {
@@ -68,23 +68,23 @@ std::int64_t SizeOf(sqlite3* db) {
 Database OpenInMemoryCopy(const std::string& path) {
   if (!FileExists(path)) throw Error(err::kFileNotFound).AddDetail("database", path);
   ReadOnlySource source(path);
-  auto impl = std::make_unique<Database::Impl>(path, Database::Impl::InMemory{});
+  auto core = std::make_unique<internal::DatabaseCore>(path, internal::DatabaseCore::InMemory{});
   try {
-    internal::CopyPages(source.get(), impl->db());
-    impl->connection.TakeReadOnlyFrom(path);
+    internal::CopyPages(source.get(), core->db());
+    core->connection.TakeReadOnlyFrom(path);
   } catch (Error& failure) {
     throw std::move(failure.AddDetail("database", path));
   }
-  return Database(std::move(impl));
+  return Database(std::move(core));
 }
 
 std::int64_t DatabaseSize(Database& db) {
-  return SizeOf(db.impl().db());
+  return SizeOf(db.core().db());
 }
 
 std::int64_t CompactedSize(Database& db) {
-  Database::Impl scratch(db.path(), Database::Impl::InMemory{});
-  internal::CopyPages(db.impl().db(), scratch.db());
+  internal::DatabaseCore scratch(db.path(), internal::DatabaseCore::InMemory{});
+  internal::CopyPages(db.core().db(), scratch.db());
   scratch.connection.Exec("VACUUM");
   return SizeOf(scratch.db());
 }

@@ -7,7 +7,7 @@
 
 #include "platform/core/error.h"
 #include "platform/engine/connection/statement.h"
-#include "platform/engine/rows/database_impl.h"
+#include "platform/engine/rows/database_core.h"
 
 namespace platform::engine {
 
@@ -30,7 +30,7 @@ void AddProblems(Error& damaged, const std::string& text) {
 }  // namespace
 
 void CheckIntegrity(Database& db) {
-  internal::Statement check(db.impl().db(), kQuickCheck);
+  internal::Statement check(db.core().db(), kQuickCheck);
   Error damaged(SQLITE_CORRUPT, sqlite3_errstr(SQLITE_CORRUPT));
   damaged.AddDetail("database", db.path());
   bool sound = false;

@@ -8,8 +8,8 @@
 
 #include "platform/core/error.h"
 #include "platform/core/text.h"
+#include "platform/engine/connection/engine_error.h"
 #include "platform/engine/connection/engine_failure.h"
-#include "platform/engine/engine_error.h"
 
 namespace platform::engine::internal {
 

@@ -4,11 +4,11 @@
 #include <cmath>
 #include <string_view>
 
+#include "platform/engine/connection/engine_error.h"
 #include "platform/engine/connection/engine_failure.h"
 #include "platform/engine/connection/triggers_off.h"
-#include "platform/engine/engine_error.h"
 #include "platform/engine/rows/column_type.h"
-#include "platform/engine/rows/database_impl.h"
+#include "platform/engine/rows/database_core.h"
 
 namespace platform::engine::internal {
 
@@ -98,7 +98,7 @@ std::vector<const ColumnInfo*> TypedColumns(const TableInfo& table) {
   return typed;
 }
 
-void HoldTable(Database::Impl& impl, const TableInfo& table, const std::vector<RowId>& rows) {
+void HoldTable(DatabaseCore& core, const TableInfo& table, const std::vector<RowId>& rows) {
   const std::vector<const ColumnInfo*> typed = TypedColumns(table);
   if (typed.empty()) return;
   std::string names;
@@ -107,7 +107,7 @@ void HoldTable(Database::Impl& impl, const TableInfo& table, const std::vector<R
   for (const RowId row : rows) {
     std::vector<std::pair<const ColumnInfo*, StoredValue>> changes;
     {
-      StatementUse statement(impl.statements.Get(read));
+      StatementUse statement(core.statements.Get(read));
       statement->Bind(1, row);
       if (!statement->Step()) continue;  // deleted later in the statement
       for (std::size_t c = 0; c < typed.size(); ++c) {
@@ -117,7 +117,7 @@ void HoldTable(Database::Impl& impl, const TableInfo& table, const std::vector<R
       }
     }
     for (auto& [column, value] : changes) {
-      StatementUse write(impl.statements.Get("UPDATE " + table.quoted_name + " SET " +
+      StatementUse write(core.statements.Get("UPDATE " + table.quoted_name + " SET " +
                                              column->quoted_name + " = ? WHERE rowid = ?"));
       write->Bind(1, value);
       write->Bind(2, row);
@@ -128,9 +128,9 @@ void HoldTable(Database::Impl& impl, const TableInfo& table, const std::vector<R
 
 }  // namespace
 
-void HoldToDeclaredTypes(Database::Impl& impl, const RowsByTable& rows) {
-  const TriggersOff off(impl.db());
-  for (const auto& [table, rowids] : rows) HoldTable(impl, impl.Table(table), rowids);
+void HoldToDeclaredTypes(DatabaseCore& core, const RowsByTable& rows) {
+  const TriggersOff off(core.db());
+  for (const auto& [table, rowids] : rows) HoldTable(core, core.Table(table), rowids);
 }
 
 }  // namespace platform::engine::internal

@@ -9,9 +9,11 @@
 #include <string>
 #include <vector>
 
-#include "platform/engine/database.h"
+#include "platform/engine/connection/row_id.h"
 
 namespace platform::engine::internal {
+
+struct DatabaseCore;  // database_core.h
 
 // Rowids by table name, as SQLite spells the table.
 using RowsByTable = std::map<std::string, std::vector<RowId>, std::less<>>;
@@ -47,6 +49,6 @@ class ChangedRowRecorder {
 // written back others.
 // REQUIRES: a savepoint around the statement and this call, rolled back on
 // a throw, so that the statement changes nothing then.
-void HoldToDeclaredTypes(Database::Impl& impl, const RowsByTable& rows);
+void HoldToDeclaredTypes(DatabaseCore& core, const RowsByTable& rows);
 
 }  // namespace platform::engine::internal

@@ -1,9 +1,9 @@
 #include "platform/engine/rows/table_catalog.h"
 
 #include "platform/core/text.h"
+#include "platform/engine/connection/engine_error.h"
 #include "platform/engine/connection/engine_failure.h"
-#include "platform/engine/database.h"
-#include "platform/engine/engine_error.h"
+#include "platform/engine/connection/sql_quoting.h"
 
 namespace platform::engine::internal {
 

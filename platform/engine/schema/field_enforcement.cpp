@@ -1,6 +1,6 @@
 #include "platform/engine/schema/field_enforcement.h"
 
-#include "platform/engine/database.h"
+#include "platform/engine/connection/sql_quoting.h"
 #include "platform/engine/schema/validation_rule.h"
 
 namespace platform::engine::internal {

@@ -7,7 +7,6 @@
 #include <string>
 #include <string_view>
 
-#include "platform/engine/database.h"
 #include "platform/engine/schema.h"
 
 namespace platform::engine::internal {

@@ -5,12 +5,13 @@
 #include <vector>
 
 #include "platform/core/text.h"
+#include "platform/engine/connection/engine_error.h"
 #include "platform/engine/connection/engine_failure.h"
 #include "platform/engine/connection/savepoint.h"
+#include "platform/engine/connection/sql_quoting.h"
 #include "platform/engine/connection/statement.h"
 #include "platform/engine/database/sql_scanner.h"
-#include "platform/engine/engine_error.h"
-#include "platform/engine/rows/database_impl.h"
+#include "platform/engine/rows/database_core.h"
 #include "platform/engine/schema.h"
 #include "platform/engine/schema/saved_query_views.h"
 
@@ -62,7 +63,7 @@ std::string WithoutTerminator(std::string_view sql) {
 }
 
 bool IsSelect(Database& db, std::string_view sql) {
-  internal::Statement statement(db.impl().db(), sql);
+  internal::Statement statement(db.core().db(), sql);
   return statement.ColumnCount() > 0 && statement.ReadOnly();
 }
 
@@ -81,7 +82,7 @@ enum class ViewOutcome { kMade, kNotASelect, kDoesNotCompile };
 // Only SQLite's SQL errors (syntax, unknown names) say that; a refusal of
 // the engine (a NUL, a second statement) or a failing file passes on.
 ViewOutcome MakeView(Database& db, std::string_view name, std::string_view sql) {
-  internal::Savepoint change(db.impl().connection);
+  internal::Savepoint change(db.core().connection);
   try {
     // One statement (Execute refuses more): the text is another's.
     db.Execute("CREATE VIEW " + QuoteIdentifier(name) + " AS " + WithoutTerminator(sql));
@@ -151,7 +152,7 @@ void DeleteSavedQuery(Database& db, std::string_view name) {
   if (!query) {
     throw EngineFailure(engine_err::kUnknownQuery).AddDetail("query", std::string(name));
   }
-  internal::Savepoint change(db.impl().connection);
+  internal::Savepoint change(db.core().connection);
   db.DeleteRow("SavedQueries", query->first);
   db.Exec("DROP VIEW IF EXISTS " + QuoteIdentifier(name));
   change.Release();
@@ -159,7 +160,7 @@ void DeleteSavedQuery(Database& db, std::string_view name) {
 
 void CreateSavedQuery(Database& db, std::string_view name, std::string_view sql) {
   RefuseNameInUse(db, name);
-  internal::Savepoint change(db.impl().connection);
+  internal::Savepoint change(db.core().connection);
   InsertSavedQuery(db, name, sql);
   // An action query must prepare as it stands.
   if (MakeView(db, name, sql) == ViewOutcome::kNotASelect) db.Prepare(sql);

@@ -8,13 +8,14 @@
 #include <vector>
 
 #include "platform/core/text.h"
+#include "platform/engine/connection/engine_error.h"
 #include "platform/engine/connection/engine_failure.h"
 #include "platform/engine/connection/savepoint.h"
+#include "platform/engine/connection/sql_quoting.h"
 #include "platform/engine/connection/statement.h"
 #include "platform/engine/connection/triggers_off.h"
-#include "platform/engine/engine_error.h"
 #include "platform/engine/rows/column_type.h"
-#include "platform/engine/rows/database_impl.h"
+#include "platform/engine/rows/database_core.h"
 #include "platform/engine/schema/field_enforcement.h"
 #include "platform/engine/schema/field_properties.h"
 #include "platform/engine/schema/saved_query_views.h"
@@ -183,11 +184,11 @@ void RecreateViews(Database& db, std::vector<ViewDefinition> views) {
 }  // namespace
 
 std::string FindTable(Database& db, std::string_view table) {
-  return db.impl().Table(table).name;
+  return db.core().Table(table).name;
 }
 
 std::vector<FieldInfo> TableFields(Database& db, std::string_view table) {
-  const internal::TableInfo info = db.impl().Table(table);
+  const internal::TableInfo info = db.core().Table(table);
   const auto stored = internal::LoadFieldProperties(db, info.name);
   std::vector<FieldInfo> fields;
   for (const auto& column : info.columns) {
@@ -211,7 +212,7 @@ void CheckDefaultValue(std::string_view table, std::string_view field,
 }
 
 void AppendField(Database& db, std::string_view table, const NewField& field) {
-  const internal::TableInfo info = db.impl().Table(table);
+  const internal::TableInfo info = db.core().Table(table);
   // Everything that can be refused is checked before anything changes.
   const std::string declared = NewFieldDeclaredType(field);
   const FieldProperties properties = PropertiesOf(field);
@@ -226,7 +227,7 @@ void AppendField(Database& db, std::string_view table, const NewField& field) {
 
   const std::string quoted_table = QuoteIdentifier(info.name);
   const std::string quoted_field = QuoteIdentifier(field.name);
-  internal::Savepoint change(db.impl().connection);
+  internal::Savepoint change(db.core().connection);
   std::string add = "ALTER TABLE " + quoted_table + " ADD COLUMN " + quoted_field + " " + declared;
   const bool has_default = !std::holds_alternative<std::monostate>(default_value);
   if (has_default) add += " DEFAULT " + SqlLiteral(default_value);
@@ -236,7 +237,7 @@ void AppendField(Database& db, std::string_view table, const NewField& field) {
   // original engine leaves those rows null: they must hold an explicit null.
   // No other program's trigger may see that as an update of its rows.
   if (has_default) {
-    const internal::TriggersOff off(db.impl().connection.get());
+    const internal::TriggersOff off(db.core().connection.get());
     db.Exec("UPDATE " + quoted_table + " SET " + quoted_field + " = NULL");
   }
   internal::CreateFieldEnforcement(db, info.name, field.name, properties);
@@ -245,7 +246,7 @@ void AppendField(Database& db, std::string_view table, const NewField& field) {
 }
 
 void DeleteField(Database& db, std::string_view table, std::string_view field) {
-  const internal::TableInfo info = db.impl().Table(table);
+  const internal::TableInfo info = db.core().Table(table);
   const internal::ColumnInfo column = info.Column(field);
   if (IsKeyOrIndexed(db, info.name, column)) {
     throw EngineFailure(engine_err::kCannotDropField)
@@ -253,7 +254,7 @@ void DeleteField(Database& db, std::string_view table, std::string_view field) {
         .AddDetail("field", column.name)
         .AddDetail("engine", "the field is a key or is indexed");
   }
-  internal::Savepoint change(db.impl().connection);
+  internal::Savepoint change(db.core().connection);
   std::vector<ViewDefinition> views = DropAllViews(db);
   internal::DropFieldEnforcement(db, info.name, column.name);
   db.Exec("ALTER TABLE " + QuoteIdentifier(info.name) + " DROP COLUMN " +

@@ -4,9 +4,9 @@
 #include <vector>
 
 #include "platform/core/text.h"
+#include "platform/engine/connection/engine_error.h"
 #include "platform/engine/connection/engine_failure.h"
-#include "platform/engine/database.h"
-#include "platform/engine/engine_error.h"
+#include "platform/engine/connection/sql_quoting.h"
 
 namespace platform::engine::internal {
 

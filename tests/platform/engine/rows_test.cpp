@@ -13,7 +13,7 @@
 
 #include "platform/engine/database.h"
 #include "platform/engine/engine_error.h"
-#include "platform/engine/rows/database_impl.h"
+#include "platform/engine/rows/database_core.h"
 #include "tests/support/databases.h"
 #include "tests/support/errors.h"
 #include "tests/support/files.h"
@@ -217,8 +217,8 @@ TEST(TypedRows, OneAssaysLookupsUseTheKeysIndexes) {
   }
   const auto steps = [&](int counter) {
     std::int64_t total = 0;
-    for (sqlite3_stmt* s = sqlite3_next_stmt(db.impl().db(), nullptr); s != nullptr;
-         s = sqlite3_next_stmt(db.impl().db(), s)) {
+    for (sqlite3_stmt* s = sqlite3_next_stmt(db.core().db(), nullptr); s != nullptr;
+         s = sqlite3_next_stmt(db.core().db(), s)) {
       total += sqlite3_stmt_status(s, counter, 1);
     }
     return total;

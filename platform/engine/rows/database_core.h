@@ -1,0 +1,42 @@
+// An open database below the Database class: the connection with its share
+// of the lock file, its statement cache and its table catalog. Database owns
+// one; the layers above reach SQLite through it. Member order is destruction
+// order in reverse: the statements go before the connection, the connection
+// before its share of the lock file.
+#pragma once
+
+#include <optional>
+#include <string>
+
+#include "platform/engine/connection/connection.h"
+#include "platform/engine/connection/lock_file.h"
+#include "platform/engine/connection/statement_cache.h"
+#include "platform/engine/rows/table_catalog.h"
+
+namespace platform::engine::internal {
+
+struct DatabaseCore {
+  DatabaseCore(const std::string& database_path, bool create)
+      : path(database_path),
+        lock(std::in_place, path),
+        connection(path, create),
+        statements(connection.get()) {}
+  // An empty in-memory database, no lock file; `label` is its path() for
+  // messages.
+  struct InMemory {};
+  DatabaseCore(const std::string& label, InMemory)
+      : path(label), connection(":memory:", true), statements(connection.get()) {}
+
+  sqlite3* db() const { return connection.get(); }
+  // After any statement that may change the schema.
+  void SchemaChanged() { tables.Invalidate(); }
+  const TableInfo& Table(std::string_view name) { return tables.Table(statements, name); }
+
+  std::string path;
+  std::optional<LockFileShare> lock;  // none in memory
+  Connection connection;
+  StatementCache statements;
+  TableCatalog tables;
+};
+
+}  // namespace platform::engine::internal
