@@ -1,5 +1,7 @@
 // ChangeRecorder: the row changes that a dry run reports, recorded through
 // SQLite's pre-update hook on the Database's own connection.
+#include "platform/engine/database/change_recorder.h"
+
 #include <sqlite3.h>
 
 #include <cstdint>
@@ -14,7 +16,6 @@
 #include "platform/engine/connection/statement.h"
 #include "platform/engine/connection/stored_value.h"
 #include "platform/engine/rows/database_core.h"
-#include "platform/engine/snapshot.h"
 
 namespace platform::engine {
 
