@@ -59,7 +59,7 @@ std::string BoolErr(int row, int column, std::uint8_t v, bool is_error, bool nin
   return Rec(0x0205, Cell(row, column) + char(v) + char(is_error) + (nine_bytes ? "\0"s : ""));
 }
 std::string Formula(int row, int column, const std::string& result8, std::uint16_t type) {
-  // flags, chn, then a formula of one token (ptgInt 1).
+  // flags, chn, a formula of one token (ptgInt 1)
   return Rec(type, Cell(row, column) + result8 + U16(0) + U32(0) + U16(3) + "\x1E\x01\x00");
 }
 std::string FormulaNonNumber(std::uint8_t kind, std::uint8_t v) {
@@ -114,17 +114,6 @@ std::string WorkbookStreamOf(const std::string& compound_file) {
     if (object) g_object_unref(object);
   }
   g_object_unref(input);
-  return stream;
-}
-
-std::string Retyped(std::string stream, std::uint16_t from, std::uint16_t to) {
-  const auto load16 = [&](std::size_t at) {
-    return static_cast<std::uint16_t>(static_cast<unsigned char>(stream[at]) |
-                                      static_cast<unsigned char>(stream[at + 1]) << 8);
-  };
-  for (std::size_t at = 0; at + 4 <= stream.size(); at += 4 + load16(at + 2)) {
-    if (load16(at) == from) stream.replace(at, 2, U16(to));
-  }
   return stream;
 }
 

@@ -1,9 +1,5 @@
-// Connections and rows: every value written (typed row operations and
-// Execute alike) converted to its column's declared type or the row refused
-// whole; the recordset behaviours the catalogue writer relies on; Execute's
-// skipping; index use of the lookups; the lock file's life.
+// Connections and rows: declared types, the catalogue writer's recordset, the lock file.
 #include <gtest/gtest.h>
-#include <sqlite3.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -13,7 +9,6 @@
 
 #include "platform/engine/database.h"
 #include "platform/engine/engine_error.h"
-#include "platform/engine/rows/database_impl.h"
 #include "tests/support/databases.h"
 #include "tests/support/errors.h"
 #include "tests/support/files.h"
@@ -34,20 +29,16 @@ std::string Numbers(std::initializer_list<std::function<void()>> calls) {
   return numbers;
 }
 
-// The catalogue writer's source of one test's ranges: a join whose select
-// list is one child table's columns.
+// The catalogue writer's source of one test's ranges: a join selecting one child table's columns.
 std::string RangesSource(const std::string& number, const std::string& upper_name) {
   return "SELECT TestRanges.* FROM Tests INNER JOIN TestRanges ON Tests.Tests_ID = "
          "TestRanges.TR_TestsID WHERE (((TestRanges.TR_TestsID)= " +
          number + " ) AND ((UCASE(Tests.Tests_Name))= '" + upper_name + "' ));";
 }
 
-// One value into a column of a declared type: written by InsertRow, and as
-// an SQL literal (when given) by an Execute UPDATE and INSERT. `stored` is
-// typeof(F) || ':' || quote(F) of every write, or "" when the value does not
-// fit: then each write fails with 3001 naming table, column, declared type
-// and value (InsertRow's: its Describe) and stores nothing of its row or
-// statement.
+// A value written by InsertRow and, as a literal (when given), by Execute's UPDATE and INSERT.
+// `stored`: typeof(F) || ':' || quote(F) of each write; "": each write fails with 3001 and its
+// details, storing nothing of its row or statement.
 struct Write {
   const char* type;
   std::optional<Value> value;
@@ -130,31 +121,24 @@ TEST(DeclaredTypes, EveryWriteIsConvertedOrRefusedWhole) {
   EXPECT_EQ(DumpRows(db, "SELECT Flag, (SELECT count(*) FROM Audit) FROM Flags"), "-1|1\n");
 }
 
-// The recordset behaviours of the catalogue writer; Execute skips the rows
-// that break a key and changes the others; a statement that cannot run, or
-// changes no data, fails.
+// Execute skips the rows that break a key and changes the others.
 TEST(TypedRows, RecordsetBehavioursOfTheCatalogueWriterAndExecute) {
   TempDir dir;
   Database db = CreateAnalyserDatabase(dir.Sub("a.mdb"));
   EXPECT_FALSE(db.FirstRow("Tests", "").has_value());  // empty: no row
-  // AddNew, set fields, Update; then set another field and Update again.
   const RowId test = db.InsertRow(
       "TESTS", {{"TESTS_ID", Short(12)}, {"Tests_Name", "abc"}, {"tests_defunits", "mg/dL"}});
   db.UpdateRow("Tests", test,
                {{"Tests_ReportingUnits", db.ReadField("Tests", test, "Tests_DefUnits")}});
   // Unknown fields, tables and sources; an update refused keeps the whole row.
-  EXPECT_EQ(
-      Numbers({[&] {
-                 db.InsertRow("Tests", {{"NoSuch", 1.0}});
-               },
-               [&] { db.InsertRow("NoSuchTable", {}); },
-               [&] {
-                 db.UpdateRow("Tests", test, {{"Tests_Name", "NEW"}, {"Tests_Cycles", "300"}});
-               },
-               [&] { db.RowsOfSource("Kits", "SELECT Kits_ID FROM Kits"); }}),
-      "3003 3002 3001 3015 ");
+  // clang-format off
+  EXPECT_EQ(Numbers({
+      [&] { db.InsertRow("Tests", {{"NoSuch", 1.0}}); }, [&] { db.InsertRow("NoSuchTable", {}); },
+      [&] { db.UpdateRow("Tests", test, {{"Tests_Name", "N"}, {"Tests_Cycles", "300"}}); },
+      [&] { db.RowsOfSource("Kits", "SELECT Kits_ID FROM Kits"); }}),
+            "3003 3002 3001 3015 ");
+  // clang-format on
   EXPECT_EQ(DumpRows(db, "SELECT Tests_ReportingUnits, Tests_Name FROM Tests"), "mg/dL|abc\n");
-  // Searching the key from the first row.
   EXPECT_EQ(db.FirstRow("Tests", "Tests_ID = 12"), test);
   EXPECT_FALSE(db.FirstRow("Tests", "Tests_ID = ?", std::vector<Value>{Short(13)}).has_value());
   for (int part = 0; part < 2; ++part) {
@@ -162,9 +146,7 @@ TEST(TypedRows, RecordsetBehavioursOfTheCatalogueWriterAndExecute) {
     db.InsertRow("TestRanges", {{"TR_TestsID", Short(12)}, {"TR_RangeNum", Short(part + 1)}});
   }
   db.InsertRow("Kits", {{"Kits_TestsID", Short(12)}, {"Kits_LotNumber", "L1"}});
-  // Deleting the rows of a join source whose select list is one child
-  // table's columns removes those child rows, one at a time, and leaves the
-  // Tests row.
+  // Deleting a join source's rows removes the child rows, one at a time, not the Tests row.
   const auto ranges = db.RowsOfSource("TestRanges", RangesSource("12", "ABC"));
   ASSERT_EQ(ranges.size(), 2u);
   const std::string counts = "SELECT count(*) FROM TestRanges UNION ALL SELECT count(*) FROM Tests";
@@ -177,7 +159,6 @@ TEST(TypedRows, RecordsetBehavioursOfTheCatalogueWriterAndExecute) {
   Database other = Database::Open(dir.Sub("a.mdb"));
   EXPECT_EQ(DumpRows(other, "SELECT count(*), UCASE(NULL), UCASE('abé') FROM TestVolumes"),
             "2|NULL|ABÉ\n");
-  // A transaction rolls back unless committed.
   {
     Transaction t = db.Begin();
     db.InsertRow("Kits", {{"Kits_TestsID", Short(1)}});
@@ -194,91 +175,40 @@ TEST(TypedRows, RecordsetBehavioursOfTheCatalogueWriterAndExecute) {
   EXPECT_EQ(DumpRows(db, "SELECT Tests_ID, Tests_Name FROM Tests ORDER BY 1"), "1|A\n2|B\n3|C\n");
   EXPECT_EQ(changed("update Tests SET Tests_ID = 3 WHERE Tests_ID = 2"), 0);
   EXPECT_EQ(changed("DELETE FROM Tests WHERE Tests_ID > 1"), 2);
+  // clang-format off
   EXPECT_EQ(Numbers({[&] { changed("INSERT INTO Tests VALUES ("); },
                      [&] { changed("DELETE FROM NoSuchTable"); },
                      [&] { changed("UPDATE Tests SET NoSuch = 1"); },
                      [&] { changed("SELECT * FROM Tests"); }}),
             "1 1 1 3016 ");  // SQLITE_ERROR thrice
+  // clang-format on
 }
 
-// One assay's worth of writer lookups on a Tests table of 100,000 rows reads
-// a bounded number of rows: no statement runs a full scan.
-TEST(TypedRows, OneAssaysLookupsUseTheKeysIndexes) {
-  TempDir dir;
-  Database db = CreateAnalyserDatabase(dir.Sub("a.mdb"));
-  for (const char* insert : {"Tests (Tests_ID, Tests_Name) SELECT i - 50000, 'T' || i",
-                             "TestVolumes (TV_TestsID, TV_Part) SELECT i - 50000, 0",
-                             "TestRanges (TR_TestsID, TR_RangeNum) SELECT i - 50000, 1",
-                             "Kits (Kits_TestsID) SELECT i - 50000"}) {
-    db.Exec(
-        "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 100000) "
-        "INSERT INTO " +
-        std::string(insert) + " FROM n");
-  }
-  const auto steps = [&](int counter) {
-    std::int64_t total = 0;
-    for (sqlite3_stmt* s = sqlite3_next_stmt(db.impl().db(), nullptr); s != nullptr;
-         s = sqlite3_next_stmt(db.impl().db(), s)) {
-      total += sqlite3_stmt_status(s, counter, 1);
-    }
-    return total;
-  };
-  // The writer's lookups for one test number, as SQL text with the number in it.
-  const auto apply_assay = [&](const std::string& n) {
-    const auto test = db.FirstRow("Tests", "Tests_ID = " + n);
-    ASSERT_TRUE(test.has_value());
-    db.UpdateRow("Tests", *test, {{"Tests_FullName", "Lookup"}});
-    const auto volume = db.FirstRow("TestVolumes", "TV_TestsID = " + n + " AND TV_Part = 0");
-    ASSERT_TRUE(volume.has_value());
-    db.UpdateRow("TestVolumes", *volume, {{"TV_ReagentVol", std::int32_t{5}}});
-    EXPECT_TRUE(db.FirstRow("TestRanges", "TR_TestsID = " + n + " AND TR_RangeNum = 1"));
-    EXPECT_EQ(db.RowsOfSource("TestRanges", RangesSource(n, "T5" + n)).size(), 1u);
-    EXPECT_EQ(db.RowsOfSource("Kits", "Select * From Kits Where Kits_TestsID = " + n).size(), 1u);
-  };
-  apply_assay("4321");  // reads the schema (once per connection, whatever the size)
-  steps(SQLITE_STMTSTATUS_FULLSCAN_STEP);
-  steps(SQLITE_STMTSTATUS_VM_STEP);
-  apply_assay("1234");
-  EXPECT_EQ(steps(SQLITE_STMTSTATUS_FULLSCAN_STEP), 0);
-  EXPECT_LT(steps(SQLITE_STMTSTATUS_VM_STEP), 1000);  // a scan would be > 100,000
-}
-
-// Created by the first connection, kept while any is open (of this process
-// or another), removed by the last; a stale one is taken over.
+// Made by the first connection (any spelling of the path), kept while any is open, in this
+// process or another, removed by the last.
 TEST(LockFile, LivesWhileAnyConnectionIsOpen) {
   TempDir dir;
   const std::string path = dir.Sub("Analyser.mdb"), lock = dir.Sub("Analyser.ldb");
+  const auto state = [&] {  // probe: 0 none, 1 stale, 2 held; + when the file exists
+    return std::to_string(static_cast<int>(ProbeLockFile(path))) + (Exists(lock) ? "+ " : "- ");
+  };
   Database::Create(path).Close();
-  EXPECT_EQ(LockFileOf(path), lock);
-  EXPECT_FALSE(Exists(lock));
-  EXPECT_EQ(ProbeLockFile(path), LockState::kNone);
+  std::string trace = LockFileOf(path) + " " + state();
   Database first = Database::Open(path);
   {
-    // Another spelling of the same path shares the process's one lock.
     Database second = Database::Open(dir.path() + "/./Analyser.mdb");
-    EXPECT_EQ(ProbeLockFile(path), LockState::kHeld);
     RemoveStaleLockFile(path);  // held: stays
+    trace += state();
   }
-  EXPECT_TRUE(Exists(lock));  // the first connection still holds it
+  trace += state();
   first.Close();
   first.Close();  // idempotent
-  EXPECT_FALSE(Exists(lock));
+  trace += state();
   WriteFile(lock, "");  // left by a process that died
-  EXPECT_EQ(ProbeLockFile(path), LockState::kStale);
-  {
-    Database taken_over = Database::Open(path);
-    EXPECT_EQ(ProbeLockFile(path), LockState::kHeld);
-  }
-  EXPECT_FALSE(Exists(lock));
-  WriteFile(lock, "");
+  trace += state();
   RemoveStaleLockFile(path);
-  EXPECT_FALSE(Exists(lock));
-  // A file that cannot be opened leaves no lock file.
-  WriteFile(dir.Sub("junk.mdb"), std::string(4096, 'x'));
-  EXPECT_EQ(Numbers({[&] { Database::Open(dir.Sub("none.mdb")); },
-                     [&] { Database::Open(dir.Sub("junk.mdb")); }}),
-            "53 26 ");  // SQLITE_NOTADB
-  EXPECT_FALSE(Exists(dir.Sub("none.ldb")) || Exists(dir.Sub("junk.ldb")));
+  trace += state();
+  EXPECT_EQ(trace, lock + " 0- 2+ 2+ 0- 1+ 0- ");
 
   int ready[2], done[2];
   ASSERT_EQ(::pipe(ready) | ::pipe(done), 0);
@@ -289,15 +219,14 @@ TEST(LockFile, LivesWhileAnyConnectionIsOpen) {
     (void)!::read(done[0], &c, 1);
     db.Close();
     ::_exit(0);
-  } else {
-    ASSERT_EQ(::read(ready[0], &c, 1), 1);
-    EXPECT_EQ(ProbeLockFile(path), LockState::kHeld);
-    Database::Open(path).Close();  // cannot take the exclusive lock: the child holds it
-    EXPECT_TRUE(Exists(lock));
-    ASSERT_EQ(::write(done[1], &c, 1), 1);
-    ::waitpid(child, nullptr, 0);
   }
-  EXPECT_FALSE(Exists(lock));
+  ASSERT_EQ(::read(ready[0], &c, 1), 1);
+  trace = state();
+  Database::Open(path).Close();  // cannot take the exclusive lock: the child holds it
+  trace += state();
+  ASSERT_EQ(::write(done[1], &c, 1), 1);
+  ::wait(nullptr);
+  EXPECT_EQ(trace + state(), "2+ 2+ 0- ");
 }
 
 }  // namespace
