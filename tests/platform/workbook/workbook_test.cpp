@@ -270,11 +270,8 @@ std::size_t Nth(const std::string& s, std::uint16_t type, int n = 0) {
   EXPECT_EQ(type, 0) << "no record";
   return last;
 }
-const auto Put16 = [](std::string& s, std::size_t at, std::uint16_t v) {
-  s.replace(at, 2, U16(v));
-};
-const auto Put32 = [](std::string& s, std::size_t at, std::uint32_t v) {
-  s.replace(at, 4, U32(v));
+const auto Put = [](std::string& s, std::size_t at, const std::string& v) {
+  s.replace(at, v.size(), v);
 };
 
 constexpr std::uint16_t kBof = 0x0809, kContinue = 0x003C, kSst = 0x00FC, kLabelSst = 0x00FD,
@@ -295,12 +292,22 @@ TEST(WorkbookFailure, EachFileFailsWithItsNumberAndProblem) {
   // 3100 not a workbook, 3101 unsupported version, 3102 encrypted, 3103 damaged.
   const std::string nw = "3100 not a compound file", biff2 = U32(0) + std::string(3, '\0'),
                     biff2_cell = "3103 BIFF2 cell record in a BIFF8 sheet",
-                    column = "3103 cell column outside the sheet",
                     mulrk_range = "3103 MULRK column range does not match its cells",
                     too_short = "3103 cell record too short";
+  // The header claiming more allocation-table sectors than the file holds, or a sector size the
+  // format does not have.
+  const std::string values = Fixture("values.xls"),
+                    fat = "3103 allocation table larger than the file";
+  const auto header = [&](std::size_t at, std::uint32_t v) {
+    std::string f = values;
+    Put(f, at, U32(v));
+    return f;
+  };
   // clang-format off
   const std::pair<std::string, std::string> made[] = {
-      {zip, nw}, {"", nw},
+      {zip, nw}, {"", nw}, {header(0x2C, 0xFFFFFFFFu), fat}, {header(0x2C, 0x80000000u), fat},
+      {header(0x2C, values.size() / 512), fat},
+      {header(0x1E, 0x00060040u), "3103 compound-file structure unreadable"},
       {CompoundFile(Stream({}), "Sheet1"), "3100 no workbook stream"},
       {CompoundFile(""), "3100 empty workbook stream"},
       {CompoundFile(Bof(5, 0x0500) + Eof(), "Book"), "3101 BIFF5"},
@@ -314,7 +321,7 @@ TEST(WorkbookFailure, EachFileFailsWithItsNumberAndProblem) {
       {OneSheetFile("", Rec(0x002F, U16(0) + U16(0x1234) + U16(0x5678))), "3102 "},  // XOR
       {OneSheetFile("", Rec(0x002F, U16(1) + std::string(52, '\0'))), "3102 "},      // RC4
       {CompoundFile(Number(1, 1, 1) + Eof()), "3103 substream does not start with BOF"},
-      {OneSheetFile(mulrk(250, 251) + mulrk(255, 256)), column},
+      {OneSheetFile(mulrk(250, 251) + mulrk(255, 256)), "3103 cell column outside the sheet"},
       {OneSheetFile(mulrk(0, 40, 1)), mulrk_range}, {OneSheetFile(mulrk(5, 4, 1)), mulrk_range},
       {OneSheetFile("", Sst(1, U16(1) + '\x04' + U32(100000) + "a")), cut_off},  // phonetics
       {OneSheetFile(TextFormula(1, 1) + Number(2, 1, 1)),
@@ -333,7 +340,7 @@ TEST(WorkbookFailure, EachFileFailsWithItsNumberAndProblem) {
   for (const auto& [file, outcome] : made) EXPECT_EQ(Outcome(file), outcome) << outcome;
 
   const auto length_of = [](std::uint16_t type, int n, std::uint16_t length) {
-    return [=](std::string& s) { Put16(s, Nth(s, type, n) + 2, length); };
+    return [=](std::string& s) { Put(s, Nth(s, type, n) + 2, U16(length)); };
   };
   // clang-format off
   const struct {
@@ -350,13 +357,13 @@ TEST(WorkbookFailure, EachFileFailsWithItsNumberAndProblem) {
       {"big_sst.xls", [](auto& s) { s.replace(Nth(s, kSst) + 4, 8, std::string(8, '\xFF')); },
        "opens"},  // counts of all ones
       // A first string longer than its record, than the continue chain.
-      {"values.xls", [](auto& s) { Put16(s, Nth(s, kSst) + 12, 0xFFFF); }, chars_cut},
-      {"big_sst.xls", [](auto& s) { Put16(s, Nth(s, kSst) + 12, 0xFFFF); }, chars_cut},
+      {"values.xls", [](auto& s) { Put(s, Nth(s, kSst) + 12, U16(0xFFFF)); }, chars_cut},
+      {"big_sst.xls", [](auto& s) { Put(s, Nth(s, kSst) + 12, U16(0xFFFF)); }, chars_cut},
       {"big_sst.xls", length_of(kContinue, 0, 0xFFFF), cut_off},
-      {"big_sst.xls", [](auto& s) { Put16(s, Nth(s, kContinue), 0); }, chars_cut},  // type lost
-      {"values.xls", [](auto& s) { Put32(s, Nth(s, kLabelSst) + 10, 0x80000000u); },
+      {"big_sst.xls", [](auto& s) { Put(s, Nth(s, kContinue), U16(0)); }, chars_cut},  // type lost
+      {"values.xls", [](auto& s) { Put(s, Nth(s, kLabelSst) + 10, U32(0x80000000u)); },
        "3103 LABELSST index outside the SST"},
-      {"values.xls", [](auto& s) { Put32(s, Nth(s, kBoundSheet) + 4, 0x80000000u); },
+      {"values.xls", [](auto& s) { Put(s, Nth(s, kBoundSheet) + 4, U32(0x80000000u)); },
        "3103 sheet offset outside the stream"},
       {"values.xls", [](auto& s) { s[Nth(s, kBoundSheet) + 10] = '\xFF'; }, chars_cut},  // name
       {"big_sst.xls", [](auto& s) { s.resize(Nth(s, kContinue, 1) + 100); }, longer}};
@@ -368,27 +375,10 @@ TEST(WorkbookFailure, EachFileFailsWithItsNumberAndProblem) {
     EXPECT_EQ(Outcome(CompoundFile(stream)), p.outcome) << p.outcome;
   }
   // An SST that claims 2^31 strings is read for the strings it holds.
-  std::string stream = WorkbookStreamOf(Fixture("values.xls"));
-  Put32(stream, Nth(stream, kSst) + 8, 0x80000000u);
+  std::string stream = WorkbookStreamOf(values);
+  Put(stream, Nth(stream, kSst) + 8, U32(0x80000000u));
   const Workbook book = Open(CompoundFile(stream));
   EXPECT_EQ(RowOf(book, 1, 1, 2, 2) + RowOf(book, 1, 40, 200, 200), "\"plain\"\"far\"");
-
-  // The header claiming more allocation-table sectors than the file holds, or a sector size the
-  // format does not have.
-  const std::string file = Fixture("values.xls");
-  const std::pair<std::uint32_t, std::uint32_t> header_pokes[] = {
-      {0x2C, 0xFFFFFFFFu},
-      {0x2C, 0x80000000u},
-      {0x2C, static_cast<std::uint32_t>(file.size() / 512)},
-      {0x1E, 0x00060040u}};
-  for (const auto& [at, value] : header_pokes) {
-    std::string poked = file;
-    Put32(poked, at, value);
-    EXPECT_EQ(Outcome(poked),
-              "3103 " + std::string(at == 0x1E ? "compound-file structure unreadable"
-                                               : "allocation table larger than the file"))
-        << at << " " << value;
-  }
 }
 
 TEST(WorkbookFailure, ErrorsCarryDescriptionsDetailsAndNumbersOfPositions) {
