@@ -49,16 +49,7 @@ std::string Numbers(std::initializer_list<std::function<void()>> calls) {
   return numbers;
 }
 
-Value Short(int v) {
-  return Value(static_cast<std::int16_t>(v));
-}
-
-// The catalogue writer's source of one test's ranges: a join selecting one child table's columns.
-std::string RangesSource(const std::string& number, const std::string& upper_name) {
-  return "SELECT TestRanges.* FROM Tests INNER JOIN TestRanges ON Tests.Tests_ID = "
-         "TestRanges.TR_TestsID WHERE (((TestRanges.TR_TestsID)= " +
-         number + " ) AND ((UCASE(Tests.Tests_Name))= '" + upper_name + "' ));";
-}
+const auto Short = [](int v) { return Value(static_cast<std::int16_t>(v)); };
 
 // A value written by InsertRow and, as a literal (when given), by Execute's UPDATE and INSERT.
 // `stored`: typeof(F) || ':' || quote(F) of each write; "": each write fails with 3001 and its
@@ -77,13 +68,8 @@ TEST(DeclaredTypes, EveryWriteIsConvertedOrRefusedWhole) {
       {"YESNO", true, "'True'", "integer:-1"},   {"YESNO", false, "", "integer:0"},
       {"YESNO", 5, "", "integer:-1"},            {"YESNO", "yes", "", "integer:-1"},
       {"YESNO", " False ", "", "integer:0"},     {"YESNO", "maybe", "'maybe'", ""},
-      {"BYTE", 2.5, "", "integer:2"},            {"BYTE", " 255 ", "", "integer:255"},
       {"BYTE", " 7 ", "' 7 '", "integer:7"},     {"BYTE", 256, "300", ""},
-      {"BYTE", -1, "", ""},                      {"BYTE", true, "", ""},
-      {"BYTE", "lots", "'lots'", ""},            {"SHORT", 2.5, "2.5", "integer:2"},
-      {"SHORT", 3.5, "", "integer:4"},           {"SHORT", -32768, "", "integer:-32768"},
-      {"SHORT", true, "", "integer:-1"},         {"SHORT", 32767.5, "", ""},
-      {"SHORT", "12a", "", ""},                  {"LONG", 2147483647.0, "", "integer:2147483647"},
+      {"SHORT", 2.5, "2.5", "integer:2"},        {"SHORT", 32767.5, "", ""},
       {"LONG", 2147483648.0, "", ""},            {"LONG", null, "NULL", "null:NULL"},
       {"LONG", error, "", ""},                   {"CURRENCY", 1.23456, "1.23456", "real:1.2346"},
       {"CURRENCY", 1e15, "", ""},                {"SINGLE", 1e39, "", ""},
@@ -94,10 +80,10 @@ TEST(DeclaredTypes, EveryWriteIsConvertedOrRefusedWhole) {
       {"DATETIME", "2024-03-01 13:45:10", "", "text:'2024-03-01 13:45:10'"},
       {"DATETIME", "31/12/2024", "'31/12/2024'", ""}, {"DATETIME", 1, "", ""},
       {"TIME", "23:59:59", "", "text:'23:59:59'"}, {"TIME", "24:00:00", "", ""},
-      {"TEXT(3)", "äöü", "", "text:'äöü'"},      {"TEXT(3)", "abcd", "", ""},
+      {"TEXT(3)", "äöü", "", "text:'äöü'"},
       {"TEXT(10)", 2.5, "2.5", "text:'2.5'"},
       {"TEXT(10)", "ABCDEFGHIJK", "'ABCDEFGHIJKLMNOPQRS'", ""},
-      {"CHAR(4)", "ab", "", "text:'ab  '"},       {"CHAR(6)", "AB", "'AB'", "text:'AB    '"},
+      {"CHAR(6)", "AB", "'AB'", "text:'AB    '"},
       {"CHAR(2)", "abc", "", ""},                {"MEMO", true, "", "text:'True'"},
       {"BINARY(2)", "ab", "'ab'", "blob:X'6162'"}, {"BINARY(1)", "ab", "", ""},
       {"DECIMAL(18,0)", 2.5, "", "integer:2"},   {"DECIMAL(18,0)", 1e18, "1e18", ""},
@@ -171,7 +157,11 @@ TEST(TypedRows, RecordsetBehavioursOfTheCatalogueWriterAndExecute) {
   }
   db.InsertRow("Kits", {{"Kits_TestsID", Short(12)}, {"Kits_LotNumber", "L1"}});
   // Deleting a join source's rows removes the child rows, one at a time, not the Tests row.
-  const auto ranges = db.RowsOfSource("TestRanges", RangesSource("12", "ABC"));
+  const auto ranges =
+      db.RowsOfSource("TestRanges",
+                      "SELECT TestRanges.* FROM Tests INNER JOIN TestRanges ON Tests.Tests_ID = "
+                      "TestRanges.TR_TestsID WHERE (((TestRanges.TR_TestsID)= 12 ) AND "
+                      "((UCASE(Tests.Tests_Name))= 'ABC' ));");
   ASSERT_EQ(ranges.size(), 2u);
   const std::string counts = "SELECT count(*) FROM TestRanges UNION ALL SELECT count(*) FROM Tests";
   db.DeleteRow("TestRanges", ranges[0]);
