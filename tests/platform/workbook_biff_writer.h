@@ -16,18 +16,11 @@ std::string F64(double v);
 std::string Rec(std::uint16_t type, const std::string& payload);
 std::string Bof(std::uint16_t substream_type, std::uint16_t version = 0x0600);
 std::string Eof();
-// XLUnicodeStrings: a count of 1 or 2 bytes, then 8-bit (flag 0) or 16-bit (flag 1) characters.
+// An XLUnicodeString of 8-bit characters: a count of 1 or 2 bytes, flags 0, the characters.
 std::string Compressed(const std::string& latin1, int count_bytes = 2);
-std::string Wide(const std::u16string& units, int count_bytes = 2);
-
-// Cell records, rows and columns 1-based as the reader's API counts.
+// A cell record's row and column (1-based as the reader's API counts them) and XF index 15.
+std::string CellHead(int row, int column);
 std::string Number(int row, int column, double v);
-std::string Rk(int row, int column, std::uint32_t rk);
-std::string LabelSst(int row, int column, std::uint32_t index);
-std::string BoolErr(int row, int column, std::uint8_t v, bool is_error, bool nine_bytes = false);
-// `type` may be the number of an older BIFF version (0x0206, 0x0406).
-std::string Formula(int row, int column, const std::string& result8, std::uint16_t type = 0x0006);
-std::string FormulaNonNumber(std::uint8_t kind, std::uint8_t v);  // a cached result's 8 bytes
 
 struct Sheet {
   std::string name;
@@ -39,9 +32,5 @@ struct Sheet {
 std::string Stream(const std::vector<Sheet>& sheets, const std::string& globals = "");
 std::string CompoundFile(const std::string& stream, const std::string& stream_name = "Workbook");
 std::string CompoundFile(const std::vector<std::pair<std::string, std::string>>& streams);
-// The "Workbook" stream of a compound file ("" when none), for poking bytes of a real file.
-std::string WorkbookStreamOf(const std::string& compound_file);
-// A compound file of one worksheet "S" holding `records`.
-std::string OneSheetFile(const std::string& records, const std::string& globals = "");
 
 }  // namespace workbook_test

@@ -2,6 +2,7 @@
 // files (made, or poked into real ones), each opening or failing with its exact error.
 #include "platform/workbook/workbook.h"
 
+#include <gsf/gsf.h>
 #include <gtest/gtest.h>
 
 #include <functional>
@@ -21,6 +22,46 @@ using platform::workbook::Workbook;
 using testing_support::ErrorOf;
 namespace werr = platform::workbook::err;
 
+const auto Wide = [](const std::u16string& units) {
+  std::string s = U16(units.size()) + '\x01';
+  for (char16_t u : units) s += U16(u);
+  return s;
+};
+const auto Rk = [](int row, int column, std::uint32_t rk) {
+  return Rec(0x027E, CellHead(row, column) + U32(rk));
+};
+const auto LabelSst = [](int row, int column, std::uint32_t index) {
+  return Rec(0x00FD, CellHead(row, column) + U32(index));
+};
+const auto BoolErr = [](int row, int column, std::uint8_t v, bool is_error, bool nine = false) {
+  return Rec(0x0205, CellHead(row, column) + char(v) + char(is_error) + (nine ? "\0"s : ""));
+};
+// A FORMULA record (`type` may be an older version's 0x0206, 0x0406) of one token, ptgInt 1.
+const auto Formula = [](int row, int column, const std::string& result8, std::uint16_t type = 6) {
+  return Rec(type, CellHead(row, column) + result8 + U16(0) + U32(0) + U16(3) + "\x1E\x01\x00");
+};
+// A cached result that is no number: text (0), boolean (1), error (2), empty text (3).
+const auto FormulaNonNumber = [](std::uint8_t kind, std::uint8_t v) {
+  return std::string{char(kind), 0, char(v), 0, 0, 0} + "\xFF\xFF";
+};
+const auto OneSheetFile = [](const std::string& records, const std::string& globals = "") {
+  return CompoundFile(Stream({Sheet{"S", 0, 0, records}}, globals));
+};
+// The "Workbook" stream of a real file, to poke.
+std::string WorkbookStreamOf(const std::string& compound_file) {
+  gsf_init();
+  GsfInput* input = gsf_input_memory_new(reinterpret_cast<const guint8*>(compound_file.data()),
+                                         static_cast<gsf_off_t>(compound_file.size()), FALSE);
+  GsfInfile* ole = gsf_infile_msole_new(input, nullptr);
+  GsfInput* child = gsf_infile_child_by_name(ole, "Workbook");
+  std::string stream(static_cast<std::size_t>(gsf_input_size(child)), '\0');
+  gsf_input_read(child, stream.size(), reinterpret_cast<guint8*>(stream.data()));
+  for (void* object :
+       {static_cast<void*>(child), static_cast<void*>(ole), static_cast<void*>(input)}) {
+    g_object_unref(object);
+  }
+  return stream;
+}
 const auto Fixture = [](const std::string& name) {
   return testing_support::ReadFile(testing_support::SourceDir() + "/tests/fixtures/workbook/" +
                                    name);
@@ -31,7 +72,7 @@ const auto Sst = [](std::uint32_t count, const std::string& strings) {
   return Rec(0x00FC, U32(count) + U32(count) + strings);
 };
 const auto Label = [](int row, int column, const std::string& xl_string) {
-  return Rec(0x0204, U16(row - 1) + U16(column - 1) + U16(15) + xl_string);
+  return Rec(0x0204, CellHead(row, column) + xl_string);
 };
 // A formula whose text result the STRING record after it holds.
 const auto TextFormula = [](int row, int column) {
