@@ -217,8 +217,10 @@ TEST(WorkbookSheets, KindsInTabOrderStreamNamesAndDateMode) {
             "Hidden cells 5; ");
   EXPECT_FALSE(book.Uses1904DateSystem());
 
+  // An embedded substream in the globals, its own DATEMODE and EOF among them, is skipped.
   const std::string stream =
-      Stream({{"S", 0, 0, Number(1, 1, 7)}}, Rec(0x0042, U16(1252)) + Rec(0x0022, U16(1)));
+      Stream({{"S", 0, 0, Number(1, 1, 7)}}, Rec(0x0042, U16(1252)) + Rec(0x0022, U16(1)) +
+                                                 Bof(0x20) + Rec(0x0022, U16(0)) + Eof());
   const std::string biff5 = Bof(5, 0x0500) + Eof();
   // clang-format off
   const std::vector<std::pair<std::string, std::string>> files[] = {
