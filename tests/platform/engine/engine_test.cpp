@@ -1,6 +1,4 @@
-// The engine: declared types, the catalogue writer's recordset, the lock file; schema objects,
-// their properties enforced for every program, hostile names and texts stored exactly or
-// refused with the file as it was; whole-file compaction and copies, the in-memory copy.
+// The engine: declared types, recordsets, the lock file, schema objects, whole files, snapshots.
 #include <gtest/gtest.h>
 #include <sqlite3.h>
 #include <sys/stat.h>
@@ -197,8 +195,7 @@ TEST(TypedRows, RecordsetBehavioursOfTheCatalogueWriterAndExecute) {
   // clang-format on
 }
 
-// Made by the first connection (any spelling of the path), kept while any is open, in this
-// process or another, removed by the last.
+// Made by the first connection (any spelling of the path), removed by the last of any process.
 TEST(LockFile, LivesWhileAnyConnectionIsOpen) {
   TempDir dir;
   const std::string path = dir.Sub("Analyser.mdb"), lock = dir.Sub("Analyser.ldb");

@@ -261,8 +261,7 @@ TEST(WorkbookSst, StringsAcrossContinueRecordsWrongCountsAndLongTexts) {
         Open(OneSheetFile(LabelSst(1, 1, 2) + LabelSst(1, 2, 0), Sst(declared, strings)));
     EXPECT_EQ(RowOf(book, 1, 1, 2), "\"three\"|\"one\"") << declared;
   }
-  // Texts of 32,767 characters split as Excel does (the SST record full, then CONTINUEs of 8,222
-  // bytes of characters after the option byte) and as LibreOffice does (the fixture).
+  // 32,767 characters split as Excel does (full SST, CONTINUEs of 8,222 bytes) and LibreOffice.
   const auto split_sst = [](const std::u16string& text, bool wide, std::size_t first_room) {
     std::string chars;
     for (char16_t c : text) chars += wide ? U16(c) : std::string(1, static_cast<char>(c));
@@ -337,8 +336,7 @@ TEST(WorkbookFailure, EachFileFailsWithItsNumberAndProblem) {
                     biff2_cell = "3103 BIFF2 cell record in a BIFF8 sheet",
                     mulrk_range = "3103 MULRK column range does not match its cells",
                     too_short = "3103 cell record too short";
-  // The header claiming more allocation-table sectors than the file holds, or a sector size the
-  // format does not have.
+  // Headers claiming more allocation-table sectors than the file holds, or no valid sector size.
   const std::string values = Fixture("values.xls"),
                     fat = "3103 allocation table larger than the file";
   const auto header = [&](std::size_t at, std::uint32_t v) {
