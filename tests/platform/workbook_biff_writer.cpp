@@ -35,37 +35,13 @@ static std::string Count(std::size_t n, int count_bytes) {
 std::string Compressed(const std::string& latin1, int count_bytes) {
   return Count(latin1.size(), count_bytes) + '\0' + latin1;
 }
-std::string Wide(const std::u16string& units, int count_bytes) {
-  std::string s = Count(units.size(), count_bytes) + '\x01';
-  for (char16_t u : units) s += U16(u);
-  return s;
-}
-
-// A cell record's row, column (0-based in the file) and XF index 15.
-static std::string Cell(int row, int column) {
+std::string CellHead(int row, int column) {
   return U16(static_cast<std::uint16_t>(row - 1)) + U16(static_cast<std::uint16_t>(column - 1)) +
          U16(15);
 }
 std::string Number(int row, int column, double v) {
-  return Rec(0x0203, Cell(row, column) + F64(v));
+  return Rec(0x0203, CellHead(row, column) + F64(v));
 }
-std::string Rk(int row, int column, std::uint32_t rk) {
-  return Rec(0x027E, Cell(row, column) + U32(rk));
-}
-std::string LabelSst(int row, int column, std::uint32_t index) {
-  return Rec(0x00FD, Cell(row, column) + U32(index));
-}
-std::string BoolErr(int row, int column, std::uint8_t v, bool is_error, bool nine_bytes) {
-  return Rec(0x0205, Cell(row, column) + char(v) + char(is_error) + (nine_bytes ? "\0"s : ""));
-}
-std::string Formula(int row, int column, const std::string& result8, std::uint16_t type) {
-  // flags, chn, then a formula of one token (ptgInt 1).
-  return Rec(type, Cell(row, column) + result8 + U16(0) + U32(0) + U16(3) + "\x1E\x01\x00");
-}
-std::string FormulaNonNumber(std::uint8_t kind, std::uint8_t v) {
-  return std::string{char(kind), 0, char(v), 0, 0, 0} + "\xFF\xFF";
-}
-
 std::string Stream(const std::vector<Sheet>& sheets, const std::string& globals) {
   const auto bound_sheet = [](const Sheet& s, std::size_t offset) {
     return Rec(0x0085, U32(static_cast<std::uint32_t>(offset)) + char(s.hidden) + char(s.type) +
@@ -100,36 +76,6 @@ std::string CompoundFile(const std::vector<std::pair<std::string, std::string>>&
   std::string file(reinterpret_cast<const char*>(bytes), gsf_output_size(memory));
   g_object_unref(memory);
   return file;
-}
-
-std::string WorkbookStreamOf(const std::string& compound_file) {
-  gsf_init();
-  GsfInput* input = gsf_input_memory_new(reinterpret_cast<const guint8*>(compound_file.data()),
-                                         static_cast<gsf_off_t>(compound_file.size()), FALSE);
-  GsfInfile* ole = gsf_infile_msole_new(input, nullptr);
-  GsfInput* child = ole ? gsf_infile_child_by_name(ole, "Workbook") : nullptr;
-  std::string stream(child ? static_cast<std::size_t>(gsf_input_size(child)) : 0, '\0');
-  if (child) gsf_input_read(child, stream.size(), reinterpret_cast<guint8*>(stream.data()));
-  for (void* object : {static_cast<void*>(child), static_cast<void*>(ole)}) {
-    if (object) g_object_unref(object);
-  }
-  g_object_unref(input);
-  return stream;
-}
-
-std::string Retyped(std::string stream, std::uint16_t from, std::uint16_t to) {
-  const auto load16 = [&](std::size_t at) {
-    return static_cast<std::uint16_t>(static_cast<unsigned char>(stream[at]) |
-                                      static_cast<unsigned char>(stream[at + 1]) << 8);
-  };
-  for (std::size_t at = 0; at + 4 <= stream.size(); at += 4 + load16(at + 2)) {
-    if (load16(at) == from) stream.replace(at, 2, U16(to));
-  }
-  return stream;
-}
-
-std::string OneSheetFile(const std::string& records, const std::string& globals) {
-  return CompoundFile(Stream({Sheet{"S", 0, 0, records}}, globals));
 }
 
 }  // namespace workbook_test

@@ -1,5 +1,4 @@
-// Platform core: value conversions, errors, texts, the message box's lines,
-// paths, the clock and the file operations the programs rely on.
+// Platform core: value conversions, errors, texts, the message box, paths, clock, file operations.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
@@ -25,8 +24,7 @@ using namespace testing_support;
 
 enum To { kInt, kByte, kLong, kDbl, kSgl, kBool, kText };
 
-// Converts each input with `to`: `expected` holds, '|' after each, the
-// result's ToText (its Describe for kText) or "E<number>" of its error.
+// Each input converted `to`: its ToText (Describe for kText) or "E<number>", '|' after each.
 template <typename... Inputs>
 void ExpectConversions(To to, const std::string& expected, const Inputs&... inputs) {
   std::string got;
@@ -47,9 +45,8 @@ void ExpectConversions(To to, const std::string& expected, const Inputs&... inpu
   EXPECT_EQ(got, expected + "|") << "kind " << to;
 }
 
-// Rounding is half to even, texts read as numbers only when trimmed of spaces
-// (not tabs), booleans are -1 and 0, Null (94) and error values (13) never
-// convert, a result out of range (and NaN to an integer) is Overflow (6).
+// Rounding half to even, texts trimmed of spaces (not tabs), booleans -1 and 0; Null (94) and
+// errors (13) never convert; out of range (NaN to an integer too) is Overflow (6).
 TEST(Value, EveryKindRoundsChecksItsRangeAndReadsTexts) {
   const double nan = std::numeric_limits<double>::quiet_NaN();
   const Value null = Value::Null(), error = Value::FromError(7);
@@ -89,8 +86,7 @@ TEST(Value, KindsSamenessAndDescriptions) {
   EXPECT_FALSE(Value(0.0).SameAs(Value(-0.0)) || Value(0.0f).SameAs(Value(-0.0f)));
 }
 
-// Each errno of a file operation: the platform number and description, the
-// file and the system's own text as details; unknown numbers' description.
+// Each errno: the platform number and description, the file and the system's text as details.
 TEST(Error, ErrnoOfAFileAndDescriptions) {
   // clang-format off
   const std::pair<int, std::string> cases[] = {
@@ -160,8 +156,7 @@ mode_t ModeOf(const std::string& path) {
   return st.st_mode & 0777;
 }
 
-// Each refusal names its number; a copy or write killed half-way leaves its
-// temporary file, which the next one takes over, so nothing accumulates.
+// A copy or write killed half-way leaves its temporary file, which the next one takes over.
 TEST(Files, DeleteCopyWriteAppendAndTheirRefusals) {
   TempDir dir;
   const std::string ro = dir.Sub("ro"), src = dir.Sub("a"), dst = dir.Sub("b"),
