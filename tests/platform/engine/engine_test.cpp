@@ -14,6 +14,7 @@
 #include "platform/engine/copy_database.h"
 #include "platform/engine/database.h"
 #include "platform/engine/engine_error.h"
+#include "platform/engine/rows/database_core.h"
 #include "platform/engine/schema.h"
 #include "platform/engine/snapshot.h"
 #include "tests/support/databases.h"
@@ -193,6 +194,53 @@ TEST(TypedRows, RecordsetBehavioursOfTheCatalogueWriterAndExecute) {
                      [&] { changed("SELECT * FROM Tests"); }}),
             "1 1 1 3016 ");  // SQLITE_ERROR thrice
   // clang-format on
+}
+
+// The writer's lookups for one test on tables of 100,000 rows read a bounded
+// number of rows: every statement finds its rows by the keys' indexes.
+TEST(TypedRows, OneAssaysLookupsUseTheKeysIndexes) {
+  TempDir dir;
+  Database db = CreateAnalyserDatabase(dir.Sub("a.mdb"));
+  for (const char* insert : {"Tests (Tests_ID, Tests_Name) SELECT i - 50000, 'T' || i",
+                             "TestVolumes (TV_TestsID, TV_Part) SELECT i - 50000, 0",
+                             "TestRanges (TR_TestsID, TR_RangeNum) SELECT i - 50000, 1",
+                             "Kits (Kits_TestsID) SELECT i - 50000"}) {
+    db.Exec(
+        "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 100000) "
+        "INSERT INTO " +
+        std::string(insert) + " FROM n");
+  }
+  const auto steps = [&](int counter) {
+    std::int64_t total = 0;
+    for (sqlite3_stmt* s = sqlite3_next_stmt(db.core().db(), nullptr); s != nullptr;
+         s = sqlite3_next_stmt(db.core().db(), s)) {
+      total += sqlite3_stmt_status(s, counter, 1);
+    }
+    return total;
+  };
+  const auto apply_assay = [&](const std::string& n) {
+    const auto test = db.FirstRow("Tests", "Tests_ID = " + n);
+    ASSERT_TRUE(test.has_value());
+    db.UpdateRow("Tests", *test, {{"Tests_FullName", "Lookup"}});
+    const auto volume = db.FirstRow("TestVolumes", "TV_TestsID = " + n + " AND TV_Part = 0");
+    ASSERT_TRUE(volume.has_value());
+    db.UpdateRow("TestVolumes", *volume, {{"TV_ReagentVol", std::int32_t{5}}});
+    EXPECT_TRUE(db.FirstRow("TestRanges", "TR_TestsID = " + n + " AND TR_RangeNum = 1"));
+    EXPECT_EQ(
+        db.RowsOfSource("TestRanges",
+                        "SELECT TestRanges.* FROM Tests INNER JOIN TestRanges ON "
+                        "Tests.Tests_ID = TestRanges.TR_TestsID WHERE (((TestRanges.TR_TestsID)= " +
+                            n + " ) AND ((UCASE(Tests.Tests_Name))= 'T5" + n + "' ));")
+            .size(),
+        1u);
+    EXPECT_EQ(db.RowsOfSource("Kits", "Select * From Kits Where Kits_TestsID = " + n).size(), 1u);
+  };
+  apply_assay("4321");  // the first run reads the schema, once per connection
+  steps(SQLITE_STMTSTATUS_FULLSCAN_STEP);
+  steps(SQLITE_STMTSTATUS_VM_STEP);
+  apply_assay("1234");
+  EXPECT_EQ(steps(SQLITE_STMTSTATUS_FULLSCAN_STEP), 0);
+  EXPECT_LT(steps(SQLITE_STMTSTATUS_VM_STEP), 1000);  // a scan would be > 100,000
 }
 
 // Made by the first connection (any spelling of the path), removed by the last of any process.
