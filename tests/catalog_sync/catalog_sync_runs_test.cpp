@@ -99,13 +99,11 @@ struct Row {
 };
 
 std::string Expand(std::string s, const Sandbox& sb) {
-  for (const auto& [token, path] : {std::pair{"$DBS"s, sb.databases()},
-                                    {"$DB"s, sb.database()},
-                                    {"$PKG"s, Package(sb)},
-                                    {"$WB"s, Workbook(sb)},
-                                    {"$ROOT"s, sb.root()}}) {
-    for (auto at = s.find(token); at != std::string::npos; at = s.find(token, at)) {
-      s.replace(at, token.size(), path);
+  const std::string tokens[] = {"$DBS", "$DB", "$PKG", "$WB", "$ROOT"};
+  const std::string paths[] = {sb.databases(), sb.database(), Package(sb), Workbook(sb), sb.root()};
+  for (std::size_t i = 0; i < std::size(tokens); ++i) {
+    for (auto at = s.find(tokens[i]); at != std::string::npos; at = s.find(tokens[i], at)) {
+      s.replace(at, tokens[i].size(), paths[i]);
     }
   }
   return s;
