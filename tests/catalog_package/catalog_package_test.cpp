@@ -1,5 +1,5 @@
-// CatalogPackage's own commands as the real binary, one row per run; its
-// plan is held against CatalogSync's runs in tests/catalog_sync.
+// CatalogPackage's own commands as the real binary, one row per run; its plan is held against
+// CatalogSync's runs in tests/catalog_sync.
 #include <gtest/gtest.h>
 
 #include <bit>
@@ -24,12 +24,11 @@ const auto Package = [](const std::vector<std::string>& args) {
 };
 const auto ExampleJson = [] { return SourceDir() + "/examples/catalog.json"; };
 
-// build then dump gives the example catalogue back; dump then build gives a
-// package of WritePackage byte for byte, with values that a careless JSON
-// form would change: extreme and negative-zero doubles, subnormal singles,
-// integers at their limits, non-ASCII texts, TestsID and Part that the
-// writer ignores, a single that is no short double and one whose shortest
-// text, read as a double, rounds to its neighbour.
+// build then dump gives the example catalogue back; dump then build gives a package of WritePackage
+// byte for byte, with values that a careless JSON form would change: extreme and negative-zero
+// doubles, subnormal singles, integers at their limits, non-ASCII texts, TestsID and Part that the
+// writer ignores, a single that is no short double and one whose shortest text, read as a double,
+// rounds to its neighbour.
 TEST(CatalogPackage, RoundTripsGiveTheCatalogueAndTheBytesBack) {
   TempDir dir;
   ASSERT_EQ(Package({"build", ExampleJson(), dir.Sub("example.dat")}).exit_status, 0);
@@ -113,9 +112,8 @@ const Row kRows[] = {
 };
 // clang-format on
 
-// Whatever the run, a damaged package in its way is never rewritten and no
-// database is made; a failure prints nothing on standard output, a success
-// nothing on standard error.
+// Whatever the run, a damaged package in its way is never rewritten and no database is made; a
+// failure prints nothing on standard output, a success nothing on standard error.
 class CatalogPackageRun : public ::testing::TestWithParam<Row> {};
 TEST_P(CatalogPackageRun, EndsAsTheRowSays) {
   const Row& row = GetParam();

@@ -1,5 +1,5 @@
-// The records, their property tables and containers, the property bag's
-// byte block and the package file: conversions, bounds and the format.
+// The records, their property tables and containers, the property bag's byte block and the package
+// file: conversions, bounds and the format.
 #include <gtest/gtest.h>
 
 #include <bit>
@@ -32,8 +32,8 @@ using testing_support::SampleCatalog;
 constexpr long kOk = 0, kOutOfRange = err::kSubscriptOutOfRange;
 const auto Err = [](const std::function<void()>& f) { return ErrorOf(f).number(); };
 
-// Each property named once, of its kind, zero, empty or false in a new
-// record, and set as the package reader converts.
+// Each property named once, of its kind, zero, empty or false in a new record, and set as the
+// package reader converts.
 TEST(RecordProperties, NamedOnceOfTheirKindAndDefaultAndConvertedWhenSet) {
   const auto check = [](const auto& table, const auto& named, const auto& record) {
     for (const auto& p : table) {
@@ -50,9 +50,7 @@ TEST(RecordProperties, NamedOnceOfTheirKindAndDefaultAndConvertedWhenSet) {
   check(TestVolumeProperties(), TestVolumePropertyNamed, TestVolume());
   EXPECT_EQ(TestVolumePropertyNamed("TestsID").derivation, Derivation::kOwnerTestNumber);
   EXPECT_EQ(TestVolumePropertyNamed("Part").derivation, Derivation::kPartIndex);
-  // The converting setters are the package reader's conversions; the value
-  // conversions themselves (rounding, overflow of a kind) are the platform's.
-  // Mode is upper-cased with spaces (only) trimmed. What a getter gives, set again, stays.
+  // Mode is upper-cased with spaces (only) trimmed; what a getter gives, set again, stays.
   // clang-format off
   std::vector<std::tuple<std::string, Value, long, Value>> cases = {  // the value stored when kOk
       {"TestNumber", Value("abc"), err::kTypeMismatch, {}},
@@ -103,8 +101,8 @@ TEST(Containers, OneBasedBoundsCheckedAndUnsetCells) {
     EXPECT_EQ(Err([&] { col.Item(i); }), kOutOfRange) << i;
   }
 
-  // Positions 1 to n, parts 0 to 2; a cell never set is an unset object; a
-  // refused dimensioning leaves the table as it was, any other discards it.
+  // Positions 1 to n, parts 0 to 2; a cell never set is an unset object; a refused dimensioning
+  // leaves the table as it was, any other discards it.
   TestVolumeTable table;
   EXPECT_EQ(table.Size(), 0);
   EXPECT_EQ(Err([&] { table.At(1, 0); }), kOutOfRange);
@@ -133,9 +131,8 @@ TEST(Containers, OneBasedBoundsCheckedAndUnsetCells) {
   EXPECT_FALSE(table.Holds(1, 0));
 }
 
-// Every kind comes back with its kind and bits; a rewritten name keeps its
-// place; names are exact; an absent one fails to read, naming itself; what
-// the bag cannot store it refuses.
+// Every kind comes back with its kind and bits; a rewritten name keeps its place; names are exact;
+// an absent one fails to read, naming itself; what the bag cannot store it refuses.
 TEST(PropertyBag, KindsAndBitsComeBackNamesKeepTheirPlaceAndAreExact) {
   // clang-format off
   const std::pair<const char*, Value> entries[] = {{"TestName1", Value("first")},
@@ -190,8 +187,8 @@ TEST(PropertyBag, KindsAndBitsComeBackNamesKeepTheirPlaceAndAreExact) {
   EXPECT_EQ(PropertyBag::FromContents(refusing.Contents()).Count(), 1u);
 }
 
-// `block` with `width` bytes at `at` set to `value` (little-endian, as the
-// format), its checksum made right again unless told not to.
+// `block` with `width` bytes at `at` set to `value` (little-endian, as the format), its checksum
+// made right again unless told not to.
 std::string Poke(std::string block, std::size_t at, std::uint32_t value, std::size_t width = 1,
                  bool reseal = true) {
   std::memcpy(block.data() + at, &value, width);
@@ -201,16 +198,16 @@ std::string Poke(std::string block, std::size_t at, std::uint32_t value, std::si
   return block;
 }
 
-// Malformed blocks, each made from a valid one, are read failures naming the
-// cause; a refused block leaves a bag as it was.
+// Malformed blocks, each made from a valid one, are read failures naming the cause; a refused block
+// leaves a bag as it was.
 TEST(PropertyBag, MalformedBlocksAreReadFailuresNamingTheCause) {
   PropertyBag valid;
   valid.WriteProperty("A", Value(true));
   valid.WriteProperty("B", Value("text"));
   valid.WriteProperty("C", Value(std::int16_t{7}));
   const std::string v = valid.Contents();
-  // Entry A at 20 (size 2, name 1, kind 1, bool 1), entry B at 25 (size 2,
-  // name 1, kind 1, text size 4, "text"), entry C at 37.
+  // Entry A at 20 (size 2, name 1, kind 1, bool 1), entry B at 25 (size 2, name 1, kind 1, text
+  // size 4, "text"), entry C at 37.
   constexpr std::size_t kAKind = 23, kABool = 24, kBName = 27, kBTextSize = 29, kBText = 33;
   const std::size_t kCount = fmt::kEntryCountOffset;
   // clang-format off
@@ -242,9 +239,9 @@ TEST(PropertyBag, MalformedBlocksAreReadFailuresNamingTheCause) {
   EXPECT_TRUE(bag.ReadProperty("B").SameAs(Value("text")));
 }
 
-// Eleven sample assays give one package, byte for byte: the entries' names by position (and
-// part), their order and kinds, TestsID and Part derived from the position whatever the records
-// hold. A cell without a record fails the write.
+// Eleven sample assays give one package, byte for byte: the entries' names by position (and part),
+// their order and kinds, TestsID and Part derived from the position whatever the records hold. A
+// cell without a record fails the write.
 TEST(CatalogBag, ElevenAssaysGiveTheSamePackageByteForByte) {
   Catalog c = SampleCatalog(11);
   const std::string block = CatalogToBag(c.assays, c.volumes).Contents();
@@ -271,8 +268,8 @@ class FileManagerTest : public ::testing::Test {
   platform::Error failure{0, ""};
 };
 
-// What was read gives the catalogue and the file's block again, entry kinds
-// and all; writing replaces an old read-only package.
+// What was read gives the catalogue and the file's block again, entry kinds and all; writing
+// replaces an old read-only package.
 TEST_F(FileManagerTest, WrittenCatalogueReadsBackEqual) {
   Write(SampleCatalog(3));
   testing_support::ChmodFile(files.PackagePath(), 0444);
@@ -289,9 +286,8 @@ TEST_F(FileManagerTest, WrittenCatalogueReadsBackEqual) {
   EXPECT_EQ(CatalogToBag(read.assays, read.volumes).Contents(), files.LoadPackage());
 }
 
-// A missing or empty file, or a count outside 1 to 32,766, fails to read,
-// reads no assay, and the failure names the file; what was read before a
-// failure stays.
+// A missing or empty file, or a count outside 1 to 32,766, fails to read, reads no assay, and the
+// failure names the file; what was read before a failure stays.
 TEST_F(FileManagerTest, WhatCannotBeReadOrWrittenFails) {
   EXPECT_EQ(Read(), err::kFileNotFound);
   testing_support::WriteFile(files.PackagePath(), "");
@@ -319,8 +315,8 @@ TEST_F(FileManagerTest, WhatCannotBeReadOrWrittenFails) {
   EXPECT_EQ(read.assays.Count(), 2);
   EXPECT_TRUE(read.volumes.Holds(2, 0));
   EXPECT_FALSE(read.volumes.Holds(2, 1));
-  // The largest package, 32,766 assays, is written and read by the hostile
-  // input tests; one more fails to write and leaves the package as it was.
+  // The largest package, 32,766 assays, is written and read by the hostile input tests; one more
+  // fails to write and leaves the package as it was.
   Catalog c;
   c.volumes.Dimension(kMaxAssayCount + 1);
   for (std::int32_t i = 1; i <= kMaxAssayCount + 1; ++i) {
@@ -332,8 +328,8 @@ TEST_F(FileManagerTest, WhatCannotBeReadOrWrittenFails) {
   EXPECT_EQ(testing_support::ReadFile(files.PackagePath()), "old package");
 }
 
-// Every shorter prefix and every single changed byte of a valid package is
-// refused (the sanitizer build checks the reads).
+// Every shorter prefix and every single changed byte of a valid package is refused (the sanitizer
+// build checks the reads).
 TEST(CatalogFromBag, EveryTruncationAndSingleByteCorruptionIsRefused) {
   const Catalog written = SampleCatalog(1);
   const std::string block = CatalogToBag(written.assays, written.volumes).Contents();

@@ -1,6 +1,6 @@
-// The assay database writer on real database files made from the example
-// schema: deletion with its name guard, add and modify of the test row, the
-// reagent part rows, the normal range, and values that a column refuses.
+// The assay database writer on real database files made from the example schema: deletion with its
+// name guard, add and modify of the test row, the reagent part rows, the normal range, and values
+// that a column refuses.
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -39,16 +39,16 @@ class WriterTest : public ::testing::Test {
         "TV_ReagentVol AS r FROM TestVolumes WHERE " +
         where + " ORDER BY TV_ID)");
   }
-  // The rows of the tests `w` selects ("= 3") in Tests, TestRanges,
-  // TestVolumes and Kits: e.g. "1 1 2 2".
+  // The rows of the tests `w` selects ("= 3") in Tests, TestRanges, TestVolumes and Kits: e.g. "1 1
+  // 2 2".
   std::string RowsOf(const std::string& w) {
     return Text("SELECT (SELECT COUNT(*) FROM Tests WHERE Tests_ID " + w +
                 ") || ' ' || (SELECT COUNT(*) FROM TestRanges WHERE TR_TestsID " + w +
                 ") || ' ' || (SELECT COUNT(*) FROM TestVolumes WHERE TV_TestsID " + w +
                 ") || ' ' || (SELECT COUNT(*) FROM Kits WHERE Kits_TestsID " + w + ")");
   }
-  // Adds or modifies the assay at `position`: its failure as "number table
-  // column value" (those details it has), "0" when it writes.
+  // Adds or modifies the assay at `position`: its failure as "number table column value" (those
+  // details it has), "0" when it writes.
   std::string AddModify(const testing_support::Catalog& c, std::int16_t position,
                         std::string_view keyword = "INSTALL") {
     const platform::Error e = testing_support::ErrorOf([&] {
@@ -72,9 +72,8 @@ class WriterTest : public ::testing::Test {
   std::optional<platform::engine::Database> db_;
 };
 
-// The name, as the dispatch passes it (trimmed, upper-cased), guards the
-// test's rows, every range of it included, but not its kits; a test without
-// rows changes nothing.
+// The name, as the dispatch passes it (trimmed, upper-cased), guards the test's rows, every range
+// of it included, but not its kits; a test without rows changes nothing.
 TEST_F(WriterTest, DeleteNameGuardsTheTestRowsButNotTheKits) {
   // clang-format off
   const std::tuple<const char*, const char*, bool> cases[] = {  // stored, given, removed
@@ -97,10 +96,9 @@ TEST_F(WriterTest, DeleteNameGuardsTheTestRowsButNotTheKits) {
   EXPECT_EQ(testing_support::DumpDatabase(path_), before);
 }
 
-// A missing test is added with its name as given, its reporting units from
-// the default units, its parts in use and its normal range. A value that a
-// column refuses fails the assay before anything of it is written; an assay
-// beyond the volume table fails before its parts are.
+// A missing test is added with its name as given, its reporting units from the default units, its
+// parts in use and its normal range. A value that a column refuses fails the assay before anything
+// of it is written; an assay beyond the volume table fails before its parts are.
 TEST_F(WriterTest, MissingTestIsAddedWithItsUnitsRangeAndPartsUnlessAValueIsRefused) {
   Open();  // an empty Tests table
   CatalogBuilder b;
@@ -124,8 +122,8 @@ TEST_F(WriterTest, MissingTestIsAddedWithItsUnitsRangeAndPartsUnlessAValueIsRefu
   EXPECT_EQ(Text("SELECT COUNT(*) FROM TestVolumes WHERE TV_TestsID = 13"), "0");
 }
 
-// An existing test is overwritten and keeps its reporting units and its
-// other columns; a value out of the column's range fails it untouched.
+// An existing test is overwritten and keeps its reporting units and its other columns; a value out
+// of the column's range fails it untouched.
 TEST_F(WriterTest, ExistingTestIsOverwrittenAndKeepsItsReportingUnitsAndOtherColumns) {
   Open(SampleDataSql(), {"Tests_Formula SHORT", "Tests_Formula BYTE"});
   db_->Exec(
@@ -147,8 +145,8 @@ TEST_F(WriterTest, ExistingTestIsOverwrittenAndKeepsItsReportingUnitsAndOtherCol
             "GLU|mg/dL|| / CHOL2|mmol/L|site note|LOT00001 / ALT|U/L||");
 }
 
-// Parts are overwritten, deleted and added by ReagentVol; of duplicate
-// volume and range rows only the first is touched.
+// Parts are overwritten, deleted and added by ReagentVol; of duplicate volume and range rows only
+// the first is touched.
 TEST_F(WriterTest, PartsAreOverwrittenDeletedAndAddedByReagentVol) {
   Open(SampleDataSql());  // test 3 has parts 0 and 1
   db_->Exec(
@@ -170,8 +168,8 @@ TEST_F(WriterTest, PartsAreOverwrittenDeletedAndAddedByReagentVol) {
   EXPECT_EQ(Volumes("TV_TestsID = 3"), "90:0:310 91:2:330");  // part 1 deleted, 2 added
   EXPECT_EQ(Volumes("TV_TestsID <> 3"), "1:0:200 2:0:180 50:0:999 51:1:11 52:1:12");
   ASSERT_EQ(AddModify(b.Build(), 2, "QVR"), "0");
-  // Part 0: the first row (the sample's) overwritten, the duplicate kept;
-  // part 1 not in use: only its first row deleted.
+  // Part 0: the first row (the sample's) overwritten, the duplicate kept; part 1 not in use: only
+  // its first row deleted.
   EXPECT_EQ(Volumes("TV_TestsID = 1"), "1:0:120 50:0:999 52:1:12");
   // The first normal range takes the limits, the duplicate keeps its own.
   EXPECT_EQ(Text("SELECT group_concat(TR_ID || ':' || TR_Low, ' ') FROM TestRanges "
@@ -179,8 +177,8 @@ TEST_F(WriterTest, PartsAreOverwrittenDeletedAndAddedByReagentVol) {
             "1:11.0 60:-5.0");
 }
 
-// Only the limits of the existing normal range change, and only in a QVR
-// run; its other columns and the other range stay.
+// Only the limits of the existing normal range change, and only in a QVR run; its other columns and
+// the other range stay.
 TEST_F(WriterTest, ExistingNormalRangeTakesTheLimitsOnlyInAQvrRun) {
   for (const auto& [keyword, normal] :
        {std::pair{"INSTALL", "1 70.0 110.0"}, {"QVR", "1 11.0 91.0"}}) {
