@@ -1,5 +1,4 @@
-// CatalogSync as the real program, one row per whole run in a sandbox: arrangement, command line,
-// exit status, exact standard error and end state. A planned row is first planned by
+// CatalogSync as the real program, one row per run in a sandbox; a planned row is first planned by
 // CatalogPackage, and the plan held against the run: the same failure, the same rows changed.
 #include <fcntl.h>
 #include <gtest/gtest.h>
@@ -84,8 +83,7 @@ struct Row {
   Check prepare = {};
   std::function<ScopedMount(const Sandbox&)> mount = {};  // after `prepare`; skipped if refused
   int status = 1;
-  // Exactly, with $DBS, $DB, $PKG, $WB, $ROOT for the sandbox's paths, and "<any>" for the rest
-  // of a line that the engine words (an SQL text).
+  // Exactly, with $DBS, $DB, $PKG, $WB, $ROOT, and "<any>" for the rest of a line (an SQL text).
   std::string err = "";
   Db db = Db::kUnchanged;  // of a failed run; a successful one changes the database
   int package_assays = 0;  // the package rewritten with that many, else kept byte for byte
@@ -158,8 +156,6 @@ std::string Refused(int test, const std::string& mode, const std::string& column
 std::string TooLong(const std::string& name) {  // test 41
   return Refused(41, "ADD", "Tests_Name", "TEXT(10)", "\"" + name + "\"");
 }
-
-// --- The plan held against the run -------------------------------------------
 using Rows = std::map<std::pair<std::string, std::int64_t>, json>;  // (table, rowid)
 
 // Every row of every table and of the schema, as JSON.
@@ -261,8 +257,6 @@ void HoldPlan(const Sandbox& sb, const Row& row, const Planned& p, const RunResu
   }
   EXPECT_EQ(ReadRows(sb.database()), p.predicted);
 }
-
-// --- Arrangements and checks -------------------------------------------------
 // `at` replaced by a FIFO or by a link to `to` (a dangling one to "nowhere.mdb").
 enum class Plant { kLink, kDanglingLink, kHardLink, kFifo };
 void Replace(const std::string& at, Plant plant, const std::string& to = "") {
@@ -324,9 +318,8 @@ void CheckFiveSheets(const Sandbox& sb) {
 
 const char* kRangeOf14 = "SELECT TR_Low || ' ' || TR_High FROM TestRanges WHERE TR_TestsID = 14";
 
-// The example workbook brings exactly examples/catalog.json; the package it wrote, installed on
-// the same database, leaves what the workbook run left but for the site's own normal range, whose
-// limits only a workbook run takes.
+// The example workbook brings exactly examples/catalog.json; its package, installed, leaves what
+// the workbook run left but for the site's own normal range, whose limits only a QVR run takes.
 void CheckExampleWorkbook(const Sandbox& sb) {
   Catalog expected;
   catalog_package::CatalogFromJson(json::parse(ReadFile(SourceDir() + "/examples/catalog.json")),
@@ -406,7 +399,6 @@ std::vector<Row> AllRows() {
       refused({}), refused({"INSTALLS"}), refused({"INSTALL", "QVR"}), refused({"\tINSTALL"}),
       install({"  InStAlL "}), install({"", "Install", ""}),
       {.name = "workbook missing", .args = {" Qvr  "}, .err = kNotFound + "$WB\n"},
-      // --- What the source or the database is ---------------------------------
       {.name = "package missing",
        .prepare = [](auto& sb) { ::unlink(Package(sb).c_str()); }, .err = kNotFound + "$PKG\n",
        .plan = true},
@@ -415,8 +407,7 @@ std::vector<Row> AllRows() {
        .err = kUnreadable + "Invalid file format (321)\n"
               "detail: package format: truncated: 300 bytes of 1171\ndetail: file: $PKG\n",
        .plan = true},
-      // Neither blocks the run nor is read: a FIFO would wait for a writer for ever, a device
-      // would be read until memory runs out.
+      // Neither waited on nor read: a FIFO would block for ever, a device fill the memory.
       {.name = "package a FIFO", .prepare = [](auto& sb) { Replace(Package(sb), Plant::kFifo); },
        .err = kUnreadable + "Device I/O error (57)\ndetail: file: $PKG\n"
               "detail: system: not a regular file: a FIFO\n"},
@@ -455,10 +446,8 @@ std::vector<Row> AllRows() {
               kAtFirstAssay + "detail: SQL: INSERT INTO \"Tests\" <any>\n"
               "detail: read-only: $DB (mode 0444)\ndetail: table: Tests\n" + kRolledBack,
        .plan = true, .failing = 1},
-      // --- Faults that mounts make ---------------------------------------------
-      // A read-only folder refuses the lock file before the engine sees the database, so a hot
-      // journal there fails the run as the folder alone does; only a read-only database file
-      // beside a writable folder lets the engine meet the journal it cannot roll back.
+      // A read-only folder refuses the lock file first, hot journal or not; only a read-only
+      // database file in a writable folder lets the engine meet a journal it cannot roll back.
       {.name = "database folder read-only", .mount = read_only_folder, .err = kReadOnlyLock},
       {.name = "database folder read-only, workbook run", .args = {"QVR"}, .workbook = five,
        .mount = read_only_folder, .err = kReadOnlyLock, .package_assays = 4},
@@ -483,9 +472,7 @@ std::vector<Row> AllRows() {
       {.name = "disk full during the changes", .package = many, .mount = small_disk(3),
        .err = Unexpected("UpdateAssay 40", "13 database or disk is full") + kAtFirstAssay +
               "detail: SQL: <any>\ndetail: table: <any>\n" + kRolledBack},
-      // --- The walk --------------------------------------------------------------
-      // Every outcome, and tests met again later in the walk, which the plan must see as the
-      // earlier assays left them. An old backup copy goes.
+      // Every outcome (an old backup copy goes); tests met again, seen as earlier assays left them.
       {.name = "every outcome", .package = {{40, "NEW", "ADD", {100, 50, 0}}, {2, "CHOL", "MODIFY"},
                    {1, "GLU", "ADD", {0, 0, 0}}, {41, "MISSING", "MODIFY", {10, 20, 30}},
                    {3, " alt ", "DELETE"}, {0, "SKIPPED", "ADD"}, {3, "ALT", "REMOVE"},
@@ -527,15 +514,12 @@ std::vector<Row> AllRows() {
                      a.SetAssayMax(std::numeric_limits<double>::quiet_NaN()); }}},
        .err = Refused(41, "ADD", "Tests_AssayMax", "DOUBLE", "NAN"), .plan = true,
        .outcomes = {"added"}, .failing = 2},
-      // A killed program's hot journal is rolled back before the backup copy: a copy of the
-      // half-written file would, restored, be damaged.
+      // A killed program's hot journal is rolled back before the backup copy, else copied damaged.
       {.name = "hot journal", .package = failing, .prepare = journal,
        .err = TooLong("FAR TOO LONG"), .db = Db::kChanged, .check = [=](auto& sb) {
          integrity_ok(sb); Count(sb, "Filler WHERE Note NOT LIKE 'HALF%'", 3000);
          Count(sb, "Tests WHERE Tests_ID = 40", 0); }},
-      // --- Other programs on the same database ---------------------------------
-      // The second run, started while the first holds the folder, fails before it touches
-      // anything, even the marker.
+      // A second run, while the first holds the folder, fails before touching anything, the marker.
       {.name = "a second run", .err = Unexpected("Catalog Sync", "70 Permission denied") +
               "detail: another CatalogSync run holds the database: $DB\n",
        .run = [](auto& sb, auto& args) {
@@ -553,9 +537,8 @@ std::vector<Row> AllRows() {
          EXPECT_EQ(reader.Query("SELECT COUNT(*) FROM Tests").rows.size(), 1u);
          const RunResult r = sb.Run("CatalogSync", args);
          reader.Exec("ROLLBACK"); return r; }},
-      // A client commits a row after the backup copy was taken and before the walk, which waits
-      // for the client's write lock. The failed walk is rolled back and the client's row stays;
-      // the database, reached through a link, stays a link.
+      // A client commits between backup copy and walk (which waits for its lock): the failed walk
+      // is rolled back, the client's row stays, the database, reached through a link, stays one.
       {.name = "a client commits during the run", .package = failing,
        .prepare = [](auto& sb) { LinkTo(sb.database(), sb.Sub("Corvista1k.mdb")); },
        .err = TooLong("FAR TOO LONG"), .db = Db::kChanged, .check = [=](auto& sb) {
@@ -570,14 +553,12 @@ std::vector<Row> AllRows() {
          std::thread run([&] { r = sb.Run("CatalogSync", args); });
          while (!Exists(Backup(sb))) ::usleep(1000);
          client.Exec("COMMIT"); run.join(); return r; }},
-      // --- Links -----------------------------------------------------------------
       {.name = "package through a link", .args = {"QVR"}, .workbook = five,
        .prepare = [](auto& sb) { LinkTo(Package(sb), sb.Sub("elsewhere/CatalogSync.dat", true)); },
        .status = 0, .package_assays = 4, .check = [](auto& sb) {
          EXPECT_EQ(fs::read_symlink(Package(sb)), sb.Sub("elsewhere/CatalogSync.dat"));
          EXPECT_TRUE(TemporaryFilesIn(sb.Sub("elsewhere")).empty()); }},
-      // Followed to a regular file only: the special file that a link leads to (on a live system
-      // perhaps /dev/zero) keeps its place.
+      // A link is followed to a regular file only; the special file it leads to keeps its place.
       {.name = "package a link to a FIFO", .args = {"QVR"}, .workbook = five,
        .prepare = [](auto& sb) {
          Replace(sb.Sub("elsewhere/fifo", true), Plant::kFifo);
@@ -587,7 +568,6 @@ std::vector<Row> AllRows() {
        .check = [](auto& sb) {
          EXPECT_EQ(fs::status(sb.Sub("elsewhere/fifo")).type(), fs::file_type::fifo);
          EXPECT_TRUE(TemporaryFilesIn(sb.Sub("elsewhere")).empty()); }},
-      // --- Workbooks -------------------------------------------------------------
       {.name = "five sheets", .args = {"QVR"}, .workbook = five, .status = 0, .package_assays = 4,
        .check = CheckFiveSheets},
       // With a site's own normal range of test 14; the database as it then is, kept.
@@ -609,8 +589,7 @@ std::vector<Row> AllRows() {
       workbook_fails("damaged-directory", Unexpected("ImportData0", "3103 Workbook is damaged") +
                      "detail: record offset: 1269\ndetail: problem: string data cut off\n"
                      "detail: file: $WB\n"),
-      // Made by hand, since LibreOffice turns a chart sheet into a worksheet holding a chart: test
-      // 12 on sheet 2, then a chart sheet.
+      // Test 12 on sheet 2, then a chart sheet (made by hand: LibreOffice makes it a worksheet).
       {.name = "chart sheet", .args = {"QVR"}, .prepare = [](auto& sb) {
          namespace wb = workbook_test;
          WriteFile(Workbook(sb), wb::CompoundFile(wb::Stream({{"Cover", 0, 0, ""},
