@@ -449,8 +449,6 @@ std::vector<Row> AllRows() {
       // A read-only folder refuses the lock file first, hot journal or not; only a read-only
       // database file in a writable folder lets the engine meet a journal it cannot roll back.
       {.name = "database folder read-only", .mount = read_only_folder, .err = kReadOnlyLock},
-      {.name = "database folder read-only, workbook run", .args = {"QVR"}, .workbook = five,
-       .mount = read_only_folder, .err = kReadOnlyLock, .package_assays = 4},
       {.name = "hot journal in a read-only folder", .prepare = journal,
        .mount = read_only_folder, .err = kReadOnlyLock, .db = Db::kJournalKept},
       {.name = "hot journal of a read-only database", .prepare = journal,
