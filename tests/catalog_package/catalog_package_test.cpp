@@ -1,5 +1,5 @@
-// CatalogPackage's own commands as the real binary, one row per run; its
-// plan is held against CatalogSync's runs in tests/catalog_sync.
+// CatalogPackage's own commands as the real binary, one row per run; its plan is held against
+// CatalogSync's runs in tests/catalog_sync.
 #include <gtest/gtest.h>
 
 #include <bit>
@@ -24,12 +24,11 @@ const auto Package = [](const std::vector<std::string>& args) {
 };
 const auto ExampleJson = [] { return SourceDir() + "/examples/catalog.json"; };
 
-// build then dump gives the example catalogue back; dump then build gives a
-// package of WritePackage byte for byte, with values that a careless JSON
-// form would change: extreme and negative-zero doubles, subnormal singles,
-// integers at their limits, non-ASCII texts, TestsID and Part that the
-// writer ignores, a single that is no short double and one whose shortest
-// text, read as a double, rounds to its neighbour.
+// build then dump gives the example catalogue back; dump then build gives a package of WritePackage
+// byte for byte, with values that a careless JSON form would change: extreme and negative-zero
+// doubles, subnormal singles, integers at their limits, non-ASCII texts, TestsID and Part that the
+// writer ignores, a single that is no short double and one whose shortest text, read as a double,
+// rounds to its neighbour.
 TEST(CatalogPackage, RoundTripsGiveTheCatalogueAndTheBytesBack) {
   TempDir dir;
   ASSERT_EQ(Package({"build", ExampleJson(), dir.Sub("example.dat")}).exit_status, 0);
@@ -76,34 +75,45 @@ const std::string kVersion = std::string("CatalogPackage (corvista1000-tools) ")
 // clang-format off
 const Row kRows[] = {
     // Refused before any file is opened: the database named is not made.
-    Usage({}), Usage({"list"}), Usage({"dump"}), Usage({"build", "only-one"}), Usage({"plan"}),
+    Usage({}), Usage({"list"}), Usage({"dump"}), Usage({"build", "only-one"}),
     Usage({"plan", "$D/Corvista1k.mdb"}), Usage({"plan", "a.dat", "$D/Corvista1k.mdb", "extra"}),
     Usage({"plan", "--text", "a.dat", "$D/Corvista1k.mdb"}),
     // GNU's standard options: the answer on standard output, whatever follows.
-    {"Help", {"--help"}, 0, "", kUsage}, {"Help", {"--help", "dump"}, 0, "", kUsage},
+    {"Help", {"--help", "dump"}, 0, "", kUsage},
     {"Help", {"--help"}, 0, "", "\n  CatalogPackage plan [--json] <source> <database>"},
     {"Version", {"--version"}, 0, "", kVersion},
     {"DamagedPackage", {"dump", "$D/CatalogSync.dat"}, 1, "cannot read the package"},
     {"NoJson", {"build", "$D/bad.json", "$D/CatalogSync.dat"}, 1, "not valid JSON"},
-    Refused("Missing", [](json& d) { Assay3(d).erase("Cycles"); }, "assay 3 (TestNumber 21): property \"Cycles\" is missing"),
-    Refused("Unknown", [](json& d) { Assay3(d)["Colour"] = 1; }, "assay 3 (TestNumber 21): property \"Colour\" is not a known property"),
-    Refused("ByteTooLarge", [](json& d) { Assay3(d)["Cycles"] = 300; }, "assay 3 (TestNumber 21): property \"Cycles\": 300 does not fit Byte"),
-    Refused("IntegerFraction", [](json& d) { Assay3(d)["Formula"] = 2.5; }, "property \"Formula\": 2.5 is not an integer"),
-    Refused("TestNumberTooLarge", [](json& d) { Assay3(d)["TestNumber"] = 40000; }, "assay 3 (TestNumber 40000): property \"TestNumber\": 40000 does not fit"),
-    Refused("FlagAsText", [](json& d) { Assay3(d)["Active"] = "yes"; }, "property \"Active\": \"yes\" is not true or false"),
-    Refused("SingleOutOfRange", [](json& d) { Assay3(d)["SampleVol"] = 1e39; }, "property \"SampleVol\": 1e+39 is out of range"),
-    Refused("TextAsNumber", [](json& d) { Assay3(d)["TestName"] = 5; }, "property \"TestName\": 5 is not a string"),
-    Refused("VolumeFraction", [](json& d) { Assay3(d)["TestVolumes"][1]["ReagentVol"] = 2.5; }, "assay 3 (TestNumber 21): TestVolumes[1]: property \"ReagentVol\""),
-    Refused("DerivedVolumeProperty", [](json& d) { Assay3(d)["TestVolumes"][0]["TestsID"] = 21; }, "TestVolumes[0]: property \"TestsID\" is not a known property"),
-    Refused("TwoVolumes", [](json& d) { Assay3(d)["TestVolumes"].erase(2); }, "assay 3 (TestNumber 21): property \"TestVolumes\" must be an array of 3"),
+    Refused("Missing", [](json& d) { Assay3(d).erase("Cycles"); },
+            "assay 3 (TestNumber 21): property \"Cycles\" is missing"),
+    Refused("Unknown", [](json& d) { Assay3(d)["Colour"] = 1; },
+            "assay 3 (TestNumber 21): property \"Colour\" is not a known property"),
+    Refused("ByteTooLarge", [](json& d) { Assay3(d)["Cycles"] = 300; },
+            "assay 3 (TestNumber 21): property \"Cycles\": 300 does not fit Byte"),
+    Refused("IntegerFraction", [](json& d) { Assay3(d)["Formula"] = 2.5; },
+            "property \"Formula\": 2.5 is not an integer"),
+    Refused("TestNumberTooLarge", [](json& d) { Assay3(d)["TestNumber"] = 40000; },
+            "assay 3 (TestNumber 40000): property \"TestNumber\": 40000 does not fit"),
+    Refused("FlagAsText", [](json& d) { Assay3(d)["Active"] = "yes"; },
+            "property \"Active\": \"yes\" is not true or false"),
+    Refused("SingleOutOfRange", [](json& d) { Assay3(d)["SampleVol"] = 1e39; },
+            "property \"SampleVol\": 1e+39 is out of range"),
+    Refused("TextAsNumber", [](json& d) { Assay3(d)["TestName"] = 5; },
+            "property \"TestName\": 5 is not a string"),
+    Refused("VolumeFraction", [](json& d) { Assay3(d)["TestVolumes"][1]["ReagentVol"] = 2.5; },
+            "assay 3 (TestNumber 21): TestVolumes[1]: property \"ReagentVol\""),
+    Refused("DerivedVolumeProperty", [](json& d) { Assay3(d)["TestVolumes"][0]["TestsID"] = 21; },
+            "TestVolumes[0]: property \"TestsID\" is not a known property"),
+    Refused("TwoVolumes", [](json& d) { Assay3(d)["TestVolumes"].erase(2); },
+            "assay 3 (TestNumber 21): property \"TestVolumes\" must be an array of 3"),
     Refused("NoAssays", [](json& d) { d["assays"] = json::array(); }, "\"assays\" holds no assay"),
-    Refused("WrongFormat", [](json& d) { d["format"] = "other"; }, "\"format\" must be \"corvista-catalog\""),
+    Refused("WrongFormat", [](json& d) { d["format"] = "other"; },
+            "\"format\" must be \"corvista-catalog\""),
 };
 // clang-format on
 
-// Whatever the run, a damaged package in its way is never rewritten and no
-// database is made; a failure prints nothing on standard output, a success
-// nothing on standard error.
+// Whatever the run, a damaged package in its way is never rewritten and no database is made; a
+// failure prints nothing on standard output, a success nothing on standard error.
 class CatalogPackageRun : public ::testing::TestWithParam<Row> {};
 TEST_P(CatalogPackageRun, EndsAsTheRowSays) {
   const Row& row = GetParam();

@@ -1,8 +1,5 @@
-// CatalogSync as the real program, one row per whole run in a sandbox: what is arranged, the
-// command line, the exit status, the exact standard error and the end state (database, marker,
-// backup copy, package, temporary files, lock file). Where the run can be planned, the row first
-// plans it with CatalogPackage and holds the plan against the run: the same failure, and the rows
-// each assay changes.
+// CatalogSync as the real program, one row per run in a sandbox; a planned row is first planned by
+// CatalogPackage, and the plan held against the run: the same failure, the same rows changed.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/file.h>
@@ -80,14 +77,13 @@ enum class Db { kUnchanged, kChanged, kMissing, kJournalKept };
 using Check = std::function<void(const Sandbox&)>;
 struct Row {
   const char* name;
-  std::vector<std::string> args;
+  std::vector<std::string> args = {"INSTALL"};
   std::vector<Spec> package = {{40, "NEW", "ADD"}};  // always written first
   std::string workbook = "";                         // copied when given
   Check prepare = {};
   std::function<ScopedMount(const Sandbox&)> mount = {};  // after `prepare`; skipped if refused
   int status = 1;
-  // Exactly, with $DBS, $DB, $PKG, $WB, $ROOT for the sandbox's paths, and "<any>" for the rest
-  // of a line that the engine words (an SQL text).
+  // Exactly, with $DBS, $DB, $PKG, $WB, $ROOT, and "<any>" for the rest of a line (an SQL text).
   std::string err = "";
   Db db = Db::kUnchanged;  // of a failed run; a successful one changes the database
   int package_assays = 0;  // the package rewritten with that many, else kept byte for byte
@@ -101,13 +97,11 @@ struct Row {
 };
 
 std::string Expand(std::string s, const Sandbox& sb) {
-  for (const auto& [token, path] : {std::pair{"$DBS"s, sb.databases()},
-                                    {"$DB"s, sb.database()},
-                                    {"$PKG"s, Package(sb)},
-                                    {"$WB"s, Workbook(sb)},
-                                    {"$ROOT"s, sb.root()}}) {
-    for (auto at = s.find(token); at != std::string::npos; at = s.find(token, at)) {
-      s.replace(at, token.size(), path);
+  const std::string tokens[] = {"$DBS", "$DB", "$PKG", "$WB", "$ROOT"};
+  const std::string paths[] = {sb.databases(), sb.database(), Package(sb), Workbook(sb), sb.root()};
+  for (std::size_t i = 0; i < std::size(tokens); ++i) {
+    for (auto at = s.find(tokens[i]); at != std::string::npos; at = s.find(tokens[i], at)) {
+      s.replace(at, tokens[i].size(), paths[i]);
     }
   }
   return s;
@@ -126,35 +120,42 @@ bool Matches(const std::string& actual, const std::string& expected) {
 }
 
 // The boxes, and the detail lines that several share.
-// clang-format off
-const std::string kUsage = "Catalog Sync: An incorrect command parameter was supplied. Program Aborted.\n"
-                           "detail: usage: CatalogSync QVR | INSTALL\n";
+const std::string kUsage =
+    "Catalog Sync: An incorrect command parameter was supplied. Program Aborted.\n"
+    "detail: usage: CatalogSync QVR | INSTALL\n";
 const std::string kNotFound = "Catalog Sync: The following file was not found: ";
-const std::string kUnreadable = "Catalog Sync: The assay properties could not be read from the CatalogSync.dat file.\ndetail: cause: ";
-const std::string kOpenFailed = "Open Connection: The following error occured while opening the database\nError Number: ";
-const std::string kReadOnlyLock = kOpenFailed + "70 Permission denied\ndetail: file: $DBS/Corvista1k.ldb\n"
-                                                "detail: system: open lock file: Read-only file system\n";
-const std::string kAtJournalMode = "detail: SQL: PRAGMA journal_mode=DELETE\ndetail: database: $DB\n";
+const std::string kUnreadable =
+    "Catalog Sync: The assay properties could not be read from the CatalogSync.dat file.\n"
+    "detail: cause: ";
+const std::string kOpenFailed =
+    "Open Connection: The following error occured while opening the database\nError Number: ";
+const std::string kReadOnlyLock = kOpenFailed +
+                                  "70 Permission denied\ndetail: file: $DBS/Corvista1k.ldb\n" +
+                                  "detail: system: open lock file: Read-only file system\n";
+const std::string kAtJournalMode =
+    "detail: SQL: PRAGMA journal_mode=DELETE\ndetail: database: $DB\n";
 const std::string kAtFirstAssay = "detail: assay: position 1, test 40, mode ADD\n";
 const std::string kCopy = "detail: source: $DB\ndetail: destination: $DBS/Temp_Corvista1k.mdb\n";
 const std::string kRolledBack = "detail: database: rolled back to its state before the run\n";
 std::string Unexpected(const std::string& title, const std::string& error) {
-  return title + ": An unexpected error occurred while running the Catalog Sync.\nError Number: " + error + "\n";
+  return title +
+         ": An unexpected error occurred while running the Catalog Sync.\nError Number: " + error +
+         "\n";
 }
-const std::string kMalformed = Unexpected("Catalog Sync", "11 database disk image is malformed") + "detail: database: $DB\n";
-// A value that the field refuses: the walk's box, and how it was undone.
-std::string Refused(int position, int test, const std::string& mode, const std::string& column, const std::string& type,
-                    const std::string& value) {
-  return Unexpected("UpdateAssay " + std::to_string(test), "3001 The value does not fit the field") + "detail: assay: position " +
-         std::to_string(position) + ", test " + std::to_string(test) + ", mode " + mode + "\ndetail: table: Tests\ndetail: column: " +
-         column + "\ndetail: declared type: " + type + "\ndetail: value: " + value + "\n" + kRolledBack;
+const std::string kMalformed =
+    Unexpected("Catalog Sync", "11 database disk image is malformed") + "detail: database: $DB\n";
+// A value that the field refuses in assay 2: the walk's box, and how it was undone.
+std::string Refused(int test, const std::string& mode, const std::string& column,
+                    const std::string& type, const std::string& value) {
+  const std::string n = std::to_string(test);
+  return Unexpected("UpdateAssay " + n, "3001 The value does not fit the field") +
+         "detail: assay: position 2, test " + n + ", mode " + mode +
+         "\ndetail: table: Tests\ndetail: column: " + column + "\ndetail: declared type: " + type +
+         "\ndetail: value: " + value + "\n" + kRolledBack;
 }
-std::string TooLong(const std::string& name) {  // assay 2, test 41
-  return Refused(2, 41, "ADD", "Tests_Name", "TEXT(10)", "\"" + name + "\"");
+std::string TooLong(const std::string& name) {  // test 41
+  return Refused(41, "ADD", "Tests_Name", "TEXT(10)", "\"" + name + "\"");
 }
-// clang-format on
-
-// --- The plan held against the run -------------------------------------------
 using Rows = std::map<std::pair<std::string, std::int64_t>, json>;  // (table, rowid)
 
 // Every row of every table and of the schema, as JSON.
@@ -256,8 +257,6 @@ void HoldPlan(const Sandbox& sb, const Row& row, const Planned& p, const RunResu
   }
   EXPECT_EQ(ReadRows(sb.database()), p.predicted);
 }
-
-// --- Arrangements and checks -------------------------------------------------
 // `at` replaced by a FIFO or by a link to `to` (a dangling one to "nowhere.mdb").
 enum class Plant { kLink, kDanglingLink, kHardLink, kFifo };
 void Replace(const std::string& at, Plant plant, const std::string& to = "") {
@@ -284,13 +283,17 @@ void CheckFiveSheets(const Sandbox& sb) {
   const Catalog c = ReadPackage(sb);
   // clang-format off
   const std::tuple<std::int32_t, const char*, Value, const char*> values[] = {
-      {1, "TestNumber", std::int16_t{12}, ""}, {1, "TestName", "GLU", ""}, {1, "Mode", "ADD", "D2 \" add \""},
-      {1, "Formula", std::int16_t{2}, "H16 2.5"}, {1, "CalibrationFreq", std::int32_t{-1}, "H11 TRUE"}, {1, "DefaultUnits", "True", "H8 TRUE"},
-      {1, "Active", true, "H31 TRUE"}, {1, "DiluteControl", false, "H25 FALSE"}, {2, "Formula", std::int16_t{4}, "H16 3.5"},
-      {2, "DiluteControl", true, "H25 \" yes \""}, {2, "Active", false, "H31 \"false\""}, {3, "TestName", "123", "B1 123"},
-      {3, "ConversionFactor", 1.5, "H10 \" 1.5 \""}, {3, "AssayLow", 5.0, "H12 =2+3"}, {3, "NumOfCalibrators", std::uint8_t{3}, "H26 \"3\""},
-      {3, "NumOfReplicates", std::uint8_t{255}, "H27 255"}, {3, "SampleVol", 2.5f, "E5 2.5"}, {3, "SampleVolKey", std::int32_t{2}, "C5 1.5"},
-      {4, "TestNumber", std::int16_t{30}, ""}, {4, "Mode", "MODIFY", ""}};
+      {1, "TestNumber", std::int16_t{12}, ""}, {1, "TestName", "GLU", ""},
+      {1, "Mode", "ADD", "D2 \" add \""}, {1, "Formula", std::int16_t{2}, "H16 2.5"},
+      {1, "CalibrationFreq", std::int32_t{-1}, "H11 TRUE"}, {1, "DefaultUnits", "True", "H8 TRUE"},
+      {1, "Active", true, "H31 TRUE"}, {1, "DiluteControl", false, "H25 FALSE"},
+      {2, "Formula", std::int16_t{4}, "H16 3.5"}, {2, "DiluteControl", true, "H25 \" yes \""},
+      {2, "Active", false, "H31 \"false\""}, {3, "TestName", "123", "B1 123"},
+      {3, "ConversionFactor", 1.5, "H10 \" 1.5 \""}, {3, "AssayLow", 5.0, "H12 =2+3"},
+      {3, "NumOfCalibrators", std::uint8_t{3}, "H26 \"3\""},
+      {3, "NumOfReplicates", std::uint8_t{255}, "H27 255"}, {3, "SampleVol", 2.5f, "E5 2.5"},
+      {3, "SampleVolKey", std::int32_t{2}, "C5 1.5"}, {4, "TestNumber", std::int16_t{30}, ""},
+      {4, "Mode", "MODIFY", ""}};
   // clang-format on
   for (const auto& [position, property, expected, cell] : values) {
     const Value got = catalog_sync::AssayPropertyNamed(property).get(c.assays.Item(position));
@@ -315,9 +318,8 @@ void CheckFiveSheets(const Sandbox& sb) {
 
 const char* kRangeOf14 = "SELECT TR_Low || ' ' || TR_High FROM TestRanges WHERE TR_TestsID = 14";
 
-// The example workbook brings exactly examples/catalog.json; the package it wrote, installed on
-// the same database, leaves what the workbook run left but for the site's own normal range, whose
-// limits only a workbook run takes.
+// The example workbook brings exactly examples/catalog.json; its package, installed, leaves what
+// the workbook run left but for the site's own normal range, whose limits only a QVR run takes.
 void CheckExampleWorkbook(const Sandbox& sb) {
   Catalog expected;
   catalog_package::CatalogFromJson(json::parse(ReadFile(SourceDir() + "/examples/catalog.json")),
@@ -338,249 +340,296 @@ std::vector<Row> AllRows() {
   const auto refused = [](std::vector<std::string> args) -> Row {
     return {.name = "refused command line", .args = args, .status = 2, .err = kUsage}; };
   const auto install = [](std::vector<std::string> args) -> Row {
-    return {.name = "install", .args = args, .status = 0, .check = [](auto& sb) { Count(sb, "Tests WHERE Tests_ID = 40", 1); }}; };
+    return {.name = "install", .args = args, .status = 0,
+            .check = [](auto& sb) { Count(sb, "Tests WHERE Tests_ID = 40", 1); }}; };
   // A workbook that the import refuses: planned, the plan fails with the same box.
   const auto workbook_fails = [](const char* fixture, const std::string& err) -> Row {
-    return {.name = fixture, .args = {"QVR"}, .workbook = Fixture(fixture), .err = err, .plan = true}; };
+    return {.name = fixture, .args = {"QVR"}, .workbook = Fixture(fixture), .err = err,
+            .plan = true}; };
   // The fixtures' failures at a cell of sheet 3, which holds test 14 (ALB).
-  const auto at_alb = [](const char* title, const char* error, const std::string& cell, const std::string& value) {
-    return Unexpected(title, error) + "detail: sheet: position 3, \"ALB\"\ndetail: cell: " + cell + "\ndetail: value: " + value + "\n"; };
-  // Something planted at a fixed name of a run: the run neither writes through it nor waits on it;
-  // the outside file keeps its bytes, and the name ends as a file of the run's own (`made`) or gone.
-  const auto planted = [](const char* name, const char* keyword, Plant plant, std::function<std::string(const Sandbox&)> at, bool made) -> Row {
+  const auto alb = [=](const char* fixture, const char* error, const char* cell,
+                       const std::string& value, const char* title = "ImportData14") {
+    return workbook_fails(fixture, Unexpected(title, error) + "detail: sheet: position 3, \"ALB\"\n"
+                                   "detail: cell: " + cell + "\ndetail: value: " + value + "\n"); };
+  // Something planted at a fixed name of a run: the run neither writes through it nor waits on
+  // it; the outside file keeps its bytes, the name ends as the run's own file (`made`) or gone.
+  const auto planted = [](const char* name, const char* keyword, Plant plant,
+                          std::string (*at)(const Sandbox&), bool made) -> Row {
     return {.name = name, .args = {keyword}, .workbook = Fixture("five-sheets"),
-            .prepare = [=](auto& sb) { WriteFile(sb.Sub("outside.txt"), "not the program's"); Replace(at(sb), plant, sb.Sub("outside.txt")); },
+            .prepare = [=](auto& sb) {
+              WriteFile(sb.Sub("outside.txt"), "not the program's");
+              Replace(at(sb), plant, sb.Sub("outside.txt")); },
             .status = 0, .package_assays = keyword == "QVR"s ? 4 : 0, .check = [=](auto& sb) {
-              EXPECT_EQ(ReadFile(sb.Sub("outside.txt")), "not the program's"); EXPECT_FALSE(Exists(sb.databases() + "/nowhere.mdb"));
-              EXPECT_EQ(fs::symlink_status(at(sb)).type(), made ? fs::file_type::regular : fs::file_type::not_found);
-            }}; };
+              EXPECT_EQ(ReadFile(sb.Sub("outside.txt")), "not the program's");
+              EXPECT_FALSE(Exists(sb.databases() + "/nowhere.mdb"));
+              EXPECT_EQ(fs::symlink_status(at(sb)).type(),
+                        made ? fs::file_type::regular : fs::file_type::not_found); }}; };
   const std::vector<Spec> failing = {{40, "NEW", "ADD"}, {41, "FAR TOO LONG", "ADD"}};
-  // Test names built to break out of SQL, or holding NUL (Tests_Name is TEXT(10), Tests_FullName TEXT(50)).
+  // Names built to break out of SQL, or holding NUL (Tests_Name TEXT(10), Tests_FullName TEXT(50)).
   static const std::pair<std::string, std::string> kHostileNames[] = {
-      {"x\";DROP--", "x\"; DROP TABLE Tests; --"}, {"'];DEL--[", "]; DELETE FROM Tests; ["}, {"a');--", "'); DELETE FROM TestVolumes; --"},
+      {"x\";DROP--", "x\"; DROP TABLE Tests; --"}, {"'];DEL--[", "]; DELETE FROM Tests; ["},
+      {"a');--", "'); DELETE FROM TestVolumes; --"},
       {"\"[;]'--", "\" || (SELECT sql FROM sqlite_schema) || \""}, {"Tests", "SavedQueries"},
-      {"' OR 1=1", "\"; UPDATE Tests SET Tests_Name = 'x'; --"}, {"G\0U"s, "a\0'); DROP TABLE Tests; --"s}};
+      {"' OR 1=1", "\"; UPDATE Tests SET Tests_Name = 'x'; --"},
+      {"G\0U"s, "a\0'); DROP TABLE Tests; --"s}};
   std::vector<Spec> many, hostile;  // 200 assays; the names above
   for (std::int16_t n = 40; n < 240; ++n) many.push_back({n, "T" + std::to_string(n), "ADD"});
   for (const auto& [name, full] : kHostileNames) {
-    hostile.push_back({std::int16_t(40 + hostile.size()), name, "ADD", {100, 0, 0}, [&full = full](auto& a) { a.SetTestFullName(full); }});
+    hostile.push_back({std::int16_t(40 + hostile.size()), name, "ADD", {100, 0, 0},
+                       [&full = full](auto& a) { a.SetTestFullName(full); }});
   }
   std::string long_text;  // 32,767 characters
   for (int i = 0; i < 32767; ++i) long_text += static_cast<char>('a' + i % 26);
-  const std::string five = Fixture("five-sheets"), no_wb = kNotFound + "$WB\n";
+  const std::string five = Fixture("five-sheets");
   const auto damage = [](Damage d) -> Check {
-    return [d](auto& sb) { DamageDatabase(sb.database(), d); EXPECT_NE(QuickCheckOutput(sb.database()), "ok\n") << "not damaged"; }; };
+    return [d](auto& sb) {
+      DamageDatabase(sb.database(), d);
+      EXPECT_NE(QuickCheckOutput(sb.database()), "ok\n") << "not damaged"; }; };
   const Check journal = [](auto& sb) { LeaveHotJournal(sb.database()); };
   const auto read_only_folder = [](auto& sb) { return ScopedMount::ReadOnly(sb.databases()); };
   const auto integrity_ok = [](auto& sb) { EXPECT_EQ(Text(sb, "PRAGMA integrity_check"), "ok"); };
+  // The database folder on a disk of `halves` half database sizes.
+  const auto small_disk = [](std::size_t halves) {
+    return [=](const Sandbox& sb) {
+      const std::size_t size = ReadFile(sb.database()).size() * halves / 2;
+      return ScopedMount::SmallDisk(sb.databases(), size); }; };
   std::vector<Row> rows = {
-      // The keyword, trimmed and in any case, selects the run; anything else is refused before any
-      // file is touched, but a stale marker goes.
-      refused({}), refused({""}), refused({"   "}), refused({"UPDATE"}), refused({"INSTALLS"}), refused({"QVR INSTALL"}),
-      refused({"INSTALL", "QVR"}), refused({"INSTALL", "INSTALL"}), refused({"\tINSTALL"}), refused({"--help"}), refused({"--version"}),
-      install({"INSTALL"}), install({"install"}), install({"  InStAlL "}), install({"", "Install", ""}),
-      {.name = "workbook missing", .args = {"QVR"}, .err = no_wb}, {.name = "workbook missing", .args = {"qvr"}, .err = no_wb},
-      {.name = "workbook missing", .args = {" Qvr  "}, .err = no_wb},
-      // --- What the source or the database is ---------------------------------
-      {.name = "package missing", .args = {"INSTALL"}, .prepare = [](auto& sb) { ::unlink(Package(sb).c_str()); },
-       .err = kNotFound + "$PKG\n", .plan = true},
-      {.name = "package cut short", .args = {"INSTALL"}, .prepare = [](auto& sb) { WriteFile(Package(sb), ReadFile(Package(sb)).substr(0, 300)); },
-       .err = kUnreadable + "Invalid file format (321)\ndetail: package format: truncated: 300 bytes of 1171\ndetail: file: $PKG\n", .plan = true},
-      // Neither blocks the run nor is read: a FIFO would wait for a writer for ever, a device would
-      // be read until memory runs out.
-      {.name = "package a FIFO", .args = {"INSTALL"}, .prepare = [](auto& sb) { Replace(Package(sb), Plant::kFifo); },
-       .err = kUnreadable + "Device I/O error (57)\ndetail: file: $PKG\ndetail: system: not a regular file: a FIFO\n"},
-      {.name = "package a link to a device", .args = {"INSTALL"}, .prepare = [](auto& sb) { Replace(Package(sb), Plant::kLink, "/dev/zero"); },
-       .err = kUnreadable + "Device I/O error (57)\ndetail: file: $PKG\ndetail: system: not a regular file: a device\n"},
-      // A header followed by a 2 GiB hole: refused from its header and size, without the hole
-      // being read into memory.
-      {.name = "package sparse", .args = {"INSTALL"}, .prepare = [](auto& sb) { ASSERT_EQ(::truncate(Package(sb).c_str(), 2L << 30), 0); },
-       .err = kUnreadable + "Invalid file format (321)\ndetail: package format: 2147482477 trailing bytes after the block\ndetail: file: $PKG\n"},
-      {.name = "workbook a FIFO", .args = {"QVR"}, .prepare = [](auto& sb) { Replace(Workbook(sb), Plant::kFifo); },
-       .err = Unexpected("ImportData0", "57 Device I/O error") + "detail: file: $WB\ndetail: system: not a regular file: a FIFO\n"},
-      {.name = "database missing", .args = {"INSTALL"}, .prepare = [](auto& sb) { ::unlink(sb.database().c_str()); },
-       .err = kNotFound + "$DB\n", .db = Db::kMissing, .plan = true},
-      {.name = "text as database", .args = {"QVR"}, .workbook = five, .prepare = [](auto& sb) { WriteFile(sb.database(), "Tests;GLU;CHOL\n"); },
+      // The arguments, joined by a space, trimmed of spaces (only) and in any case, are the
+      // keyword; anything else is refused before any file is touched, but a stale marker goes.
+      refused({}), refused({"INSTALLS"}), refused({"INSTALL", "QVR"}), refused({"\tINSTALL"}),
+      install({"  InStAlL "}), install({"", "Install", ""}),
+      {.name = "workbook missing", .args = {" Qvr  "}, .err = kNotFound + "$WB\n"},
+      {.name = "package missing",
+       .prepare = [](auto& sb) { ::unlink(Package(sb).c_str()); }, .err = kNotFound + "$PKG\n",
+       .plan = true},
+      {.name = "package cut short",
+       .prepare = [](auto& sb) { WriteFile(Package(sb), ReadFile(Package(sb)).substr(0, 300)); },
+       .err = kUnreadable + "Invalid file format (321)\n"
+              "detail: package format: truncated: 300 bytes of 1171\ndetail: file: $PKG\n",
+       .plan = true},
+      // Neither waited on nor read: a FIFO would block for ever, a device fill the memory.
+      {.name = "package a FIFO", .prepare = [](auto& sb) { Replace(Package(sb), Plant::kFifo); },
+       .err = kUnreadable + "Device I/O error (57)\ndetail: file: $PKG\n"
+              "detail: system: not a regular file: a FIFO\n"},
+      {.name = "package a link to a device",
+       .prepare = [](auto& sb) { Replace(Package(sb), Plant::kLink, "/dev/zero"); },
+       .err = kUnreadable + "Device I/O error (57)\ndetail: file: $PKG\n"
+              "detail: system: not a regular file: a device\n"},
+      // A header and a 2 GiB hole: refused from its header and size, the hole never read.
+      {.name = "package sparse",
+       .prepare = [](auto& sb) { ASSERT_EQ(::truncate(Package(sb).c_str(), 2L << 30), 0); },
+       .err = kUnreadable + "Invalid file format (321)\n"
+              "detail: package format: 2147482477 trailing bytes after the block\n"
+              "detail: file: $PKG\n"},
+      {.name = "workbook a FIFO", .args = {"QVR"},
+       .prepare = [](auto& sb) { Replace(Workbook(sb), Plant::kFifo); },
+       .err = Unexpected("ImportData0", "57 Device I/O error") +
+              "detail: file: $WB\ndetail: system: not a regular file: a FIFO\n"},
+      {.name = "database missing",
+       .prepare = [](auto& sb) { ::unlink(sb.database().c_str()); }, .err = kNotFound + "$DB\n",
+       .db = Db::kMissing, .plan = true},
+      {.name = "text as database", .args = {"QVR"}, .workbook = five,
+       .prepare = [](auto& sb) { WriteFile(sb.database(), "Tests;GLU;CHOL\n"); },
        .err = kOpenFailed + "26 file is not a database\n" + kAtJournalMode, .package_assays = 4},
-      // Checked before the backup copy, which would otherwise carry the damage, and before the
-      // walk writes into it.
-      {.name = "database missing its last row", .args = {"INSTALL"}, .prepare = damage(Damage::kLoweredCellCount),
-       .err = kMalformed + "detail: problem: Fragmentation of 132 bytes reported as 0 on page 2\n", .plan = true},
-      {.name = "database cut short", .args = {"QVR"}, .workbook = five, .prepare = damage(Damage::kTruncated),
-       .err = kMalformed + "detail: problem: Fragmentation of 6 bytes reported as 0 on page 10\n", .package_assays = 4, .plan = true},
+      // Checked before the backup copy, which would carry the damage, and before the walk.
+      {.name = "database missing its last row", .prepare = damage(Damage::kLoweredCellCount),
+       .err = kMalformed + "detail: problem: Fragmentation of 132 bytes reported as 0 on page 2\n",
+       .plan = true},
+      {.name = "database cut short", .args = {"QVR"}, .workbook = five,
+       .prepare = damage(Damage::kTruncated),
+       .err = kMalformed + "detail: problem: Fragmentation of 6 bytes reported as 0 on page 10\n",
+       .package_assays = 4, .plan = true},
       // The engine refuses the first write, as the kernel does for a user without write permission.
-      {.name = "database read-only by its mode", .args = {"INSTALL"}, .prepare = [](auto& sb) { ChmodFile(sb.database(), 0444); },
-       .err = Unexpected("UpdateAssay 40", "8 attempt to write a readonly database") + kAtFirstAssay + "detail: SQL: INSERT INTO \"Tests\" <any>\n"
-              "detail: read-only: $DB (mode 0444)\ndetail: table: Tests\n" + kRolledBack, .plan = true, .failing = 1},
-      // --- Faults that mounts make ---------------------------------------------
-      // A read-only folder refuses the lock file before the engine sees the database, so a hot
-      // journal there fails the run as the folder alone does; only a read-only database file
-      // beside a writable folder lets the engine meet the journal it cannot roll back.
-      {.name = "database folder read-only", .args = {"INSTALL"}, .mount = read_only_folder, .err = kReadOnlyLock},
-      {.name = "database folder read-only, workbook run", .args = {"QVR"}, .workbook = five, .mount = read_only_folder, .err = kReadOnlyLock,
-       .package_assays = 4},
-      {.name = "hot journal in a read-only folder", .args = {"INSTALL"}, .prepare = journal, .mount = read_only_folder, .err = kReadOnlyLock,
-       .db = Db::kJournalKept},
-      {.name = "hot journal of a read-only database", .args = {"INSTALL"}, .prepare = journal,
+      {.name = "database read-only by its mode",
+       .prepare = [](auto& sb) { ChmodFile(sb.database(), 0444); },
+       .err = Unexpected("UpdateAssay 40", "8 attempt to write a readonly database") +
+              kAtFirstAssay + "detail: SQL: INSERT INTO \"Tests\" <any>\n"
+              "detail: read-only: $DB (mode 0444)\ndetail: table: Tests\n" + kRolledBack,
+       .plan = true, .failing = 1},
+      // A read-only folder refuses the lock file first, hot journal or not; only a read-only
+      // database file in a writable folder lets the engine meet a journal it cannot roll back.
+      {.name = "database folder read-only", .mount = read_only_folder, .err = kReadOnlyLock},
+      {.name = "hot journal in a read-only folder", .prepare = journal,
+       .mount = read_only_folder, .err = kReadOnlyLock, .db = Db::kJournalKept},
+      {.name = "hot journal of a read-only database", .prepare = journal,
        .mount = [](auto& sb) { return ScopedMount::ReadOnly(sb.database()); },
-       .err = kOpenFailed + "776 attempt to write a readonly database\n" + kAtJournalMode, .db = Db::kJournalKept},
-      {.name = "folder at the backup path", .args = {"INSTALL"}, .prepare = [](auto& sb) { MakeFolders(Backup(sb)); },
-       .err = Unexpected("Catalog Sync", "14 unable to open database file") + "detail: database: $DBS/Temp_Corvista1k.mdb\n" + kCopy},
-      {.name = "disk full at the backup copy", .args = {"INSTALL"},
-       .mount = [](auto& sb) { return ScopedMount::SmallDisk(sb.databases(), ReadFile(sb.database()).size() / 2); },
+       .err = kOpenFailed + "776 attempt to write a readonly database\n" + kAtJournalMode,
+       .db = Db::kJournalKept},
+      {.name = "folder at the backup path", .prepare = [](auto& sb) { MakeFolders(Backup(sb)); },
+       .err = Unexpected("Catalog Sync", "14 unable to open database file") +
+              "detail: database: $DBS/Temp_Corvista1k.mdb\n" + kCopy},
+      {.name = "disk full at the backup copy", .mount = small_disk(1),
        .err = Unexpected("Catalog Sync", "13 database or disk is full") + kCopy},
       // Less room than the new package, four times the old one.
       {.name = "disk full at the package", .args = {"QVR"}, .workbook = five,
-       .mount = [](auto& sb) { return ScopedMount::SmallDisk(sb.program_folder(), ReadFile(Package(sb)).size()); },
-       .err = Unexpected("ImportData30", "61 Disk full") + "detail: file: $PKG\ndetail: system: write: No space left on device\n"},
-      // The disk fills up while the assays are written: rolled back, and the backup copy, not
-      // needed, goes.
-      {.name = "disk full during the changes", .args = {"INSTALL"}, .package = many,
-       .mount = [](auto& sb) { return ScopedMount::SmallDisk(sb.databases(), ReadFile(sb.database()).size() * 3 / 2); },
-       .err = Unexpected("UpdateAssay 40", "13 database or disk is full") + kAtFirstAssay + "detail: SQL: <any>\n"
-              "detail: table: <any>\n" + kRolledBack},
-      // --- The walk --------------------------------------------------------------
-      // Every outcome, and tests met again later in the walk, which the plan must see as the
-      // earlier assays left them. An old backup copy goes.
-      {.name = "every outcome", .args = {"INSTALL"},
-       .package = {{40, "NEW", "ADD", {100, 50, 0}}, {2, "CHOL", "MODIFY"}, {1, "GLU", "ADD", {0, 0, 0}}, {41, "MISSING", "MODIFY", {10, 20, 30}},
-                   {3, " alt ", "DELETE"}, {0, "SKIPPED", "ADD"}, {3, "ALT", "REMOVE"}, {3, "ALT", ""}, {77, "NONE", "DELETE"}},
-       .prepare = [](auto& sb) { WriteFile(Backup(sb), "an old backup copy"); }, .status = 0, .plan = true,
-       .outcomes = {"added", "updated", "updated", "added", "deleted", "skipped (test number 0)", "skipped (unknown mode)",
-                    "skipped (unknown mode)", "deleted (no such test)"},
+       .mount = [](auto& sb) {
+         return ScopedMount::SmallDisk(sb.program_folder(), ReadFile(Package(sb)).size()); },
+       .err = Unexpected("ImportData30", "61 Disk full") +
+              "detail: file: $PKG\ndetail: system: write: No space left on device\n"},
+      // The disk fills up while the assays are written: rolled back, the backup copy gone.
+      {.name = "disk full during the changes", .package = many, .mount = small_disk(3),
+       .err = Unexpected("UpdateAssay 40", "13 database or disk is full") + kAtFirstAssay +
+              "detail: SQL: <any>\ndetail: table: <any>\n" + kRolledBack},
+      // Every outcome (an old backup copy goes); tests met again, seen as earlier assays left them.
+      {.name = "every outcome", .package = {{40, "NEW", "ADD", {100, 50, 0}}, {2, "CHOL", "MODIFY"},
+                   {1, "GLU", "ADD", {0, 0, 0}}, {41, "MISSING", "MODIFY", {10, 20, 30}},
+                   {3, " alt ", "DELETE"}, {0, "SKIPPED", "ADD"}, {3, "ALT", "REMOVE"},
+                   {3, "ALT", ""}, {77, "NONE", "DELETE"}},
+       .prepare = [](auto& sb) { WriteFile(Backup(sb), "an old backup copy"); }, .status = 0,
+       .plan = true,
+       .outcomes = {"added", "updated", "updated", "added", "deleted", "skipped (test number 0)",
+                    "skipped (unknown mode)", "skipped (unknown mode)", "deleted (no such test)"},
        .check = [](auto& sb) {
-         Count(sb, "TestVolumes WHERE TV_TestsID = 40", 2); Count(sb, "Tests WHERE Tests_ID IN (0, 3)", 0);
-         Count(sb, "Tests WHERE Tests_ID = 2 AND Tests_FullName = 'Full name of CHOL'", 1); Count(sb, "Kits WHERE Kits_TestsID = 3", 0); }},
-      {.name = "tests met again", .args = {"INSTALL"},
-       .package = {{3, "OTHER", "DELETE"}, {3, "ALT", "DELETE"}, {3, "ALT", "ADD", {5, 0, 6}}, {2, "CHOL", "MODIFY", {7, 8, 9}},
-                   {2, "CHOL2", "MODIFY", {0, 8, 0}}},
-       .status = 0, .plan = true, .outcomes = {"deleted (name does not match, kits only)", "deleted", "added", "updated", "updated"}},
+         Count(sb, "TestVolumes WHERE TV_TestsID = 40", 2);
+         Count(sb, "Tests WHERE Tests_ID IN (0, 3)", 0);
+         Count(sb, "Tests WHERE Tests_ID = 2 AND Tests_FullName = 'Full name of CHOL'", 1);
+         Count(sb, "Kits WHERE Kits_TestsID = 3", 0); }},
+      {.name = "tests met again",
+       .package = {{3, "OTHER", "DELETE"}, {3, "ALT", "DELETE"}, {3, "ALT", "ADD", {5, 0, 6}},
+                   {2, "CHOL", "MODIFY", {7, 8, 9}}, {2, "CHOL2", "MODIFY", {0, 8, 0}}},
+       .status = 0, .plan = true,
+       .outcomes = {"deleted (name does not match, kits only)", "deleted", "added", "updated",
+                    "updated"}},
       // Texts are bound as values, a NUL like any other character.
-      {.name = "names built to break out of SQL", .args = {"INSTALL"}, .package = hostile, .status = 0, .plan = true,
-       .outcomes = std::vector<std::string>(hostile.size(), "added"), .check = [](auto& sb) {
+      {.name = "names built to break out of SQL", .package = hostile,
+       .status = 0, .plan = true, .outcomes = std::vector<std::string>(hostile.size(), "added"),
+       .check = [](auto& sb) {
          for (std::size_t i = 0; i < std::size(kHostileNames); ++i) {
            const std::string where = " FROM Tests WHERE Tests_ID = " + std::to_string(40 + i);
            EXPECT_EQ(Text(sb, "SELECT Tests_Name" + where), kHostileNames[i].first);
            EXPECT_EQ(Text(sb, "SELECT Tests_FullName" + where), kHostileNames[i].second);
          }}},
       // The walk stops at the first failing assay, whose box names it.
-      {.name = "failing assay", .args = {"INSTALL"}, .package = {{40, "NEW", "ADD"}, {41, "O'NEIL-PLUS", "ADD"}, {42, "ALSO-TOO-LONG", "ADD"}},
+      {.name = "failing assay",
+       .package = {{40, "NEW", "ADD"}, {41, "O'NEIL-PLUS", "ADD"}, {42, "ALSO-TOO-LONG", "ADD"}},
        .err = TooLong("O'NEIL-PLUS"), .plan = true, .outcomes = {"added"}, .failing = 2},
-      {.name = "failing assay, no one reading its messages", .args = {"INSTALL"}, .package = failing,
-       .run = [](auto& sb, auto& args) { return sb.Run("CatalogSync", args, StandardError::kPipeWithoutReader); }},
+      {.name = "failing assay, no one reading its messages", .package = failing,
+       .run = [](auto& sb, auto& args) {
+         return sb.Run("CatalogSync", args, StandardError::kPipeWithoutReader); }},
       // SQLite would store a NaN as null in the DOUBLE column.
-      {.name = "NaN refused", .args = {"INSTALL"},
-       .package = {{40, "NEW", "ADD"}, {41, "NAN", "ADD", {100, 0, 0}, [](auto& a) { a.SetAssayMax(std::numeric_limits<double>::quiet_NaN()); }}},
-       .err = Refused(2, 41, "ADD", "Tests_AssayMax", "DOUBLE", "NAN"), .plan = true, .outcomes = {"added"}, .failing = 2},
-      // A killed program's hot journal is rolled back before the backup copy: a copy of the
-      // half-written file would, restored, be damaged.
-      {.name = "hot journal", .args = {"INSTALL"}, .package = failing, .prepare = journal, .err = TooLong("FAR TOO LONG"), .db = Db::kChanged,
-       .check = [=](auto& sb) { integrity_ok(sb); Count(sb, "Filler WHERE Note NOT LIKE 'HALF%'", 3000); Count(sb, "Tests WHERE Tests_ID = 40", 0); }},
-      // --- Other programs on the same database ---------------------------------
-      // The second run, started while the first holds the folder, fails before it touches
-      // anything, even the marker.
-      {.name = "a second run", .args = {"INSTALL"},
-       .err = Unexpected("Catalog Sync", "70 Permission denied") + "detail: another CatalogSync run holds the database: $DB\n",
+      {.name = "NaN refused",
+       .package = {{40, "NEW", "ADD"}, {41, "NAN", "ADD", {100, 0, 0}, [](auto& a) {
+                     a.SetAssayMax(std::numeric_limits<double>::quiet_NaN()); }}},
+       .err = Refused(41, "ADD", "Tests_AssayMax", "DOUBLE", "NAN"), .plan = true,
+       .outcomes = {"added"}, .failing = 2},
+      // A killed program's hot journal is rolled back before the backup copy, else copied damaged.
+      {.name = "hot journal", .package = failing, .prepare = journal,
+       .err = TooLong("FAR TOO LONG"), .db = Db::kChanged, .check = [=](auto& sb) {
+         integrity_ok(sb); Count(sb, "Filler WHERE Note NOT LIKE 'HALF%'", 3000);
+         Count(sb, "Tests WHERE Tests_ID = 40", 0); }},
+      // A second run, while the first holds the folder, fails before touching anything, the marker.
+      {.name = "a second run", .err = Unexpected("Catalog Sync", "70 Permission denied") +
+              "detail: another CatalogSync run holds the database: $DB\n",
        .run = [](auto& sb, auto& args) {
          const int folder = ::open(sb.databases().c_str(), O_RDONLY | O_DIRECTORY);
          EXPECT_EQ(::flock(folder, LOCK_EX), 0);
          const RunResult r = sb.Run("CatalogSync", args);
          ::close(folder); return r; }, .marker_kept = true},
       // A reader holds its shared lock past the busy timeout, so the COMMIT fails.
-      {.name = "a reader holds its lock past the commit", .args = {"INSTALL"},
-       .err = Unexpected("Catalog Sync", "5 database is locked") + "detail: SQL: COMMIT\n" + kRolledBack,
+      {.name = "a reader holds its lock past the commit",
+       .err = Unexpected("Catalog Sync", "5 database is locked") + "detail: SQL: COMMIT\n" +
+              kRolledBack,
        .run = [](auto& sb, auto& args) {
          Database reader = Database::Open(sb.database());
-         reader.Exec("BEGIN"); EXPECT_EQ(reader.Query("SELECT COUNT(*) FROM Tests").rows.size(), 1u);
+         reader.Exec("BEGIN");
+         EXPECT_EQ(reader.Query("SELECT COUNT(*) FROM Tests").rows.size(), 1u);
          const RunResult r = sb.Run("CatalogSync", args);
          reader.Exec("ROLLBACK"); return r; }},
-      // A client commits a row after the backup copy was taken and before the walk, which waits
-      // for the client's write lock. The failed walk is rolled back and the client's row stays;
-      // the database, reached through a link, stays a link.
-      {.name = "a client commits during the run", .args = {"INSTALL"}, .package = failing,
-       .prepare = [](auto& sb) { LinkTo(sb.database(), sb.Sub("Corvista1k.mdb")); }, .err = TooLong("FAR TOO LONG"), .db = Db::kChanged,
-       .check = [=](auto& sb) {
+      // A client commits between backup copy and walk (which waits for its lock): the failed walk
+      // is rolled back, the client's row stays, the database, reached through a link, stays one.
+      {.name = "a client commits during the run", .package = failing,
+       .prepare = [](auto& sb) { LinkTo(sb.database(), sb.Sub("Corvista1k.mdb")); },
+       .err = TooLong("FAR TOO LONG"), .db = Db::kChanged, .check = [=](auto& sb) {
          EXPECT_TRUE(fs::is_symlink(sb.database())); integrity_ok(sb);
-         Count(sb, "Kits WHERE Kits_LotNumber = 'OTHER'", 1); Count(sb, "Tests WHERE Tests_ID = 40", 0); },
+         Count(sb, "Kits WHERE Kits_LotNumber = 'OTHER'", 1);
+         Count(sb, "Tests WHERE Tests_ID = 40", 0); },
        .run = [](auto& sb, auto& args) {
          Database client = Database::Open(sb.database());
-         client.Exec("BEGIN IMMEDIATE; INSERT INTO Kits (Kits_TestsID, Kits_LotNumber) VALUES (9, 'OTHER')");
+         client.Exec("BEGIN IMMEDIATE;"
+                     "INSERT INTO Kits (Kits_TestsID, Kits_LotNumber) VALUES (9, 'OTHER')");
          RunResult r;
          std::thread run([&] { r = sb.Run("CatalogSync", args); });
          while (!Exists(Backup(sb))) ::usleep(1000);
          client.Exec("COMMIT"); run.join(); return r; }},
-      // --- Links -----------------------------------------------------------------
       {.name = "package through a link", .args = {"QVR"}, .workbook = five,
-       .prepare = [](auto& sb) { LinkTo(Package(sb), sb.Sub("elsewhere/CatalogSync.dat", true)); }, .status = 0, .package_assays = 4,
-       .check = [](auto& sb) {
+       .prepare = [](auto& sb) { LinkTo(Package(sb), sb.Sub("elsewhere/CatalogSync.dat", true)); },
+       .status = 0, .package_assays = 4, .check = [](auto& sb) {
          EXPECT_EQ(fs::read_symlink(Package(sb)), sb.Sub("elsewhere/CatalogSync.dat"));
          EXPECT_TRUE(TemporaryFilesIn(sb.Sub("elsewhere")).empty()); }},
-      // Followed to a regular file only: the special file that a link leads to (on a live system
-      // perhaps /dev/zero) keeps its place.
+      // A link is followed to a regular file only; the special file it leads to keeps its place.
       {.name = "package a link to a FIFO", .args = {"QVR"}, .workbook = five,
        .prepare = [](auto& sb) {
          Replace(sb.Sub("elsewhere/fifo", true), Plant::kFifo);
-         Replace(Package(sb), Plant::kLink, sb.Sub("elsewhere/fifo"));
-       },
+         Replace(Package(sb), Plant::kLink, sb.Sub("elsewhere/fifo")); },
        .err = Unexpected("ImportData30", "57 Device I/O error") + "detail: file: $PKG\n" +
               "detail: system: not a regular file: a FIFO\ndetail: link to: $ROOT/elsewhere/fifo\n",
        .check = [](auto& sb) {
          EXPECT_EQ(fs::status(sb.Sub("elsewhere/fifo")).type(), fs::file_type::fifo);
          EXPECT_TRUE(TemporaryFilesIn(sb.Sub("elsewhere")).empty()); }},
-      // --- Workbooks -------------------------------------------------------------
-      {.name = "five sheets", .args = {"QVR"}, .workbook = five, .status = 0, .package_assays = 4, .check = CheckFiveSheets},
+      {.name = "five sheets", .args = {"QVR"}, .workbook = five, .status = 0, .package_assays = 4,
+       .check = CheckFiveSheets},
       // With a site's own normal range of test 14; the database as it then is, kept.
-      {.name = "example workbook", .args = {"QVR"}, .workbook = SourceDir() + "/examples/CatalogSync.xls", .prepare = [](auto& sb) {
-         Database::Open(sb.database()).Exec("INSERT INTO TestRanges (TR_TestsID, TR_RangeNum, TR_Low, TR_High, TR_Desc, "
-                                            "TR_LowOperator, TR_HighOperator) VALUES (14, 1, 3.4, 5.4, 'NORMAL', 0, 0)");
-         CopyFile(sb.database(), sb.Sub("start.mdb")); }, .status = 0,
-       .package_assays = 8, .plan = true,
-       .outcomes = {"added", "added", "added", "added", "added", "deleted (no such test)", "added", "skipped (test number 0)"},
+      {.name = "example workbook", .args = {"QVR"},
+       .workbook = SourceDir() + "/examples/CatalogSync.xls", .prepare = [](auto& sb) {
+         Database::Open(sb.database()).Exec("INSERT INTO TestRanges (TR_TestsID, TR_RangeNum, "
+             "TR_Low, TR_High, TR_Desc, TR_LowOperator, TR_HighOperator) "
+             "VALUES (14, 1, 3.4, 5.4, 'NORMAL', 0, 0)");
+         CopyFile(sb.database(), sb.Sub("start.mdb")); },
+       .status = 0, .package_assays = 8, .plan = true,
+       .outcomes = {"added", "added", "added", "added", "added", "deleted (no such test)", "added",
+                    "skipped (test number 0)"},
        .check = CheckExampleWorkbook},
-      {.name = "empty workbook", .args = {"QVR"}, .prepare = [](auto& sb) { WriteFile(Workbook(sb), ""); },
-       .err = Unexpected("ImportData0", "3100 Not a workbook file") + "detail: problem: not a compound file\ndetail: file: $WB\n"},
+      {.name = "empty workbook", .args = {"QVR"},
+       .prepare = [](auto& sb) { WriteFile(Workbook(sb), ""); },
+       .err = Unexpected("ImportData0", "3100 Not a workbook file") +
+              "detail: problem: not a compound file\ndetail: file: $WB\n"},
       // libgsf's warnings about the directory must not reach standard error.
       workbook_fails("damaged-directory", Unexpected("ImportData0", "3103 Workbook is damaged") +
-                    "detail: record offset: 1269\ndetail: problem: string data cut off\ndetail: file: $WB\n"),
-      // Made by hand, since LibreOffice turns a chart sheet into a worksheet holding a chart: test
-      // 12 on sheet 2, then a chart sheet.
-      {.name = "chart sheet", .args = {"QVR"},
-       .prepare = [](auto& sb) {
+                     "detail: record offset: 1269\ndetail: problem: string data cut off\n"
+                     "detail: file: $WB\n"),
+      // Test 12 on sheet 2, then a chart sheet (made by hand: LibreOffice makes it a worksheet).
+      {.name = "chart sheet", .args = {"QVR"}, .prepare = [](auto& sb) {
          namespace wb = workbook_test;
-         WriteFile(Workbook(sb), wb::CompoundFile(wb::Stream({{"Cover", 0, 0, ""}, {"GLU", 0, 0, wb::Number(2, 2, 12)}, {"Volumes", 2, 0, ""}})));
-       },
+         WriteFile(Workbook(sb), wb::CompoundFile(wb::Stream({{"Cover", 0, 0, ""},
+             {"GLU", 0, 0, wb::Number(2, 2, 12)}, {"Volumes", 2, 0, ""}}))); },
        .err = Unexpected("ImportData12", "438 Object doesn't support this property or method") +
-              "detail: sheet: position 3, \"Volumes\"\ndetail: problem: a chart or module sheet has no cells\n"},
-      workbook_fails("one-sheet", Unexpected("ImportData0", "9 Subscript out of range") + "detail: sheets: 1 (assays from sheet 2 on)\n"
-                    "detail: test-volume table: cannot be sized to assay positions 1 to 0\n"),
-      workbook_fails("text-in-h11", at_alb("ImportData14", "13 Type mismatch", "H11 (CalibrationFreq)", "\"monthly\"")),
-      workbook_fails("h26-300", at_alb("ImportData14", "6 Overflow", "H26 (NumOfCalibrators)", "300")),
-      workbook_fails("h26-minus-1", at_alb("ImportData14", "6 Overflow", "H26 (NumOfCalibrators)", "-1")),
-      workbook_fails("h17-40000", at_alb("ImportData14", "6 Overflow", "H17 (NumOfReagents)", "40000")),
-      workbook_fails("e5-beyond-single", at_alb("ImportData14", "6 Overflow", "E5 (SampleVol)", "1E+39")),
-      workbook_fails("error-in-number", at_alb("ImportData14", "13 Type mismatch", "H10 (ConversionFactor)", "Error 2007")),
-      workbook_fails("error-in-flag", at_alb("ImportData14", "13 Type mismatch", "H31 (Active)", "Error 2042")),
-      workbook_fails("error-in-text", at_alb("ImportData14", "13 Type mismatch", "H7 (TestFullName)", "Error 2015")),
-      workbook_fails("error-in-volume", at_alb("ImportData14", "13 Type mismatch", "C13 (InitWater of part 1)", "Error 2023")),
+              "detail: sheet: position 3, \"Volumes\"\n"
+              "detail: problem: a chart or module sheet has no cells\n"},
+      workbook_fails("one-sheet", Unexpected("ImportData0", "9 Subscript out of range") +
+                     "detail: sheets: 1 (assays from sheet 2 on)\n"
+                     "detail: test-volume table: cannot be sized to assay positions 1 to 0\n"),
+      alb("text-in-h11", "13 Type mismatch", "H11 (CalibrationFreq)", "\"monthly\""),
+      alb("h26-300", "6 Overflow", "H26 (NumOfCalibrators)", "300"),
+      alb("h26-minus-1", "6 Overflow", "H26 (NumOfCalibrators)", "-1"),
+      alb("h17-40000", "6 Overflow", "H17 (NumOfReagents)", "40000"),
+      alb("e5-beyond-single", "6 Overflow", "E5 (SampleVol)", "1E+39"),
+      alb("error-in-number", "13 Type mismatch", "H10 (ConversionFactor)", "Error 2007"),
+      alb("error-in-flag", "13 Type mismatch", "H31 (Active)", "Error 2042"),
+      alb("error-in-text", "13 Type mismatch", "H7 (TestFullName)", "Error 2015"),
+      alb("error-in-volume", "13 Type mismatch", "C13 (InitWater of part 1)", "Error 2023"),
       // B2 itself fails: the title keeps the test number of sheet 2.
-      workbook_fails("text-in-b2", at_alb("ImportData12", "13 Type mismatch", "B2 (TestNumber)", "\"x\"")),
+      alb("text-in-b2", "13 Type mismatch", "B2 (TestNumber)", "\"x\"", "ImportData12"),
       // A full name of 32,767 characters, read whole and refused by the field.
       {.name = "32767 characters in H7", .args = {"QVR"}, .workbook = Fixture("long-text-in-h7"),
-       .err = Refused(2, 14, "MODIFY", "Tests_FullName", "TEXT(50)", '"' + long_text + '"'), .package_assays = 2},
+       .err = Refused(14, "MODIFY", "Tests_FullName", "TEXT(50)", '"' + long_text + '"'),
+       .package_assays = 2},
       // 32,766 assays, the most a package holds, all but the last skipped (test number 0) after
       // they were read; built in a child, whose memory the later runs do not inherit.
-      {.name = "the largest package", .args = {"INSTALL"},
-       .prepare = [](auto& sb) { RunInKilledChild([&] {
+      {.name = "the largest package", .prepare = [](auto& sb) { RunInKilledChild([&] {
          std::vector<Spec> specs(catalog_sync::kMaxAssayCount - 1, {0, "SKIP", "ADD"});
          specs.push_back({40, "LAST", "ADD"});
          WriteAssays(sb, specs, specs.size()); }); },
-       .status = 0, .check = [](auto& sb) { EXPECT_EQ(Text(sb, "SELECT Tests_Name FROM Tests WHERE Tests_ID = 40"), "LAST"); Count(sb, "Tests", 4); },
+       .status = 0, .check = [](auto& sb) {
+         EXPECT_EQ(Text(sb, "SELECT Tests_Name FROM Tests WHERE Tests_ID = 40"), "LAST");
+         Count(sb, "Tests", 4); },
        .large = true},
   };
   for (const Plant p : {Plant::kLink, Plant::kDanglingLink, Plant::kHardLink, Plant::kFifo}) {
     rows.push_back(planted("planted at the backup path", "INSTALL", p, Backup, false));
-    rows.push_back(planted("planted at the temporary name", "QVR", p, [](auto& sb) { return sb.InProgram(".CatalogSync.dat.tmp"); }, false));
-    rows.push_back(planted("planted at the marker", "INSTALL", p, [](auto& sb) { return sb.marker("CatalogSync"); }, true));
+    rows.push_back(planted("planted at the temporary name", "QVR", p, [](const Sandbox& sb) {
+      return sb.InProgram(".CatalogSync.dat.tmp"); }, false));
+    rows.push_back(planted("planted at the marker", "INSTALL", p,
+                           [](const Sandbox& sb) { return sb.marker("CatalogSync"); }, true));
   }
   // clang-format on
   return rows;
