@@ -48,7 +48,8 @@ INSERT INTO DefaultData VALUES ('DELETE FROM Tests');)sql";
 const std::vector<SavedQuery> kInstallQueries{{"QTests", "SELECT Tests_ID, Tests_Name FROM Tests"}};
 // Free pages, which only a compaction takes away.
 const std::vector<SavedQuery> kTargetQueries{
-    {"QTests", "SELECT Tests_ID FROM Tests"}, {"QOwn", "SELECT Version_Number FROM SoftwareVersion"}};
+    {"QTests", "SELECT Tests_ID FROM Tests"},
+    {"QOwn", "SELECT Version_Number FROM SoftwareVersion"}};
 constexpr const char* kSpare =
     "CREATE TABLE Spare (B BINARY); INSERT INTO Spare VALUES (zeroblob(200000)); DROP TABLE Spare;";
 
@@ -116,104 +117,58 @@ std::string Expand(std::string text, const Fx& f) {
   return text;
 }
 
-ino_t Inode(const std::string& path) {
-  struct stat st {};
-  return ::stat(path.c_str(), &st) == 0 ? st.st_ino : 0;
-}
-
-// The target in one line: "version [build B] / Tests' fields without
-// "Tests_" (their count beyond 8) / the tests' names (or count) / saved
-// queries ("(text only)": no view) / [compacted] [replaced] [same: the bytes
-// from before] [damaged], the other files of the database folder, [marker]".
+// The target in one line: "version [build B] / Tests' fields without "Tests_" (their count
+// beyond 8) / the tests' names (or count) / saved queries ("(text only)": no view) / [compacted]
+// [replaced] [same: the bytes from before] [damaged], the database folder's other files, [marker]".
 std::string State(const Fx& f, const std::string& bytes_before, bool replaced) {
   std::string files, flags = replaced ? " replaced" : "";
-  for (const auto& entry : fs::directory_iterator(f.box.databases())) {
+  for (const auto& entry : fs::directory_iterator(f.box.databases()))
     if (entry.path() != f.box.database()) files += " " + entry.path().filename().string();
-  }
   if (fs::is_regular_file(fs::symlink_status(f.marker))) files += " marker";
   if (!Exists(f.box.database())) return "no target /" + files;
   if (ReadFile(f.box.database()) == bytes_before) flags += " same";
   try {
     Database db = Database::Open(f.box.database());
-    auto value = [&](const std::string& sql) { return QueryValue(db, sql).ToText(); };
-    std::string state = value("SELECT Version_Number FROM SoftwareVersion") + " /";
+    auto value = [&](const std::string& sql) { return QueryValue(db, sql); };
+    std::string state = value("SELECT Version_Number FROM SoftwareVersion").ToText();
     if (platform::engine::TableFields(db, "SoftwareVersion").size() > 2)
-      state.insert(
-          state.size() - 2,
-          " build " + QueryValue(db, "SELECT Version_Build FROM SoftwareVersion").Describe());
+      state += " build " + value("SELECT Version_Build FROM SoftwareVersion").Describe();
     const auto fields = platform::engine::TableFields(db, "Tests");
-    if (fields.size() > 8) state += " " + std::to_string(fields.size()) + " fields";
+    state += fields.size() > 8 ? " / " + std::to_string(fields.size()) + " fields" : " /";
     for (std::size_t i = 0; fields.size() <= 8 && i < fields.size(); ++i)
       state += " " + fields[i].name.substr(fields[i].name.find('_') + 1);
     state += " / " +
              value(fields.size() > 1 && fields[1].name == "Tests_Name"
-                       ? "SELECT group_concat(Tests_Name) FROM (SELECT * FROM Tests "
-                         "ORDER BY Tests_ID)"
-                       : "SELECT count(*) FROM Tests") +
+                       ? "SELECT group_concat(Tests_Name) FROM (SELECT * FROM Tests ORDER BY 1)"
+                       : "SELECT count(*) FROM Tests")
+                 .ToText() +
              " /";
     const std::string views = DumpRows(db, "SELECT name FROM sqlite_schema WHERE type = 'view'");
-    for (const auto& query : platform::engine::SavedQueries(db)) {
-      state += " " + query.name +
-               (views.find(query.name + "\n") == std::string::npos ? "(text only)" : "");
-    }
-    if (value("PRAGMA freelist_count") == "0") flags = " compacted" + flags;
-    if (value("PRAGMA quick_check") != "ok") flags += " damaged";
+    for (const auto& q : platform::engine::SavedQueries(db))
+      state += " " + q.name + (views.find(q.name + "\n") == std::string::npos ? "(text only)" : "");
+    if (value("PRAGMA freelist_count").ToText() == "0") flags = " compacted" + flags;
+    if (value("PRAGMA quick_check").ToText() != "ok") flags += " damaged";
     return state + " /" + flags + files;
   } catch (const platform::Error&) {
     return "unreadable:" + flags + files;
   }
 }
 
-// Every table's fields, and (under " queries") the saved queries.
+// Every table's fields, and (under " queries") the saved queries, sorted.
 std::map<std::string, std::vector<std::string>> Schema(const std::string& path) {
   Database db = Database::Open(path);
   std::map<std::string, std::vector<std::string>> schema;
-  for (const auto& t : db.Query("SELECT name FROM sqlite_schema WHERE type = 'table'").rows) {
+  for (const auto& t : db.Query("SELECT name FROM sqlite_schema WHERE type = 'table'").rows)
     for (const auto& field : platform::engine::TableFields(db, t[0].text()))
       schema[t[0].text()].push_back(field.name);
-  }
-  for (const auto& query : platform::engine::SavedQueries(db))
-    schema[" queries"].push_back(query.name);
-  std::sort(schema[" queries"].begin(), schema[" queries"].end());
+  auto& queries = schema[" queries"];
+  for (const auto& query : platform::engine::SavedQueries(db)) queries.push_back(query.name);
+  std::sort(queries.begin(), queries.end());
   return schema;
 }
 
-// ShellPackage's plan of the row's run, which leaves every file of the
-// database and program folders as it was.
-json Plan(const Fx& f, const Row& r) {
-  std::string line;
-  for (const auto& arg : r.args) line += (line.empty() ? "" : " ") + arg;
-  auto snapshot = [&] {
-    std::map<std::string, std::string> files;
-    for (const std::string& folder : {f.box.databases(), f.box.program_folder()})
-      for (const auto& entry : fs::directory_iterator(folder))
-        files[entry.path()] = ReadFile(entry.path());
-    return files;
-  };
-  const auto before = snapshot();
-  const RunResult plan = Run(BinaryFromEnv("SHELLPACKAGE_BIN"),
-                             {"plan", line, f.box.program_folder(), f.box.database(), "--json"});
-  EXPECT_TRUE(snapshot() == before) << "the plan changed a file or left one behind";
-  EXPECT_EQ(plan.err, "");
-  EXPECT_EQ(plan.exit_status, r.status ? 1 : 0) << plan.out;
-  return json::parse(plan.out);
-}
-
-// The value in `table`.`column` (of `rowid`, else the first row) is `expected`.
-void ExpectValue(Database& db, const json& table, const json& column, const json& expected,
-                 const std::string& rowid = "") {
-  const std::string sql = "SELECT \"" + column.get<std::string>() + "\" FROM \"" +
-                          table.get<std::string>() + "\"" +
-                          (rowid.empty() ? "" : " WHERE rowid = " + rowid);
-  const platform::Value value = QueryValue(db, sql);
-  EXPECT_TRUE(expected.is_null()     ? value.IsNull()
-              : expected.is_string() ? value.ToText() == expected.get<std::string>()
-                                     : value.ToDouble() == expected.get<double>())
-      << sql << " gave " << value.Describe();
-}
-
-// The run did what the plan foresaw: the same failure, or the same fields,
-// queries, version, default data and compacted size.
+// The run did what ShellPackage's plan foresaw: the same failure, or the same fields, queries,
+// version, default data and compacted size.
 void ExpectPlanned(const Fx& f, const json& plan, const RunResult& run,
                    std::map<std::string, std::vector<std::string>> schema) {
   const json& failed = plan["failure"];
@@ -246,20 +201,29 @@ void ExpectPlanned(const Fx& f, const json& plan, const RunResult& run,
   std::sort(queries.begin(), queries.end());
   auto after = Schema(f.box.database());
   for (const auto& [table, fields] : schema) EXPECT_EQ(after[table], fields) << table;
+  // Each value the plan foresees, the version's last (its step runs after the default data).
   Database db = Database::Open(f.box.database());
   const json& version = plan["version"];
+  auto expect = [&](const json& table, const json& column, const json& want, std::string where) {
+    const std::string sql = "SELECT \"" + column.get<std::string>() + "\" FROM \"" +
+                            table.get<std::string>() + "\"" + where;
+    const platform::Value value = QueryValue(db, sql);
+    EXPECT_TRUE(want.is_null()     ? value.IsNull()
+                : want.is_string() ? value.ToText() == want.get<std::string>()
+                                   : value.ToDouble() == want.get<double>())
+        << sql << " gave " << value.Describe();
+  };
   if (version.is_null()) {
     EXPECT_EQ(QueryValue(db, "SELECT Version_Number FROM SoftwareVersion").ToText(), "1.0.0");
   } else {
-    ExpectValue(db, version["table"], version["field"], version["to"]);
+    expect(version["table"], version["field"], version["to"], "");
   }
   for (const auto& statement : plan["default_data"]) {
     for (const auto& change : statement["changes"]) {
       for (std::size_t i = 0; change["kind"] != "deleted" && i < change["columns"].size(); ++i) {
-        // The version step, which runs after the default data, has the last word there.
         if (version.is_null() || change["columns"][i] != version["field"])
-          ExpectValue(db, change["table"], change["columns"][i], change["new"][i],
-                      change["rowid"].dump());
+          expect(change["table"], change["columns"][i], change["new"][i],
+                 " WHERE rowid = " + change["rowid"].dump());
       }
     }
   }
@@ -279,17 +243,41 @@ TEST_P(ReshaperRun, EndsAsTheRowSays) {
   auto regular = [](const std::string& path) {
     return fs::is_regular_file(fs::symlink_status(path));
   };
+  auto inode = [&] {
+    struct stat st {};
+    return ::stat(f.box.database().c_str(), &st) == 0 ? st.st_ino : 0;
+  };
   const std::string log_before = regular(f.log) ? ReadFile(f.log) : "";
   const bool logs_before = Exists(f.box.logs());
   const fs::perms log_perms = fs::symlink_status(f.log).permissions();
   const std::string bytes_before = regular(f.box.database()) ? ReadFile(f.box.database()) : "";
-  const ino_t inode_before = Inode(f.box.database());
+  const ino_t inode_before = inode();
   const auto schema = r.plan ? Schema(f.box.database()) : decltype(Schema("")){};
-  const json plan = r.plan ? Plan(f, r) : json();
+  // ShellPackage's plan leaves every file of the database and program folders as it was.
+  auto snapshot = [&] {
+    std::map<std::string, std::string> files;
+    for (const std::string& folder : {f.box.databases(), f.box.program_folder()})
+      for (const auto& entry : fs::directory_iterator(folder))
+        files[entry.path()] = ReadFile(entry.path());
+    return files;
+  };
+  json plan;
+  if (r.plan) {
+    const auto before = snapshot();
+    std::string line;
+    for (const auto& arg : r.args) line += (line.empty() ? "" : " ") + arg;
+    const RunResult run =
+        testing_support::Run(BinaryFromEnv("SHELLPACKAGE_BIN"),
+                             {"plan", line, f.box.program_folder(), f.box.database(), "--json"});
+    EXPECT_TRUE(snapshot() == before) << "the plan changed a file or left one behind";
+    EXPECT_EQ(run.err, "");
+    EXPECT_EQ(run.exit_status, r.status ? 1 : 0) << run.out;
+    plan = json::parse(run.out);
+  }
 
   const RunResult run = f.box.Run(
       "Reshaper", r.args, r.pipe ? StandardError::kPipeWithoutReader : StandardError::kFile);
-  const bool replaced = Inode(f.box.database()) != inode_before;  // before a tmpfs goes
+  const bool replaced = inode() != inode_before;  // before a tmpfs goes
   f.user.reset();
   f.mount.reset();
   EXPECT_EQ(run.exit_status, r.status);
@@ -301,13 +289,13 @@ TEST_P(ReshaperRun, EndsAsTheRowSays) {
   const std::string box = err.substr(at, err.find('\n', at) + 1 - at);
   if (r.status == 1 && !r.pipe) ExpectBoxAndDetails(run.err, box);
 
-  // The log: the lines from before, then the run's lines, each its text, a
-  // blank, a date and time, and CR LF; not logged: as it was.
+  // The log: the lines from before, then the run's lines, each its text, a blank, a date and
+  // time, and CR LF; not logged: as it was.
   EXPECT_EQ(Exists(f.box.logs()), logs_before || r.logged);
   const std::string log = regular(f.log) ? ReadFile(f.log) : "";
   ASSERT_EQ(log.substr(0, log_before.size()), log_before);
-  static const std::regex line(R"(([^\r\n]*) \d{4}-\d\d-\d\d \d\d:\d\d:\d\d\r\n)");
-  EXPECT_EQ(std::regex_replace(log.substr(log_before.size()), line, "$1\n"),
+  static const std::regex stamp(R"(([^\r\n]*) \d{4}-\d\d-\d\d \d\d:\d\d:\d\d\r\n)");
+  EXPECT_EQ(std::regex_replace(log.substr(log_before.size()), stamp, "$1\n"),
             r.logged ? "Reshaper program start\n" + (r.status == 1 ? box.substr(10) : "") : "");
   EXPECT_EQ(r.logged ? log_perms : fs::symlink_status(f.log).permissions(), log_perms);
 
@@ -315,17 +303,16 @@ TEST_P(ReshaperRun, EndsAsTheRowSays) {
   const std::string planted = "not the program's";  // where an arrange made it
   EXPECT_EQ(Exists(f.outside) ? ReadFile(f.outside) : planted, planted);
   EXPECT_FALSE(Exists(f.nowhere));
+  const std::string probe = r.probe ? r.probe : "=";
   if (r.probe) {
-    const std::string probe = r.probe;
     EXPECT_EQ(QueryValue(f.box.database(), probe.substr(0, probe.rfind('='))).ToText(),
               probe.substr(probe.rfind('=') + 1));
   }
-  if (r.plan) ExpectPlanned(f, plan, run, schema);
-  if (r.rows_changed) {
-    std::string counts;
-    for (const auto& s : plan["default_data"]) counts += s["rows_changed"].dump() + " ";
-    EXPECT_EQ(counts, r.rows_changed);
-  }
+  if (!r.plan) return;
+  ExpectPlanned(f, plan, run, schema);
+  std::string counts;
+  for (const auto& s : plan["default_data"]) counts += s["rows_changed"].dump() + " ";
+  EXPECT_EQ(counts, r.rows_changed ? r.rows_changed : counts);
 }
 
 // clang-format off
