@@ -1,9 +1,6 @@
-// Reshaper as the real program, one row a whole run: the program and its two
-// shells in a Sandbox's program folder, a small target (or the example
-// analyser database), what the row arranges (files, faults, mounts, a live
-// user), then the exit status, the exact standard error, the install log
-// lines, the target and the files left. Where ShellPackage's plan can foresee
-// the run, the row plans it first and holds the plan against the run.
+// Reshaper as the real program, one row a whole run in a Sandbox: what the row arranges, then
+// the exit status, the exact standard error, the log, the target and the files left. Where
+// ShellPackage's plan can foresee the run, the row plans it first and holds it against the run.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
@@ -47,9 +44,6 @@ INSERT INTO VersionInfo VALUES ('SoftwareVersion', 'Version_Number', '0.9.0');
 INSERT INTO DefaultData VALUES ('DELETE FROM Tests');)sql";
 const std::vector<SavedQuery> kInstallQueries{{"QTests", "SELECT Tests_ID, Tests_Name FROM Tests"}};
 // Free pages, which only a compaction takes away.
-const std::vector<SavedQuery> kTargetQueries{
-    {"QTests", "SELECT Tests_ID FROM Tests"},
-    {"QOwn", "SELECT Version_Number FROM SoftwareVersion"}};
 constexpr const char* kSpare =
     "CREATE TABLE Spare (B BINARY); INSERT INTO Spare VALUES (zeroblob(200000)); DROP TABLE Spare;";
 
@@ -359,8 +353,7 @@ const Row kRows[] = {
     // The ERU shell's default data would empty Tests: it never runs.
     {.name = "Eru", .args = {"ERU,QUERY,STRUCTURE,VERSION"}, .state = "0.9.0 / ID / 2 / QEru / "
      "compacted marker", .plan = true},
-    // The version lands in a field that the structure step adds, after the
-    // default data has written it.
+    // The version lands in a field the structure step adds, after the default data wrote it.
     {.name = "StructureRunsBeforeVersionWhateverTheWordOrder", .args = {
      "VERSION,STRUCTURE,INSTALL"}, .shell = "UPDATE VersionInfo SET FieldName = 'Version_Build', "
      "VersionNumber = '42';", .state = "1.0.0 build 42 / ID Name Reflex Note / GLU,CHOL,ALT / / "
@@ -371,14 +364,14 @@ const Row kRows[] = {
     {.name = "ArgumentsAreJoinedWithOneBlank", .args = {"INSTALL,", "QUERY"}, .state = kQueried,
      .plan = true},
     {.name = "QueriesReplacedAddedKept", .args = {"INSTALL,QUERY"}, .arrange = [](Fx& f) {
-     Database db = Database::Open(f.box.database()); for (const SavedQuery& q : kTargetQueries) {
-     platform::engine::CreateSavedQuery(db, q.name, q.sql); } db.Close(); f.Shell("InstallShell", "",
+     Database db = Database::Open(f.box.database()); platform::engine::CreateSavedQuery(db, "QTests",
+     "SELECT Tests_ID FROM Tests"); platform::engine::CreateSavedQuery(db, "QOwn", "SELECT "
+     "Version_Number FROM SoftwareVersion"); db.Close(); f.Shell("InstallShell", "",
      {kInstallQueries[0], {"QUpper", "UPDATE Tests SET Tests_Name = UCASE(Tests_Name)"}});
      EXPECT_EQ(f.box.Run("Reshaper", {"INSTALL,QUERY"}).exit_status, 0); }, .state = "1.0.0 / ID "
      "Name / GLU,CHOL / QOwn QTests QUpper(text only) / compacted marker", .plan = true, .probe =
      "SELECT count(*) FROM pragma_table_info('QTests')=2"},
-    // A SELECT over what the target lacks is kept as its text; an action query the target
-    // cannot run stops the step, after the earlier ones.
+    // A SELECT the target cannot run stays a text; an action query stops the step after those.
     {.name = "ActionQueryTheTargetCannotRun", .args = {"INSTALL,QUERY"}, .arrange = [](Fx& f) {
      f.Shell("InstallShell", "CREATE TABLE ShellOnly (X LONG);", {kInstallQueries[0], {"QShellOnly",
      "SELECT X FROM ShellOnly"}, {"QClear", "UPDATE ShellOnly SET X = 0"}, {"QLater",
@@ -425,8 +418,7 @@ const Row kRows[] = {
      ChmodFile(f.marker, 0444); }, .status = 1, .err = UNEXPECTED "detail: error: 70 Permission "
      "denied\ndetail: file: %R/drive/Reshaper.txt\ndetail: system: the file is read-only\n",
      .state = "1.0.0 / ID Name / GLU,CHOL / / same marker"},
-    // Read-only by its mode bits also for root: the first write fails as it
-    // does for a user without write permission, and the working copy goes.
+    // Read-only by its mode bits also for root; the working copy goes.
     {.name = "ReadOnlyTarget", .args = {"INSTALL,QUERY,STRUCTURE,VERSION"}, .arrange = [](Fx& f) {
      ChmodFile(f.box.database(), 0444); }, .status = 1, .err = QUERIES "detail: engine: 8 attempt "
      "to write a readonly database\ndetail: SQL: CREATE TABLE IF NOT EXISTS SavedQueries (Name "
@@ -463,8 +455,7 @@ const Row kRows[] = {
      f.Target("CREATE VIEW Names AS SELECT Tests_Name FROM Tests;"); }, .err = "detail: saved "
      "query without view: Names\n", .state = "1.0.0 / ID / 2 / QEru Names(text only) / compacted "
      "marker", .plan = true},
-    // A release query over a field that the same run adds gets its view
-    // after the structure step; without that step it stays a text.
+    // A query over a field the run adds gets its view after the structure step, else a text.
     {.name = "QueryOverAFieldTheRunAdds", .args = {"INSTALL,QUERY,STRUCTURE"},
      .shell = kQueryOverNote, .state = "1.0.0 build 7 / ID Name Reflex Note / GLU,CHOL,ALT / "
      "QNotes QTests / compacted marker", .plan = true},
@@ -477,8 +468,7 @@ const Row kRows[] = {
      "detail: statement: 4: \"SELECT Tests_Name FROM Tests\"\ndetail: engine: 3016 The statement "
      "changes no data\ndetail: SQL: SELECT Tests_Name FROM Tests\n", .state = "1.0.0 build 7 / ID "
      "Name Reflex Note / GLU,CHOL,ALT / /", .plan = true},
-    // Default data is held to the declared types: a name too long for
-    // Tests_Name TEXT(10) fails the step, and nothing of its statement stays.
+    // Held to the declared types: nothing of a statement with a too long name stays.
     {.name = "DefaultDataThatDoesNotFit", .args = {"INSTALL,STRUCTURE,VERSION"}, .shell =
      "INSERT INTO DefaultData VALUES ('INSERT INTO Tests (Tests_ID, Tests_Name) VALUES (8, "
      "''FITS''), (9, ''ABCDEFGHIJKLMNOPQRS'')');", .status = 1, .err = DEFAULT_DATA "detail: "
@@ -487,8 +477,7 @@ const Row kRows[] = {
      "table: Tests\ndetail: column: Tests_Name\ndetail: declared type: TEXT(10)\ndetail: value: "
      "\"ABCDEFGHIJKLMNOPQRS\"\n", .state = "1.0.0 build 7 / ID Name Reflex Note / GLU,CHOL,ALT / /",
      .plan = true},
-    // An empty default is none: the default data's insert that omits the
-    // field is not refused as a zero-length text.
+    // An empty default is none: an insert that omits the field is not refused as "".
     {.name = "EmptyDefaultIsNoDefault", .args = {"INSTALL,STRUCTURE,VERSION"}, .shell =
      "INSERT INTO StructureInfo VALUES ('Tests', 'Tests_Code', 'TEXT', '5', '', NULL, 0, NULL, "
      "NULL);", .state = "2.0.0 build 7 / ID Name Reflex Note Code / GLU,CHOL,ALT / / compacted "
@@ -502,8 +491,7 @@ const Row kRows[] = {
      MakeFolders(f.Db("Temp.mdb")); }, .status = 1, .err = COMPACTION "detail: engine: 57 Device "
      "I/O error\ndetail: file: %D/Temp.mdb\ndetail: system: unlink: Is a directory\n", .state =
      "2.0.0 / ID Name / GLU,CHOL / / Temp.mdb"},
-    // Another program has the install shell's working copy open: it is
-    // neither copied over nor deleted.
+    // A working copy that another program holds open is neither copied over nor deleted.
     {.name = "ShellCopyInUse", .args = {"INSTALL,QUERY"}, .arrange = [](Fx& f) { CopyFile(f.Program(
      "InstallShell"), f.Db("InstallShell.mdb")); f.user.emplace(Database::Open(f.Db(
      "InstallShell.mdb"))); }, .status = 1, .err = UNEXPECTED "detail: error: 70 Permission "
@@ -534,10 +522,7 @@ const Row kRows[] = {
      fs::remove(f.Program("ERUShell")); fs::create_symlink("/dev/zero", f.Program("ERUShell")); },
      .status = 1, .err = UNEXPECTED "detail: error: 57 Device I/O error\ndetail: file: "
      "%P/ERUShell.mdb\ndetail: system: not a regular file: a device\n", .state = kUntouched},
-    // What others plant in the run's folders is neither written through nor
-    // waited on: links at the shell copy's temporary name or at the marker's,
-    // a FIFO or a link as the log (skipped as a log that cannot be opened:
-    // lines appended through a link would land in the file it names).
+    // Planted links and FIFOs are neither written through nor waited on; such a log is skipped.
     {.name = "PlantedSymbolicLinks", .args = {"INSTALL,QUERY"}, .arrange = [](Fx& f) {
      WriteFile(f.outside, "not the program's"); fs::create_symlink(f.outside, f.Db(
      ".InstallShell.mdb.tmp")); fs::remove(f.marker); fs::create_symlink(f.nowhere, f.marker);
@@ -564,8 +549,7 @@ const Row kRows[] = {
      "GLU,CHOL,ALT / qryTestVolumes qryUpperLotNumbers(text only) qryDeleteExpiredKits(text only) "
      "qryActiveTests / compacted marker", .plan = true, .probe = "SELECT count(*) FROM "
      "pragma_table_info('TestVolumes')=10"},
-    // Field and query names crafted to break out of the SQL that the upgrade
-    // builds: made under exactly those names, nothing else changes.
+    // Names crafted to break out of the upgrade's SQL: made as they are, nothing else changes.
     {.name = "HostileFieldAndQueryNames", .args = {"INSTALL,QUERY,STRUCTURE"}, .arrange = [](Fx& f)
      { std::vector<SavedQuery> queries; std::string sql = "INSERT INTO DefaultData VALUES ('UPDATE "
      "Tests SET Tests_Name = Tests_Name'); INSERT INTO StructureInfo (\"Table\", Name, DataType) "
@@ -579,23 +563,19 @@ const Row kRows[] = {
      .plan = true, .probe = "SELECT group_concat(name) || ' / ' || (SELECT count(*) FROM \"]; "
      "DELETE FROM Tests; [\") FROM sqlite_schema WHERE type = "
      "'table'=Tests,SoftwareVersion,SavedQueries,SysFieldProperties / 2"},
-    // Field properties crafted to break out of the triggers that enforce
-    // them: the upgrade stops at that row, and the target is as it was.
+    // Rules crafted to break out of the triggers that enforce them stop the upgrade at that row.
     {.name = "HostileValidationRuleStatement", .args = {"INSTALL,STRUCTURE"}, .shell = HOSTILE_RULE
      "'1) ; DROP TABLE Tests; --');", .status = 1, .err = RULE "1) ; DROP TABLE Tests; --\ndetail: "
      "engine: unexpected character\n", .state = kUntouched},
     {.name = "DeeplyNestedValidationRule", .args = {"INSTALL,STRUCTURE"}, .shell = HOSTILE_RULE
      "printf('%.20000c', '(') || '>0' || printf('%.20000c', ')'));", .status = 1, .err = RULE
      "%N\ndetail: engine: rule nested too deeply\n", .state = kUntouched},
-    // Faults in the program's own actions are unexpected errors that leave
-    // the target byte for byte. A read-only database folder refuses the
-    // target's lock file at its check, before the working copy is made.
+    // Faults in the program's own actions leave the target byte for byte; here at the lock file.
     {.name = "ReadOnlyDatabaseFolder", .args = {"INSTALL,QUERY"}, .arrange = [](Fx& f) {
      f.mount.emplace(ScopedMount::ReadOnly(f.box.databases())); }, .status = 1, .err = UNEXPECTED
      "detail: error: 70 Permission denied\ndetail: file: %D/Corvista1k.ldb\ndetail: system: open "
      "lock file: Read-only file system\n", .state = kUntouched},
-    // Met only where the target file alone is read-only; a journal is never
-    // deleted (the next open rolls it back).
+    // A journal is never deleted (the next open rolls it back).
     {.name = "HotJournalOfReadOnlyTarget", .args = {"INSTALL,QUERY"}, .arrange = [](Fx& f) {
      LeaveHotJournal(f.box.database()); f.mount.emplace(ScopedMount::ReadOnly(f.box.database())); },
      .status = 1, .err = "detail: stale lock file removed: %D/Corvista1k.ldb\n" UNEXPECTED
@@ -614,18 +594,14 @@ const Row kRows[] = {
     {.name = "TargetOfText", .args = {"INSTALL,QUERY"}, .arrange = [](Fx& f) {
      WriteFile(f.box.database(), "Tests;GLU;CHOL\r\n"); }, .status = 1, .err = UNEXPECTED
      NO_DATABASE "detail: database: %D/Corvista1k.mdb\n", .state = "unreadable: same"},
-    // Checked before the working copy is laid beside it: a compaction would
-    // copy the damage.
+    // Checked before the working copy is made: a compaction would copy the damage.
     {.name = "TruncatedTarget", .args = {"INSTALL,STRUCTURE"}, .arrange = [](Fx& f) {
      DamageDatabase(f.box.database(), Damage::kTruncated); }, .status = 1, .err = UNEXPECTED
      "detail: error: 11 database disk image is malformed\ndetail: database: %D/Corvista1k.mdb\n"
      "detail: problem: Fragmentation of 6 bytes reported as 0 on page 4\n", .state =
      "unreadable: same"},
-    // The disk holds the target and the working copy with half the target's
-    // size to spare: a last default-data statement that doubles the rows
-    // does not fit, nor does the compacted copy. The statement is undone, the
-    // steps before stay done, the target stays in its place, uncompacted,
-    // whole, and the scratch file that the engine began is gone.
+    // Half the target's size to spare: the doubling statement is undone, the steps before stay,
+    // the target stays in place, whole, uncompacted, and the engine's scratch file is gone.
     {.name = "FullDiskAtDefaultData", .args = {"INSTALL,STRUCTURE,VERSION"}, .shell = kDoubleFiller,
      .arrange = FillSmallDisk, .status = 1, .err = DEFAULT_DATA "detail: statement: 4: \"INSERT "
      "INTO Filler SELECT Note FROM Filler\"\ndetail: engine: 13 database or disk is full\ndetail: "
