@@ -395,17 +395,11 @@ const Row kRows[] = {
     {.name = "ModeWordAlone", .args = {"INSTALL"}, .status = 2, .err = PARAMETER "detail: command "
      "line: \"INSTALL\"\ndetail: cause: fewer than two words\n" USAGE, .state = kUntouched,
      .plan = true},
-    // The companion tools' --help is no word of this command line.
-    {.name = "HelpIsRefused", .args = {"--help"}, .status = 2, .err = PARAMETER "detail: command "
-     "line: \"--help\"\ndetail: cause: fewer than two words\n" USAGE, .state = kUntouched},
     {.name = "NoModeWord", .args = {"QUERY,VERSION"}, .status = 2, .err = PARAMETER "detail: "
      "command line: \"QUERY,VERSION\"\ndetail: cause: no mode word INSTALL or ERU\n" USAGE,
      .state = kUntouched, .plan = true},
     {.name = "TrailingComma", .args = {"INSTALL,STRUCTURE,"}, .status = 2, .err = PARAMETER
      "detail: word: \"\"\ndetail: cause: not a keyword\n" USAGE, .state = kUntouched, .plan = true},
-    {.name = "QuotedArgumentKeepsItsMarks", .args = {"\"INSTALL,QUERY\""}, .status = 2,
-     .err = PARAMETER "detail: word: \"\"INSTALL\"\ndetail: cause: not a keyword\n" USAGE,
-     .state = kUntouched, .plan = true},
     // The marker of an earlier run goes before any check; the log keeps its lines.
     {.name = "MissingTarget", .args = {"INSTALL,QUERY"}, .arrange = [](Fx& f) {
      fs::remove(f.box.database()); WriteFile(f.log, kEarlierLog); }, .status = 1, .err = MISSING,
