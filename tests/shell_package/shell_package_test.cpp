@@ -1,9 +1,7 @@
-// The real ShellPackage binary: its check of broken and example shells, and
-// its own command line. Its plan is held against the real runs in
-// Reshaper's rows.
+// The real ShellPackage binary: its check of broken and example shells, and its own command
+// line. Its plan is held against the real runs in Reshaper's rows.
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <cstdlib>
 #include <nlohmann/json.hpp>
 
@@ -76,16 +74,14 @@ INSERT INTO DefaultData VALUES ('UPDATE Tests SET Tests_Name = Tests_Name'),
     const RunResult run = ShellPackage(args);
     EXPECT_EQ(run.exit_status, 1) << run.out << run.err;
     EXPECT_EQ(run.err, "");
-    std::string found, expected;
+    std::vector<std::string> found;
     const nlohmann::json report = nlohmann::json::parse(run.out);
     for (const auto& p : report["problems"]) {
-      std::string problem = p["where"].get<std::string>() + ": " + p["what"].get<std::string>();
-      const std::size_t i = std::count(found.begin(), found.end(), '\n');
-      if (i < c.problems.size() && problem.rfind(c.problems[i], 0) == 0) problem = c.problems[i];
-      found += problem + "\n";
+      found.push_back(p["where"].get<std::string>() + ": " + p["what"].get<std::string>());
+      const std::size_t i = found.size() - 1;
+      if (i < c.problems.size() && found[i].rfind(c.problems[i], 0) == 0) found[i] = c.problems[i];
     }
-    for (const auto& problem : c.problems) expected += problem + "\n";
-    EXPECT_EQ(found, expected);
+    EXPECT_EQ(found, c.problems);
   }
 }
 
@@ -124,14 +120,12 @@ TEST(ShellPackage, AnswersItsOwnCommandLine) {
   const struct { std::vector<std::string> args; int status; std::string out, err; } cases[] = {
       {{}, 2, "", usage}, {{"check"}, 2, "", usage}, {{"plan", "INSTALL,QUERY"}, 2, "", usage},
       {{"bogus"}, 2, "", usage}, {{"check", "Shell.mdb", "--mode", "SIDEWAYS"}, 2, "", usage},
-      {{"--help"}, 0, usage, ""}, {{"--help", "check"}, 0, usage, ""},
-      {{"--version"}, 0, version, ""}};
+      {{"--help"}, 0, usage, ""}, {{"--version"}, 0, version, ""}};
   // clang-format on
   for (const auto& c : cases) {
     const RunResult run = ShellPackage(c.args);
-    EXPECT_EQ(run.exit_status, c.status) << c.args.size();
-    EXPECT_EQ(run.out, c.out);
-    EXPECT_EQ(run.err, c.err);
+    EXPECT_EQ(std::to_string(run.exit_status) + run.out + "|" + run.err,
+              std::to_string(c.status) + c.out + "|" + c.err);
   }
 }
 
