@@ -87,7 +87,7 @@ void RefuseBareOldStream(std::string_view head) {
 }
 
 constexpr std::string_view kCompoundSignature("\xD0\xCF\x11\xE0\xA1\xB1\x1A\xE1", 8);
-constexpr std::size_t kHeaderSize = 512;
+constexpr std::size_t kCompoundHeaderSize = 512;
 constexpr std::size_t kSectorShiftAt = 0x1E;
 constexpr std::size_t kFatSectorCountAt = 0x2C;
 
@@ -109,9 +109,9 @@ void CheckAllocationTableSize(std::string_view header, gsf_off_t file_size) {
 
 // The workbook stream of the compound file that `input` reads.
 std::string StreamOf(GsfInput* input) {
-  const std::string head = HeadOf(input, kHeaderSize);
+  const std::string head = HeadOf(input, kCompoundHeaderSize);
   RefuseBareOldStream(head);
-  const bool compound = head.size() == kHeaderSize && head.starts_with(kCompoundSignature);
+  const bool compound = head.size() == kCompoundHeaderSize && head.starts_with(kCompoundSignature);
   if (compound) CheckAllocationTableSize(head, gsf_input_size(input));
   GError* raw_error = nullptr;
   GsfPtr<GsfInfile> root(gsf_infile_msole_new(input, &raw_error));
