@@ -190,13 +190,12 @@ TEST(WorkbookCells, EveryRecordKindAndOddForm) {
 // Every sheet kind counts, in tab order. Stream names compare without regard to case; "Workbook"
 // is read before an older "Book", wherever it stands.
 TEST(WorkbookSheets, KindsInTabOrderStreamNamesAndDateMode) {
-  const Workbook book = Open(CompoundFile(Stream({
-      {"Cover", 0, 0, Number(1, 1, 1)},
-      {"Chart1", 2, 0, ""},
-      {"Macro1", 1, 0, Number(1, 1, 3)},
-      {"Module1", 6, 2, ""},  // very hidden VB module: no substream
-      {"Hidden", 0, 1, Number(1, 1, 5)},
-  })));
+  // Module1: a very hidden VB module, with no substream.
+  const Workbook book = Open(CompoundFile(Stream({{"Cover", 0, 0, Number(1, 1, 1)},
+                                                  {"Chart1", 2, 0, ""},
+                                                  {"Macro1", 1, 0, Number(1, 1, 3)},
+                                                  {"Module1", 6, 2, ""},
+                                                  {"Hidden", 0, 1, Number(1, 1, 5)}})));
   std::string sheets;
   for (int i = 1; i <= book.SheetCount(); ++i) {
     sheets += book.SheetName(i) + (book.SheetHoldsCells(i) ? " cells " : " none ") +
@@ -261,10 +260,8 @@ TEST(WorkbookSst, StringsAcrossContinueRecordsWrongCountsAndLongTexts) {
     }
     return records;
   };
-  std::u16string latin(32767, u'x'), wide(32767, u'\u65E5');
-  latin[0] = u'\u00E9';
-  latin[32766] = u'z';
-  wide[32766] = u'A';
+  const std::u16string latin = u"\u00E9" + std::u16string(32765, u'x') + u"z",
+                       wide = std::u16string(32766, u'\u65E5') + u"A";
   for (bool is_wide : {false, true}) {
     const std::string got =
         Open(OneSheetFile(LabelSst(1, 1, 0),
