@@ -196,15 +196,13 @@ TEST(TypedRows, RecordsetBehavioursOfTheCatalogueWriterAndExecute) {
 TEST(TypedRows, OneAssaysLookupsUseTheKeysIndexes) {
   TempDir dir;
   Database db = CreateAnalyserDatabase(dir.Sub("a.mdb"));
-  for (const char* insert : {"Tests (Tests_ID, Tests_Name) SELECT i - 50000, 'T' || i",
-                             "TestVolumes (TV_TestsID, TV_Part) SELECT i - 50000, 0",
-                             "TestRanges (TR_TestsID, TR_RangeNum) SELECT i - 50000, 1",
-                             "Kits (Kits_TestsID) SELECT i - 50000"}) {
-    db.Exec(
-        "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 100000) "
-        "INSERT INTO " +
-        std::string(insert) + " FROM n");
-  }
+  db.Exec(
+      "CREATE TEMP TABLE n AS WITH RECURSIVE c(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM c "
+      "WHERE i < 100000) SELECT i, i - 50000 AS k FROM c;"
+      "INSERT INTO Tests (Tests_ID, Tests_Name) SELECT k, 'T' || i FROM n;"
+      "INSERT INTO TestVolumes (TV_TestsID, TV_Part) SELECT k, 0 FROM n;"
+      "INSERT INTO TestRanges (TR_TestsID, TR_RangeNum) SELECT k, 1 FROM n;"
+      "INSERT INTO Kits (Kits_TestsID) SELECT k FROM n");
   const auto steps = [&](int counter) {
     std::int64_t total = 0;
     for (sqlite3_stmt* s = sqlite3_next_stmt(db.core().db(), nullptr); s != nullptr;
