@@ -2,46 +2,8 @@
 
 #include <gsf/gsf.h>
 
-#include <cstring>
-
 namespace workbook_test {
 
-using namespace std::string_literals;
-
-std::string U16(std::uint16_t v) {
-  return {char(v & 0xFF), char(v >> 8)};
-}
-std::string U32(std::uint32_t v) {
-  return U16(v & 0xFFFF) + U16(v >> 16);
-}
-std::string F64(double v) {
-  std::uint64_t bits;
-  std::memcpy(&bits, &v, sizeof bits);
-  return U32(static_cast<std::uint32_t>(bits)) + U32(static_cast<std::uint32_t>(bits >> 32));
-}
-std::string Rec(std::uint16_t type, const std::string& payload) {
-  return U16(type) + U16(static_cast<std::uint16_t>(payload.size())) + payload;
-}
-std::string Bof(std::uint16_t substream_type, std::uint16_t version) {
-  return Rec(0x0809, U16(version) + U16(substream_type) + std::string(12, '\0'));
-}
-std::string Eof() {
-  return Rec(0x000A, "");
-}
-
-static std::string Count(std::size_t n, int count_bytes) {
-  return count_bytes == 1 ? std::string(1, char(n)) : U16(static_cast<std::uint16_t>(n));
-}
-std::string Compressed(const std::string& latin1, int count_bytes) {
-  return Count(latin1.size(), count_bytes) + '\0' + latin1;
-}
-std::string CellHead(int row, int column) {
-  return U16(static_cast<std::uint16_t>(row - 1)) + U16(static_cast<std::uint16_t>(column - 1)) +
-         U16(15);
-}
-std::string Number(int row, int column, double v) {
-  return Rec(0x0203, CellHead(row, column) + F64(v));
-}
 std::string Stream(const std::vector<Sheet>& sheets, const std::string& globals) {
   const auto bound_sheet = [](const Sheet& s, std::size_t offset) {
     return Rec(0x0085, U32(static_cast<std::uint32_t>(offset)) + char(s.hidden) + char(s.type) +
@@ -60,6 +22,7 @@ std::string Stream(const std::vector<Sheet>& sheets, const std::string& globals)
 std::string CompoundFile(const std::string& stream, const std::string& stream_name) {
   return CompoundFile({{stream_name, stream}});
 }
+
 std::string CompoundFile(const std::vector<std::pair<std::string, std::string>>& streams) {
   gsf_init();
   GsfOutput* memory = gsf_output_memory_new();

@@ -2,6 +2,7 @@
 // the sheet offsets filled in, the stream wrapped in a compound file by libgsf.
 #pragma once
 
+#include <bit>
 #include <cstdint>
 #include <string>
 #include <utility>
@@ -9,18 +10,33 @@
 
 namespace workbook_test {
 
-std::string U16(std::uint16_t v);
-std::string U32(std::uint32_t v);
-std::string F64(double v);
+inline const auto U16 = [](std::uint16_t v) { return std::string{char(v & 0xFF), char(v >> 8)}; };
+inline const auto U32 = [](std::uint32_t v) { return U16(v & 0xFFFF) + U16(v >> 16); };
+inline const auto F64 = [](double v) {
+  const auto bits = std::bit_cast<std::uint64_t>(v);
+  return U32(static_cast<std::uint32_t>(bits)) + U32(static_cast<std::uint32_t>(bits >> 32));
+};
 // A record; its length is cut to 16 bits, so a test can write one whose length lies.
-std::string Rec(std::uint16_t type, const std::string& payload);
-std::string Bof(std::uint16_t substream_type, std::uint16_t version = 0x0600);
-std::string Eof();
+inline const auto Rec = [](std::uint16_t type, const std::string& payload) {
+  return U16(type) + U16(static_cast<std::uint16_t>(payload.size())) + payload;
+};
+inline const auto Bof = [](std::uint16_t substream_type, std::uint16_t version = 0x0600) {
+  return Rec(0x0809, U16(version) + U16(substream_type) + std::string(12, '\0'));
+};
+inline const auto Eof = [] { return Rec(0x000A, ""); };
 // An XLUnicodeString of 8-bit characters: a count of 1 or 2 bytes, flags 0, the characters.
-std::string Compressed(const std::string& latin1, int count_bytes = 2);
-// A cell record's row and column (1-based as the reader's API counts them) and XF index 15.
-std::string CellHead(int row, int column);
-std::string Number(int row, int column, double v);
+inline const auto Compressed = [](const std::string& latin1, int count_bytes = 2) {
+  const auto n = static_cast<std::uint16_t>(latin1.size());
+  return (count_bytes == 1 ? std::string(1, char(n)) : U16(n)) + '\0' + latin1;
+};
+// A cell record: row and column (1-based as the reader's API counts them), XF index 15, payload.
+inline const auto Cell = [](std::uint16_t type, int row, int column, const std::string& payload) {
+  return Rec(type,
+             U16(std::uint16_t(row - 1)) + U16(std::uint16_t(column - 1)) + U16(15) + payload);
+};
+inline const auto Number = [](int row, int column, double v) {
+  return Cell(0x0203, row, column, F64(v));
+};
 
 struct Sheet {
   std::string name;

@@ -17,36 +17,47 @@ namespace workbook_test {
 namespace {
 
 using namespace std::string_literals;
+using namespace testing_support;
 using platform::Value;
 using platform::workbook::Workbook;
-using testing_support::ErrorOf;
-namespace werr = platform::workbook::err;
+
+constexpr std::uint16_t kBof = 0x0809, kContinue = 0x003C, kSst = 0x00FC, kLabelSst = 0x00FD,
+                        kBoundSheet = 0x0085;
 
 const auto Wide = [](const std::u16string& units) {
   std::string s = U16(units.size()) + '\x01';
   for (char16_t u : units) s += U16(u);
   return s;
 };
-const auto Rk = [](int row, int column, std::uint32_t rk) {
-  return Rec(0x027E, CellHead(row, column) + U32(rk));
-};
-const auto LabelSst = [](int row, int column, std::uint32_t index) {
-  return Rec(0x00FD, CellHead(row, column) + U32(index));
-};
-const auto BoolErr = [](int row, int column, std::uint8_t v, bool is_error, bool nine = false) {
-  return Rec(0x0205, CellHead(row, column) + char(v) + char(is_error) + (nine ? "\0"s : ""));
+const auto Rk = [](int r, int c, std::uint32_t rk) { return Cell(0x027E, r, c, U32(rk)); };
+const auto LabelSst = [](int r, int c, std::uint32_t i) { return Cell(kLabelSst, r, c, U32(i)); };
+const auto Label = [](int r, int c, const std::string& text) { return Cell(0x0204, r, c, text); };
+const auto BoolErr = [](int r, int c, std::uint8_t v, bool is_error, bool nine = false) {
+  return Cell(0x0205, r, c, std::string{char(v), char(is_error)} + (nine ? "\0"s : ""));
 };
 // A FORMULA record (`type` may be an older version's 0x0206, 0x0406) of one token, ptgInt 1.
-const auto Formula = [](int row, int column, const std::string& result8, std::uint16_t type = 6) {
-  return Rec(type, CellHead(row, column) + result8 + U16(0) + U32(0) + U16(3) + "\x1E\x01\x00");
+const auto Formula = [](int r, int c, const std::string& result8, std::uint16_t type = 6) {
+  return Cell(type, r, c, result8 + U16(0) + U32(0) + U16(3) + "\x1E\x01\x00");
 };
 // A cached result that is no number: text (0), boolean (1), error (2), empty text (3).
 const auto FormulaNonNumber = [](std::uint8_t kind, std::uint8_t v) {
   return std::string{char(kind), 0, char(v), 0, 0, 0} + "\xFF\xFF";
 };
+// A formula whose text result the STRING record after it holds.
+const auto TextFormula = [](int r, int c) { return Formula(r, c, FormulaNonNumber(0, 0)); };
+const auto String = [](const std::string& latin1) { return Rec(0x0207, Compressed(latin1)); };
+const auto Continue = [](const std::string& payload) { return Rec(kContinue, payload); };
+const auto Sst = [](std::uint32_t count, const std::string& strings) {
+  return Rec(kSst, U32(count) + U32(count) + strings);
+};
 const auto OneSheetFile = [](const std::string& records, const std::string& globals = "") {
   return CompoundFile(Stream({Sheet{"S", 0, 0, records}}, globals));
 };
+const auto Open = [](const std::string& file) { return Workbook::OpenFromMemory(file); };
+const auto Fixture = [](const std::string& name) {
+  return ReadFile(SourceDir() + "/tests/fixtures/workbook/" + name);
+};
+
 // The "Workbook" stream of a real file, to poke.
 std::string WorkbookStreamOf(const std::string& compound_file) {
   gsf_init();
@@ -56,28 +67,11 @@ std::string WorkbookStreamOf(const std::string& compound_file) {
   GsfInput* child = gsf_infile_child_by_name(ole, "Workbook");
   std::string stream(static_cast<std::size_t>(gsf_input_size(child)), '\0');
   gsf_input_read(child, stream.size(), reinterpret_cast<guint8*>(stream.data()));
-  for (void* object :
-       {static_cast<void*>(child), static_cast<void*>(ole), static_cast<void*>(input)}) {
-    g_object_unref(object);
-  }
+  g_object_unref(child);
+  g_object_unref(ole);
+  g_object_unref(input);
   return stream;
 }
-const auto Fixture = [](const std::string& name) {
-  return testing_support::ReadFile(testing_support::SourceDir() + "/tests/fixtures/workbook/" +
-                                   name);
-};
-const auto Open = [](const std::string& file) { return Workbook::OpenFromMemory(file); };
-const auto Continue = [](const std::string& payload) { return Rec(0x003C, payload); };
-const auto Sst = [](std::uint32_t count, const std::string& strings) {
-  return Rec(0x00FC, U32(count) + U32(count) + strings);
-};
-const auto Label = [](int row, int column, const std::string& xl_string) {
-  return Rec(0x0204, CellHead(row, column) + xl_string);
-};
-// A formula whose text result the STRING record after it holds.
-const auto TextFormula = [](int row, int column) {
-  return Formula(row, column, FormulaNonNumber(0, 0));
-};
 
 // Cells `first` to `last` of a row by Describe, "|" between; a number not Double shows its kind.
 std::string RowOf(const Workbook& book, int sheet, int row, int last, int first = 1) {
@@ -95,22 +89,20 @@ std::string RowOf(const Workbook& book, int sheet, int row, int last, int first 
 std::string Outcome(const std::string& file) {
   const platform::Error e = ErrorOf([&] { Open(file); });
   if (e.number() == 0) return "opens";
-  const std::string problem = testing_support::DetailOf(e, "problem");
+  const std::string problem = DetailOf(e, "problem");
   return std::to_string(e.number()) + " " +
-         (problem.empty() ? testing_support::DetailOf(e, "BIFF version") : problem);
-}
-
-Value Expected(const nlohmann::json& cell) {
-  const std::string kind = cell[2];
-  const nlohmann::json& v = cell[3];
-  if (kind == "number" || kind == "date") return Value(v.get<double>());
-  if (kind == "text") return Value(v.get<std::string>());
-  if (kind == "boolean") return Value(v.get<bool>());
-  if (kind == "error") return Value::FromError(v.get<int>());
-  return Value();  // blank
+         (problem.empty() ? DetailOf(e, "BIFF version") : problem);
 }
 
 TEST(WorkbookFixtures, EveryCellAsXlrdRecordedIt) {
+  const auto expected = [](const nlohmann::json& cell) {
+    const std::string kind = cell[2];
+    const nlohmann::json& v = cell[3];
+    if (kind == "number" || kind == "date") return Value(v.get<double>());
+    if (kind == "text") return Value(v.get<std::string>());
+    if (kind == "boolean") return Value(v.get<bool>());
+    return kind == "error" ? Value::FromError(v.get<int>()) : Value();  // blank
+  };
   for (const std::string name : {"values.xls", "sheets.xls", "big_sst.xls"}) {
     const nlohmann::json record = nlohmann::json::parse(Fixture(name + ".json"));
     const Workbook book = Open(Fixture(name));
@@ -123,7 +115,7 @@ TEST(WorkbookFixtures, EveryCellAsXlrdRecordedIt) {
         const int row = cell[0], column = cell[1];
         listed.insert({row, column});
         const Value got = book.Cell(position, row, column);
-        EXPECT_TRUE(got.SameAs(Expected(cell)))
+        EXPECT_TRUE(got.SameAs(expected(cell)))
             << name << " sheet " << position << " R" << row << "C" << column << ": got "
             << got.Describe() << ", xlrd " << cell.dump();
       }
@@ -143,24 +135,23 @@ TEST(WorkbookCells, EveryRecordKindAndOddForm) {
                                             U32((2u << 2) | 2) + U16(3));
   const std::string mulblank = Rec(0x00BE, U16(1) + U16(0) + U16(15) + U16(15) + U16(1));
   // RSTRING: the string, then its formatting runs
-  const std::string rstring =
-      Rec(0x00D6, U16(3) + U16(0) + U16(15) + Wide(u"\u20AC\u65E5") + U16(1) + U16(0) + U16(5));
+  const std::string rstring = Cell(0x00D6, 4, 1, Wide(u"\u20AC\u65E5") + U16(1) + U16(0) + U16(5));
   const std::string records =
       Number(1, 1, -98765.4321) + mulrk + mulblank + Label(3, 1, Compressed("caf\xE9")) + rstring +
       BoolErr(5, 1, 1, false) + BoolErr(5, 2, 0, false, true) + BoolErr(5, 3, 0x07, true, true) +
-      Rec(0x0201, U16(4) + U16(3) + U16(15)) +  // BLANK
+      Cell(0x0201, 5, 4, "") +  // BLANK
       Formula(6, 1, F64(2.5)) + Formula(6, 2, FormulaNonNumber(1, 1)) +
       Formula(6, 3, FormulaNonNumber(2, 0x2A)) + Formula(6, 4, FormulaNonNumber(3, 0)) +
-      TextFormula(7, 1) + Rec(0x0207, Compressed("result")) +
+      TextFormula(7, 1) + String("result") +
       // FORMULA under its BIFF4 and BIFF3 numbers, as some producers write it into BIFF8 sheets.
       Formula(9, 1, F64(3.25), 0x0406) + Formula(9, 2, FormulaNonNumber(1, 0), 0x0406) +
       Formula(9, 3, FormulaNonNumber(2, 0x07), 0x0406) +
       Formula(9, 4, FormulaNonNumber(3, 0), 0x0406) +
-      Formula(9, 5, FormulaNonNumber(0, 0), 0x0406) + Rec(0x0207, Compressed("old")) +
+      Formula(9, 5, FormulaNonNumber(0, 0), 0x0406) + String("old") +
       Formula(9, 6, F64(-4), 0x0206) +
       // A STRING after SHRFMLA, ARRAY, TABLE; the last continued, switching to 16-bit characters.
-      TextFormula(10, 1) + Rec(0x04BC, std::string(10, '\0')) + Rec(0x0207, Compressed("shared")) +
-      TextFormula(10, 2) + Rec(0x0221, std::string(14, '\0')) + Rec(0x0207, Compressed("array")) +
+      TextFormula(10, 1) + Rec(0x04BC, std::string(10, '\0')) + String("shared") +
+      TextFormula(10, 2) + Rec(0x0221, std::string(14, '\0')) + String("array") +
       TextFormula(10, 3) + Rec(0x0236, std::string(16, '\0')) + Rec(0x0207, U16(4) + '\0' + "ab") +
       Continue("\x01" + U16(0x3042) + U16('z')) +
       // A LABEL over 8,224 bytes; an embedded chart's records; cells outside DIMENSIONS.
@@ -186,9 +177,8 @@ TEST(WorkbookCells, EveryRecordKindAndOddForm) {
   EXPECT_EQ(RowOf(book, 1, 1, 4), "-98765.4321|Empty|1|2");
   EXPECT_EQ(RowOf(book, 1, 2, 1) + RowOf(book, 1, 3, 1) + RowOf(book, 1, 4, 1),
             "Empty\"caf\xC3\xA9\"\"\xE2\x82\xAC\xE6\x97\xA5\"");
-  EXPECT_EQ(RowOf(book, 1, 5, 4), "True|False|Error 2007|Empty");
-  EXPECT_EQ(RowOf(book, 1, 6, 4), "2.5|True|Error 2042|\"\"");
-  EXPECT_EQ(RowOf(book, 1, 7, 1), "\"result\"");
+  EXPECT_EQ(RowOf(book, 1, 5, 4) + ";" + RowOf(book, 1, 6, 4) + ";" + RowOf(book, 1, 7, 1),
+            "True|False|Error 2007|Empty;2.5|True|Error 2042|\"\";\"result\"");
   EXPECT_EQ(RowOf(book, 1, 9, 6), "3.25|False|Error 2007|\"\"|\"old\"|-4");
   EXPECT_EQ(RowOf(book, 1, 10, 3), "\"shared\"|\"array\"|\"ab\xE3\x81\x82z\"");
   EXPECT_EQ(book.Cell(1, 11, 1).ToText(), std::string(10000, 'x'));
@@ -200,13 +190,12 @@ TEST(WorkbookCells, EveryRecordKindAndOddForm) {
 // Every sheet kind counts, in tab order. Stream names compare without regard to case; "Workbook"
 // is read before an older "Book", wherever it stands.
 TEST(WorkbookSheets, KindsInTabOrderStreamNamesAndDateMode) {
-  const Workbook book = Open(CompoundFile(Stream({
-      {"Cover", 0, 0, Number(1, 1, 1)},
-      {"Chart1", 2, 0, ""},
-      {"Macro1", 1, 0, Number(1, 1, 3)},
-      {"Module1", 6, 2, ""},  // very hidden VB module: no substream
-      {"Hidden", 0, 1, Number(1, 1, 5)},
-  })));
+  // Module1: a very hidden VB module, with no substream.
+  const Workbook book = Open(CompoundFile(Stream({{"Cover", 0, 0, Number(1, 1, 1)},
+                                                  {"Chart1", 2, 0, ""},
+                                                  {"Macro1", 1, 0, Number(1, 1, 3)},
+                                                  {"Module1", 6, 2, ""},
+                                                  {"Hidden", 0, 1, Number(1, 1, 5)}})));
   std::string sheets;
   for (int i = 1; i <= book.SheetCount(); ++i) {
     sheets += book.SheetName(i) + (book.SheetHoldsCells(i) ? " cells " : " none ") +
@@ -216,7 +205,6 @@ TEST(WorkbookSheets, KindsInTabOrderStreamNamesAndDateMode) {
             "Cover cells 1; Chart1 none Empty; Macro1 cells 3; Module1 none Empty; "
             "Hidden cells 5; ");
   EXPECT_FALSE(book.Uses1904DateSystem());
-
   // An embedded substream in the globals, its own DATEMODE and EOF among them, is skipped.
   const std::string stream =
       Stream({{"S", 0, 0, Number(1, 1, 7)}}, Rec(0x0042, U16(1252)) + Rec(0x0022, U16(1)) +
@@ -237,7 +225,7 @@ TEST(WorkbookSheets, KindsInTabOrderStreamNamesAndDateMode) {
 TEST(WorkbookSst, StringsAcrossContinueRecordsWrongCountsAndLongTexts) {
   const std::string sst =
       // 0: header, then CONTINUE starting with a flag byte switching to 16-bit
-      Rec(0x00FC, U32(9) + U32(9) + U16(2) + '\0') +
+      Rec(kSst, U32(9) + U32(9) + U16(2) + '\0') +
       Continue("\x01" + U16(0x00E9) + U16(0x20AC) +
                // 1: cut inside, the continuation switching back to 8-bit
                U16(5) + '\x01' + U16('a') + U16('b')) +
@@ -254,7 +242,6 @@ TEST(WorkbookSst, StringsAcrossContinueRecordsWrongCountsAndLongTexts) {
   for (int i = 0; i < 6; ++i) cells += LabelSst(1, i + 1, i);
   EXPECT_EQ(RowOf(Open(OneSheetFile(cells, sst)), 1, 1, 6),
             "\"\xC3\xA9\xE2\x82\xAC\"|\"abcde\"|\"xyz\"|\"after\"|\"\"|\"last\"");
-
   const std::string strings = Compressed("one") + Compressed("two") + Compressed("three");
   for (std::uint32_t declared : {0u, 1u, 1000000u}) {
     const Workbook book =
@@ -266,17 +253,15 @@ TEST(WorkbookSst, StringsAcrossContinueRecordsWrongCountsAndLongTexts) {
     std::string chars;
     for (char16_t c : text) chars += wide ? U16(c) : std::string(1, static_cast<char>(c));
     const std::size_t width = wide ? 2 : 1, room = 8222 / width * width;
-    std::string records = Rec(0x00FC, U32(1) + U32(1) + U16(text.size()) + char(wide) +
-                                          chars.substr(0, first_room * width));
+    std::string records =
+        Sst(1, U16(text.size()) + char(wide) + chars.substr(0, first_room * width));
     for (std::size_t at = first_room * width; at < chars.size(); at += room) {
       records += Continue(char(wide) + chars.substr(at, room));
     }
     return records;
   };
-  std::u16string latin(32767, u'x'), wide(32767, u'\u65E5');
-  latin[0] = u'\u00E9';
-  latin[32766] = u'z';
-  wide[32766] = u'A';
+  const std::u16string latin = u"\u00E9" + std::u16string(32765, u'x') + u"z",
+                       wide = std::u16string(32766, u'\u65E5') + u"A";
   for (bool is_wide : {false, true}) {
     const std::string got =
         Open(OneSheetFile(LabelSst(1, 1, 0),
@@ -316,37 +301,32 @@ const auto Put = [](std::string& s, std::size_t at, const std::string& v) {
   s.replace(at, v.size(), v);
 };
 
-constexpr std::uint16_t kBof = 0x0809, kContinue = 0x003C, kSst = 0x00FC, kLabelSst = 0x00FD,
-                        kBoundSheet = 0x0085;
-
-// Each made file, and each real file poked, fails with its own number and problem.
+// Each made file, and each real file poked, fails with its own number and problem: 3100 not a
+// workbook, 3101 unsupported version, 3102 encrypted, 3103 damaged.
 TEST(WorkbookFailure, EachFileFailsWithItsNumberAndProblem) {
-  const std::string empty_sheet = Stream({{"S", 0, 0, ""}});
-  const std::string zip = "PK\x03\x04\x14\0\0\0"s + std::string(600, 'z');
+  const std::string empty_sheet = Stream({{"S", 0, 0, ""}}), values = Fixture("values.xls");
   const auto mulrk = [](int first, int last, int cells = 2) {
     std::string rks;
     for (int i = 0; i < cells; ++i) rks += U16(15) + U32(2);
     return Rec(0x00BD, U16(0) + U16(first) + rks + U16(last));
   };
-  const std::string longer = "3103 record longer than the stream",
-                    cut_off = "3103 string data cut off",
-                    chars_cut = "3103 string characters cut off";
-  // 3100 not a workbook, 3101 unsupported version, 3102 encrypted, 3103 damaged.
-  const std::string nw = "3100 not a compound file", biff2 = U32(0) + std::string(3, '\0'),
-                    biff2_cell = "3103 BIFF2 cell record in a BIFF8 sheet",
-                    mulrk_range = "3103 MULRK column range does not match its cells",
-                    too_short = "3103 cell record too short";
-  // Headers claiming more allocation-table sectors than the file holds, or no valid sector size.
-  const std::string values = Fixture("values.xls"),
-                    fat = "3103 allocation table larger than the file";
+  // A header claiming more allocation-table sectors than the file holds, or no valid sector size.
   const auto header = [&](std::size_t at, std::uint32_t v) {
     std::string f = values;
     Put(f, at, U32(v));
     return f;
   };
+  const std::string nw = "3100 not a compound file", b2 = "3103 BIFF2 cell record in a BIFF8 sheet",
+                    biff2 = U32(0) + std::string(3, '\0'),
+                    fat =
+                        "3103 allocation table larger "
+                        "than the file",
+                    range = "3103 MULRK column range does not match its cells",
+                    short_cell = "3103 cell record too short", cut_off = "3103 string data cut off";
   // clang-format off
   const std::pair<std::string, std::string> made[] = {
-      {zip, nw}, {"", nw}, {header(0x2C, 0xFFFFFFFFu), fat}, {header(0x2C, 0x80000000u), fat},
+      {"PK\x03\x04\x14\0\0\0"s + std::string(600, 'z'), nw}, {"", nw},
+      {header(0x2C, 0xFFFFFFFFu), fat}, {header(0x2C, 0x80000000u), fat},
       {header(0x2C, values.size() / 512), fat},
       {header(0x1E, 0x00060040u), "3103 compound-file structure unreadable"},
       {CompoundFile(Stream({}), "Sheet1"), "3100 no workbook stream"},
@@ -363,17 +343,15 @@ TEST(WorkbookFailure, EachFileFailsWithItsNumberAndProblem) {
       {OneSheetFile("", Rec(0x002F, U16(1) + std::string(52, '\0'))), "3102 "},      // RC4
       {CompoundFile(Number(1, 1, 1) + Eof()), "3103 substream does not start with BOF"},
       {OneSheetFile(mulrk(250, 251) + mulrk(255, 256)), "3103 cell column outside the sheet"},
-      {OneSheetFile(mulrk(0, 40, 1)), mulrk_range}, {OneSheetFile(mulrk(5, 4, 1)), mulrk_range},
+      {OneSheetFile(mulrk(0, 40, 1)), range}, {OneSheetFile(mulrk(5, 4, 1)), range},
       {OneSheetFile("", Sst(1, U16(1) + '\x04' + U32(100000) + "a")), cut_off},  // phonetics
       {OneSheetFile(TextFormula(1, 1) + Number(2, 1, 1)),
        "3103 text FORMULA without its STRING record"},
-      {OneSheetFile(Rec(0x0203, U16(0) + U16(0))), too_short},
-      {OneSheetFile(Rec(0x0406, U16(0) + U16(0) + U16(15) + F64(1).substr(0, 6))), too_short},
+      {OneSheetFile(Rec(0x0203, U16(0) + U16(0))), short_cell},
+      {OneSheetFile(Rec(0x0406, U16(0) + U16(0) + U16(15) + F64(1).substr(0, 6))), short_cell},
       // BIFF2's cell records have no XF index but three attribute bytes.
-      {OneSheetFile(Rec(0x0002, biff2 + U16(5))), biff2_cell},
-      {OneSheetFile(Rec(0x0003, biff2 + F64(5))), biff2_cell},
-      {OneSheetFile(Rec(0x0004, biff2 + "\x01x")), biff2_cell},
-      {OneSheetFile(Rec(0x0005, biff2 + "\x01\0"s)), biff2_cell},
+      {OneSheetFile(Rec(0x0002, biff2 + U16(5))), b2}, {OneSheetFile(Rec(0x0003, biff2 + F64(5))), b2},
+      {OneSheetFile(Rec(0x0004, biff2 + "\x01x")), b2}, {OneSheetFile(Rec(0x0005, biff2 + "\x01\0"s)), b2},
       {OneSheetFile(Formula(1, 1, FormulaNonNumber(4, 0))), "3103 unknown FORMULA result type"},
       {CompoundFile(Bof(5) + Rec(0x0042, U16(1252))), "3103 workbook globals without EOF"},
       {CompoundFile(empty_sheet.substr(0, empty_sheet.size() - 4)), "3103 sheet without EOF"}};
@@ -383,6 +361,9 @@ TEST(WorkbookFailure, EachFileFailsWithItsNumberAndProblem) {
   const auto length_of = [](std::uint16_t type, int n, std::uint16_t length) {
     return [=](std::string& s) { Put(s, Nth(s, type, n) + 2, U16(length)); };
   };
+  const auto first_string_length = [](std::string& s) { Put(s, Nth(s, kSst) + 12, U16(0xFFFF)); };
+  const std::string longer = "3103 record longer than the stream",
+                    chars_cut = "3103 string characters cut off";
   // clang-format off
   const struct {
     const char* fixture;
@@ -398,8 +379,7 @@ TEST(WorkbookFailure, EachFileFailsWithItsNumberAndProblem) {
       {"big_sst.xls", [](auto& s) { s.replace(Nth(s, kSst) + 4, 8, std::string(8, '\xFF')); },
        "opens"},  // counts of all ones
       // A first string longer than its record, than the continue chain.
-      {"values.xls", [](auto& s) { Put(s, Nth(s, kSst) + 12, U16(0xFFFF)); }, chars_cut},
-      {"big_sst.xls", [](auto& s) { Put(s, Nth(s, kSst) + 12, U16(0xFFFF)); }, chars_cut},
+      {"values.xls", first_string_length, chars_cut}, {"big_sst.xls", first_string_length, chars_cut},
       {"big_sst.xls", length_of(kContinue, 0, 0xFFFF), cut_off},
       {"big_sst.xls", [](auto& s) { Put(s, Nth(s, kContinue), U16(0)); }, chars_cut},  // type lost
       {"values.xls", [](auto& s) { Put(s, Nth(s, kLabelSst) + 10, U32(0x80000000u)); },
@@ -428,15 +408,13 @@ TEST(WorkbookFailure, ErrorsCarryDescriptionsDetailsAndNumbersOfPositions) {
   ASSERT_GE(damaged.details().size(), 3u);
   EXPECT_EQ(damaged.details()[0].first, "record offset");
   EXPECT_EQ(damaged.details().back(), platform::Error::Detail("sheet", "1 S"));
-
-  testing_support::TempDir dir;
+  TempDir dir;
   const std::string path = dir.Sub("crypt.xls");
-  testing_support::WriteFile(path, OneSheetFile("", Rec(0x002F, U16(1) + std::string(52, '\0'))));
+  WriteFile(path, OneSheetFile("", Rec(0x002F, U16(1) + std::string(52, '\0'))));
   const platform::Error encrypted = ErrorOf([&] { Workbook::Open(path); });
-  EXPECT_EQ(encrypted.number(), werr::kEncrypted);
-  EXPECT_EQ(encrypted.description(), "Workbook is encrypted");
+  EXPECT_EQ(std::to_string(encrypted.number()) + " " + encrypted.description(),
+            "3102 Workbook is encrypted");
   EXPECT_EQ(encrypted.details().back(), platform::Error::Detail("file", path));
-
   const Workbook book = Open(OneSheetFile(Number(1, 1, 1)));
   // clang-format off
   const std::function<void()> calls[] = {
@@ -451,14 +429,14 @@ TEST(WorkbookFailure, ErrorsCarryDescriptionsDetailsAndNumbersOfPositions) {
 
 // Every prefix of a stream holding each kind of record fails to open; only the whole one opens.
 TEST(WorkbookFailure, EveryCutStreamFails) {
-  const std::string sst = Rec(0x00FC, U32(2) + U32(2) + U16(3) + '\x0C' + U16(1) + U32(2)) +
+  const std::string sst = Rec(kSst, U32(2) + U32(2) + U16(3) + '\x0C' + U16(1) + U32(2)) +
                           Continue("\x01" + U16('a') + U16('b') + U16('c') + U32(0) + "pp") +
                           Continue(Compressed("x"));
   const std::string cells =
       LabelSst(1, 1, 1) + Rk(1, 2, 6) +
       Rec(0x00BD, U16(1) + U16(0) + U16(15) + U32(2) + U16(15) + U32(6) + U16(1)) +
-      TextFormula(3, 1) + Rec(0x0207, Compressed("s")) + BoolErr(4, 1, 1, false) + Bof(0x20) +
-      Eof() + Rec(0x00D6, U16(0) + U16(5) + U16(0) + Wide(u"w") + U16(0));
+      TextFormula(3, 1) + String("s") + BoolErr(4, 1, 1, false) + Bof(0x20) + Eof() +
+      Rec(0x00D6, U16(0) + U16(5) + U16(0) + Wide(u"w") + U16(0));
   const std::string stream = Stream({{"C", 2, 0, ""}, {"S", 0, 0, cells}}, sst);
   for (std::size_t cut = 0; cut <= stream.size(); ++cut) {
     const std::string outcome = Outcome(CompoundFile(stream.substr(0, cut)));
@@ -470,7 +448,8 @@ TEST(WorkbookFailure, EveryCutStreamFails) {
 std::string SheetListOver(int entries, const std::string& body,
                           const std::function<std::size_t(int, std::size_t)>& offset_of) {
   const auto entry = [](std::size_t offset) {
-    return Rec(0x0085, U32(static_cast<std::uint32_t>(offset)) + '\0' + '\0' + Compressed("S", 1));
+    return Rec(kBoundSheet,
+               U32(static_cast<std::uint32_t>(offset)) + '\0' + '\0' + Compressed("S", 1));
   };
   const std::size_t body_start = Bof(5).size() + entries * entry(0).size() + Eof().size();
   std::string stream = Bof(5);
@@ -484,12 +463,9 @@ TEST(WorkbookFailure, AThousandSheetsOpenAndSheetListsThatRereadOneAreRefused) {
   std::vector<Sheet> sheets;
   for (int i = 1; i <= 1000; ++i)
     sheets.push_back({"S" + std::to_string(i), 0, 0, Number(2, 2, i)});
-  const std::string file = CompoundFile(Stream(sheets));
-  const Workbook book = Open(file);
+  const Workbook book = Open(CompoundFile(Stream(sheets)));
   EXPECT_EQ(book.SheetCount(), 1000);
   EXPECT_EQ(book.SheetName(1000) + " " + RowOf(book, 1000, 2, 2, 2), "S1000 1000");
-
-  const std::string damaged = std::to_string(werr::kDamaged) + " ";
   constexpr int kEntries = 20000;
   std::string cells, nested;
   for (int i = 0; i < kEntries; ++i) cells += Number(1 + i / 256, 1 + i % 256, i);
@@ -498,12 +474,12 @@ TEST(WorkbookFailure, AThousandSheetsOpenAndSheetListsThatRereadOneAreRefused) {
   const std::size_t level = Bof(0x10).size() + Number(1, 1, 0).size();
   const auto same = [](int, std::size_t start) { return start; };
   EXPECT_EQ(Outcome(CompoundFile(SheetListOver(kEntries, Bof(0x10) + cells + Eof(), same))),
-            damaged + "two sheets start at one offset");
+            "3103 two sheets start at one offset");
   EXPECT_EQ(Outcome(CompoundFile(SheetListOver(
                 kEntries, nested, [&](int i, std::size_t start) { return start + i * level; }))),
-            damaged + "sheet without EOF");
+            "3103 sheet without EOF");
   EXPECT_EQ(Outcome(CompoundFile(SheetListOver(2, Bof(0x10) + Eof(), same))),
-            damaged + "two sheets start at one offset");
+            "3103 two sheets start at one offset");
 }
 
 }  // namespace
