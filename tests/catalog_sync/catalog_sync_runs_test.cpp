@@ -40,9 +40,7 @@ const auto Backup = [](const Sandbox& sb) { return sb.databases() + "/Temp_Corvi
 const auto Package = [](const Sandbox& sb) { return sb.InProgram("CatalogSync.dat"); };
 const auto Workbook = [](const Sandbox& sb) { return sb.InProgram("CatalogSync.xls"); };
 const auto Bytes = [](const std::string& path) { return Exists(path) ? ReadFile(path) : "(none)"; };
-std::string Fixture(const std::string& name) {
-  return SourceDir() + "/tests/fixtures/import/" + name + ".xls";
-}
+const auto Fixture = [](auto n) { return SourceDir() + "/tests/fixtures/import/" + n + ".xls"; };
 std::string Text(const Sandbox& sb, const std::string& sql) {
   return QueryValue(sb.database(), sql).ToText();
 }
@@ -120,9 +118,6 @@ bool Matches(const std::string& actual, const std::string& expected) {
 }
 
 // The boxes, and the detail lines that several share.
-const std::string kUsage =
-    "Catalog Sync: An incorrect command parameter was supplied. Program Aborted.\n"
-    "detail: usage: CatalogSync QVR | INSTALL\n";
 const std::string kNotFound = "Catalog Sync: The following file was not found: ";
 const std::string kUnreadable =
     "Catalog Sync: The assay properties could not be read from the CatalogSync.dat file.\n"
@@ -162,10 +157,10 @@ using Rows = std::map<std::pair<std::string, std::int64_t>, json>;  // (table, r
 Rows ReadRows(const std::string& path) {
   Database db = Database::Open(path);
   Rows rows;
-  for (const auto& table : db.Query("SELECT 'sqlite_schema' UNION ALL "
-                                    "SELECT name FROM sqlite_schema WHERE type = 'table'")
-                               .rows) {
-    const auto result = db.Query("SELECT rowid AS plan_rowid, * FROM " + table[0].ToText());
+  const char* tables =
+      "SELECT 'sqlite_schema' UNION SELECT name FROM sqlite_schema WHERE type = 'table'";
+  for (const auto& table : db.Query(tables).rows) {
+    const auto result = db.Query("SELECT rowid, * FROM " + table[0].ToText());
     for (const auto& row : result.rows) {
       json& cells = rows[{table[0].ToText(), row[0].ToLong()}] = json::object();
       for (std::size_t i = 1; i < row.size(); ++i) {
@@ -304,8 +299,8 @@ void CheckFiveSheets(const Sandbox& sb) {
   // fail any volume they were read into; ALB: every volume cell emptied.
   EXPECT_EQ(c.volumes.At(1, 0).WashFill(), 120);
   EXPECT_EQ(c.volumes.At(1, 0).LastWash(), 80);
-  for (std::int32_t part = 0; part < 3; ++part) {
-    for (const auto& p : catalog_sync::TestVolumeProperties()) {
+  for (const auto& p : catalog_sync::TestVolumeProperties()) {
+    for (std::int32_t part = 0; part < 3; ++part) {
       EXPECT_TRUE(p.derivation != catalog_sync::Derivation::kStored ||
                   p.get(c.volumes.At(2, part)).SameAs(Value(std::int32_t{0})))
           << p.name;
@@ -338,7 +333,9 @@ void CheckExampleWorkbook(const Sandbox& sb) {
 std::vector<Row> AllRows() {
   // clang-format off
   const auto refused = [](std::vector<std::string> args) -> Row {
-    return {.name = "refused command line", .args = args, .status = 2, .err = kUsage}; };
+    return {.name = "refused command line", .args = args, .status = 2, .err = "Catalog Sync: An "
+            "incorrect command parameter was supplied. Program Aborted.\n"
+            "detail: usage: CatalogSync QVR | INSTALL\n"}; };
   const auto install = [](std::vector<std::string> args) -> Row {
     return {.name = "install", .args = args, .status = 0,
             .check = [](auto& sb) { Count(sb, "Tests WHERE Tests_ID = 40", 1); }}; };
@@ -364,6 +361,10 @@ std::vector<Row> AllRows() {
               EXPECT_FALSE(Exists(sb.databases() + "/nowhere.mdb"));
               EXPECT_EQ(fs::symlink_status(at(sb)).type(),
                         made ? fs::file_type::regular : fs::file_type::not_found); }}; };
+  const auto special = [](const char* name, Plant plant, const char* to, std::string kind) -> Row {
+    return {.name = name, .prepare = [=](auto& sb) { Replace(Package(sb), plant, to); },
+            .err = kUnreadable + "Device I/O error (57)\ndetail: file: $PKG\n"
+                   "detail: system: not a regular file: " + kind + "\n"}; };
   const std::vector<Spec> failing = {{40, "NEW", "ADD"}, {41, "FAR TOO LONG", "ADD"}};
   // Names built to break out of SQL, or holding NUL (Tests_Name TEXT(10), Tests_FullName TEXT(50)).
   static const std::pair<std::string, std::string> kHostileNames[] = {
@@ -408,13 +409,8 @@ std::vector<Row> AllRows() {
               "detail: package format: truncated: 300 bytes of 1171\ndetail: file: $PKG\n",
        .plan = true},
       // Neither waited on nor read: a FIFO would block for ever, a device fill the memory.
-      {.name = "package a FIFO", .prepare = [](auto& sb) { Replace(Package(sb), Plant::kFifo); },
-       .err = kUnreadable + "Device I/O error (57)\ndetail: file: $PKG\n"
-              "detail: system: not a regular file: a FIFO\n"},
-      {.name = "package a link to a device",
-       .prepare = [](auto& sb) { Replace(Package(sb), Plant::kLink, "/dev/zero"); },
-       .err = kUnreadable + "Device I/O error (57)\ndetail: file: $PKG\n"
-              "detail: system: not a regular file: a device\n"},
+      special("package a FIFO", Plant::kFifo, "", "a FIFO"),
+      special("package a link to a device", Plant::kLink, "/dev/zero", "a device"),
       // A header and a 2 GiB hole: refused from its header and size, the hole never read.
       {.name = "package sparse",
        .prepare = [](auto& sb) { ASSERT_EQ(::truncate(Package(sb).c_str(), 2L << 30), 0); },
@@ -551,11 +547,12 @@ std::vector<Row> AllRows() {
          std::thread run([&] { r = sb.Run("CatalogSync", args); });
          while (!Exists(Backup(sb))) ::usleep(1000);
          client.Exec("COMMIT"); run.join(); return r; }},
-      {.name = "package through a link", .args = {"QVR"}, .workbook = five,
+      {.name = "five sheets, the package through a link", .args = {"QVR"}, .workbook = five,
        .prepare = [](auto& sb) { LinkTo(Package(sb), sb.Sub("elsewhere/CatalogSync.dat", true)); },
        .status = 0, .package_assays = 4, .check = [](auto& sb) {
          EXPECT_EQ(fs::read_symlink(Package(sb)), sb.Sub("elsewhere/CatalogSync.dat"));
-         EXPECT_TRUE(TemporaryFilesIn(sb.Sub("elsewhere")).empty()); }},
+         EXPECT_TRUE(TemporaryFilesIn(sb.Sub("elsewhere")).empty());
+         CheckFiveSheets(sb); }},
       // A link is followed to a regular file only; the special file it leads to keeps its place.
       {.name = "package a link to a FIFO", .args = {"QVR"}, .workbook = five,
        .prepare = [](auto& sb) {
@@ -566,8 +563,6 @@ std::vector<Row> AllRows() {
        .check = [](auto& sb) {
          EXPECT_EQ(fs::status(sb.Sub("elsewhere/fifo")).type(), fs::file_type::fifo);
          EXPECT_TRUE(TemporaryFilesIn(sb.Sub("elsewhere")).empty()); }},
-      {.name = "five sheets", .args = {"QVR"}, .workbook = five, .status = 0, .package_assays = 4,
-       .check = CheckFiveSheets},
       // With a site's own normal range of test 14; the database as it then is, kept.
       {.name = "example workbook", .args = {"QVR"},
        .workbook = SourceDir() + "/examples/CatalogSync.xls", .prepare = [](auto& sb) {
@@ -688,12 +683,12 @@ TEST_P(CatalogSyncRun, EndsAsTheRowSays) {
   if (planned) HoldPlan(sb, row, *planned, r);
 }
 
-INSTANTIATE_TEST_SUITE_P(Rows, CatalogSyncRun, ::testing::ValuesIn(AllRows()),
-                         [](const auto& info) {
-                           std::string name = std::to_string(info.index) + "_" + info.param.name;
-                           std::ranges::replace_if(
-                               name, [](unsigned char c) { return !std::isalnum(c); }, '_');
-                           return name;
-                         });
+std::string RowName(const ::testing::TestParamInfo<Row>& info) {
+  std::string name = std::to_string(info.index) + "_" + info.param.name;
+  std::ranges::replace_if(
+      name, [](unsigned char c) { return !std::isalnum(c); }, '_');
+  return name;
+}
+INSTANTIATE_TEST_SUITE_P(Rows, CatalogSyncRun, ::testing::ValuesIn(AllRows()), RowName);
 
 }  // namespace
