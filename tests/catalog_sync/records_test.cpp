@@ -250,8 +250,9 @@ TEST(CatalogBag, ElevenAssaysGiveTheSamePackageByteForByte) {
 }
 
 // Written and read back: the catalogue and the file's block again, TestsID and Part derived from
-// the position; an old read-only package replaced. A missing file, a count outside 1 to 32,766 or
-// a bad entry fails to read (what was read before stays); 32,767 assays fail to write.
+// the position; an old read-only package replaced. A missing or empty file (named in the failure),
+// a count outside 1 to 32,766 or a bad entry fails to read, what was read before staying; 32,767
+// assays fail to write.
 TEST(FileManager, ReadsBackWhatItWroteAndRefusesWhatItCannot) {
   testing_support::TempDir dir;
   const FileManager files{dir.Sub("CatalogSync.dat")};
@@ -263,6 +264,9 @@ TEST(FileManager, ReadsBackWhatItWroteAndRefusesWhatItCannot) {
   };
   const auto Write = [&](const Catalog& c) { files.WriteProperties(c.assays, c.volumes); };
   EXPECT_EQ(Read(), err::kFileNotFound);
+  testing_support::WriteFile(files.PackagePath(), "");
+  EXPECT_EQ(Read(), fmt::kInvalidFileFormat);
+  EXPECT_EQ(testing_support::DetailOf(failure, "file"), files.PackagePath());
   Write(SampleCatalog(3));
   testing_support::ChmodFile(files.PackagePath(), 0444);
   const Catalog written = SampleCatalog(12);
