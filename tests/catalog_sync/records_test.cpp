@@ -89,9 +89,15 @@ TEST(RecordProperties, NamedOnceOfTheirKindAndDefaultAndConvertedWhenSet) {
   EXPECT_EQ(v.Part() * 100 + v.TestsID(), 195);
 }
 
+// Positions 1 to n, parts 0 to 2; a cell never set is an unset object; a refused dimensioning
+// leaves the table as it was, any other discards it.
 TEST(Containers, OneBasedBoundsCheckedAndUnsetCells) {
   AssayCollection col;
+  TestVolumeTable table;
   EXPECT_EQ(Err([&] { col.Item(1); }), kOutOfRange);
+  EXPECT_EQ(Err([&] { table.At(1, 0); }), kOutOfRange);
+  EXPECT_EQ(Err([&] { table.Set(1, 0, TestVolume()); }), kOutOfRange);
+  EXPECT_EQ(std::pair(Err([&] { table.Holds(0, 0); }), table.Size()), std::pair(kOutOfRange, 0));
   for (std::int16_t n : {12, 7, 30}) col.Add(testing_support::MakeAssay(n, "A", "ADD"));
   EXPECT_EQ(col.Count(), 3);
   EXPECT_EQ(
@@ -100,14 +106,6 @@ TEST(Containers, OneBasedBoundsCheckedAndUnsetCells) {
   for (std::int32_t i : {0, -1, 4, std::numeric_limits<std::int32_t>::min()}) {
     EXPECT_EQ(Err([&] { col.Item(i); }), kOutOfRange) << i;
   }
-
-  // Positions 1 to n, parts 0 to 2; a cell never set is an unset object; a refused dimensioning
-  // leaves the table as it was, any other discards it.
-  TestVolumeTable table;
-  EXPECT_EQ(table.Size(), 0);
-  EXPECT_EQ(Err([&] { table.At(1, 0); }), kOutOfRange);
-  EXPECT_EQ(Err([&] { table.Set(1, 0, TestVolume()); }), kOutOfRange);
-  EXPECT_EQ(Err([&] { table.Holds(0, 0); }), kOutOfRange);
   table.Dimension(2);
   for (const auto& [i, part] : {std::pair{0, 0}, {3, 0}, {1, -1}, {1, 3}, {-1, 1}, {2, 4}}) {
     EXPECT_EQ(Err([&] { table.At(i, part); }), kOutOfRange) << i << "," << part;
@@ -124,11 +122,9 @@ TEST(Containers, OneBasedBoundsCheckedAndUnsetCells) {
   for (std::int16_t n : {0, -1, -32768}) {
     EXPECT_EQ(Err([&] { table.Dimension(n); }), kOutOfRange) << n;
   }
-  EXPECT_EQ(table.Size(), 2);
-  EXPECT_TRUE(table.Holds(2, 2));
+  EXPECT_EQ(std::pair(table.Size(), table.Holds(2, 2)), std::pair(2, true));
   table.Dimension(3);
-  EXPECT_EQ(table.Size(), 3);
-  EXPECT_FALSE(table.Holds(1, 0));
+  EXPECT_EQ(std::pair(table.Size(), table.Holds(1, 0)), std::pair(3, false));
 }
 
 // Every kind comes back with its kind and bits; a rewritten name keeps its place; names are exact;
@@ -253,24 +249,24 @@ TEST(CatalogBag, ElevenAssaysGiveTheSamePackageByteForByte) {
   EXPECT_THROW(CatalogToBag(c.assays, c.volumes), platform::Error);
 }
 
-class FileManagerTest : public ::testing::Test {
- protected:
-  // Reads the package into a new `read`: 0, or the number of `failure`.
-  long Read() {
-    read = Catalog();
-    return files.ReadProperties(read.assays, read.volumes, &failure) ? 0 : failure.number();
-  }
-  void Write(const Catalog& c) { files.WriteProperties(c.assays, c.volumes); }
-
+// Written and read back: the catalogue and the file's block again, TestsID and Part derived from
+// the position; an old read-only package replaced. A missing or empty file (named in the failure),
+// a count outside 1 to 32,766 or a bad entry fails to read, what was read before staying; 32,767
+// assays fail to write.
+TEST(FileManager, ReadsBackWhatItWroteAndRefusesWhatItCannot) {
   testing_support::TempDir dir;
   const FileManager files{dir.Sub("CatalogSync.dat")};
   Catalog read;
   platform::Error failure{0, ""};
-};
-
-// What was read gives the catalogue and the file's block again, entry kinds and all; writing
-// replaces an old read-only package.
-TEST_F(FileManagerTest, WrittenCatalogueReadsBackEqual) {
+  const auto Read = [&] {
+    read = Catalog();
+    return files.ReadProperties(read.assays, read.volumes, &failure) ? kOk : failure.number();
+  };
+  const auto Write = [&](const Catalog& c) { files.WriteProperties(c.assays, c.volumes); };
+  EXPECT_EQ(Read(), err::kFileNotFound);
+  testing_support::WriteFile(files.PackagePath(), "");
+  EXPECT_EQ(Read(), fmt::kInvalidFileFormat);
+  EXPECT_EQ(testing_support::DetailOf(failure, "file"), files.PackagePath());
   Write(SampleCatalog(3));
   testing_support::ChmodFile(files.PackagePath(), 0444);
   const Catalog written = SampleCatalog(12);
@@ -284,15 +280,6 @@ TEST_F(FileManagerTest, WrittenCatalogueReadsBackEqual) {
     }
   }
   EXPECT_EQ(CatalogToBag(read.assays, read.volumes).Contents(), files.LoadPackage());
-}
-
-// A missing or empty file, or a count outside 1 to 32,766, fails to read, reads no assay, and the
-// failure names the file; what was read before a failure stays.
-TEST_F(FileManagerTest, WhatCannotBeReadOrWrittenFails) {
-  EXPECT_EQ(Read(), err::kFileNotFound);
-  testing_support::WriteFile(files.PackagePath(), "");
-  EXPECT_EQ(Read(), package_format::kInvalidFileFormat);
-  EXPECT_EQ(testing_support::DetailOf(failure, "file"), files.PackagePath());
   // clang-format off
   const std::pair<Value, long> counts[] = {
       {Value(std::int32_t{32767}), err::kOverflow}, {Value(std::int32_t{40000}), err::kOverflow},
@@ -306,7 +293,6 @@ TEST_F(FileManagerTest, WhatCannotBeReadOrWrittenFails) {
     EXPECT_EQ(Read(), error) << count.Describe();
     EXPECT_EQ(read.assays.Count(), 0);
   }
-  const Catalog written = SampleCatalog(3);
   PropertyBag bag = CatalogToBag(written.assays, written.volumes);
   bag.WriteProperty("InitWater21", Value("lots"));
   files.SavePackage(bag.Contents());
@@ -315,8 +301,7 @@ TEST_F(FileManagerTest, WhatCannotBeReadOrWrittenFails) {
   EXPECT_EQ(read.assays.Count(), 2);
   EXPECT_TRUE(read.volumes.Holds(2, 0));
   EXPECT_FALSE(read.volumes.Holds(2, 1));
-  // The largest package, 32,766 assays, is written and read by the hostile input tests; one more
-  // fails to write and leaves the package as it was.
+  // The largest package, 32,766 assays, is written and read by the program's rows.
   Catalog c;
   c.volumes.Dimension(kMaxAssayCount + 1);
   for (std::int32_t i = 1; i <= kMaxAssayCount + 1; ++i) {

@@ -16,9 +16,7 @@
 namespace catalog_sync {
 namespace {
 
-using platform::Value;
-using testing_support::CatalogBuilder;
-using testing_support::SampleDataSql;
+using namespace testing_support;
 
 class WriterTest : public ::testing::Test {
  protected:
@@ -27,11 +25,10 @@ class WriterTest : public ::testing::Test {
             std::pair<std::string_view, std::string_view> rewrite = {}) {
     db_.reset();
     std::remove(path_.c_str());
-    testing_support::CreateAnalyserDatabase(path_, data_sql, rewrite);
+    CreateAnalyserDatabase(path_, data_sql, rewrite);
     db_.emplace(platform::engine::Database::Open(path_));
   }
-  Value Field(const std::string& sql) { return testing_support::QueryValue(*db_, sql); }
-  std::string Text(const std::string& sql) { return Field(sql).ToText(); }
+  std::string Text(const std::string& sql) { return QueryValue(*db_, sql).ToText(); }
   // The volume rows `where` selects as "TV_ID:TV_Part:TV_ReagentVol ...".
   std::string Volumes(const std::string& where) {
     return Text(
@@ -39,8 +36,8 @@ class WriterTest : public ::testing::Test {
         "TV_ReagentVol AS r FROM TestVolumes WHERE " +
         where + " ORDER BY TV_ID)");
   }
-  // The rows of the tests `w` selects ("= 3") in Tests, TestRanges, TestVolumes and Kits: e.g. "1 1
-  // 2 2".
+  // The rows of the tests `w` selects ("= 3") in Tests, TestRanges, TestVolumes and Kits: "1 1 2
+  // 2".
   std::string RowsOf(const std::string& w) {
     return Text("SELECT (SELECT COUNT(*) FROM Tests WHERE Tests_ID " + w +
                 ") || ' ' || (SELECT COUNT(*) FROM TestRanges WHERE TR_TestsID " + w +
@@ -49,25 +46,20 @@ class WriterTest : public ::testing::Test {
   }
   // Adds or modifies the assay at `position`: its failure as "number table column value" (those
   // details it has), "0" when it writes.
-  std::string AddModify(const testing_support::Catalog& c, std::int16_t position,
+  std::string AddModify(const Catalog& c, std::int16_t position,
                         std::string_view keyword = "INSTALL") {
-    const platform::Error e = testing_support::ErrorOf([&] {
+    const platform::Error e = ErrorOf([&] {
       const db::Catalogue catalogue{c.assays, c.volumes, keyword};
       db::AddModifyAssay(*db_, catalogue, position, c.assays.Item(position).TestNumber());
     });
     std::string what = std::to_string(e.number());
     for (const char* name : {"table", "column", "value"})
-      if (!testing_support::DetailOf(e, name).empty())
-        what += " " + testing_support::DetailOf(e, name);
+      if (!DetailOf(e, name).empty()) what += " " + DetailOf(e, name);
     return what;
   }
-  // The Tests row of test `id`, every column, as "a|b|c" (a flag as -1 or 0).
-  std::string TestRow(int id) {
-    return testing_support::DumpRows(*db_,
-                                     "SELECT * FROM Tests WHERE Tests_ID = " + std::to_string(id));
-  }
+  std::string Rows(const std::string& sql) { return DumpRows(*db_, sql); }
 
-  testing_support::TempDir dir_;
+  TempDir dir_;
   const std::string path_ = dir_.Sub("Corvista1k.mdb");
   std::optional<platform::engine::Database> db_;
 };
@@ -91,9 +83,9 @@ TEST_F(WriterTest, DeleteNameGuardsTheTestRowsButNotTheKits) {
     EXPECT_EQ(RowsOf("= 3"), removed ? "0 0 0 0" : "1 3 2 0");
     EXPECT_EQ(RowsOf("<> 3"), "2 2 2 2");  // the other tests keep every row
   }
-  const std::string before = testing_support::DumpDatabase(path_);
+  const std::string before = DumpDatabase(path_);
   db::DeleteAssay(*db_, 44, "GLU");
-  EXPECT_EQ(testing_support::DumpDatabase(path_), before);
+  EXPECT_EQ(DumpDatabase(path_), before);
 }
 
 // A missing test is added with its name as given, its reporting units from the default units, its
@@ -104,20 +96,19 @@ TEST_F(WriterTest, MissingTestIsAddedWithItsUnitsRangeAndPartsUnlessAValueIsRefu
   CatalogBuilder b;
   b.Add(12, "  Glu ", "MODIFY", {200, 0, 75}).SetDefaultUnits("g/L");
   b.Add(14, "ALBUMIN-PLUS", "ADD");  // Tests_Name is TEXT(10)
-  testing_support::Catalog c = b.Build();
+  Catalog c = b.Build();
   ASSERT_EQ(AddModify(c, 1), "0");
-  EXPECT_EQ(TestRow(12),
+  EXPECT_EQ(Rows("SELECT * FROM Tests WHERE Tests_ID = 12"),
             "12|  Glu |Full name of   Glu |g/L|mmol/L|g/L|0.062|19|1.2|512|3|2|0|1.5|16.5|65292|0|"
             "15|32|-1|4|3|22|2.25|-0.75|-1|2.5|52|1.5|-6|1|NULL|NULL|NULL|NULL\n");
   EXPECT_EQ(Volumes("1"), "1:0:200 2:2:75");
   EXPECT_EQ(Text("SELECT TV_LastWash FROM TestVolumes WHERE TV_Part = 2"), "80");
-  EXPECT_EQ(Text("SELECT group_concat(TR_TestsID || ' ' || TR_RangeNum || ' ' || TR_Low || ' ' || "
-                 "TR_High || ' ' || TR_Desc || ' ' || TR_LowOperator || ' ' || TR_HighOperator) "
-                 "FROM TestRanges"),
-            "12 1 22.0 102.0 NORMAL 0 0");
+  EXPECT_EQ(Rows("SELECT TR_TestsID, TR_RangeNum, TR_Low, TR_High, TR_Desc, TR_LowOperator, "
+                 "TR_HighOperator FROM TestRanges"),
+            "12|1|22|102|NORMAL|0|0\n");
   EXPECT_EQ(AddModify(c, 2), "3001 Tests Tests_Name \"ALBUMIN-PLUS\"");
   EXPECT_EQ(RowsOf("= 14"), "0 0 0 0");
-  c.assays.Add(testing_support::MakeAssay(13, "CHOL", "ADD"));
+  c.assays.Add(MakeAssay(13, "CHOL", "ADD"));
   EXPECT_EQ(AddModify(c, 3), std::to_string(platform::err::kSubscriptOutOfRange));
   EXPECT_EQ(Text("SELECT COUNT(*) FROM TestVolumes WHERE TV_TestsID = 13"), "0");
 }
@@ -132,69 +123,50 @@ TEST_F(WriterTest, ExistingTestIsOverwrittenAndKeepsItsReportingUnitsAndOtherCol
   CatalogBuilder b;
   b.Add(2, "CHOL", "MODIFY").SetFormula(300);
   b.Add(2, "CHOL2", "ADD").SetDefaultUnits("g/L");
-  const testing_support::Catalog c = b.Build();
+  const Catalog c = b.Build();
   EXPECT_EQ(AddModify(c, 1), "3001 Tests Tests_Formula 300");
   EXPECT_EQ(Text("SELECT Tests_FullName FROM Tests WHERE Tests_ID = 2"), "Cholesterol");
   ASSERT_EQ(AddModify(c, 2), "0");
-  EXPECT_EQ(TestRow(2),
+  EXPECT_EQ(Rows("SELECT * FROM Tests WHERE Tests_ID = 2"),
             "2|CHOL2|Full name of CHOL2|g/L|mmol/L|mmol/L|0.052|9|0.2|502|3|2|2|1.5|6.5|65282|0|5|"
             "22|-1|4|3|12|2.25|-0.75|-1|4.5|42|0.25|-1|3|site note|NULL|NULL|LOT00001\n");
-  EXPECT_EQ(Text("SELECT group_concat(Tests_Name || '|' || ifnull(Tests_ReportingUnits, '') || '|' "
-                 "|| ifnull(Tests_Comment, '') || '|' || ifnull(Tests_LotCode, ''), ' / ') "
-                 "FROM Tests"),
-            "GLU|mg/dL|| / CHOL2|mmol/L|site note|LOT00001 / ALT|U/L||");
+  EXPECT_EQ(
+      Rows("SELECT Tests_Name, Tests_ReportingUnits, Tests_Comment, Tests_LotCode FROM Tests"),
+      "GLU|mg/dL|NULL|NULL\nCHOL2|mmol/L|site note|LOT00001\nALT|U/L|NULL|NULL\n");
 }
 
 // Parts are overwritten, deleted and added by ReagentVol; of duplicate volume and range rows only
-// the first is touched.
-TEST_F(WriterTest, PartsAreOverwrittenDeletedAndAddedByReagentVol) {
-  Open(SampleDataSql());  // test 3 has parts 0 and 1
-  db_->Exec(
-      "UPDATE TestVolumes SET TV_ID = 90 WHERE TV_TestsID = 3 AND TV_Part = 0;"
-      "INSERT INTO TestVolumes (TV_ID, TV_TestsID, TV_Part, TV_ReagentVol) VALUES "
-      "(50, 1, 0, 999), (51, 1, 1, 11), (52, 1, 1, 12);"
-      "INSERT INTO TestRanges (TR_ID, TR_TestsID, TR_RangeNum, TR_Low, TR_High) VALUES "
-      "(60, 1, 1, -5, -6);");
-  CatalogBuilder b;
-  b.Add(3, "ALT", "MODIFY", {310, 0, 330});
-  b.Add(1, "GLU", "MODIFY", {120, 0, 0});
-  ASSERT_EQ(AddModify(b.Build(), 1), "0");
-  // Part 0: the same row, all seven columns from the record.
-  EXPECT_EQ(Text("SELECT group_concat(TV_ID || ' ' || TV_TestsID || ' ' || TV_Part || ' ' || "
-                 "TV_ReagentVol || ' ' || TV_RegentVolKey || ' ' || TV_WaterToAssayB || ' ' || "
-                 "TV_InitWater || ' ' || TV_WaterToAssayA || ' ' || TV_WashFill || ' ' || "
-                 "TV_LastWash) FROM TestVolumes WHERE TV_ID = 90"),
-            "90 3 0 310 32 311 312 313 314 315");
-  EXPECT_EQ(Volumes("TV_TestsID = 3"), "90:0:310 91:2:330");  // part 1 deleted, 2 added
-  EXPECT_EQ(Volumes("TV_TestsID <> 3"), "1:0:200 2:0:180 50:0:999 51:1:11 52:1:12");
-  ASSERT_EQ(AddModify(b.Build(), 2, "QVR"), "0");
-  // Part 0: the first row (the sample's) overwritten, the duplicate kept; part 1 not in use: only
-  // its first row deleted.
-  EXPECT_EQ(Volumes("TV_TestsID = 1"), "1:0:120 50:0:999 52:1:12");
-  // The first normal range takes the limits, the duplicate keeps its own.
-  EXPECT_EQ(Text("SELECT group_concat(TR_ID || ':' || TR_Low, ' ') FROM TestRanges "
-                 "WHERE TR_TestsID = 1"),
-            "1:11.0 60:-5.0");
-}
-
-// Only the limits of the existing normal range change, and only in a QVR run; its other columns and
-// the other range stay.
-TEST_F(WriterTest, ExistingNormalRangeTakesTheLimitsOnlyInAQvrRun) {
-  for (const auto& [keyword, normal] :
-       {std::pair{"INSTALL", "1 70.0 110.0"}, {"QVR", "1 11.0 91.0"}}) {
+// the first is touched. Only the limits of the normal range change, and only in a QVR run.
+TEST_F(WriterTest, PartsFollowReagentVolAndTheNormalRangeTakesItsLimitsOnlyInAQvrRun) {
+  for (const auto& [keyword, normal] : {std::pair{"INSTALL", "1|1|70|110"}, {"QVR", "1|1|11|91"}}) {
     SCOPED_TRACE(keyword);
-    Open(SampleDataSql());
+    Open(SampleDataSql());  // test 3 has parts 0 and 1
     db_->Exec(
-        "UPDATE TestRanges SET TR_Desc = 'SITE', TR_LowOperator = 2, TR_HighOperator = 3 "
-        "WHERE TR_TestsID = 1;"
-        "INSERT INTO TestRanges (TR_TestsID, TR_RangeNum, TR_Low, TR_High) VALUES (1, 2, 1, 2);");
+        "UPDATE TestVolumes SET TV_ID = 90 WHERE TV_TestsID = 3 AND TV_Part = 0;"
+        "INSERT INTO TestVolumes (TV_ID, TV_TestsID, TV_Part, TV_ReagentVol) VALUES "
+        "(50, 1, 0, 999), (51, 1, 1, 11), (52, 1, 1, 12);"
+        "UPDATE TestRanges SET TR_Desc = 'SITE', TR_LowOperator = 2, TR_HighOperator = 3;"
+        "INSERT INTO TestRanges (TR_ID, TR_TestsID, TR_RangeNum, TR_Low, TR_High) VALUES "
+        "(60, 1, 1, -5, -6), (61, 1, 2, 1, 2);");
     CatalogBuilder b;
-    b.Add(1, "GLU", "ADD");
+    b.Add(3, "ALT", "MODIFY", {310, 0, 330});
+    b.Add(1, "GLU", "MODIFY", {120, 0, 0});
     ASSERT_EQ(AddModify(b.Build(), 1, keyword), "0");
-    EXPECT_EQ(Text("SELECT group_concat(TR_RangeNum || ' ' || TR_Low || ' ' || TR_High || ' ' || "
-                   "ifnull(TR_Desc, '') || ' ' || ifnull(TR_LowOperator, '') || ' ' || "
-                   "ifnull(TR_HighOperator, ''), ' / ') FROM TestRanges WHERE TR_TestsID = 1"),
-              std::string(normal) + " SITE 2 3 / 2 1.0 2.0   ");
+    // Part 0: the same row, all seven columns from the record.
+    EXPECT_EQ(Rows("SELECT TV_ID, TV_TestsID, TV_Part, TV_ReagentVol, TV_RegentVolKey, "
+                   "TV_WaterToAssayB, TV_InitWater, TV_WaterToAssayA, TV_WashFill, TV_LastWash "
+                   "FROM TestVolumes WHERE TV_ID = 90"),
+              "90|3|0|310|32|311|312|313|314|315\n");
+    EXPECT_EQ(Volumes("TV_TestsID = 3"), "90:0:310 91:2:330");  // part 1 deleted, 2 added
+    EXPECT_EQ(Volumes("TV_TestsID <> 3"), "1:0:200 2:0:180 50:0:999 51:1:11 52:1:12");
+    ASSERT_EQ(AddModify(b.Build(), 2, keyword), "0");
+    // Part 0: the first row (the sample's) overwritten, the duplicate kept; part 1 not in use: only
+    // its first row deleted.
+    EXPECT_EQ(Volumes("TV_TestsID = 1"), "1:0:120 50:0:999 52:1:12");
+    EXPECT_EQ(
+        Rows("SELECT TR_ID, TR_RangeNum, TR_Low, TR_High, TR_Desc, TR_LowOperator, "
+             "TR_HighOperator FROM TestRanges WHERE TR_TestsID = 1 ORDER BY TR_ID"),
+        std::string(normal) + "|SITE|2|3\n60|1|-5|-6|NULL|NULL|NULL\n61|2|1|2|NULL|NULL|NULL\n");
   }
 }
 
