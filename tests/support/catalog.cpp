@@ -10,12 +10,6 @@
 
 namespace testing_support {
 
-using catalog_sync::AssayProperties;
-using catalog_sync::AssayProperty;
-using catalog_sync::Derivation;
-using catalog_sync::TestVolumeProperties;
-using catalog_sync::TestVolumeProperty;
-
 using platform::Value;
 
 Catalog SampleCatalog(std::int16_t n, const std::function<void(std::int16_t i, Assay&)>& adjust) {
@@ -80,15 +74,15 @@ void ExpectSameCatalog(const Catalog& expected, const Catalog& actual, bool with
   ASSERT_EQ(expected.assays.Count(), actual.assays.Count());
   ASSERT_EQ(expected.volumes.Size(), actual.volumes.Size());
   for (std::int32_t i = 1; i <= expected.assays.Count(); ++i) {
-    for (const AssayProperty& p : AssayProperties()) {
+    for (const catalog_sync::AssayProperty& p : catalog_sync::AssayProperties()) {
       const Value want = p.get(expected.assays.Item(i));
       const Value got = p.get(actual.assays.Item(i));
       EXPECT_TRUE(want.SameAs(got))
           << "assay " << i << " " << p.name << ": " << want.Describe() << " vs " << got.Describe();
     }
     for (std::int32_t part = 0; part < TestVolumeTable::kParts; ++part) {
-      for (const TestVolumeProperty& p : TestVolumeProperties()) {
-        if (!with_derived && p.derivation != Derivation::kStored) continue;
+      for (const auto& p : catalog_sync::TestVolumeProperties()) {
+        if (!with_derived && p.derivation != catalog_sync::Derivation::kStored) continue;
         const Value want = p.get(expected.volumes.At(i, part));
         const Value got = p.get(actual.volumes.At(i, part));
         EXPECT_TRUE(want.SameAs(got)) << "volume (" << i << ", " << part << ") " << p.name << ": "
@@ -158,10 +152,6 @@ Assay& CatalogBuilder::Add(std::int16_t nTestNumber, std::string_view name, std:
     parts[part].SetPart(static_cast<std::uint8_t>(part));
   }
   return assays_.emplace_back(MakeAssay(nTestNumber, name, mode));
-}
-
-TestVolume& CatalogBuilder::Volume(std::int32_t position, std::int32_t part) {
-  return volumes_.at(static_cast<std::size_t>(position - 1)).at(static_cast<std::size_t>(part));
 }
 
 Catalog CatalogBuilder::Build() const {

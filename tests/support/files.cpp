@@ -14,8 +14,7 @@ namespace testing_support {
 namespace fs = std::filesystem;
 
 TempDir::TempDir() {
-  const char* base = std::getenv("TMPDIR");
-  std::string pattern = std::string(base && *base ? base : "/tmp") + "/cvtest.XXXXXX";
+  std::string pattern = fs::temp_directory_path() / "cvtest.XXXXXX";  // under $TMPDIR
   if (!::mkdtemp(pattern.data())) std::abort();
   path_ = pattern;
 }

@@ -10,7 +10,6 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
-#include <filesystem>
 
 #include "tests/support/files.h"
 
@@ -18,53 +17,43 @@ extern char** environ;
 
 namespace testing_support {
 
-namespace fs = std::filesystem;
-
 RunResult Run(const std::string& program, const std::vector<std::string>& args,
               const std::map<std::string, std::string>& env, StandardError standard_error) {
   RunResult result;
-  const std::string out_path =
-      fs::temp_directory_path() / ("cvrun-out-" + std::to_string(::getpid()));
-  const std::string err_path = out_path + "-err";
+  const TempDir dir;
+  const std::string out_path = dir.Sub("out"), err_path = dir.Sub("err");
   std::vector<std::string> env_strings;
   for (char** e = environ; *e; ++e) {
     const std::string entry = *e;
-    const std::string name = entry.substr(0, entry.find('='));
-    if (!env.count(name)) env_strings.push_back(entry);
+    if (!env.count(entry.substr(0, entry.find('=')))) env_strings.push_back(entry);
   }
   for (const auto& [k, v] : env) env_strings.push_back(k + "=" + v);
-  std::vector<char*> envp;
-  for (auto& s : env_strings) envp.push_back(s.data());
-  envp.push_back(nullptr);
   std::vector<std::string> argv_strings{program};
   argv_strings.insert(argv_strings.end(), args.begin(), args.end());
-  std::vector<char*> argv;
+  std::vector<char*> argv, envp;
   for (auto& s : argv_strings) argv.push_back(s.data());
+  for (auto& s : env_strings) envp.push_back(s.data());
   argv.push_back(nullptr);
-
+  envp.push_back(nullptr);
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
   posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-  posix_spawn_file_actions_addopen(&actions, 1, out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
-                                   0600);
+  const int to_file = O_WRONLY | O_CREAT | O_TRUNC;
+  posix_spawn_file_actions_addopen(&actions, 1, out_path.c_str(), to_file, 0600);
   int unread[2] = {-1, -1};  // a pipe whose reading end is closed before the start
   if (standard_error == StandardError::kPipeWithoutReader) {
-    if (::pipe2(unread, O_CLOEXEC) != 0)
-      ADD_FAILURE() << "cannot make a pipe: " << std::strerror(errno);
+    EXPECT_EQ(::pipe2(unread, O_CLOEXEC), 0) << "cannot make a pipe: " << std::strerror(errno);
     ::close(unread[0]);
     posix_spawn_file_actions_adddup2(&actions, unread[1], 2);
   } else {
-    posix_spawn_file_actions_addopen(&actions, 2, err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
-                                     0600);
+    posix_spawn_file_actions_addopen(&actions, 2, err_path.c_str(), to_file, 0600);
   }
   pid_t pid = 0;
   const int rc = posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), envp.data());
   posix_spawn_file_actions_destroy(&actions);
   if (unread[1] >= 0) ::close(unread[1]);
-  if (rc != 0) {
-    ADD_FAILURE() << "cannot start " << program << ": " << std::strerror(rc);
-    return result;
-  }
+  EXPECT_EQ(rc, 0) << "cannot start " << program << ": " << std::strerror(rc);
+  if (rc != 0) return result;
   int status = 0;
   struct rusage usage {};
   ::wait4(pid, &status, 0, &usage);
@@ -72,17 +61,11 @@ RunResult Run(const std::string& program, const std::vector<std::string>& args,
   result.exit_status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
   result.out = ReadFile(out_path);
   if (standard_error == StandardError::kFile) result.err = ReadFile(err_path);
-  ::unlink(out_path.c_str());
-  ::unlink(err_path.c_str());
   return result;
 }
 
 void RunInKilledChild(const std::function<void()>& work) {
   const pid_t child = ::fork();
-  if (child < 0) {
-    ADD_FAILURE() << "cannot fork: " << std::strerror(errno);
-    return;
-  }
   if (child == 0) {
     try {
       work();
@@ -92,18 +75,16 @@ void RunInKilledChild(const std::function<void()>& work) {
     ::_exit(0);
   }
   int status = 0;
-  if (::waitpid(child, &status, 0) != child || !WIFEXITED(status) || WEXITSTATUS(status) != 0) {
-    ADD_FAILURE() << "the child's work failed";
+  if (child < 0 || ::waitpid(child, &status, 0) != child || !WIFEXITED(status) ||
+      WEXITSTATUS(status) != 0) {
+    ADD_FAILURE() << "cannot fork, or the child's work failed";
   }
 }
 
 std::string BinaryFromEnv(const char* variable) {
   const char* value = std::getenv(variable);
-  if (!value || !*value) {
-    ADD_FAILURE() << variable << " is not set; run the tests through CTest";
-    return {};
-  }
-  return value;
+  EXPECT_TRUE(value && *value) << variable << " is not set; run the tests through CTest";
+  return value ? value : "";
 }
 
 RunResult Sqlite3(const std::string& database, const std::string& sql) {
