@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# installed_test.sh <build folder>: the tool set installed into a temporary DESTDIR runs on a
-# sandbox analyser made from the installed examples, and its manual pages render warning-free.
+# installed_test.sh <build folder>: the tool set installed in a temporary DESTDIR, run on the
+# installed examples, manual pages rendered with every groff warning on.
 set -euo pipefail
 tmp=$(mktemp -d)
 trap 'rm -rf "$tmp"' EXIT
@@ -12,7 +12,6 @@ root=$tmp/root
 DESTDIR=$root cmake --install "$1" --prefix /usr >"$tmp/install.txt"
 program=$root/usr/lib/corvista1000
 doc=usr/share/doc/corvista1000-tools
-examples=$root/$doc/examples
 man=usr/share/man
 for f in usr/lib/corvista1000/{CatalogSync,Reshaper} usr/bin/{CatalogPackage,ShellPackage} \
   $man/man8/{CatalogSync,Reshaper}.8.gz $man/man1/{CatalogPackage,ShellPackage}.1.gz \
@@ -24,7 +23,7 @@ done
 drive=$tmp/drive
 database=$drive/Corvista1000/Databases/Corvista1k.mdb
 # make_database <file> <example SQL>: the example schema, then that data.
-make_database() { for s in analyser-schema "$2"; do sql "$1" <"$examples/$s.sql" >/dev/null; done; }
+make_database() { for s in analyser-schema "$2"; do sql "$1" <"$root/$doc/examples/$s.sql" >/dev/null; done; }
 new_sandbox() {
   rm -rf "$drive"
   mkdir -p "${database%/*}" "$drive/Corvista1000/Logs"
@@ -33,8 +32,7 @@ new_sandbox() {
 glucose_rows() { sql "$database" 'SELECT count(*) FROM Tests WHERE Tests_ID = 12'; }
 version() { sql "$database" 'SELECT Version_Number FROM SoftwareVersion LIMIT 1'; }
 
-# run <name> <expected status> <command...>: from a working folder that holds none of the
-# program's files; nothing on standard error when it succeeds.
+# run <name> <status> <command...>: from a folder of its own; no standard error on success.
 mkdir "$tmp/work"
 run() {
   local name=$1 expected=$2 status=0
@@ -44,9 +42,8 @@ run() {
   [ "$expected" -ne 0 ] || [ ! -s "$tmp/err.txt" ] || fail "$name: standard error: $(cat "$tmp/err.txt")"
 }
 
-# CatalogSync QVR with the example workbook in the program folder, then INSTALL of the
-# package it wrote, each on a fresh sandbox.
-cp "$examples/CatalogSync.xls" "$program/"
+# QVR of the example workbook, then INSTALL of the package it wrote, each on a fresh sandbox.
+cp "$root/$doc/examples/CatalogSync.xls" "$program/"
 for keyword in QVR INSTALL; do
   new_sandbox
   [ "$(glucose_rows)" = 0 ] || fail "the sandbox already holds test 12"
@@ -72,7 +69,6 @@ for tool in CatalogPackage ShellPackage; do
   run "$tool --help" 0 "$root/usr/bin/$tool" --help
   grep -q "^usage: $tool" "$tmp/out.txt" || fail "$tool --help: $(cat "$tmp/out.txt")"
 done
-
 pages=0
 while IFS= read -r -d '' page; do
   pages=$((pages + 1))

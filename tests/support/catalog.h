@@ -31,14 +31,12 @@ struct Catalog {
 // TestNumber and the part index. `adjust` changes assay i before it is added.
 Catalog SampleCatalog(std::int16_t n,
                       const std::function<void(std::int16_t i, Assay&)>& adjust = {});
-
 // The same assays in the same order, every property of the same kind and value (floats bit
 // for bit), volumes equal in their stored properties (TestsID and Part only `with_derived`).
 void ExpectSameCatalog(const Catalog& expected, const Catalog& actual, bool with_derived);
 
 // Every property a value of its own, derived from the test number, that fits the example schema.
 Assay MakeAssay(std::int16_t nTestNumber, std::string_view name, std::string_view mode);
-
 // The volumes of one part: ReagentVol as given, the others derived from it.
 TestVolume MakeVolume(std::int32_t reagent_vol);
 

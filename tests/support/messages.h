@@ -1,5 +1,4 @@
-// A program's standard error: one message box line "<title>: <prompt>" (the prompt's line
-// breaks kept), then `detail:` lines.
+// A program's standard error: a message box "<title>: <prompt>", then `detail:` lines.
 #pragma once
 
 #include <gtest/gtest.h>

@@ -15,20 +15,16 @@ struct RunResult {
   long peak_rss_kb = 0;  // the child's peak resident set (wait4's ru_maxrss)
 };
 
-// Standard error goes to a file read back into RunResult::err, or to a pipe whose reader is
-// gone, so that every message fails with EPIPE.
+// Standard error: a file read back into `err`, or a pipe without reader (messages get EPIPE).
 enum class StandardError { kFile, kPipeWithoutReader };
 
 // Runs `program` with `args`, the test's environment plus `env`, and no standard input.
 RunResult Run(const std::string& program, const std::vector<std::string>& args,
               const std::map<std::string, std::string>& env = {},
               StandardError standard_error = StandardError::kFile);
-
-// Runs `work` in a forked child that ends with _exit, as a killed program: nothing it left
-// open is closed or rolled back (what stays open must outlive `work`'s locals). A failure
-// of `work` fails the test.
+// Runs `work` in a forked child that then _exits as if killed: nothing it left open (outside
+// its locals) is closed or rolled back. A failure of `work` fails the test.
 void RunInKilledChild(const std::function<void()>& work);
-
 // The built binary that CTest names in `variable` (e.g. CATALOGSYNC_BIN); fails when unset.
 std::string BinaryFromEnv(const char* variable);
 
@@ -41,8 +37,7 @@ constexpr bool Sanitized() {
 #endif
 }
 
-// The sqlite3 tool on `database`: with `sql` as its argument, or with the file `script` on
-// its standard input (as a release is built).
+// The sqlite3 tool on `database` with `sql` as argument, or `script` (a file) as standard input.
 RunResult Sqlite3(const std::string& database, const std::string& sql);
 RunResult Sqlite3Script(const std::string& database, const std::string& script);
 

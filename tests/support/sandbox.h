@@ -20,7 +20,6 @@ class Sandbox : public TempDir {
   }
 
   const std::string& root() const { return path(); }
-
   std::string drive() const { return Sub("drive"); }
   std::string databases() const { return Sub("drive/Corvista1000/Databases"); }
   std::string logs() const { return Sub("drive/Corvista1000/Logs"); }

@@ -20,14 +20,11 @@ class ScopedMount {
 
   ScopedMount(ScopedMount&& other) noexcept;
   ~ScopedMount();  // unmounts, also when the test failed
-
   bool mounted() const { return !path_.empty(); }
   const std::string& failure() const { return failure_; }  // why the mount failed
 
  private:
   ScopedMount() = default;
-  void Fail(const std::string& what);
-
   std::string path_;  // empty when not mounted
   std::string failure_;
   bool carry_files_back_ = false;
@@ -35,8 +32,7 @@ class ScopedMount {
 
 }  // namespace testing_support
 
-// Skips the test when `mount` could not be made (the empty branch keeps a following `else`
-// from binding to the macro's `if`).
+// Skips the test when `mount` failed (the empty branch keeps a following `else` off the `if`).
 #define SKIP_UNLESS_MOUNTED(mount) \
   if ((mount).mounted()) {         \
   } else                           \
