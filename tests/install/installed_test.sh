@@ -1,47 +1,38 @@
 #!/usr/bin/env bash
-# The tool set as installed: `cmake --install` into a temporary DESTDIR with
-# the package's prefix, then the installed programs run from there on a
-# sandbox analyser made from the installed examples (the demo's catalogue and
-# shells), from a working folder of their own, and every installed manual
-# page rendered with every groff warning on.
-#   installed_test.sh <build folder>
+# installed_test.sh <build folder>: the tool set installed in a temporary DESTDIR, run on the
+# installed examples, manual pages rendered with every groff warning on.
 set -euo pipefail
-build=$1
-sqlite=/usr/bin/sqlite3
 tmp=$(mktemp -d)
 trap 'rm -rf "$tmp"' EXIT
 failures=0
 fail() { echo "FAILED: $*"; failures=$((failures + 1)); }
+sql() { /usr/bin/sqlite3 -batch "$@"; }
 
 root=$tmp/root
-DESTDIR=$root cmake --install "$build" --prefix /usr >"$tmp/install.txt"
+DESTDIR=$root cmake --install "$1" --prefix /usr >"$tmp/install.txt"
 program=$root/usr/lib/corvista1000
-examples=$root/usr/share/doc/corvista1000-tools/examples
-
-for f in usr/lib/corvista1000/CatalogSync usr/lib/corvista1000/Reshaper \
-  usr/bin/CatalogPackage usr/bin/ShellPackage \
-  usr/share/man/man8/CatalogSync.8.gz usr/share/man/man8/Reshaper.8.gz \
-  usr/share/man/man1/CatalogPackage.1.gz usr/share/man/man1/ShellPackage.1.gz \
-  usr/share/man/man5/CatalogSync.dat.5.gz \
-  usr/share/doc/corvista1000-tools/copyright usr/share/doc/corvista1000-tools/changelog.gz \
-  usr/share/doc/corvista1000-tools/examples/CatalogSync.xls \
-  usr/share/doc/corvista1000-tools/examples/catalog.json; do
+doc=usr/share/doc/corvista1000-tools
+man=usr/share/man
+for f in usr/lib/corvista1000/{CatalogSync,Reshaper} usr/bin/{CatalogPackage,ShellPackage} \
+  $man/man8/{CatalogSync,Reshaper}.8.gz $man/man1/{CatalogPackage,ShellPackage}.1.gz \
+  $man/man5/CatalogSync.dat.5.gz $doc/{copyright,changelog.gz,examples/CatalogSync.xls} \
+  $doc/examples/catalog.json; do
   [ -f "$root/$f" ] || fail "not installed: /$f"
 done
 
-# A sandbox analyser: the system drive and the demo's database.
 drive=$tmp/drive
 database=$drive/Corvista1000/Databases/Corvista1k.mdb
+# make_database <file> <example SQL>: the example schema, then that data.
+make_database() { for s in analyser-schema "$2"; do sql "$1" <"$root/$doc/examples/$s.sql" >/dev/null; done; }
 new_sandbox() {
   rm -rf "$drive"
   mkdir -p "${database%/*}" "$drive/Corvista1000/Logs"
-  "$sqlite" -batch "$database" <"$examples/analyser-schema.sql" >/dev/null
-  "$sqlite" -batch "$database" <"$examples/demo-analyser-data.sql" >/dev/null
+  make_database "$database" demo-analyser-data
 }
-glucose_rows() { "$sqlite" -batch "$database" 'SELECT count(*) FROM Tests WHERE Tests_ID = 12'; }
+glucose_rows() { sql "$database" 'SELECT count(*) FROM Tests WHERE Tests_ID = 12'; }
+version() { sql "$database" 'SELECT Version_Number FROM SoftwareVersion LIMIT 1'; }
 
-# run <name> <expected status> <command...>: from a working folder that holds
-# none of the program's files; nothing on standard error when it succeeds.
+# run <name> <status> <command...>: from a folder of its own; no standard error on success.
 mkdir "$tmp/work"
 run() {
   local name=$1 expected=$2 status=0
@@ -51,9 +42,8 @@ run() {
   [ "$expected" -ne 0 ] || [ ! -s "$tmp/err.txt" ] || fail "$name: standard error: $(cat "$tmp/err.txt")"
 }
 
-# CatalogSync QVR with the example workbook dropped into the program folder,
-# then INSTALL of the package it wrote on a fresh sandbox.
-cp "$examples/CatalogSync.xls" "$program/"
+# QVR of the example workbook, then INSTALL of the package it wrote, each on a fresh sandbox.
+cp "$root/$doc/examples/CatalogSync.xls" "$program/"
 for keyword in QVR INSTALL; do
   new_sandbox
   [ "$(glucose_rows)" = 0 ] || fail "the sandbox already holds test 12"
@@ -65,16 +55,12 @@ done
 run "CatalogPackage dump" 0 "$root/usr/bin/CatalogPackage" dump "$program/CatalogSync.dat"
 run "CatalogSync with an unknown word" 2 "$program/CatalogSync" --help
 
-# Reshaper with the demo's shells dropped into the program folder.
-for shell in InstallShell ERUShell; do
-  "$sqlite" -batch "$program/$shell.mdb" <"$examples/analyser-schema.sql" >/dev/null
-  "$sqlite" -batch "$program/$shell.mdb" <"$examples/$shell.sql" >/dev/null
-done
-version() { "$sqlite" -batch "$database" 'SELECT Version_Number FROM SoftwareVersion LIMIT 1'; }
+# Reshaper with the demo's shells in the program folder.
+for shell in InstallShell ERUShell; do make_database "$program/$shell.mdb" "$shell"; done
 before=$(version)
-run "ShellPackage plan" 0 "$root/usr/bin/ShellPackage" plan INSTALL,QUERY,STRUCTURE,VERSION \
-  "$program" "$database"
-run "Reshaper" 0 "$program/Reshaper" INSTALL,QUERY,STRUCTURE,VERSION
+steps=INSTALL,QUERY,STRUCTURE,VERSION
+run "ShellPackage plan" 0 "$root/usr/bin/ShellPackage" plan $steps "$program" "$database"
+run "Reshaper" 0 "$program/Reshaper" $steps
 [ "$(version)" != "$before" ] || fail "Reshaper left the version at $before"
 [ -f "$drive/Reshaper.txt" ] || fail "Reshaper wrote no completion marker"
 [ ! -e "${database%/*}/InstallShell.mdb" ] || fail "Reshaper left its shell working copy"
@@ -83,14 +69,12 @@ for tool in CatalogPackage ShellPackage; do
   run "$tool --help" 0 "$root/usr/bin/$tool" --help
   grep -q "^usage: $tool" "$tmp/out.txt" || fail "$tool --help: $(cat "$tmp/out.txt")"
 done
-
-# Every installed manual page renders without a warning.
 pages=0
 while IFS= read -r -d '' page; do
   pages=$((pages + 1))
   warnings=$(zcat "$page" | groff -ww -z -man 2>&1) || fail "${page#"$root"}: groff failed"
   [ -z "$warnings" ] || fail "${page#"$root"}: $warnings"
-done < <(find "$root/usr/share/man" -name '*.gz' -print0)
+done < <(find "$root/$man" -name '*.gz' -print0)
 [ "$pages" -eq 5 ] || fail "$pages manual pages installed, expected 5"
 
 [ "$failures" -eq 0 ] || exit 1

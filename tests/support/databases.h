@@ -1,6 +1,4 @@
-// Real SQLite files for the tests: the analyser database from the examples,
-// one dump of a whole file, reads of one value, and the damage a killed
-// program, a bad write or a cut copy leaves behind.
+// Real SQLite files: the examples' analyser database, dumps, single values, damage.
 #pragma once
 
 #include <cstdint>
@@ -13,64 +11,40 @@
 
 namespace testing_support {
 
-// examples/analyser-sample-data.sql: tests 1 GLU, 2 CHOL, 3 ALT with their
-// volumes, ranges and kits.
+// examples/analyser-sample-data.sql: tests 1 GLU, 2 CHOL, 3 ALT with volumes, ranges, kits.
 std::string SampleDataSql();
-
-// Creates the database file `path` from examples/analyser-schema.sql, with
-// `rewrite` applied to the schema text first (e.g. {"Tests_Formula SHORT",
-// "Tests_Formula BYTE"}) when given, then runs `data_sql`. The connection
-// stays open for the caller.
+// `path` from examples/analyser-schema.sql (its first rewrite.first, when given, replaced by
+// rewrite.second), then `data_sql` run; the connection stays open.
 platform::engine::Database CreateAnalyserDatabase(
     const std::string& path, std::string_view data_sql = {},
     std::pair<std::string_view, std::string_view> rewrite = {});
-
-// SQL adding tests first..first+count-1 named T<number>, each with volumes,
-// a normal range and a kit, as a site's catalogue has them.
+// SQL adding tests first..first+count-1 named T<number>, each with volumes, a range and a kit.
 std::string ExistingTestsSql(int first, int count);
 
-// The single value of a one-row, one-column query (a test failure when the
-// query gives anything else).
+// The value of a one-row, one-column query (a test failure for anything else).
 platform::Value QueryValue(platform::engine::Database& db, std::string_view sql);
 platform::Value QueryValue(const std::string& path, std::string_view sql);
 std::int64_t QueryCount(platform::engine::Database& db, std::string_view sql);
 std::int64_t QueryCount(const std::string& path, std::string_view sql);
 
-// The rows of `sql`, "|" between cells (Null as "NULL", else ToText) and
-// "\n" after each row: the sqlite3 tool's form.
+// The rows of `sql` as the sqlite3 tool prints them: "|" between cells, NULL for null.
 std::string DumpRows(platform::engine::Database& db, const std::string& sql);
-
-// The schema (type, name, SQL of every object) and every table with its rows
-// in rowid order, each cell described with its kind: equal dumps mean equal
-// contents.
+// Schema and every table's rows in rowid order, cells with their kinds: equal dumps, equal files.
 std::string DumpDatabase(const std::string& path);
 
-// Adds the table Filler (Note MEMO) with 3,000 rows "ROW-<n>-<200 hex
-// digits>", about 600 kB: room for a transaction to spill half-written pages,
-// and a size that a small disk can be cut to.
+// Adds Filler (Note MEMO): 3,000 rows "ROW-<n>-<200 hex digits>", about 600 kB to spill.
 void AddFiller(const std::string& path);
-
-// Leaves `path` as a program killed in the middle of a transaction does: a
-// hot journal beside it and the file itself half written (pages spilled from
-// a full cache) over the committed rows of AddFiller, none of them
-// "HALF-WRITTEN". A stale lock file stays as well.
+// Leaves `path` as a program killed mid-transaction does: a hot journal beside it, the file
+// half written over AddFiller's committed rows (none of them "HALF-WRITTEN"), a stale lock.
 void LeaveHotJournal(const std::string& path);
 
 enum class Damage {
-  // The cell count in the page header of a table's root page lowered by
-  // one: the last row vanishes from the page while its bytes stay.
-  kLoweredCellCount,
-  // The file cut short by 1,000 bytes (after a VACUUM, so that the cut takes
-  // pages in use).
-  kTruncated,
+  kLoweredCellCount,  // a table's root page counts one cell less: its last row vanishes
+  kTruncated,         // 1,000 bytes cut off after a VACUUM, so pages in use go
 };
-
-// Damages the database at `path`. REQUIRES: for kLoweredCellCount, `table`'s
-// root page is a leaf holding two rows at least (a small table).
+// REQUIRES for kLoweredCellCount: `table`'s root page is a leaf with two rows at least.
 void DamageDatabase(const std::string& path, Damage damage, const std::string& table = "Tests");
-
-// The output of "PRAGMA quick_check" by the sqlite3 tool on `path`, so that
-// a test first shows the damage is there.
+// "PRAGMA quick_check" by the sqlite3 tool, for a test to show first that the damage is there.
 std::string QuickCheckOutput(const std::string& path);
 
 }  // namespace testing_support

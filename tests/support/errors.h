@@ -8,8 +8,7 @@
 
 namespace testing_support {
 
-// The platform::Error that `f` throws; number 0 ("no error") when it throws
-// none, so that a missing failure shows in the comparison that follows.
+// The platform::Error that `f` throws; number 0 ("no error") when none, to show in comparisons.
 inline platform::Error ErrorOf(const std::function<void()>& f) {
   try {
     f();

@@ -1,4 +1,4 @@
-// Temporary folders and whole files for the tests.
+// Temporary folders and whole files.
 #pragma once
 
 #include <string>
@@ -15,8 +15,7 @@ class TempDir {
   TempDir& operator=(const TempDir&) = delete;
 
   const std::string& path() const { return path_; }
-  // path() + "/" + relative; creates missing parent folders of `relative`
-  // when `make_parents` is set.
+  // path() + "/" + relative, with the missing parent folders made when `make_parents`.
   std::string Sub(const std::string& relative, bool make_parents = false) const;
 
  private:
@@ -27,18 +26,14 @@ void MakeFolders(const std::string& path);
 void WriteFile(const std::string& path, const std::string& bytes);
 std::string ReadFile(const std::string& path);
 bool Exists(const std::string& path);
-// The whole number in the environment variable `name`, or `fallback` when
-// it is unset or empty (the campaigns' sizes).
+// The whole number in the environment variable `name`, or `fallback` when unset or empty.
 int IntSetting(const char* name, int fallback);
 void CopyFile(const std::string& from, const std::string& to);
 void ChmodFile(const std::string& path, unsigned mode);
-// The files in `folder` that a replacement writes beside its destination
-// (".<name>.tmp"), which a run that failed must have removed.
+// The ".<name>.tmp" files that a replacement writes beside its destination in `folder`.
 std::vector<std::string> TemporaryFilesIn(const std::string& folder);
 
-// The source tree's folder, for committed fixtures.
-std::string SourceDir();
-// A committed file of examples/ (the schema, sample data, shells' SQL), whole.
-std::string ExampleFile(const std::string& name);
+std::string SourceDir();                           // the source tree, for committed fixtures
+std::string ExampleFile(const std::string& name);  // a file of examples/, whole
 
 }  // namespace testing_support
