@@ -14,11 +14,10 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <functional>
-#include <iomanip>
-#include <iostream>
 #include <iterator>
 #include <map>
 #include <optional>
@@ -275,21 +274,15 @@ TEST(CrashTest, EveryKillLeavesSoundFilesThatARerunFinishes) {
       reset();
       if (!run(point).killed) return "the run ended before the point";
       const std::string killed = state(), bytes = ReadFile(package);
-      if (killed.starts_with(kUnsound)) return "after the kill: " + killed;
-      if (s.all_or_nothing && killed != before && killed != after)
-        return "after the kill: the database is neither as before nor as after";
-      if (bytes != old_package && bytes != new_package)
-        return "after the kill: the package file is neither the old nor the new one";
-      if (killed == after && bytes != new_package)
-        return "after the kill: the database was changed from a package that was not written";
-      if (Exists(ws.marker(s.program)) && killed != after)
-        return "after the kill: a completion marker, but the run had not finished";
-      const int rerun = run(0).exit_status;
-      if (rerun != 0) return "the rerun failed with exit status " + std::to_string(rerun);
-      if (state() != (killed == after ? after_twice : after))
-        return "the rerun did not reach the state of a whole run";
+      if (killed.starts_with(kUnsound)) return "killed: " + killed;
+      if (s.all_or_nothing && killed != before && killed != after) return "killed: half done";
+      if (bytes != old_package && bytes != new_package) return "killed: a half-written package";
+      if (killed == after && bytes != new_package) return "killed: done from an unwritten package";
+      if (Exists(ws.marker(s.program)) && killed != after) return "killed: a marker before the end";
+      if (const int rerun = run(0).exit_status) return "rerun: exit " + std::to_string(rerun);
+      if (state() != (killed == after ? after_twice : after)) return "rerun: not a whole run";
       const std::string files = Listing(ws);
-      return files == listing ? "" : "the rerun left files " + files + " instead of " + listing;
+      return files == listing ? "" : "rerun: files " + files + " instead of " + listing;
     };
     const int total = whole.file_changes, points = std::min(total, IntSetting("CRASH_POINTS", 6));
     int consistent = 0;
@@ -301,8 +294,8 @@ TEST(CrashTest, EveryKillLeavesSoundFilesThatARerunFinishes) {
       consistent += wrong.empty();
       EXPECT_EQ(wrong, "") << title << ": kill point " << point << " of " << total;
     }
-    std::cout << title << ": " << points << " kill points over " << total << " file changes, "
-              << consistent << " consistent\n";
+    std::printf("%s: %d kill points over %d file changes, %d consistent\n", title.c_str(), points,
+                total, consistent);
   }
 }
 
@@ -486,11 +479,10 @@ TEST(ConcurrencyTest, EveryRoundKeepsEveryCommitAndWholeRuns) {
       for (std::size_t i = 0; i < runs.size(); ++i) {
         const int status = Wait(runs[i]);
         const std::string name = pairing.programs[i].name, said = ReadFile(err(i));
-        exits += ", " + name + " " + std::to_string(status) + " \"" +
-                 said.substr(0, said.find('\n')) + "\"";
+        exits += ", " + name + " " + std::to_string(status) + " " + said.substr(0, said.find('\n'));
         if (auto& ok = succeeded[name]; status == 0) ok.push_back(i);
         exit1 += status == 1;
-        if (status != 0 && status != 1)
+        if (status < 0 || status > 1)
           wrong += name + " ended with status " + std::to_string(status) + "; ";
       }
       for (const auto& [name, ok] : succeeded)
@@ -511,11 +503,9 @@ TEST(ConcurrencyTest, EveryRoundKeepsEveryCommitAndWholeRuns) {
       if (integrity != "ok") wrong += "integrity_check: " + integrity + "; ";
       const std::vector<std::string> audit = Texts(ws.database(), "SELECT n FROM Audit");
       const std::set<std::string> rows(audit.begin(), audit.end());
-      const auto lost =
-          std::ranges::count_if(committed, [&](auto& n) { return !rows.contains(n); });
-      if (lost > 0)
-        wrong += std::to_string(lost) + " of " + std::to_string(committed.size()) +
-                 " client commits lost; ";
+      if (const auto lost =
+              std::ranges::count_if(committed, [&](auto& n) { return !rows.contains(n); }))
+        wrong += std::to_string(lost) + " client commits lost; ";
       // Each program's changes as its successful runs alone, in either order,
       // leave them; with none, CatalogSync's (one transaction) are absent.
       std::map<std::string, std::string> found;
@@ -528,19 +518,16 @@ TEST(ConcurrencyTest, EveryRoundKeepsEveryCommitAndWholeRuns) {
           possible = possible || expected.has_value();
           matches = matches || expected == found[name];
         } while (std::next_permutation(ok.begin(), ok.end()));
-        if (!possible)
-          wrong += name + " reported success where the same runs alone fail; ";
-        else if (!matches)
-          wrong += name + ": the database is not as its " + std::to_string(ok.size()) +
-                   " successful runs alone leave it; ";
+        if (!possible || !matches)
+          wrong +=
+              name + (possible ? ": not as its runs alone leave it; " : ": ok, alone it fails; ");
       }
       failures += !wrong.empty();
       EXPECT_EQ(wrong, "") << pairing.title << ": round " << r << " (offset " << offset.count()
                            << " ms of " << first_run.count() << exits << ")";
     }
-    std::cout << "| " << std::left << std::setw(48) << pairing.title << " | " << std::right
-              << std::setw(6) << rounds << " | " << std::setw(8) << commits << " | " << std::setw(6)
-              << exit1 << " | " << std::setw(8) << failures << " |\n";
+    std::printf("| %-48s | %6d | %8zu | %6zu | %8zu |\n", pairing.title, rounds, commits, exit1,
+                failures);
   }
 }
 
