@@ -385,7 +385,6 @@ const Program kCatalogSync{"CatalogSync", "program", "INSTALL"},
     kReshaper{"Reshaper", "program", "INSTALL,QUERY,STRUCTURE,VERSION"},
     kEru{"Reshaper", "program", "ERU,STRUCTURE"};
 
-// clang-format off
 const Pairing kPairings[] = {
     {"CatalogSync INSTALL + clients", false, {kCatalogSync}},
     {"CatalogSync INSTALL, failing assay + clients", false, {kFailing}},
@@ -394,7 +393,6 @@ const Pairing kPairings[] = {
     {"CatalogSync INSTALL, two catalogues + client", false, {kCatalogSync, kSecond}},
     {"CatalogSync INSTALL, then Reshaper + client", false, {kCatalogSync, kReshaper}},
 };
-// clang-format on
 
 // Prints `make concurrencytest`'s row: pairing, rounds, client commits, runs
 // that ended with 1 (allowed, but refusals try little), failed rounds.
@@ -423,8 +421,8 @@ TEST(ConcurrencyTest, EveryRoundKeepsEveryCommitAndWholeRuns) {
             "|| t.name FROM sqlite_master t, pragma_table_info(t.name) p WHERE t.name "
             "IN ('Tests', 'TestVolumes', 'TestRanges', 'Kits') GROUP BY t.name");
   const auto signature = [&](const std::string& program) {
-    const bool catalog_sync = program == "CatalogSync";
-    return SortedRows(ws.database(), catalog_sync ? catalogue : Texts(ws.database(), kReshaped));
+    return SortedRows(ws.database(),
+                      program == "CatalogSync" ? catalogue : Texts(ws.database(), kReshaped));
   };
   const auto path = [&](const Program& p) { return ws.Sub(std::string(p.folder) + "/" + p.name); };
   for (const Pairing& pairing : kPairings) {
@@ -499,8 +497,9 @@ TEST(ConcurrencyTest, EveryRoundKeepsEveryCommitAndWholeRuns) {
         std::ranges::copy(Committed(client(c)), std::back_inserter(committed));
       }
       commits += committed.size();
-      const std::string integrity = Texts(ws.database(), "PRAGMA integrity_check")[0];
-      if (integrity != "ok") wrong += "integrity_check: " + integrity + "; ";
+      if (const auto integrity = Texts(ws.database(), "PRAGMA integrity_check")[0];
+          integrity != "ok")
+        wrong += "integrity_check: " + integrity + "; ";
       const std::vector<std::string> audit = Texts(ws.database(), "SELECT n FROM Audit");
       const std::set<std::string> rows(audit.begin(), audit.end());
       if (const auto lost =

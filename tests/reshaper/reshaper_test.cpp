@@ -84,14 +84,13 @@ struct Fx {
   }
   // The example database and shells, built by the sqlite3 tool as a release is.
   void UseExamples() const {
-    auto build = [](const std::string& db, const std::string& script) {
+    for (const auto& [db, script] : {std::pair{Program("InstallShell"), "InstallShell.sql"},
+                                     {Program("ERUShell"), "ERUShell.sql"},
+                                     {box.database(), "analyser-sample-data.sql"}}) {
       fs::remove(db);
-      for (const std::string& s : {std::string("analyser-schema.sql"), script})
-        EXPECT_EQ(Sqlite3Script(db, SourceDir() + "/examples/" + s).exit_status, 0) << s;
-    };
-    for (const std::string shell : {"InstallShell", "ERUShell"})
-      build(Program(shell), shell + ".sql");
-    build(box.database(), "analyser-sample-data.sql");
+      for (const std::string sql : {"analyser-schema.sql", script})
+        EXPECT_EQ(Sqlite3Script(db, SourceDir() + "/examples/" + sql).exit_status, 0) << sql;
+    }
   }
 };
 
@@ -142,12 +141,11 @@ std::string State(const Fx& f, const std::string& bytes_before, bool replaced) {
     state += fields.size() > 8 ? " / " + std::to_string(fields.size()) + " fields" : " /";
     for (std::size_t i = 0; fields.size() <= 8 && i < fields.size(); ++i)
       state += " " + fields[i].name.substr(fields[i].name.find('_') + 1);
-    state += " / " +
-             value(fields.size() > 1 && fields[1].name == "Tests_Name"
-                       ? "SELECT group_concat(Tests_Name) FROM (SELECT * FROM Tests ORDER BY 1)"
-                       : "SELECT count(*) FROM Tests")
-                 .ToText() +
-             " /";
+    const char* names =
+        fields.size() > 1 && fields[1].name == "Tests_Name"
+            ? "SELECT group_concat(Tests_Name) FROM (SELECT * FROM Tests ORDER BY 1)"
+            : "SELECT count(*) FROM Tests";
+    state += " / " + value(names).ToText() + " /";
     const std::string views = DumpRows(db, "SELECT name FROM sqlite_schema WHERE type = 'view'");
     for (const auto& q : platform::engine::SavedQueries(db))
       state += " " + q.name + (views.find(q.name + "\n") == std::string::npos ? "(text only)" : "");
@@ -241,10 +239,8 @@ TEST_P(ReshaperRun, EndsAsTheRowSays) {
   if (f.mount) {
     SKIP_UNLESS_MOUNTED(*f.mount);
   }
-  auto inode = [&] {
-    struct stat st {};
-    return ::stat(f.box.database().c_str(), &st) == 0 ? st.st_ino : 0;
-  };
+  struct stat st {};
+  auto inode = [&] { return ::stat(f.box.database().c_str(), &st) == 0 ? st.st_ino : 0; };
   const std::string log_before = Regular(f.log) ? ReadFile(f.log) : "";
   const bool logs_before = Exists(f.box.logs());
   const fs::perms log_perms = fs::symlink_status(f.log).permissions();
@@ -630,7 +626,6 @@ const struct {
   const char* details;  // the failure's, "what: value" a line, as fnmatch (nullptr: it succeeds)
   const char* state;  // "versions / Tests' fields, types, other properties / rows [fields set]"
 } kStepCases[] = {
-    // ---- UpdateStructure
     {"NoStructureRowsAlthoughNothingNeededDoing", "INSTALL", "", "",
      "step: structure update\ncause: StructureInfo has no rows\n", kSame},
     {"FieldPresentUnderItsNameIsLeftAsItIs", "INSTALL", "INSERT INTO StructureInfo (\"Table\", "
@@ -667,7 +662,6 @@ const struct {
      STRUCTURE_FAILS "*\nengine: 13 Type mismatch*", kSame},
     {"MissingTableInstall", "INSTALL", FIELDS "('Nowhere', 'X', 'TEXT', NULL);", "",
      STRUCTURE_FAILS "table \"Nowhere\", name \"X\", type \"TEXT\"\nengine: 3002 *", kSame},
-    // ---- UpdateVersion
     {"VersionOfTheFirstTargetRowOnly", "VERSION", VERSION "('SoftwareVersion', 'Version_Number', "
      "'2.0.0');", "INSERT INTO SoftwareVersion (Version_Number) VALUES ('1.0.1');", nullptr,
      "2.0.0,1.0.1 / ID SHORT, Name TEXT(10) / 1=GLU,2=CHOL"},
@@ -686,7 +680,6 @@ const struct {
      "'Version_Number', '2.0.0');", "", VERSION_FAILS, kSame},
     {"HostileVersionFieldComment", "VERSION", VERSION "('SoftwareVersion', 'Version_Number FROM "
      "Tests --', '2.0.0');", "", VERSION_FAILS, kSame},
-    // ---- UpdateDefaultData
     {"NoDefaultDataRowAlthoughNothingNeededDoing", "DATA", "", "",
      "step: default data\ncause: DefaultData has no rows\n", kSame},
     // Every property of the row is given to the field; all null: the engine's defaults.
@@ -752,15 +745,13 @@ TEST(CompactTarget, AReaderHoldingTheTargetFailsTheStep) {
   const std::string before = ReadFile(target);
   FILE* reader = ::popen(("/usr/bin/sqlite3 -batch '" + target + "' > /dev/null").c_str(), "w");
   ASSERT_NE(reader, nullptr);
-  std::fputs(
-      ("BEGIN;\n.output " + ready + "\nSELECT count(*) FROM Tests;\n.output stdout\n").c_str(),
-      reader);
+  std::fprintf(reader, "BEGIN;\n.output %s\nSELECT count(*) FROM Tests;\n.output stdout\n",
+               ready.c_str());
   std::fflush(reader);
   while (ReadFile(ready).empty()) ::usleep(1000);
   StepFailure failure;
   const bool compacted = CompactTarget(&failure);
-  std::fputs("COMMIT;\n", reader);
-  ::pclose(reader);
+  ::pclose(reader);  // its transaction ends with its input
   EXPECT_FALSE(compacted);
   EXPECT_EQ(failure.details.at(3).second, "5 database is locked");
   EXPECT_TRUE(ReadFile(target) == before) << "the target changed";
