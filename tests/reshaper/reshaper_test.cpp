@@ -94,6 +94,8 @@ struct Fx {
   }
 };
 
+constexpr const char* kUntouched = "1.0.0 / ID Name / GLU,CHOL / / same";
+
 struct Row {
   const char* name;
   std::vector<std::string> args;
@@ -101,7 +103,7 @@ struct Row {
   void (*arrange)(Fx&) = nullptr;
   int status = 0;
   const char* err = "";                // exactly; %D database folder, %P program folder, %R sandbox
-  const char* state = "";              // State() after the run
+  const char* state = kUntouched;      // State() after the run
   bool plan = false;                   // ShellPackage's plan foresees the run
   bool logged = true;                  // the run appends its start (and box) to the log
   const char* probe = nullptr;         // "<SQL>=<value>" on the target after the run
@@ -305,7 +307,6 @@ TEST_P(ReshaperRun, EndsAsTheRowSays) {
 }
 
 // clang-format off
-constexpr const char* kUntouched = "1.0.0 / ID Name / GLU,CHOL / / same";
 constexpr const char* kVersioned = "2.0.0 / ID Name / GLU,CHOL / / compacted marker";
 constexpr const char* kDataFailed = "1.0.0 build 7 / ID Name Reflex Note / GLU,CHOL,ALT / /";
 constexpr const char* kQueried = "1.0.0 / ID Name / GLU,CHOL / QTests / compacted marker";
@@ -392,13 +393,12 @@ const Row kRows[] = {
      "= 'HALF-WRITTEN'=0"},
     // Parameter errors: the working copy made for a mode word is deleted.
     {.name = "ModeWordAlone", .args = {"INSTALL"}, .status = 2, .err = PARAMETER "detail: command "
-     "line: \"INSTALL\"\ndetail: cause: fewer than two words\n" USAGE, .state = kUntouched, .plan =
-     true},
+     "line: \"INSTALL\"\ndetail: cause: fewer than two words\n" USAGE, .plan = true},
     {.name = "NoModeWord", .args = {"QUERY,VERSION"}, .status = 2, .err = PARAMETER "detail: "
-     "command line: \"QUERY,VERSION\"\ndetail: cause: no mode word INSTALL or ERU\n" USAGE, .state
-     = kUntouched, .plan = true},
+     "command line: \"QUERY,VERSION\"\ndetail: cause: no mode word INSTALL or ERU\n" USAGE, .plan =
+     true},
     {.name = "TrailingComma", .args = {"INSTALL,STRUCTURE,"}, .status = 2, .err = PARAMETER
-     "detail: word: \"\"\ndetail: cause: not a keyword\n" USAGE, .state = kUntouched, .plan = true},
+     "detail: word: \"\"\ndetail: cause: not a keyword\n" USAGE, .plan = true},
     // The marker of an earlier run goes before any check; the log keeps its lines.
     {.name = "MissingTarget", .args = {"INSTALL,QUERY"}, .arrange = [](Fx& f) {
      fs::remove(f.box.database()); WriteFile(f.log, kEarlierLog); }, .status = 1, .err = MISSING,
@@ -406,8 +406,7 @@ const Row kRows[] = {
     {.name = "LockFileOfALiveUser", .args = {"INSTALL,STRUCTURE"}, .arrange = [](Fx& f) {
      f.user.emplace(Database::Open(f.box.database())); }, .status = 1, .err = "Reshaper: The "
      "Corvista1k.mdb Database is locked. Reshaper Aborted\ndetail: lock file: "
-     "%D/Corvista1k.ldb\ndetail: cause: a running program has the database open\n", .state =
-     kUntouched},
+     "%D/Corvista1k.ldb\ndetail: cause: a running program has the database open\n"},
     {.name = "ReadOnlyMarkerStays", .args = {"INSTALL,QUERY"}, .arrange = [](Fx& f) {
      ChmodFile(f.marker, 0444); }, .status = 1, .err = UNEXPECTED "detail: error: 70 Permission "
      "denied\ndetail: file: %R/drive/Reshaper.txt\ndetail: system: the file is read-only\n", .state
@@ -416,12 +415,11 @@ const Row kRows[] = {
     {.name = "ReadOnlyTarget", .args = {"INSTALL,QUERY,STRUCTURE,VERSION"}, .arrange =
      ReadOnlyTarget, .status = 1, .err = QUERIES "detail: engine: 8 attempt to write a readonly "
      "database\ndetail: SQL: CREATE TABLE IF NOT EXISTS SavedQueries (Name TEXT(255) NOT NULL, SQL "
-     "MEMO NOT NULL)\ndetail: read-only: %T (mode 0444)\n", .state = kUntouched, .plan = true},
+     "MEMO NOT NULL)\ndetail: read-only: %T (mode 0444)\n", .plan = true},
     // A run with nothing else to write is not let compact it either.
     {.name = "ReadOnlyTargetIsNotCompacted", .args = {"ERU,ERU"}, .arrange = ReadOnlyTarget,
      .status = 1, .err = COMPACTION "detail: engine: 8 attempt to write a readonly "
-     "database\ndetail: SQL: VACUUM\ndetail: read-only: %T (mode 0444)\ndetail: database: %T\n",
-     .state = kUntouched},
+     "database\ndetail: SQL: VACUUM\ndetail: read-only: %T (mode 0444)\ndetail: database: %T\n"},
     // A failing step: the steps before it stay done, none after it runs.
     {.name = "FailingStructureRow", .args = {"INSTALL,QUERY,STRUCTURE,VERSION"}, .shell = "INSERT "
      "INTO StructureInfo (\"Table\", Name, DataType) VALUES ('Tests', 'Tests_Comment', 'MEMO');",
@@ -433,8 +431,8 @@ const Row kRows[] = {
      "qtests", "SELECT 1"); }, .status = 1, .err = QUERIES IN_USE, .state = "1.0.0 / ID Name / "
      "GLU,CHOL / qtests / same", .plan = true},
     {.name = "QueryClashingWithATable", .args = {"INSTALL,QUERY,VERSION"}, .arrange = [](Fx& f) {
-     f.Target("CREATE TABLE qtests (X LONG);"); }, .status = 1, .err = QUERIES IN_USE, .state =
-     kUntouched, .plan = true},
+     f.Target("CREATE TABLE qtests (X LONG);"); }, .status = 1, .err = QUERIES IN_USE, .plan =
+     true},
     // The statement after the failing one does not run (it would empty Tests).
     {.name = "FailingDefaultData", .args = {"INSTALL,STRUCTURE,VERSION"}, .shell = "INSERT INTO "
      "DefaultData VALUES ('DELETE FROM Nowhere'), ('DELETE FROM Tests');", .status = 1, .err =
@@ -473,8 +471,7 @@ const Row kRows[] = {
      = true},
     {.name = "FailingVersion", .args = {"INSTALL,VERSION"}, .shell = "DELETE FROM VersionInfo;",
      .status = 1, .err = "Reshaper: Unable to Update Software Version. Reshaper Aborted\ndetail: "
-     "step: version update\ndetail: cause: VersionInfo has no rows\n", .state = kUntouched, .plan =
-     true},
+     "step: version update\ndetail: cause: VersionInfo has no rows\n", .plan = true},
     // A scratch "file" that cannot be deleted or written.
     {.name = "FailingCompaction", .args = {"INSTALL,VERSION"}, .arrange = [](Fx& f) {
      MakeFolders(f.Db("Temp.mdb")); }, .status = 1, .err = COMPACTION "detail: engine: 57 Device "
@@ -489,10 +486,10 @@ const Row kRows[] = {
      "/ / same InstallShell.mdb"},
     {.name = "MissingShellSource", .args = {"ERU,STRUCTURE"}, .arrange = NoEruShell, .status = 1,
      .err = UNEXPECTED "detail: error: 53 File not found\ndetail: file: %P/ERUShell.mdb\ndetail: "
-     "system: open: No such file or directory\n", .state = kUntouched, .plan = true},
+     "system: open: No such file or directory\n", .plan = true},
     // Nothing reads the messages: they fail, the clean-up still happens.
     {.name = "StandardErrorWithoutReader", .args = {"ERU,STRUCTURE"}, .arrange = NoEruShell,
-     .status = 1, .err = UNEXPECTED, .state = kUntouched, .pipe = true},
+     .status = 1, .err = UNEXPECTED, .pipe = true},
     // Checked before the working copy is made (a compaction would copy the damage): the last
     // row of a table is gone from its page, not yet from the file.
     {.name = "DamagedTarget", .args = {"INSTALL,STRUCTURE"}, .arrange = [](Fx& f) { f.Target(
@@ -505,11 +502,11 @@ const Row kRows[] = {
     {.name = "FifoAsShellSource", .args = {"ERU,STRUCTURE"}, .arrange = [](Fx& f) { NoEruShell(f);
      ASSERT_EQ(::mkfifo(f.Program("ERUShell").c_str(), 0644), 0); }, .status = 1, .err = UNEXPECTED
      "detail: error: 57 Device I/O error\ndetail: file: %P/ERUShell.mdb\ndetail: system: not a "
-     "regular file: a FIFO\n", .state = kUntouched},
+     "regular file: a FIFO\n"},
     {.name = "DeviceAsShellSource", .args = {"ERU,STRUCTURE"}, .arrange = [](Fx& f) {
      NoEruShell(f); fs::create_symlink("/dev/zero", f.Program("ERUShell")); }, .status = 1, .err =
      UNEXPECTED "detail: error: 57 Device I/O error\ndetail: file: %P/ERUShell.mdb\ndetail: "
-     "system: not a regular file: a device\n", .state = kUntouched},
+     "system: not a regular file: a device\n"},
     // Planted links and FIFOs are neither written through nor waited on; such a log is skipped.
     {.name = "PlantedSymbolicLinks", .args = {"INSTALL,QUERY"}, .arrange = [](Fx& f) {
      WriteFile(f.outside, "not the program's"); fs::create_symlink(f.outside, f.Db(
@@ -553,15 +550,15 @@ const Row kRows[] = {
     // Rules crafted to break out of the triggers that enforce them stop the upgrade at that row.
     {.name = "HostileValidationRuleStatement", .args = {"INSTALL,STRUCTURE"}, .shell = HOSTILE_RULE
      "'1) ; DROP TABLE Tests; --');", .status = 1, .err = RULE "1) ; DROP TABLE Tests; --\ndetail: "
-     "engine: unexpected character\n", .state = kUntouched},
+     "engine: unexpected character\n"},
     {.name = "DeeplyNestedValidationRule", .args = {"INSTALL,STRUCTURE"}, .shell = HOSTILE_RULE
      "printf('%.20000c', '(') || '>0' || printf('%.20000c', ')'));", .status = 1, .err = RULE
-     "%N\ndetail: engine: rule nested too deeply\n", .state = kUntouched},
+     "%N\ndetail: engine: rule nested too deeply\n"},
     // Faults in the program's own actions leave the target byte for byte; here at the lock file.
     {.name = "ReadOnlyDatabaseFolder", .args = {"INSTALL,QUERY"}, .arrange = [](Fx& f) {
      f.mount.emplace(ScopedMount::ReadOnly(f.box.databases())); }, .status = 1, .err = UNEXPECTED
      "detail: error: 70 Permission denied\ndetail: file: %D/Corvista1k.ldb\ndetail: system: open "
-     "lock file: Read-only file system\n", .state = kUntouched},
+     "lock file: Read-only file system\n"},
     // A journal is never deleted (the next open rolls it back).
     {.name = "HotJournalOfReadOnlyTarget", .args = {"INSTALL,QUERY"}, .arrange = [](Fx& f) {
      LeaveHotJournal(f.box.database()); f.mount.emplace(ScopedMount::ReadOnly(f.box.database()));
@@ -572,12 +569,11 @@ const Row kRows[] = {
     {.name = "FullDiskAtShellCopy", .args = {"INSTALL,STRUCTURE"}, .arrange = [](Fx& f) {
      f.mount.emplace( ScopedMount::SmallDisk(f.box.databases(), fs::file_size(f.Program(
      "InstallShell")) / 2)); }, .status = 1, .err = UNEXPECTED "detail: error: 61 Disk "
-     "full\ndetail: file: %D/InstallShell.mdb\ndetail: system: write: No space left on device\n",
-     .state = kUntouched},
+     "full\ndetail: file: %D/InstallShell.mdb\ndetail: system: write: No space left on device\n"},
     {.name = "InstallShellOfRandomBytes", .args = {"INSTALL,QUERY"}, .arrange = [](Fx& f) {
      WriteFile(f.Program("InstallShell"), std::string(8192, '\x5a') + "\x01\xff"); }, .status = 1,
      .err = UNEXPECTED NO_DATABASE "detail: database: %D/InstallShell.mdb\ndetail: shell source: "
-     "%P/InstallShell.mdb\n", .state = kUntouched},
+     "%P/InstallShell.mdb\n"},
     {.name = "TargetOfText", .args = {"INSTALL,QUERY"}, .arrange = [](Fx& f) {
      WriteFile(f.box.database(), "Tests;GLU;CHOL\r\n"); }, .status = 1, .err = UNEXPECTED
      NO_DATABASE "detail: database: %T\n", .state = "unreadable: same"},
