@@ -429,14 +429,13 @@ TEST(ConcurrencyTest, EveryRoundKeepsEveryCommitAndWholeRuns) {
     const auto run_alone = [&](std::size_t i) {
       return ws.Run(path(pairing.programs[i]), {pairing.programs[i].args}).exit_status;
     };
-    // `program`'s changes after the runs `sequence` alone (nullopt: one failed).
+    // `program`'s changes after the runs `seq` alone (nullopt: one failed).
     std::map<std::pair<std::string, std::vector<std::size_t>>, std::optional<std::string>> alone;
-    const auto alone_leave = [&](const std::string& program,
-                                 const std::vector<std::size_t>& sequence) {
-      auto [it, added] = alone.try_emplace({program, sequence});
+    const auto alone_leave = [&](const std::string& program, const std::vector<std::size_t>& seq) {
+      auto [it, added] = alone.try_emplace({program, seq});
       if (!added) return it->second;
       ws.Reset(start);
-      if (std::ranges::all_of(sequence, [&](std::size_t i) { return run_alone(i) == 0; }))
+      if (std::ranges::all_of(seq, [&](std::size_t i) { return run_alone(i) == 0; }))
         it->second = signature(program);
       return it->second;
     };
@@ -496,9 +495,8 @@ TEST(ConcurrencyTest, EveryRoundKeepsEveryCommitAndWholeRuns) {
         std::ranges::copy(Committed(client(c)), std::back_inserter(committed));
       }
       commits += committed.size();
-      if (const auto integrity = Texts(ws.database(), "PRAGMA integrity_check")[0];
-          integrity != "ok")
-        wrong += "integrity_check: " + integrity + "; ";
+      const std::string integrity = Texts(ws.database(), "PRAGMA integrity_check")[0];
+      if (integrity != "ok") wrong += "integrity_check: " + integrity + "; ";
       const std::vector<std::string> audit = Texts(ws.database(), "SELECT n FROM Audit");
       const std::set<std::string> rows(audit.begin(), audit.end());
       if (const auto lost =

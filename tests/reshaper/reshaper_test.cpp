@@ -348,8 +348,8 @@ void FillSmallDisk(Fx& f) {
 
 const Row kRows[] = {
     {.name = "FullInstall", .args = {"INSTALL,QUERY,STRUCTURE,VERSION"}, .state = "2.0.0 build 7 / "
-     "ID Name Reflex Note / GLU,CHOL,ALT / QTests / compacted marker", .plan = true, .rows_changed
-     = "1 0 1 "},
+     "ID Name Reflex Note / GLU,CHOL,ALT / QTests / compacted marker", .plan = true,
+     .rows_changed = "1 0 1 "},
     {.name = "WordsIgnoreCaseAndSpaces", .args = {" install , structure "}, .state = "1.0.0 build "
      "7 / ID Name Reflex Note / GLU,CHOL,ALT / / compacted marker", .plan = true},
     // The ERU shell's default data would empty Tests: it never runs.
@@ -365,10 +365,10 @@ const Row kRows[] = {
      "Name / GLU,CHOL / QEru / compacted InstallShell.mdb marker", .plan = true},
     {.name = "ArgumentsAreJoinedWithOneBlank", .args = {"INSTALL,", "QUERY"}, .state = kQueried,
      .plan = true},
-    {.name = "QueriesReplacedAddedKept", .args = {"INSTALL,QUERY"}, .arrange = [](Fx& f) { Database
-     db = Database::Open(f.box.database()); platform::engine::CreateSavedQuery(db, "QTests",
-     "SELECT Tests_ID FROM Tests"); platform::engine::CreateSavedQuery(db, "QOwn", "SELECT "
-     "Version_Number FROM SoftwareVersion"); db.Close(); f.Shell("InstallShell", "",
+    {.name = "QueriesReplacedAddedKept", .args = {"INSTALL,QUERY"}, .arrange = [](Fx& f) {
+     Database db = Database::Open(f.box.database()); platform::engine::CreateSavedQuery(db,
+     "QTests", "SELECT Tests_ID FROM Tests"); platform::engine::CreateSavedQuery(db, "QOwn",
+     "SELECT Version_Number FROM SoftwareVersion"); db.Close(); f.Shell("InstallShell", "",
      {kInstallQueries[0], {"QUpper", "UPDATE Tests SET Tests_Name = UCASE(Tests_Name)"}});
      EXPECT_EQ(f.box.Run("Reshaper", {"INSTALL,QUERY"}).exit_status, 0); }, .state = "1.0.0 / ID "
      "Name / GLU,CHOL / QOwn QTests QUpper(text only) / compacted marker", .plan = true, .probe =
@@ -382,9 +382,10 @@ const Row kRows[] = {
      "SET X = 0\ndetail: engine: 1 no such table: ShellOnly\ndetail: SQL: UPDATE ShellOnly SET X = "
      "0\n", .state = "1.0.0 / ID Name / GLU,CHOL / QTests QShellOnly(text only) /", .plan = true},
     // In place: reached through a link, the link stays and the file it names keeps its inode.
-    {.name = "TargetThroughALink", .args = {"INSTALL,VERSION"}, .arrange = [](Fx& f) { const
-     std::string real = f.box.Sub("elsewhere/Corvista1k.mdb", true); fs::rename(f.box.database(),
-     real); fs::create_symlink(real, f.box.database()); }, .state = kVersioned},
+    {.name = "TargetThroughALink", .args = {"INSTALL,VERSION"}, .arrange = [](Fx& f) {
+     const std::string real = f.box.Sub("elsewhere/Corvista1k.mdb", true);
+     fs::rename(f.box.database(), real); fs::create_symlink(real, f.box.database()); },
+     .state = kVersioned},
     // A stale lock file, a read-only scratch file and a hot journal left by an earlier run go.
     {.name = "EarlierRunLeftovers", .args = {"INSTALL,VERSION"}, .arrange = [](Fx& f) {
      WriteFile(f.Db("Temp.mdb"), "left by an earlier run"); ChmodFile(f.Db("Temp.mdb"), 0444);
@@ -395,8 +396,8 @@ const Row kRows[] = {
     {.name = "ModeWordAlone", .args = {"INSTALL"}, .status = 2, .err = PARAMETER "detail: command "
      "line: \"INSTALL\"\ndetail: cause: fewer than two words\n" USAGE, .plan = true},
     {.name = "NoModeWord", .args = {"QUERY,VERSION"}, .status = 2, .err = PARAMETER "detail: "
-     "command line: \"QUERY,VERSION\"\ndetail: cause: no mode word INSTALL or ERU\n" USAGE, .plan =
-     true},
+     "command line: \"QUERY,VERSION\"\ndetail: cause: no mode word INSTALL or ERU\n" USAGE,
+     .plan = true},
     {.name = "TrailingComma", .args = {"INSTALL,STRUCTURE,"}, .status = 2, .err = PARAMETER
      "detail: word: \"\"\ndetail: cause: not a keyword\n" USAGE, .plan = true},
     // The marker of an earlier run goes before any check; the log keeps its lines.
@@ -409,13 +410,13 @@ const Row kRows[] = {
      "%D/Corvista1k.ldb\ndetail: cause: a running program has the database open\n"},
     {.name = "ReadOnlyMarkerStays", .args = {"INSTALL,QUERY"}, .arrange = [](Fx& f) {
      ChmodFile(f.marker, 0444); }, .status = 1, .err = UNEXPECTED "detail: error: 70 Permission "
-     "denied\ndetail: file: %R/drive/Reshaper.txt\ndetail: system: the file is read-only\n", .state
-     = "1.0.0 / ID Name / GLU,CHOL / / same marker"},
+     "denied\ndetail: file: %R/drive/Reshaper.txt\ndetail: system: the file is read-only\n",
+     .state = "1.0.0 / ID Name / GLU,CHOL / / same marker"},
     // Read-only by its mode bits also for root; the working copy goes.
-    {.name = "ReadOnlyTarget", .args = {"INSTALL,QUERY,STRUCTURE,VERSION"}, .arrange =
-     ReadOnlyTarget, .status = 1, .err = QUERIES "detail: engine: 8 attempt to write a readonly "
-     "database\ndetail: SQL: CREATE TABLE IF NOT EXISTS SavedQueries (Name TEXT(255) NOT NULL, SQL "
-     "MEMO NOT NULL)\ndetail: read-only: %T (mode 0444)\n", .plan = true},
+    {.name = "ReadOnlyTarget", .args = {"INSTALL,QUERY,STRUCTURE,VERSION"},
+     .arrange = ReadOnlyTarget, .status = 1, .err = QUERIES "detail: engine: 8 attempt to write a "
+     "readonly database\ndetail: SQL: CREATE TABLE IF NOT EXISTS SavedQueries (Name TEXT(255) NOT "
+     "NULL, SQL MEMO NOT NULL)\ndetail: read-only: %T (mode 0444)\n", .plan = true},
     // A run with nothing else to write is not let compact it either.
     {.name = "ReadOnlyTargetIsNotCompacted", .args = {"ERU,ERU"}, .arrange = ReadOnlyTarget,
      .status = 1, .err = COMPACTION "detail: engine: 8 attempt to write a readonly "
@@ -431,31 +432,30 @@ const Row kRows[] = {
      "qtests", "SELECT 1"); }, .status = 1, .err = QUERIES IN_USE, .state = "1.0.0 / ID Name / "
      "GLU,CHOL / qtests / same", .plan = true},
     {.name = "QueryClashingWithATable", .args = {"INSTALL,QUERY,VERSION"}, .arrange = [](Fx& f) {
-     f.Target("CREATE TABLE qtests (X LONG);"); }, .status = 1, .err = QUERIES IN_USE, .plan =
-     true},
+     f.Target("CREATE TABLE qtests (X LONG);"); }, .status = 1, .err = QUERIES IN_USE,
+     .plan = true},
     // The statement after the failing one does not run (it would empty Tests).
     {.name = "FailingDefaultData", .args = {"INSTALL,STRUCTURE,VERSION"}, .shell = "INSERT INTO "
-     "DefaultData VALUES ('DELETE FROM Nowhere'), ('DELETE FROM Tests');", .status = 1, .err =
-     DEFAULT_DATA "detail: statement: 4: \"DELETE FROM Nowhere\"\ndetail: engine: 1 no such table: "
-     "Nowhere\ndetail: SQL: DELETE FROM Nowhere\n", .state = kDataFailed, .plan = true},
+     "DefaultData VALUES ('DELETE FROM Nowhere'), ('DELETE FROM Tests');", .status = 1,
+     .err = DEFAULT_DATA "detail: statement: 4: \"DELETE FROM Nowhere\"\ndetail: engine: 1 no such "
+     "table: Nowhere\ndetail: SQL: DELETE FROM Nowhere\n", .state = kDataFailed, .plan = true},
     // Deleting a field keeps the text of another program's view over it.
     {.name = "DeletedFieldKeepsOtherViews", .args = {"ERU,QUERY,STRUCTURE"}, .arrange = [](Fx& f) {
      f.Target("CREATE VIEW Names AS SELECT Tests_Name FROM Tests;"); }, .err = "detail: saved "
      "query without view: Names\n", .state = "1.0.0 / ID / 2 / QEru Names(text only) / compacted "
      "marker", .plan = true},
     // A query over a field the run adds gets its view after the structure step, else a text.
-    {.name = "QueryOverAFieldTheRunAdds", .args = {"INSTALL,QUERY,STRUCTURE"}, .shell =
-     kQueryOverNote, .state = "1.0.0 build 7 / ID Name Reflex Note / GLU,CHOL,ALT / QNotes QTests "
-     "/ compacted marker", .plan = true},
-    {.name = "QueryOverAFieldNoStepAdds", .args = {"INSTALL,QUERY"}, .shell = kQueryOverNote, .err
-     = "detail: saved query without view: QNotes\n", .state = "1.0.0 / ID Name / GLU,CHOL / "
+    {.name = "QueryOverAFieldTheRunAdds", .args = {"INSTALL,QUERY,STRUCTURE"},
+     .shell = kQueryOverNote, .state = "1.0.0 build 7 / ID Name Reflex Note / GLU,CHOL,ALT / "
+     "QNotes QTests / compacted marker", .plan = true},
+    {.name = "QueryOverAFieldNoStepAdds", .args = {"INSTALL,QUERY"}, .shell = kQueryOverNote,
+     .err = "detail: saved query without view: QNotes\n", .state = "1.0.0 / ID Name / GLU,CHOL / "
      "QNotes(text only) QTests / compacted marker", .plan = true},
-    // Default data holds action statements only.
     {.name = "DefaultDataSelect", .args = {"INSTALL,STRUCTURE,VERSION"}, .shell = "INSERT INTO "
      "DefaultData VALUES ('SELECT Tests_Name FROM Tests');", .status = 1, .err = DEFAULT_DATA
      "detail: statement: 4: \"SELECT Tests_Name FROM Tests\"\ndetail: engine: 3016 The statement "
-     "changes no data\ndetail: SQL: SELECT Tests_Name FROM Tests\n", .state = kDataFailed, .plan =
-     true},
+     "changes no data\ndetail: SQL: SELECT Tests_Name FROM Tests\n", .state = kDataFailed,
+     .plan = true},
     // Held to the declared types: nothing of a statement with a too long name stays.
     {.name = "DefaultDataThatDoesNotFit", .args = {"INSTALL,STRUCTURE,VERSION"}, .shell = "INSERT "
      "INTO DefaultData VALUES ('INSERT INTO Tests (Tests_ID, Tests_Name) VALUES (8, ''FITS''), (9, "
@@ -467,12 +467,11 @@ const Row kRows[] = {
     // An empty default is none: an insert that omits the field is not refused as "".
     {.name = "EmptyDefaultIsNoDefault", .args = {"INSTALL,STRUCTURE,VERSION"}, .shell = "INSERT "
      "INTO StructureInfo VALUES ('Tests', 'Tests_Code', 'TEXT', '5', '', NULL, 0, NULL, NULL);",
-     .state = "2.0.0 build 7 / ID Name Reflex Note Code / GLU,CHOL,ALT / / compacted marker", .plan
-     = true},
+     .state = "2.0.0 build 7 / ID Name Reflex Note Code / GLU,CHOL,ALT / / compacted marker",
+     .plan = true},
     {.name = "FailingVersion", .args = {"INSTALL,VERSION"}, .shell = "DELETE FROM VersionInfo;",
      .status = 1, .err = "Reshaper: Unable to Update Software Version. Reshaper Aborted\ndetail: "
      "step: version update\ndetail: cause: VersionInfo has no rows\n", .plan = true},
-    // A scratch "file" that cannot be deleted or written.
     {.name = "FailingCompaction", .args = {"INSTALL,VERSION"}, .arrange = [](Fx& f) {
      MakeFolders(f.Db("Temp.mdb")); }, .status = 1, .err = COMPACTION "detail: engine: 57 Device "
      "I/O error\ndetail: file: %D/Temp.mdb\ndetail: system: unlink: Is a directory\n", .state =
@@ -494,18 +493,18 @@ const Row kRows[] = {
     // row of a table is gone from its page, not yet from the file.
     {.name = "DamagedTarget", .args = {"INSTALL,STRUCTURE"}, .arrange = [](Fx& f) { f.Target(
      "CREATE TABLE Notes (Note MEMO); INSERT INTO Notes VALUES ('first'), ('second');");
-     DamageDatabase(f.box.database(), Damage::kLoweredCellCount, "Notes"); }, .status = 1, .err =
-     UNEXPECTED "detail: error: 11 database disk image is malformed\ndetail: database: %T\ndetail: "
-     "problem: Fragmentation of 10 bytes reported as 0 on page 5\n", .state = "1.0.0 / ID Name / "
-     "GLU,CHOL / / same damaged", .plan = true},
+     DamageDatabase(f.box.database(), Damage::kLoweredCellCount, "Notes"); }, .status = 1,
+     .err = UNEXPECTED "detail: error: 11 database disk image is malformed\ndetail: database: "
+     "%T\ndetail: problem: Fragmentation of 10 bytes reported as 0 on page 5\n", .state = "1.0.0 / "
+     "ID Name / GLU,CHOL / / same damaged", .plan = true},
     // Neither waited on nor copied: a FIFO blocks, a device never ends.
     {.name = "FifoAsShellSource", .args = {"ERU,STRUCTURE"}, .arrange = [](Fx& f) { NoEruShell(f);
      ASSERT_EQ(::mkfifo(f.Program("ERUShell").c_str(), 0644), 0); }, .status = 1, .err = UNEXPECTED
      "detail: error: 57 Device I/O error\ndetail: file: %P/ERUShell.mdb\ndetail: system: not a "
      "regular file: a FIFO\n"},
     {.name = "DeviceAsShellSource", .args = {"ERU,STRUCTURE"}, .arrange = [](Fx& f) {
-     NoEruShell(f); fs::create_symlink("/dev/zero", f.Program("ERUShell")); }, .status = 1, .err =
-     UNEXPECTED "detail: error: 57 Device I/O error\ndetail: file: %P/ERUShell.mdb\ndetail: "
+     NoEruShell(f); fs::create_symlink("/dev/zero", f.Program("ERUShell")); }, .status = 1,
+     .err = UNEXPECTED "detail: error: 57 Device I/O error\ndetail: file: %P/ERUShell.mdb\ndetail: "
      "system: not a regular file: a device\n"},
     // Planted links and FIFOs are neither written through nor waited on; such a log is skipped.
     {.name = "PlantedSymbolicLinks", .args = {"INSTALL,QUERY"}, .arrange = [](Fx& f) {
@@ -514,14 +513,13 @@ const Row kRows[] = {
      ASSERT_EQ(::mkfifo(f.log.c_str(), 0644), 0); }, .state = kQueried, .logged = false},
     {.name = "PlantedHardLink", .args = {"INSTALL,QUERY"}, .arrange = [](Fx& f) {
      WriteFile(f.outside, "not the program's"); fs::create_hard_link(f.outside, f.Db(
-     ".InstallShell.mdb.tmp")); fs::create_symlink(f.outside, f.log); }, .state = kQueried, .logged
-     = false},
+     ".InstallShell.mdb.tmp")); fs::create_symlink(f.outside, f.log); }, .state = kQueried,
+     .logged = false},
     {.name = "MissingLogFolderOnlyMeansNoLog", .args = {"INSTALL,QUERY"}, .arrange = [](Fx& f) {
      fs::remove(f.box.logs()); }, .state = kQueried, .logged = false},
     // The log is only appended to and never made writable; the runs go on.
     {.name = "ReadOnlyLog", .args = {"INSTALL,VERSION"}, .arrange = [](Fx& f) { WriteFile(f.log,
      kEarlierLog); ChmodFile(f.log, 0444); }, .state = kVersioned, .logged = false},
-    // The example shells on the example analyser database: up to 2.1.0 and back.
     {.name = "ExampleInstall", .args = {"INSTALL,QUERY,STRUCTURE,VERSION"}, .arrange = [](Fx& f) {
      f.UseExamples(); }, .state = "2.1.0 / 39 fields / GLU,CHOL,ALT / qryActiveTests "
      "qryTestVolumes qryUpperLotNumbers(text only) qryDeleteExpiredKits(text only) / compacted "
@@ -543,9 +541,9 @@ const Row kRows[] = {
      queries.push_back({name, "SELECT Tests_ID FROM Tests"}); } f.Shell("InstallShell", sql + ";",
      queries); }, .state = "1.0.0 / ID Name x\"; DROP TABLE Tests; -- ]; DELETE FROM Tests; [ y'); "
      "DELETE FROM Tests; -- z\" TEXT, \"w SELECT / GLU,CHOL / x\"; DROP TABLE Tests; -- ]; DELETE "
-     "FROM Tests; [ y'); DELETE FROM Tests; -- z\" TEXT, \"w SELECT / compacted marker", .plan =
-     true, .probe = "SELECT group_concat(name) || ' / ' || (SELECT count(*) FROM \"]; DELETE FROM "
-     "Tests; [\") FROM sqlite_schema WHERE type = "
+     "FROM Tests; [ y'); DELETE FROM Tests; -- z\" TEXT, \"w SELECT / compacted marker",
+     .plan = true, .probe = "SELECT group_concat(name) || ' / ' || (SELECT count(*) FROM \"]; "
+     "DELETE FROM Tests; [\") FROM sqlite_schema WHERE type = "
      "'table'=Tests,SoftwareVersion,SavedQueries,SysFieldProperties / 2"},
     // Rules crafted to break out of the triggers that enforce them stop the upgrade at that row.
     {.name = "HostileValidationRuleStatement", .args = {"INSTALL,STRUCTURE"}, .shell = HOSTILE_RULE
@@ -575,19 +573,19 @@ const Row kRows[] = {
      .err = UNEXPECTED NO_DATABASE "detail: database: %D/InstallShell.mdb\ndetail: shell source: "
      "%P/InstallShell.mdb\n"},
     {.name = "TargetOfText", .args = {"INSTALL,QUERY"}, .arrange = [](Fx& f) {
-     WriteFile(f.box.database(), "Tests;GLU;CHOL\r\n"); }, .status = 1, .err = UNEXPECTED
-     NO_DATABASE "detail: database: %T\n", .state = "unreadable: same"},
+     WriteFile(f.box.database(), "Tests;GLU;CHOL\r\n"); }, .status = 1,
+     .err = UNEXPECTED NO_DATABASE "detail: database: %T\n", .state = "unreadable: same"},
     // Half the target's size to spare: the doubling statement is undone, the steps before stay,
     // the target stays in place, whole, uncompacted, and the engine's scratch file is gone.
-    {.name = "FullDiskAtDefaultData", .args = {"INSTALL,STRUCTURE,VERSION"}, .shell =
-     kDoubleFiller, .arrange = FillSmallDisk, .status = 1, .err = DEFAULT_DATA "detail: statement: "
-     "4: \"INSERT INTO Filler SELECT Note FROM Filler\"\ndetail: engine: 13 database or disk is "
-     "full\ndetail: SQL: RELEASE engine_change\n", .state = kDataFailed, .probe = "SELECT count(*) "
-     "FROM Filler=3000"},
-    {.name = "FullDiskAtCompaction", .args = {"INSTALL,VERSION"}, .shell = kDoubleFiller, .arrange
-     = FillSmallDisk, .status = 1, .err = COMPACTION "detail: engine: 13 database or disk is "
-     "full\ndetail: SQL: VACUUM\ndetail: database: %T\n", .state = "2.0.0 / ID Name / GLU,CHOL / "
-     "/", .probe = "SELECT count(*) FROM Filler=3000"},
+    {.name = "FullDiskAtDefaultData", .args = {"INSTALL,STRUCTURE,VERSION"},
+     .shell = kDoubleFiller, .arrange = FillSmallDisk, .status = 1, .err = DEFAULT_DATA "detail: "
+     "statement: 4: \"INSERT INTO Filler SELECT Note FROM Filler\"\ndetail: engine: 13 database or "
+     "disk is full\ndetail: SQL: RELEASE engine_change\n", .state = kDataFailed, .probe = "SELECT "
+     "count(*) FROM Filler=3000"},
+    {.name = "FullDiskAtCompaction", .args = {"INSTALL,VERSION"}, .shell = kDoubleFiller,
+     .arrange = FillSmallDisk, .status = 1, .err = COMPACTION "detail: engine: 13 database or disk "
+     "is full\ndetail: SQL: VACUUM\ndetail: database: %T\n", .state = "2.0.0 / ID Name / GLU,CHOL "
+     "/ /", .probe = "SELECT count(*) FROM Filler=3000"},
 };
 // clang-format on
 
