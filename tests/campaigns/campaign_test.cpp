@@ -14,11 +14,10 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <functional>
-#include <iomanip>
-#include <iostream>
 #include <iterator>
 #include <map>
 #include <optional>
@@ -188,8 +187,7 @@ const char kUnsound[] = "unsound: ";
 std::string StateOf(const std::string& path) {
   if (!Exists(path)) return std::string(kUnsound) + "the database file is missing";
   try {
-    const std::string integrity =
-        Database::Open(path).Query("PRAGMA integrity_check").rows[0][0].ToText();
+    const std::string integrity = QueryValue(path, "PRAGMA integrity_check").ToText();
     return integrity == "ok" ? DumpDatabase(path) : kUnsound + integrity;
   } catch (const platform::Error& e) {
     return kUnsound + e.description();
@@ -275,21 +273,15 @@ TEST(CrashTest, EveryKillLeavesSoundFilesThatARerunFinishes) {
       reset();
       if (!run(point).killed) return "the run ended before the point";
       const std::string killed = state(), bytes = ReadFile(package);
-      if (killed.starts_with(kUnsound)) return "after the kill: " + killed;
-      if (s.all_or_nothing && killed != before && killed != after)
-        return "after the kill: the database is neither as before nor as after";
-      if (bytes != old_package && bytes != new_package)
-        return "after the kill: the package file is neither the old nor the new one";
-      if (killed == after && bytes != new_package)
-        return "after the kill: the database was changed from a package that was not written";
-      if (Exists(ws.marker(s.program)) && killed != after)
-        return "after the kill: a completion marker, but the run had not finished";
-      const int rerun = run(0).exit_status;
-      if (rerun != 0) return "the rerun failed with exit status " + std::to_string(rerun);
-      if (state() != (killed == after ? after_twice : after))
-        return "the rerun did not reach the state of a whole run";
+      if (killed.starts_with(kUnsound)) return "killed: " + killed;
+      if (s.all_or_nothing && killed != before && killed != after) return "killed: half done";
+      if (bytes != old_package && bytes != new_package) return "killed: a half-written package";
+      if (killed == after && bytes != new_package) return "killed: done from an unwritten package";
+      if (Exists(ws.marker(s.program)) && killed != after) return "killed: a marker before the end";
+      if (const int rerun = run(0).exit_status) return "rerun: exit " + std::to_string(rerun);
+      if (state() != (killed == after ? after_twice : after)) return "rerun: not a whole run";
       const std::string files = Listing(ws);
-      return files == listing ? "" : "the rerun left files " + files + " instead of " + listing;
+      return files == listing ? "" : "rerun: files " + files + " instead of " + listing;
     };
     const int total = whole.file_changes, points = std::min(total, IntSetting("CRASH_POINTS", 6));
     int consistent = 0;
@@ -301,8 +293,8 @@ TEST(CrashTest, EveryKillLeavesSoundFilesThatARerunFinishes) {
       consistent += wrong.empty();
       EXPECT_EQ(wrong, "") << title << ": kill point " << point << " of " << total;
     }
-    std::cout << title << ": " << points << " kill points over " << total << " file changes, "
-              << consistent << " consistent\n";
+    std::printf("%s: %d kill points over %d file changes, %d consistent\n", title.c_str(), points,
+                total, consistent);
   }
 }
 
@@ -392,7 +384,6 @@ const Program kCatalogSync{"CatalogSync", "program", "INSTALL"},
     kReshaper{"Reshaper", "program", "INSTALL,QUERY,STRUCTURE,VERSION"},
     kEru{"Reshaper", "program", "ERU,STRUCTURE"};
 
-// clang-format off
 const Pairing kPairings[] = {
     {"CatalogSync INSTALL + clients", false, {kCatalogSync}},
     {"CatalogSync INSTALL, failing assay + clients", false, {kFailing}},
@@ -401,7 +392,6 @@ const Pairing kPairings[] = {
     {"CatalogSync INSTALL, two catalogues + client", false, {kCatalogSync, kSecond}},
     {"CatalogSync INSTALL, then Reshaper + client", false, {kCatalogSync, kReshaper}},
 };
-// clang-format on
 
 // Prints `make concurrencytest`'s row: pairing, rounds, client commits, runs
 // that ended with 1 (allowed, but refusals try little), failed rounds.
@@ -430,8 +420,8 @@ TEST(ConcurrencyTest, EveryRoundKeepsEveryCommitAndWholeRuns) {
             "|| t.name FROM sqlite_master t, pragma_table_info(t.name) p WHERE t.name "
             "IN ('Tests', 'TestVolumes', 'TestRanges', 'Kits') GROUP BY t.name");
   const auto signature = [&](const std::string& program) {
-    const bool catalog_sync = program == "CatalogSync";
-    return SortedRows(ws.database(), catalog_sync ? catalogue : Texts(ws.database(), kReshaped));
+    return SortedRows(ws.database(),
+                      program == "CatalogSync" ? catalogue : Texts(ws.database(), kReshaped));
   };
   const auto path = [&](const Program& p) { return ws.Sub(std::string(p.folder) + "/" + p.name); };
   for (const Pairing& pairing : kPairings) {
@@ -439,14 +429,13 @@ TEST(ConcurrencyTest, EveryRoundKeepsEveryCommitAndWholeRuns) {
     const auto run_alone = [&](std::size_t i) {
       return ws.Run(path(pairing.programs[i]), {pairing.programs[i].args}).exit_status;
     };
-    // `program`'s changes after the runs `sequence` alone (nullopt: one failed).
+    // `program`'s changes after the runs `seq` alone (nullopt: one failed).
     std::map<std::pair<std::string, std::vector<std::size_t>>, std::optional<std::string>> alone;
-    const auto alone_leave = [&](const std::string& program,
-                                 const std::vector<std::size_t>& sequence) {
-      auto [it, added] = alone.try_emplace({program, sequence});
+    const auto alone_leave = [&](const std::string& program, const std::vector<std::size_t>& seq) {
+      auto [it, added] = alone.try_emplace({program, seq});
       if (!added) return it->second;
       ws.Reset(start);
-      if (std::ranges::all_of(sequence, [&](std::size_t i) { return run_alone(i) == 0; }))
+      if (std::ranges::all_of(seq, [&](std::size_t i) { return run_alone(i) == 0; }))
         it->second = signature(program);
       return it->second;
     };
@@ -486,11 +475,10 @@ TEST(ConcurrencyTest, EveryRoundKeepsEveryCommitAndWholeRuns) {
       for (std::size_t i = 0; i < runs.size(); ++i) {
         const int status = Wait(runs[i]);
         const std::string name = pairing.programs[i].name, said = ReadFile(err(i));
-        exits += ", " + name + " " + std::to_string(status) + " \"" +
-                 said.substr(0, said.find('\n')) + "\"";
+        exits += ", " + name + " " + std::to_string(status) + " " + said.substr(0, said.find('\n'));
         if (auto& ok = succeeded[name]; status == 0) ok.push_back(i);
         exit1 += status == 1;
-        if (status != 0 && status != 1)
+        if (status < 0 || status > 1)
           wrong += name + " ended with status " + std::to_string(status) + "; ";
       }
       for (const auto& [name, ok] : succeeded)
@@ -511,11 +499,9 @@ TEST(ConcurrencyTest, EveryRoundKeepsEveryCommitAndWholeRuns) {
       if (integrity != "ok") wrong += "integrity_check: " + integrity + "; ";
       const std::vector<std::string> audit = Texts(ws.database(), "SELECT n FROM Audit");
       const std::set<std::string> rows(audit.begin(), audit.end());
-      const auto lost =
-          std::ranges::count_if(committed, [&](auto& n) { return !rows.contains(n); });
-      if (lost > 0)
-        wrong += std::to_string(lost) + " of " + std::to_string(committed.size()) +
-                 " client commits lost; ";
+      if (const auto lost =
+              std::ranges::count_if(committed, [&](auto& n) { return !rows.contains(n); }))
+        wrong += std::to_string(lost) + " client commits lost; ";
       // Each program's changes as its successful runs alone, in either order,
       // leave them; with none, CatalogSync's (one transaction) are absent.
       std::map<std::string, std::string> found;
@@ -528,19 +514,15 @@ TEST(ConcurrencyTest, EveryRoundKeepsEveryCommitAndWholeRuns) {
           possible = possible || expected.has_value();
           matches = matches || expected == found[name];
         } while (std::next_permutation(ok.begin(), ok.end()));
-        if (!possible)
-          wrong += name + " reported success where the same runs alone fail; ";
-        else if (!matches)
-          wrong += name + ": the database is not as its " + std::to_string(ok.size()) +
-                   " successful runs alone leave it; ";
+        if (!possible || !matches)
+          wrong += name + (possible ? ": not as its runs alone leave it; " : ": alone it fails; ");
       }
       failures += !wrong.empty();
       EXPECT_EQ(wrong, "") << pairing.title << ": round " << r << " (offset " << offset.count()
                            << " ms of " << first_run.count() << exits << ")";
     }
-    std::cout << "| " << std::left << std::setw(48) << pairing.title << " | " << std::right
-              << std::setw(6) << rounds << " | " << std::setw(8) << commits << " | " << std::setw(6)
-              << exit1 << " | " << std::setw(8) << failures << " |\n";
+    std::printf("| %-48s | %6d | %8zu | %6zu | %8zu |\n", pairing.title, rounds, commits, exit1,
+                failures);
   }
 }
 
