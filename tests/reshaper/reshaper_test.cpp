@@ -400,6 +400,9 @@ const Row kRows[] = {
      .plan = true},
     {.name = "TrailingComma", .args = {"INSTALL,STRUCTURE,"}, .status = 2, .err = PARAMETER
      "detail: word: \"\"\ndetail: cause: not a keyword\n" USAGE, .plan = true},
+    // The words are read as the shell passed them: quotation marks stay part of a word.
+    {.name = "QuotedLine", .args = {"\"INSTALL,QUERY\""}, .status = 2, .err = PARAMETER
+     "detail: word: \"\"INSTALL\"\ndetail: cause: not a keyword\n" USAGE, .plan = true},
     // The marker of an earlier run goes before any check; the log keeps its lines.
     {.name = "MissingTarget", .args = {"INSTALL,QUERY"}, .arrange = [](Fx& f) {
      fs::remove(f.box.database()); WriteFile(f.log, kEarlierLog); }, .status = 1, .err = MISSING,
