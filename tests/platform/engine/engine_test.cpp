@@ -14,6 +14,7 @@
 #include "platform/engine/copy_database.h"
 #include "platform/engine/database.h"
 #include "platform/engine/engine_error.h"
+#include "platform/engine/integrity.h"
 #include "platform/engine/rows/database_core.h"
 #include "platform/engine/schema.h"
 #include "platform/engine/snapshot.h"
@@ -580,6 +581,21 @@ TEST(WholeFiles, CompactAndCopyInPlaceWithTheSameContents) {
   EXPECT_EQ(std::to_string(missing.number()) + " " + DetailOf(missing, "source") + " " +
                 DetailOf(missing, "destination"),
             "53 " + dir.Sub("none.mdb") + " " + copy);
+
+  // Seven rows break a constraint that the schema gained afterwards: the check names five.
+  const std::string bad = dir.Sub("bad.mdb");
+  ASSERT_EQ(Sqlite3(bad,
+                    "CREATE TABLE t(x); INSERT INTO t VALUES (NULL), (NULL), (NULL), (NULL), "
+                    "(NULL), (NULL), (NULL); PRAGMA writable_schema = ON; UPDATE "
+                    "sqlite_schema SET sql = 'CREATE TABLE t(x NOT NULL)' WHERE name = 't'")
+                .exit_status,
+            0);
+  std::string problems;
+  const Error damaged = ErrorOf([&] { CheckDatabaseIntegrity(bad); });
+  for (const auto& [what, value] : damaged.details()) problems += what + ": " + value + "\n";
+  std::string five;
+  for (int i = 0; i < 5; ++i) five += "problem: NULL value in t.x\n";
+  EXPECT_EQ(problems, "database: " + bad + "\n" + five);
 }
 
 // "<kind> <table> <rowid> <column>=<old>><new> ..." of each change.
