@@ -82,7 +82,8 @@ std::string DumpRows(Database& db, const std::string& sql) {
   std::string text;
   for (const auto& row : db.Query(sql).rows) {
     for (std::size_t i = 0; i < row.size(); ++i) {
-      text += (i ? "|" : "") + (row[i].IsNull() ? std::string("NULL") : row[i].ToText());
+      if (i) text += '|';
+      text += row[i].IsNull() ? std::string("NULL") : row[i].ToText();
     }
     text += "\n";
   }
