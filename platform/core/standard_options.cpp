@@ -1,5 +1,6 @@
 #include "platform/core/standard_options.h"
 
+#include <algorithm>
 #include <iostream>
 
 namespace platform {
@@ -27,11 +28,10 @@ int RunSubcommands(std::string_view program, std::span<const Subcommand> subcomm
     std::cout << program << " (" CORVISTA_PACKAGE_NAME ") " CORVISTA_VERSION "\n" << std::flush;
     return 0;
   }
-  int status = 2;
-  for (const Subcommand& s : subcommands) {
-    if (argc > 1 && s.name == first)
-      status = s.run(std::vector<std::string>(argv + 2, argv + argc));
-  }
+  const auto named = std::find_if(subcommands.begin(), subcommands.end(),
+                                  [&](const Subcommand& s) { return s.name == first; });
+  const int status =
+      named == subcommands.end() ? 2 : named->run(std::vector<std::string>(argv + 2, argv + argc));
   if (status == 2) WriteUsage(std::cerr, program, subcommands);
   return status;
 }
