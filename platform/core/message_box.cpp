@@ -31,7 +31,13 @@ std::string DetailLine(const std::string& what, const std::string& value) {
   return "detail: " + what + ": " + OneLine(value) + "\n";
 }
 
+std::string& Transcript() {
+  static std::string transcript;
+  return transcript;
+}
+
 void WriteError(const std::string& text) {
+  Transcript() += text;
   std::fputs(text.c_str(), stderr);
   std::fflush(stderr);
 }
@@ -62,6 +68,10 @@ std::string BoxText(const BoxMessage& message) {
 
 void ShowBox(const BoxMessage& message, int /*buttons*/) {
   WriteError(BoxText(message));
+}
+
+const std::string& MessagesShown() {
+  return Transcript();
 }
 
 }  // namespace platform

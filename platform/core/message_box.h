@@ -40,4 +40,10 @@ std::string BoxText(const BoxMessage& message);
 // MessageBox(prompt, buttons, title), then the detail lines.
 void ShowBox(const BoxMessage& message, int buttons);
 
+// Every box and detail line this process has shown so far, as written to
+// standard error (also when the write itself was lost): what a run's record
+// keeps as the operator's view of its outcome. The reference stays valid
+// for the process's life; it grows with each message.
+const std::string& MessagesShown();
+
 }  // namespace platform
