@@ -1,21 +1,24 @@
 # Sandboxes for CatalogSync INSTALL benchmarks, sourced by bench/*.bench.
-# A sandbox <dir> holds a system drive with the analyser database, a program
-# folder with CatalogSync and its package, and the fixture database that
-# every run starts from.
+# A sandbox <dir> holds a system drive with the analyser database and the
+# Logs folder (so the run writes its change history), a program folder with
+# CatalogSync and its package, and the fixture database that every run
+# starts from.
 
 # catalog_sandbox_setup <dir> <existing tests> <new assays>
 catalog_sandbox_setup() {
   local dir=$1
-  mkdir -p "$dir/drive/Corvista1000/Databases" "$dir/program"
+  mkdir -p "$dir/drive/Corvista1000/Databases" "$dir/drive/Corvista1000/Logs" "$dir/program"
   cp "$programs/CatalogSync" "$dir/program/"
   "$bench_bin/catalog_install_fixture" examples/analyser-schema.sql "$dir/fixture.mdb" \
     "$dir/program/CatalogSync.dat" "$2" "$3"
 }
 
-# The database as the fixture made it, nothing else beside it, no marker.
+# The database as the fixture made it, nothing else beside it, no marker, no
+# history yet.
 catalog_sandbox_prepare() {
   local dir=$1
-  rm -f "$dir/drive/Corvista1000/Databases"/* "$dir/drive/CatalogSync.txt"
+  rm -f "$dir/drive/Corvista1000/Databases"/* "$dir/drive/CatalogSync.txt" \
+    "$dir/drive/Corvista1000/Logs"/*
   cp "$dir/fixture.mdb" "$dir/drive/Corvista1000/Databases/Corvista1k.mdb"
 }
 
