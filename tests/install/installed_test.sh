@@ -76,7 +76,7 @@ while IFS= read -r -d '' page; do
   warnings=$(zcat "$page" | groff -ww -z -man 2>&1) || fail "${page#"$root"}: groff failed"
   [ -z "$warnings" ] || fail "${page#"$root"}: $warnings"
 done < <(find "$root/$man" -name '*.gz' -print0)
-[ "$pages" -eq 5 ] || fail "$pages manual pages installed, expected 5"
+[ "$pages" -eq 6 ] || fail "$pages manual pages installed, expected 6"
 
 [ "$failures" -eq 0 ] || exit 1
 echo "the installed tool set ran and its $pages manual pages render"
