@@ -1,10 +1,10 @@
 #include "platform/history/report.h"
 
-#include <map>
+#include <algorithm>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
-#include <utility>
 #include <vector>
 
 namespace platform::history {
@@ -135,27 +135,27 @@ std::string ChangeRow(const Change& change) {
          KindName(change.kind) + "</td><td>" + ValuesHtml(change.columns) + "</td></tr>\n";
 }
 
-std::string GroupTable(const std::string& group, const std::vector<const Change*>& changes) {
-  std::string html = "<h3>" + Escape(group) + " (" + std::to_string(changes.size()) +
+std::string GroupTable(std::span<const Change> changes) {
+  std::string html = "<h3>" + Escape(changes.front().group) + " (" +
+                     std::to_string(changes.size()) +
                      (changes.size() == 1 ? " change" : " changes") + ")</h3>\n" +
                      "<table class=\"changes\"><thead><tr><th>Object</th><th>Key</th>"
                      "<th>Kind</th><th>Column: before \u2192 after</th></tr></thead><tbody>\n";
-  for (const Change* change : changes) html += ChangeRow(*change);
+  for (const Change& change : changes) html += ChangeRow(change);
   return html + "</tbody></table>\n";
 }
 
-// The changes per group, the groups in the order of their first change.
+// The changes in the order they were made, a table for each run of changes
+// of one group.
 std::string ChangesBlock(const std::vector<Change>& changes) {
-  std::vector<std::pair<std::string, std::vector<const Change*>>> groups;
-  std::map<std::string, std::size_t> index;
-  for (const Change& change : changes) {
-    const auto [at, added] = index.try_emplace(change.group, groups.size());
-    if (added) groups.push_back({change.group, {}});
-    groups[at->second].second.push_back(&change);
-  }
   std::string html = "<h2>Changes (" + std::to_string(changes.size()) + ")</h2>\n";
-  if (groups.empty()) html += "<p>No change.</p>\n";
-  for (const auto& [group, members] : groups) html += GroupTable(group, members);
+  if (changes.empty()) html += "<p>No change.</p>\n";
+  for (auto first = changes.begin(); first != changes.end();) {
+    const auto end = std::find_if(
+        first, changes.end(), [&](const Change& change) { return change.group != first->group; });
+    html += GroupTable({first, end});
+    first = end;
+  }
   return html;
 }
 
