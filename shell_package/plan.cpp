@@ -1,9 +1,11 @@
 #include "shell_package/plan.h"
 
 #include <algorithm>
+#include <iterator>
 
 #include "platform/core/files.h"
 #include "platform/engine/integrity.h"
+#include "platform/history/writer.h"
 #include "reshaper/command_line.h"
 #include "reshaper/mod_main.h"
 #include "reshaper/paths.h"
@@ -99,8 +101,18 @@ class Recorder : public reshaper::StepObserver {
     rows_.Take();
   }
 
+  void Changing(const reshaper::StepChange& change, const reshaper::MakeChange& make) override {
+    make();
+    if (change.schema) report_.history.push_back(*change.schema);
+  }
+
   void StatementRan(std::size_t statement, const std::string& sql) override {
-    report_.default_data.push_back({statement, sql, rows_.Take()});
+    std::vector<engine::RowChange> changes = rows_.Take();
+    std::vector<platform::history::Change> rows =
+        platform::history::RowChanges(target_, "DEFAULT DATA", changes);
+    report_.history.insert(report_.history.end(), std::make_move_iterator(rows.begin()),
+                           std::make_move_iterator(rows.end()));
+    report_.default_data.push_back({statement, sql, std::move(changes)});
   }
 
   // The queries the step wrote, up to the one it failed at (`failed`).
@@ -145,6 +157,16 @@ std::optional<std::string> FailedQuery(const Error& error) {
     if (what == "query") return value;
   }
   return std::nullopt;
+}
+
+// The compaction as the run records it: the file's size in bytes before
+// and after.
+platform::history::Change CompactionChange(const PlanReport& report) {
+  platform::history::Change change{
+      "COMPACTION", platform::history::ChangeKind::kCompaction, report.database, {}, {}};
+  change.columns.push_back(
+      {"size", static_cast<double>(*report.size_before), static_cast<double>(*report.size_after)});
+  return change;
 }
 
 [[noreturn]] void Fail(long code, std::vector<Error::Detail> details) {
@@ -195,6 +217,7 @@ void Simulate(PlanReport& report, const std::string& shell_folder) {
   }
   recorder.TakeQueryChanges(std::nullopt);
   report.size_after = engine::CompactedSize(target);
+  report.history.push_back(CompactionChange(report));
 }
 
 }  // namespace
