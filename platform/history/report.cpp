@@ -29,10 +29,15 @@ th, td { border: 1px solid #777; padding: 1mm 1.5mm; text-align: left; vertical-
          overflow-wrap: anywhere; }
 th { background: #eee; }
 .facts th { width: 32mm; }
+.changes, .values { table-layout: fixed; }
+.changes { font-size: 9pt; }
+.changes th:nth-child(1) { width: 18%; }
+.changes th:nth-child(2) { width: 13%; }
+.changes th:nth-child(3) { width: 9%; }
 .values, .values td { border: none; padding: 0 1mm 0 0; }
-.values td.column { width: 28%; }
-.values td.value { width: 34%; }
-pre, .text { white-space: pre-wrap; font-family: monospace; font-size: 9pt; margin: 0; }
+.values td.column { width: 32%; }
+.values td.arrow { width: 4mm; }
+pre, .text { white-space: pre-wrap; font-family: monospace; font-size: 8.5pt; margin: 0; }
 .type { font-size: 7pt; color: #555; margin-left: 1mm; }
 .signature { border: 1px solid #777; padding: 2mm 3mm; margin: 0 0 4mm; break-inside: avoid; }
 .signature .line { border-bottom: 1px solid #000; height: 8mm; margin: 1mm 0 0; }
@@ -122,9 +127,8 @@ std::string ValueHtml(const Value& value) {
 std::string ValuesHtml(const std::vector<ColumnChange>& columns) {
   std::string html = "<table class=\"values\">";
   for (const ColumnChange& c : columns) {
-    html += "<tr><td class=\"column\">" + Escape(c.column) + "</td><td class=\"value\">" +
-            ValueHtml(c.before) + "</td><td>\u2192</td><td class=\"value\">" + ValueHtml(c.after) +
-            "</td></tr>";
+    html += "<tr><td class=\"column\">" + Escape(c.column) + "</td><td>" + ValueHtml(c.before) +
+            "</td><td class=\"arrow\">\u2192</td><td>" + ValueHtml(c.after) + "</td></tr>";
   }
   return html + "</table>";
 }

@@ -121,6 +121,10 @@ struct Row {
   const char* tamper = nullptr;                              // SQL run on the history first
 };
 
+void PrintTo(const Row& row, std::ostream* os) {
+  *os << row.name;
+}
+
 const auto Usage = [](std::vector<std::string> args) { return Row{"Usage", args, 2, "", kUsage}; };
 const auto Json = [](const RunResult& r) { return json::parse(r.out); };
 const auto Page = [](const Fx& f, const char* name) { return ReadFile(f.dir.Sub(name)); };
@@ -195,7 +199,7 @@ QUERY:
        EXPECT_EQ(Json(r), json::parse(f.Expand(R"({"history": "$H", "sealed": 2,
            "unfinished": [3], "holds": true, "broken": null})")));
      }},
-    {"VerifyNamesTheChangedRun", {"verify"}, 1, "2 seals checked\nrun 3: unfinished\n"
+    {"VerifyNamesTheChangedRun", {"verify"}, 1, "1 seal checked\nrun 3: unfinished\n"
      "run 1 does not match its seal: ", "", false, {},
      "UPDATE Changes SET Key = 'Tests_ID=13' WHERE Run = 1"},
     {"VerifyNamesTheChangedSeal", {"verify", "--json"}, 1, "{", "", false,
@@ -225,12 +229,14 @@ class ChangeHistoryRun : public ::testing::TestWithParam<Row> {};
 TEST_P(ChangeHistoryRun, AnswersAsTheRowSays) {
   const Row& row = GetParam();
   const Fx f;
-  if (row.tamper) ASSERT_EQ(Sqlite3(f.history, row.tamper).exit_status, 0);
+  if (row.tamper) {
+    ASSERT_EQ(Sqlite3(f.history, row.tamper).exit_status, 0);
+  }
   const std::string bytes = ReadFile(f.history);
   std::vector<std::string> args = row.args;
   for (std::string& arg : args) arg = f.Expand(arg);
-  const RunResult r =
-      Run(BinaryFromEnv("CHANGEHISTORY_BIN"), args, {{"SYSTEM_DRIVE", f.dir.Sub("drive")}});
+  const RunResult r = testing_support::Run(BinaryFromEnv("CHANGEHISTORY_BIN"), args,
+                                           {{"SYSTEM_DRIVE", f.dir.Sub("drive")}});
   EXPECT_EQ(r.exit_status, row.status);
   const std::string out = f.Expand(row.out), err = f.Expand(row.err);
   EXPECT_EQ(row.whole ? r.out : r.out.substr(0, out.size()), out);
@@ -297,13 +303,14 @@ TEST(ChangeHistoryReport, PrintsEveryChangeWholeOnItsPage) {
   }
   TempDir dir;
   WriteFile(dir.Sub("report.html"), RenderReport(r, ReportKind::kRun));
-  const RunResult chromium =
-      Run("/usr/bin/chromium",
-          {"--headless", "--disable-gpu", "--no-sandbox", "--no-pdf-header-footer",
-           "--user-data-dir=" + dir.Sub("profile"), "--print-to-pdf=" + dir.Sub("report.pdf"),
-           "file://" + dir.Sub("report.html")});
+  const RunResult chromium = testing_support::Run(
+      "/usr/bin/chromium",
+      {"--headless", "--disable-gpu", "--no-sandbox", "--no-pdf-header-footer",
+       "--user-data-dir=" + dir.Sub("profile"), "--print-to-pdf=" + dir.Sub("report.pdf"),
+       "file://" + dir.Sub("report.html")});
   ASSERT_EQ(chromium.exit_status, 0) << chromium.err;
-  ASSERT_EQ(Run("/usr/bin/pdftotext", {"-layout", dir.Sub("report.pdf"), dir.Sub("report.txt")})
+  ASSERT_EQ(testing_support::Run("/usr/bin/pdftotext",
+                                 {"-layout", dir.Sub("report.pdf"), dir.Sub("report.txt")})
                 .exit_status,
             0);
   std::vector<std::string> pages;  // pdftotext ends each page with a form feed
