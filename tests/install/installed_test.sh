@@ -15,7 +15,8 @@ doc=usr/share/doc/corvista1000-tools
 man=usr/share/man
 for f in usr/lib/corvista1000/{CatalogSync,Reshaper} usr/bin/{CatalogPackage,ShellPackage,ChangeHistory} \
   $man/man8/{CatalogSync,Reshaper}.8.gz $man/man1/{CatalogPackage,ShellPackage,ChangeHistory}.1.gz \
-  $man/man5/CatalogSync.dat.5.gz $doc/{copyright,changelog.gz,examples/CatalogSync.xls} \
+  $man/man5/{CatalogSync.dat,ChangeHistory.db}.5.gz \
+  $doc/{copyright,changelog.gz,examples/CatalogSync.xls} \
   $doc/examples/catalog.json; do
   [ -f "$root/$f" ] || fail "not installed: /$f"
 done
@@ -77,7 +78,7 @@ while IFS= read -r -d '' page; do
   warnings=$(zcat "$page" | groff -ww -z -man 2>&1) || fail "${page#"$root"}: groff failed"
   [ -z "$warnings" ] || fail "${page#"$root"}: $warnings"
 done < <(find "$root/$man" -name '*.gz' -print0)
-[ "$pages" -eq 6 ] || fail "$pages manual pages installed, expected 6"
+[ "$pages" -eq 7 ] || fail "$pages manual pages installed, expected 7"
 
 [ "$failures" -eq 0 ] || exit 1
 echo "the installed tool set ran and its $pages manual pages render"
