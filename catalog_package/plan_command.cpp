@@ -91,7 +91,7 @@ int RunPlan(const Arguments& args) {
   const auto propose = [&](const AssayPlan& assay, Database& copy) {
     if (!options->html) return;
     std::vector<Change> rows = platform::history::RowChanges(
-        copy, "assay " + std::to_string(assay.visit.nPosition), assay.changes);
+        copy, "assay " + std::to_string(assay.visit.nTestNumber), assay.changes);
     changes.insert(changes.end(), std::make_move_iterator(rows.begin()),
                    std::make_move_iterator(rows.end()));
   };

@@ -110,7 +110,7 @@ const Row kRows[] = {
            EXPECT_EQ(r.out.substr(0, r.out.find('\n') + 1), SourceLine(d.Sub("good.dat")));
          }),
     // --html: the proposed change, its header as the run's record will be and every row change
-    // of the JSON plan as a row, grouped by assay position; the JSON names the source too.
+    // of the JSON plan as a row, grouped by test number; the JSON names the source too.
     Plan("PlanProposesTheChange", {"--json", "--html", "$D/plan.html"}, 0, "", "",
          [](const TempDir& d, const RunResult& r) {
            const json plan = json::parse(r.out);
@@ -126,7 +126,7 @@ const Row kRows[] = {
            std::size_t changes = 0, rows = 0;
            for (const json& assay : plan["assays"]) {
              changes += assay["changes"].size();
-             const std::string group = "<h3>assay " + assay["position"].dump() + " (";
+             const std::string group = "<h3>assay " + assay["test"].dump() + " (";
              EXPECT_EQ(page.find(group) != std::string::npos, !assay["changes"].empty()) << group;
            }
            for (std::size_t at = 0; (at = page.find("<tr><td>", at)) != std::string::npos; ++at)

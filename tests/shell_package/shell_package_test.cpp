@@ -118,9 +118,10 @@ TEST(ShellPackage, ExampleShellsCheckCleanAndPlanForSigning) {
     const nlohmann::json plan = nlohmann::json::parse(run.out);
     EXPECT_EQ(plan["shell_size"], bytes.size());
     EXPECT_EQ(plan["shell_sha256"], sha);
-    std::vector<std::string> facts = {"<h1>Proposed change: Reshaper</h1>", line, sha,
-                                      "<h3>VERSION (1 change)</h3>",
-                                      "<h3>COMPACTION (1 change)</h3>"};
+    const auto& version = plan["version"];
+    std::vector<std::string> facts = {
+        "<h1>Proposed change: Reshaper</h1>", line, sha, "<h3>COMPACTION (1 change)</h3>",
+        "<td>" + version["table"].get<std::string>() + "." + version["field"].get<std::string>()};
     for (const auto& q : plan["queries"]) facts.push_back("<td>" + q["name"].get<std::string>());
     for (const auto& f : plan["fields"]) {
       facts.push_back("<td>" + f["table"].get<std::string>() + "." + f["name"].get<std::string>());
