@@ -143,7 +143,7 @@ void Walk(RunState& state, CatalogPlan& plan, const AssaySink& each_assay) {
     const AssayPlan assay = DescribeAssay(visit, recorder.Take(), db);
     plan.summary.Count(assay);
     ++handled;
-    each_assay(assay);
+    each_assay(assay, db);
   });
   if (plan.failure) {
     plan.failed_position = handled + 1;

@@ -12,6 +12,7 @@
 
 #include "catalog_sync/run/update_assays.h"
 #include "platform/core/message_box.h"
+#include "platform/engine/database.h"
 #include "platform/engine/snapshot.h"
 
 namespace catalog_package {
@@ -65,9 +66,10 @@ struct CatalogPlan {
 };
 
 // Receives each assay's plan as soon as the assay was handled, in source
-// order; nothing of it is kept afterwards, so a large catalogue is planned
-// in little memory.
-using AssaySink = std::function<void(const AssayPlan&)>;
+// order, with the in-memory copy as the assay left it (to be read, not
+// written); nothing of it is kept afterwards, so a large catalogue is
+// planned in little memory.
+using AssaySink = std::function<void(const AssayPlan&, platform::engine::Database& copy)>;
 
 // Plans a run of `source` (a workbook when it starts with the compound file
 // signature, else a package) against the database file `database`. The

@@ -16,8 +16,9 @@ int RunDump(const Arguments& args);
 // build <json> <package>: writes the package of a JSON catalogue.
 int RunBuild(const Arguments& args);
 
-// plan [--json] <source> <database>: what a CatalogSync run of the package
-// or workbook <source> would do to <database>, which is left untouched.
+// plan [--json] [--html <file>] <source> <database>: what a CatalogSync run
+// of the package or workbook <source> would do to <database>, which is left
+// untouched; with --html, also as the printable proposed change.
 int RunPlan(const Arguments& args);
 
 // "CatalogPackage: <text>" on stderr.

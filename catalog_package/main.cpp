@@ -2,7 +2,7 @@
 // workbook.
 //   CatalogPackage dump <package>
 //   CatalogPackage build <json> <package>
-//   CatalogPackage plan [--json] <source> <database>
+//   CatalogPackage plan [--json] [--html <file>] <source> <database>
 #include "catalog_package/commands.h"
 #include "platform/core/standard_options.h"
 
@@ -12,8 +12,9 @@ int main(int argc, char** argv) {
       {"dump", "dump <package>      print the package's catalogue as JSON", RunDump},
       {"build", "build <json> <package>  write a package from a JSON catalogue", RunBuild},
       {"plan",
-       "plan [--json] <source> <database>  what CatalogSync would do with the package or\n"
-       "                   workbook <source> to <database>, which stays untouched",
+       "plan [--json] [--html <file>] <source> <database>  what CatalogSync would do with\n"
+       "                   the package or workbook <source> to <database>, which stays\n"
+       "                   untouched; --html: the printable proposed change, for signing",
        RunPlan},
   };
   return platform::RunSubcommands("CatalogPackage", kSubcommands, argc, argv);

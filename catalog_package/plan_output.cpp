@@ -233,6 +233,12 @@ std::string AssayText(const AssayPlan& assay) {
   return out;
 }
 
+std::string SourceText(const std::string& source, const std::optional<FileDigest>& digest) {
+  if (!digest) return "";
+  return "source: " + source + ", " + std::to_string(digest->size) + " bytes, SHA-256 " +
+         digest->sha256 + '\n';
+}
+
 std::string EndText(const CatalogPlan& plan) {
   std::string out;
   if (plan.failure) out += platform::BoxText(*plan.failure);
@@ -240,9 +246,11 @@ std::string EndText(const CatalogPlan& plan) {
 }
 
 ordered_json PlanJson(const CatalogPlan& plan, ordered_json assays, const std::string& source,
-                      const std::string& database) {
+                      const std::optional<FileDigest>& digest, const std::string& database) {
   const PlanSummary& s = plan.summary;
   return {{"source", source},
+          {"source_size", digest ? ordered_json(digest->size) : ordered_json(nullptr)},
+          {"source_sha256", digest ? ordered_json(digest->sha256) : ordered_json(nullptr)},
           {"database", database},
           {"run", plan.keyword.empty() ? ordered_json(nullptr) : ordered_json(plan.keyword)},
           {"succeeds", !plan.failure},

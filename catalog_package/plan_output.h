@@ -6,8 +6,16 @@
 #include <string>
 
 #include "catalog_package/catalog_plan.h"
+#include "platform/history/digest.h"
 
 namespace catalog_package {
+
+using platform::history::FileDigest;
+
+// The first line: the source by its size and SHA-256, which the run's
+// record in the change history will name; nothing when it cannot be read
+// (the plan's failure then says why).
+std::string SourceText(const std::string& source, const std::optional<FileDigest>& digest);
 
 // One assay's block.
 std::string AssayText(const AssayPlan& assay);
@@ -18,6 +26,7 @@ std::string EndText(const CatalogPlan& plan);
 nlohmann::ordered_json AssayJson(const AssayPlan& assay);
 // The whole document around the assays' objects.
 nlohmann::ordered_json PlanJson(const CatalogPlan& plan, nlohmann::ordered_json assays,
-                                const std::string& source, const std::string& database);
+                                const std::string& source, const std::optional<FileDigest>& digest,
+                                const std::string& database);
 
 }  // namespace catalog_package

@@ -6,7 +6,7 @@
 #                                InstallShell.mdb and ERUShell.mdb (the
 #                                programs look for them beside their own
 #                                executable, so they cannot live on PATH)
-#   bin/                         CatalogPackage and ShellPackage
+#   bin/                         CatalogPackage, ShellPackage and ChangeHistory
 #   share/man/man{1,5,8}/        the manual pages (doc/)
 #   share/doc/<package>/         copyright, changelog, examples/
 
@@ -15,7 +15,7 @@ set(CORVISTA_PROGRAM_DIR lib/corvista1000)
 set(CORVISTA_DOC_DIR ${CMAKE_INSTALL_DATAROOTDIR}/doc/${CORVISTA_PACKAGE_NAME})
 
 install(TARGETS CatalogSync Reshaper RUNTIME DESTINATION ${CORVISTA_PROGRAM_DIR})
-install(TARGETS CatalogPackage ShellPackage RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+install(TARGETS CatalogPackage ShellPackage ChangeHistory RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 
 install(FILES
           examples/CatalogSync.xls

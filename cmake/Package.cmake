@@ -25,8 +25,11 @@ database, and Reshaper upgrades its schema to a new release from a shell
 database. Both live in /usr/lib/corvista1000/, where a release's files are
 dropped beside them.
 
-Two companion tools for service engineers are on the PATH: CatalogPackage
-shows, builds and previews assay package files, and ShellPackage checks a
-shell database and previews an upgrade without touching any file.")
+Companion tools for service engineers are on the PATH: CatalogPackage
+shows, builds and previews assay package files, ShellPackage checks a
+shell database and previews an upgrade without touching any file, and
+ChangeHistory lists, shows, verifies and prints the change history the two
+programs keep: every run and every change it made, sealed in a chain of
+SHA-256 hashes, with a printable report for signing.")
 
 include(CPack)

@@ -5,7 +5,7 @@
 namespace reshaper {
 
 bool UpdateDefaultData(Database& target, Database& shell, StepFailure* failure,
-                       const StatementRan& statement_ran) {
+                       const ChangeSeam& seam) {
   return TrapStepFailure("default data", failure, [&](StepPosition& position) {
     const platform::engine::Rows rows = shell.Query("SELECT * FROM DefaultData");
     if (rows.empty()) StopStep("DefaultData has no rows");
@@ -13,8 +13,7 @@ bool UpdateDefaultData(Database& target, Database& shell, StepFailure* failure,
       const platform::Value& vSql = rows.Field(row, "SQL");
       position = {{"statement", std::to_string(row + 1) + ": " + vSql.Describe()}};
       const std::string sql = platform::TrimSpaces(vSql.ToText());
-      target.Execute(sql);
-      if (statement_ran) statement_ran(row + 1, sql);
+      MakeThrough(seam, {"DEFAULT DATA", std::nullopt, row + 1, sql}, [&] { target.Execute(sql); });
     }
   });
 }

@@ -14,6 +14,7 @@ namespace {
 namespace ft = platform::engine::field_type;
 using platform::Value;
 using platform::engine::Rows;
+using platform::history::ChangeKind;
 
 // In the order the words are compared; the first equal word gives the code.
 constexpr std::array<std::pair<std::string_view, int>, 15> kTypeWords{{
@@ -69,9 +70,50 @@ platform::engine::NewField FieldOfRow(const Rows& rows, std::size_t row, const s
   return field;
 }
 
-void DeleteFieldsNamed(Database& target, const std::string& table, const std::string& name) {
+// A field's definition in the change history: its declared type and the
+// properties that differ from the engine's defaults.
+std::string DescribeField(const std::string& declared_type,
+                          const platform::engine::FieldProperties& p) {
+  std::string text = declared_type;
+  if (!p.default_value.IsEmpty()) text += ", default " + p.default_value.Describe();
+  if (p.required) text += ", required";
+  if (!p.allow_zero_length) text += ", zero length refused";
+  if (!p.validation_rule.empty())
+    text += ", validation rule " + Value(p.validation_rule).Describe();
+  if (!p.validation_text.empty())
+    text += ", validation text " + Value(p.validation_text).Describe();
+  return text;
+}
+
+// The definition that a StructureInfo row gives its new field. Throws what
+// appending it would for its type and size, before anything changes.
+std::string DescribeNewField(const platform::engine::NewField& field) {
+  platform::engine::FieldProperties p;
+  p.default_value = field.default_value.value_or(p.default_value);
+  p.required = field.required.value_or(p.required);
+  p.allow_zero_length = field.allow_zero_length.value_or(p.allow_zero_length);
+  p.validation_rule = field.validation_rule.value_or(p.validation_rule);
+  p.validation_text = field.validation_text.value_or(p.validation_text);
+  return DescribeField(platform::engine::NewFieldDeclaredType(field), p);
+}
+
+void AddField(Database& target, const std::string& table, const platform::engine::NewField& field,
+              const ChangeSeam& seam) {
+  MakeThrough(seam,
+              SchemaChange("STRUCTURE", ChangeKind::kFieldAdded, table + "." + field.name,
+                           "definition", {}, DescribeNewField(field)),
+              [&] { platform::engine::AppendField(target, table, field); });
+}
+
+void DeleteFieldsNamed(Database& target, const std::string& table, const std::string& name,
+                       const ChangeSeam& seam) {
   for (const auto& field : platform::engine::TableFields(target, table)) {
-    if (field.name == name) platform::engine::DeleteField(target, table, field.name);
+    if (field.name != name) continue;
+    MakeThrough(
+        seam,
+        SchemaChange("STRUCTURE", ChangeKind::kFieldRemoved, table + "." + field.name, "definition",
+                     DescribeField(field.declared_type, field.properties), {}),
+        [&] { platform::engine::DeleteField(target, table, field.name); });
   }
 }
 
@@ -104,7 +146,7 @@ bool GivesDefault(const Value& vDefault) {
 }
 
 bool UpdateStructure(Database& target, Database& shell, const std::string& sMode,
-                     StepFailure* failure) {
+                     StepFailure* failure, const ChangeSeam& seam) {
   return TrapStepFailure("structure update", failure, [&](StepPosition& position) {
     const Rows rows = shell.Query("SELECT * FROM StructureInfo");
     if (rows.empty()) StopStep("StructureInfo has no rows");
@@ -116,9 +158,9 @@ bool UpdateStructure(Database& target, Database& shell, const std::string& sMode
           platform::engine::FindTable(target, rows.Field(row, "Table").ToText());
       const std::string name = rows.Field(row, "Name").ToText();
       if (!install) {
-        DeleteFieldsNamed(target, table, name);
+        DeleteFieldsNamed(target, table, name, seam);
       } else if (!HasFieldNamedExactly(target, table, name)) {
-        platform::engine::AppendField(target, table, FieldOfRow(rows, row, name, sSize));
+        AddField(target, table, FieldOfRow(rows, row, name, sSize), seam);
       }
     }
     // A saved query over a field that the step added gets its view now.

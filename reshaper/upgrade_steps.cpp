@@ -26,7 +26,13 @@ class Sequence {
     throw error;
   }
 
-  StepObserver& observer() { return *observer_; }
+  // Each change of a step goes through the observer.
+  ChangeSeam seam() {
+    return [this](const StepChange& change, const MakeChange& make) {
+      observer_->Changing(change, make);
+      if (change.statement != 0) observer_->StatementRan(change.statement, change.sql);
+    };
+  }
 
  private:
   StepObserver silent_;
@@ -41,25 +47,23 @@ std::vector<std::string> RunUpgradeSteps(const CommandLine& line,
                                          StepObserver* observer) {
   namespace code = failure_code;
   Sequence sequence(observer);
+  const ChangeSeam seam = sequence.seam();
   if (line.bQuery) {
     sequence.Run(UpgradeStep::kQueries, code::kCreatingQueries,
-                 [&](StepFailure* f) { return CreateQueries(target, shell, f); });
+                 [&](StepFailure* f) { return CreateQueries(target, shell, f, seam); });
   }
   if (line.bStructure) {
-    sequence.Run(UpgradeStep::kStructure, code::kDatabaseStructure,
-                 [&](StepFailure* f) { return UpdateStructure(target, shell, line.sMode, f); });
+    sequence.Run(UpgradeStep::kStructure, code::kDatabaseStructure, [&](StepFailure* f) {
+      return UpdateStructure(target, shell, line.sMode, f, seam);
+    });
     if (line.sMode == "INSTALL") {
-      sequence.Run(UpgradeStep::kDefaultData, code::kDefaultData, [&](StepFailure* f) {
-        return UpdateDefaultData(target, shell, f,
-                                 [&](std::size_t statement, const std::string& sql) {
-                                   sequence.observer().StatementRan(statement, sql);
-                                 });
-      });
+      sequence.Run(UpgradeStep::kDefaultData, code::kDefaultData,
+                   [&](StepFailure* f) { return UpdateDefaultData(target, shell, f, seam); });
     }
   }
   if (line.bVersion) {
     sequence.Run(UpgradeStep::kVersion, code::kSoftwareVersion,
-                 [&](StepFailure* f) { return UpdateVersion(target, shell, f); });
+                 [&](StepFailure* f) { return UpdateVersion(target, shell, f, seam); });
   }
   return platform::engine::MakeMissingViews(target);
 }

@@ -10,6 +10,7 @@
 
 #include "platform/engine/database.h"
 #include "reshaper/command_line.h"
+#include "reshaper/step_change.h"
 
 namespace reshaper {
 
@@ -22,6 +23,10 @@ class StepObserver {
   virtual ~StepObserver() = default;
   virtual void Starting(UpgradeStep) {}
   virtual void Ended(UpgradeStep) {}
+  // Makes one change of the running step (step_change.h) by calling `make`,
+  // which is all the default does. An override that wraps the change calls
+  // `make` once and lets its failure pass.
+  virtual void Changing(const StepChange& /*change*/, const MakeChange& make) { make(); }
   // A default-data statement (`statement` counts from 1) has run.
   virtual void StatementRan(std::size_t /*statement*/, const std::string& /*sql*/) {}
 };

@@ -28,7 +28,8 @@ std::string FieldOfTable(Database& target, const std::string& table,
 
 }  // namespace
 
-bool UpdateVersion(Database& target, Database& shell, StepFailure* failure) {
+bool UpdateVersion(Database& target, Database& shell, StepFailure* failure,
+                   const ChangeSeam& seam) {
   return TrapStepFailure("version update", failure, [&](StepPosition& position) {
     const engine::Rows rows = shell.Query("SELECT * FROM VersionInfo");
     if (rows.empty()) StopStep("VersionInfo has no rows");
@@ -41,7 +42,13 @@ bool UpdateVersion(Database& target, Database& shell, StepFailure* failure) {
     const std::string field = FieldOfTable(target, table, rows.Field(0, "FieldName").ToText());
     const auto first = target.FirstRow(table, "");
     if (!first) StopStep("the table " + table + " has no rows");
-    target.UpdateRow(table, *first, {{field, vVersion}});
+    MakeThrough(
+        seam,
+        SchemaChange("VERSION", platform::history::ChangeKind::kVersion, table + "." + field, field,
+                     target.ReadField(table, *first, field), vVersion),
+        [&] {
+          target.UpdateRow(table, *first, {{field, vVersion}});
+        });
   });
 }
 

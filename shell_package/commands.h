@@ -18,7 +18,7 @@ struct Options {
 
 // check <shell> [<database>] [--mode INSTALL|ERU]
 int RunCheck(const Arguments& args, const Options& options);
-// plan "<command line>" <shell folder> <database>
+// plan "<command line>" <shell folder> <database> [--html <file>]
 int RunPlan(const Arguments& args, const Options& options);
 
 // "ShellPackage: <text>" on stderr.

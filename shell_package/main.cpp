@@ -1,7 +1,7 @@
 // ShellPackage: checks a shell database before it ships, and previews the
 // upgrade Reshaper would make with it, without touching any file.
 //   ShellPackage check <shell> [<database>] [--mode INSTALL|ERU] [--json]
-//   ShellPackage plan "<command line>" <shell folder> <database> [--json]
+//   ShellPackage plan "<command line>" <shell folder> <database> [--json] [--html <file>]
 #include <algorithm>
 
 #include "platform/core/standard_options.h"
@@ -31,7 +31,8 @@ int main(int argc, char** argv) {
   using namespace shell_package;
   static const platform::Subcommand kSubcommands[] = {
       {"check", "check <shell> [<database>] [--mode INSTALL|ERU] [--json]", WithOptions(RunCheck)},
-      {"plan", "plan \"<command line>\" <shell folder> <database> [--json]", WithOptions(RunPlan)},
+      {"plan", "plan \"<command line>\" <shell folder> <database> [--json] [--html <file>]",
+       WithOptions(RunPlan)},
   };
   return platform::RunSubcommands("ShellPackage", kSubcommands, argc, argv);
 }

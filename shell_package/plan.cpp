@@ -1,9 +1,11 @@
 #include "shell_package/plan.h"
 
 #include <algorithm>
+#include <iterator>
 
 #include "platform/core/files.h"
 #include "platform/engine/integrity.h"
+#include "platform/history/writer.h"
 #include "reshaper/command_line.h"
 #include "reshaper/mod_main.h"
 #include "reshaper/paths.h"
@@ -81,6 +83,7 @@ class Recorder : public reshaper::StepObserver {
 
   void Starting(UpgradeStep step) override {
     rows_.Take();
+    made_.clear();
     if (step == UpgradeStep::kQueries) queries_before_ = QueryNames(target_);
     if (step == UpgradeStep::kStructure) {
       tables_ = ListedTables(target_, shell_);
@@ -99,8 +102,20 @@ class Recorder : public reshaper::StepObserver {
     rows_.Take();
   }
 
+  // Each change recorded as the run records it: its description, then the
+  // rows it changed, under its step's group.
+  void Changing(const reshaper::StepChange& change, const reshaper::MakeChange& make) override {
+    make();
+    if (change.schema) report_.history.push_back(*change.schema);
+    made_ = rows_.Take();
+    std::vector<platform::history::Change> rows =
+        platform::history::RowChanges(target_, change.group, made_);
+    report_.history.insert(report_.history.end(), std::make_move_iterator(rows.begin()),
+                           std::make_move_iterator(rows.end()));
+  }
+
   void StatementRan(std::size_t statement, const std::string& sql) override {
-    report_.default_data.push_back({statement, sql, rows_.Take()});
+    report_.default_data.push_back({statement, sql, std::move(made_)});
   }
 
   // The queries the step wrote, up to the one it failed at (`failed`).
@@ -122,7 +137,7 @@ class Recorder : public reshaper::StepObserver {
 
  private:
   void TakeVersionChange() {
-    for (auto& change : rows_.Take()) {
+    for (auto& change : made_) {
       if (change.kind != engine::RowChange::Kind::kUpdated || change.columns.size() != 1) continue;
       report_.version = VersionChange{change.table, change.columns[0], change.old_values[0],
                                       change.new_values[0]};
@@ -133,6 +148,7 @@ class Recorder : public reshaper::StepObserver {
   Database& shell_;
   PlanReport& report_;
   engine::ChangeRecorder rows_;
+  std::vector<engine::RowChange> made_;  // the rows of the step's latest change
   std::vector<std::string> queries_before_;
   std::optional<std::vector<std::string>> queries_after_;
   std::vector<std::string> tables_;
@@ -145,6 +161,16 @@ std::optional<std::string> FailedQuery(const Error& error) {
     if (what == "query") return value;
   }
   return std::nullopt;
+}
+
+// The compaction as the run records it: the file's size in bytes before
+// and after.
+platform::history::Change CompactionChange(const PlanReport& report) {
+  platform::history::Change change{
+      "COMPACTION", platform::history::ChangeKind::kCompaction, report.database, {}, {}};
+  change.columns.push_back(
+      {"size", static_cast<double>(*report.size_before), static_cast<double>(*report.size_after)});
+  return change;
 }
 
 [[noreturn]] void Fail(long code, std::vector<Error::Detail> details) {
@@ -195,6 +221,7 @@ void Simulate(PlanReport& report, const std::string& shell_folder) {
   }
   recorder.TakeQueryChanges(std::nullopt);
   report.size_after = engine::CompactedSize(target);
+  report.history.push_back(CompactionChange(report));
 }
 
 }  // namespace

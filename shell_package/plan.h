@@ -12,6 +12,7 @@
 #include "platform/core/error.h"
 #include "platform/engine/schema.h"
 #include "platform/engine/snapshot.h"
+#include "platform/history/record.h"
 
 namespace shell_package {
 
@@ -59,6 +60,10 @@ struct PlanReport {
   std::optional<std::int64_t> size_before;
   std::optional<std::int64_t> size_after;  // after compaction, on success
   std::optional<platform::Error> failure;  // the failure the run would end with
+  // Every change as the run's record in the change history holds it, in
+  // the order made: each query, field and version change as the step
+  // describes it, each default-data statement's rows, the compaction.
+  std::vector<platform::history::Change> history;
 };
 
 // The run of Reshaper with `command_line` on the target `database`, the

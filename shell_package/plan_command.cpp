@@ -1,7 +1,13 @@
 // plan: the preview of an upgrade as text or JSON.
+#include <algorithm>
 #include <iostream>
 #include <nlohmann/json.hpp>
 
+#include "platform/core/files.h"
+#include "platform/core/message_box.h"
+#include "platform/history/digest.h"
+#include "platform/history/report.h"
+#include "platform/history/writer.h"
 #include "shell_package/commands.h"
 #include "shell_package/plan.h"
 
@@ -11,6 +17,7 @@ namespace {
 
 namespace engine = platform::engine;
 using nlohmann::json;
+using platform::history::FileDigest;
 
 const char* KindName(QueryChange::Kind kind) {
   switch (kind) {
@@ -70,7 +77,19 @@ json FailureJson(const PlanReport& report) {
           {"details", details}};
 }
 
-void PrintJson(const PlanReport& r) {
+// The shell is the run's source: the change history names it by its size
+// and SHA-256. None when there is no shell or it cannot be read (the
+// plan's failure then says why).
+std::optional<FileDigest> ShellDigest(const PlanReport& r) {
+  if (r.shell.empty()) return std::nullopt;
+  try {
+    return platform::history::DigestFile(r.shell);
+  } catch (const platform::Error&) {
+    return std::nullopt;
+  }
+}
+
+void PrintJson(const PlanReport& r, const std::optional<FileDigest>& digest) {
   json queries = json::array();
   for (const auto& q : r.queries)
     queries.push_back({{"change", KindName(q.kind)}, {"name", q.name}, {"sql", q.sql}});
@@ -103,6 +122,8 @@ void PrintJson(const PlanReport& r) {
       {"command_line", r.command_line},
       {"database", r.database},
       {"shell", r.shell.empty() ? json(nullptr) : json(r.shell)},
+      {"shell_size", digest ? json(digest->size) : json(nullptr)},
+      {"shell_sha256", digest ? json(digest->sha256) : json(nullptr)},
       {"mode", r.mode.empty() ? json(nullptr) : json(r.mode)},
       {"outcome", r.failure ? "failure" : "success"},
       {"failure", FailureJson(r)},
@@ -141,10 +162,14 @@ void PrintRowChange(const engine::RowChange& c) {
   std::cout << '\n';
 }
 
-void PrintText(const PlanReport& r) {
+void PrintText(const PlanReport& r, const std::optional<FileDigest>& digest) {
   std::cout << "plan: Reshaper " << r.command_line << " on " << r.database;
   if (!r.shell.empty()) std::cout << " with " << r.shell;
   std::cout << '\n';
+  if (digest) {
+    std::cout << "shell: " << r.shell << ", " << digest->size << " bytes, SHA-256 "
+              << digest->sha256 << '\n';
+  }
   for (const auto& note : r.notes) std::cout << "note: " << note << '\n';
   for (const auto& q : r.queries)
     std::cout << "query " << KindName(q.kind) << ": " << q.name << '\n';
@@ -187,12 +212,44 @@ void PrintText(const PlanReport& r) {
     std::cout << "detail: " << what << ": " << value << '\n';
 }
 
+// The plan as a proposed change in the change history's report, to be
+// signed before the run: the header the run would write and every change
+// as its record would hold it. Written only for a plan that would succeed.
+bool WriteProposal(const std::string& html, const PlanReport& r) {
+  try {
+    platform::history::RunRecord record;
+    record.header = platform::history::StartRun("Reshaper", r.command_line, r.database, r.shell);
+    record.changes = r.history;
+    platform::WriteFileAtomically(html, RenderReport(record, platform::history::ReportKind::kPlan));
+    return true;
+  } catch (const platform::Error& error) {
+    ReportFailure(html + ": " + std::to_string(error.number()) + " " + error.description());
+    platform::WriteDetails(error);
+    return false;
+  }
+}
+
+// The option `--html <file>` taken out of `args`; false when it lacks its
+// file.
+bool TakeHtml(Arguments& args, std::optional<std::string>& html) {
+  const auto at = std::find(args.begin(), args.end(), "--html");
+  if (at == args.end()) return true;
+  if (at + 1 == args.end()) return false;
+  html = *(at + 1);
+  args.erase(at, at + 2);
+  return true;
+}
+
 }  // namespace
 
-int RunPlan(const Arguments& args, const Options& options) {
-  if (args.size() != 3) return 2;
+int RunPlan(const Arguments& arguments, const Options& options) {
+  Arguments args = arguments;
+  std::optional<std::string> html;
+  if (!TakeHtml(args, html) || args.size() != 3) return 2;
   const PlanReport report = PlanUpgrade(args[0], args[1], args[2]);
-  options.json ? PrintJson(report) : PrintText(report);
+  const std::optional<FileDigest> digest = ShellDigest(report);
+  options.json ? PrintJson(report, digest) : PrintText(report, digest);
+  if (html && !report.failure && !WriteProposal(*html, report)) return 1;
   return report.failure ? 1 : 0;
 }
 

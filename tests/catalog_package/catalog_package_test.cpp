@@ -10,7 +10,9 @@
 #include <vector>
 
 #include "catalog_sync/records/file_manager.h"
+#include "platform/history/digest.h"
 #include "tests/support/catalog.h"
+#include "tests/support/databases.h"
 #include "tests/support/files.h"
 #include "tests/support/process.h"
 
@@ -60,6 +62,9 @@ struct Row {
   std::string err;                        // standard error holds it
   std::string out = "";                   // standard output holds it
   std::function<void(json&)> spoil = {};  // of the example catalogue, as $D/bad.json
+  // A plan of the example catalogue ($D/good.dat) against the example database
+  // ($D/analyser.mdb): what else holds.
+  std::function<void(const TempDir&, const RunResult&)> planned = {};
 };
 // A build of a spoilt catalogue, refused naming the assay and the property.
 const auto Refused = [](const char* name, std::function<void(json&)> spoil, std::string err) {
@@ -67,6 +72,19 @@ const auto Refused = [](const char* name, std::function<void(json&)> spoil, std:
 };
 const auto Usage = [](std::vector<std::string> args) { return Row{"Usage", args, 2, kUsage}; };
 const auto Assay3 = [](json& d) -> json& { return d["assays"][2]; };  // CREA, TestNumber 21
+const auto Plan = [](const char* name, std::vector<std::string> options, int status,
+                     std::string err, std::string out,
+                     std::function<void(const TempDir&, const RunResult&)> planned) {
+  options.insert(options.begin(), "plan");
+  options.insert(options.end(), {"$D/good.dat", "$D/analyser.mdb"});
+  return Row{name, options, status, err, out, {}, planned};
+};
+// The source's line: its size and its SHA-256, computed here from its bytes.
+const auto SourceLine = [](const std::string& path) {
+  const std::string bytes = ReadFile(path);
+  return "source: " + path + ", " + std::to_string(bytes.size()) + " bytes, SHA-256 " +
+         platform::history::Sha256Hex(bytes) + "\n";
+};
 
 const char* const kProjectVersion = std::getenv("PROJECT_VERSION");  // from CMake
 const std::string kVersion = std::string("CatalogPackage (corvista1000-tools) ") +
@@ -78,11 +96,52 @@ const Row kRows[] = {
     Usage({}), Usage({"list"}), Usage({"dump"}), Usage({"build", "only-one"}),
     Usage({"plan", "$D/Corvista1k.mdb"}), Usage({"plan", "a.dat", "$D/Corvista1k.mdb", "extra"}),
     Usage({"plan", "--text", "a.dat", "$D/Corvista1k.mdb"}),
+    Usage({"plan", "--html", "a.dat", "$D/Corvista1k.mdb"}),
+    Usage({"plan", "a.dat", "$D/Corvista1k.mdb", "--html"}),
     // GNU's standard options: the answer on standard output, whatever follows.
     {"Help", {"--help", "dump"}, 0, "", kUsage},
-    {"Help", {"--help"}, 0, "", "\n  CatalogPackage plan [--json] <source> <database>"},
+    {"Help", {"--help"}, 0, "",
+     "\n  CatalogPackage plan [--json] [--html <file>] <source> <database>"},
     {"Version", {"--version"}, 0, "", kVersion},
     {"DamagedPackage", {"dump", "$D/CatalogSync.dat"}, 1, "cannot read the package"},
+    // The plan names its source by size and SHA-256 first.
+    Plan("PlanNamesTheSource", {}, 0, "", "assay 4: test 30",
+         [](const TempDir& d, const RunResult& r) {
+           EXPECT_EQ(r.out.substr(0, r.out.find('\n') + 1), SourceLine(d.Sub("good.dat")));
+         }),
+    // --html: the proposed change, its header as the run's record will be and every row change
+    // of the JSON plan as a row, grouped by test number; the JSON names the source too.
+    Plan("PlanProposesTheChange", {"--json", "--html", "$D/plan.html"}, 0, "", "",
+         [](const TempDir& d, const RunResult& r) {
+           const json plan = json::parse(r.out);
+           const std::string bytes = ReadFile(d.Sub("good.dat"));
+           const std::string page = ReadFile(d.Sub("plan.html"));
+           EXPECT_EQ(plan["source_size"], bytes.size());
+           EXPECT_EQ(plan["source_sha256"], platform::history::Sha256Hex(bytes));
+           for (const std::string& fact : std::vector<std::string>{
+                    "<h1>Proposed change: CatalogSync</h1>", "<span class=\"text\">INSTALL</span>",
+                    platform::history::Sha256Hex(bytes),
+                    "<span class=\"text\">" + d.Sub("analyser.mdb"), "Approved by"})
+             EXPECT_NE(page.find(fact), std::string::npos) << fact;
+           std::size_t changes = 0, rows = 0;
+           for (const json& assay : plan["assays"]) {
+             changes += assay["changes"].size();
+             const std::string group = "<h3>assay " + assay["test"].dump() + " (";
+             EXPECT_EQ(page.find(group) != std::string::npos, !assay["changes"].empty()) << group;
+           }
+           for (std::size_t at = 0; (at = page.find("<tr><td>", at)) != std::string::npos; ++at)
+             ++rows;
+           EXPECT_EQ(rows, changes);
+           EXPECT_GT(changes, 4u);
+         }),
+    // A plan that fails writes no page; a page that cannot be written fails the plan.
+    {"PlanFailsWithoutPage",
+     {"plan", "--html", "$D/plan.html", "$D/CatalogSync.dat", "$D/analyser.mdb"}, 1, "",
+     "summary: 0 added", {},
+     [](const TempDir& d, const RunResult&) { EXPECT_FALSE(Exists(d.Sub("plan.html"))); }},
+    Plan("PlanPageUnwritable", {"--html", "$D/missing/plan.html"}, 1,
+         "CatalogPackage: $D/missing/plan.html: 53 File not found\n", "summary: 6 added",
+         [](const TempDir&, const RunResult&) {}),
     {"NoJson", {"build", "$D/bad.json", "$D/CatalogSync.dat"}, 1, "not valid JSON"},
     Refused("Missing", [](json& d) { Assay3(d).erase("Cycles"); },
             "assay 3 (TestNumber 21): property \"Cycles\" is missing"),
@@ -130,13 +189,24 @@ TEST_P(CatalogPackageRun, EndsAsTheRowSays) {
   std::vector<std::string> args = row.args;
   for (std::string& a : args)
     if (a.starts_with("$D")) a.replace(0, 2, dir.path());
+  if (row.planned) {
+    ASSERT_EQ(Package({"build", ExampleJson(), dir.Sub("good.dat")}).exit_status, 0);
+    CreateAnalyserDatabase(dir.Sub("analyser.mdb"), SampleDataSql());
+  }
   const RunResult r = Package(args);
+  const auto expand = [&](std::string text) {
+    for (std::size_t at; (at = text.find("$D")) != std::string::npos;)
+      text.replace(at, 2, dir.path());
+    return text;
+  };
   EXPECT_EQ(r.exit_status, row.status);
-  EXPECT_NE(r.err.find(row.err), std::string::npos) << r.err;
+  EXPECT_NE(r.err.find(expand(row.err)), std::string::npos) << r.err;
   EXPECT_TRUE(row.status != 0 || r.err.empty()) << r.err;
   ASSERT_NE(kProjectVersion, nullptr);
   EXPECT_NE(r.out.find(row.out), std::string::npos) << r.out;
-  EXPECT_TRUE(row.status == 0 || r.out.empty()) << r.out;
+  // A failed plan still shows the plan; any other failure shows nothing.
+  EXPECT_TRUE(row.status == 0 || row.planned || r.out.empty()) << r.out;
+  if (row.planned) row.planned(dir, r);
   EXPECT_EQ(ReadFile(package), old_package);
   EXPECT_FALSE(Exists(dir.Sub("Corvista1k.mdb")));
 }

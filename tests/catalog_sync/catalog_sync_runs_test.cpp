@@ -235,7 +235,13 @@ void HoldPlan(const Sandbox& sb, const Row& row, const Planned& p, const RunResu
     EXPECT_EQ(p.plan["failure"]["text"], run.err);
     EXPECT_EQ(p.plan["failure"]["position"], row.failing ? json(row.failing) : json(nullptr));
     if (!row.failing) {
-      EXPECT_EQ(p.text.out, run.err +
+      const json& plan = p.plan;  // the source's line when the source could be read
+      const std::string source = plan["source_sha256"].is_null()
+                                     ? ""
+                                     : "source: " + plan["source"].get<std::string>() + ", " +
+                                           plan["source_size"].dump() + " bytes, SHA-256 " +
+                                           plan["source_sha256"].get<std::string>() + "\n";
+      EXPECT_EQ(p.text.out, source + run.err +
                                 "summary: 0 added, 0 updated, 0 deleted, 0 skipped; the run would "
                                 "fail and leave the database as it was\n");
       return;

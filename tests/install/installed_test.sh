@@ -13,8 +13,8 @@ DESTDIR=$root cmake --install "$1" --prefix /usr >"$tmp/install.txt"
 program=$root/usr/lib/corvista1000
 doc=usr/share/doc/corvista1000-tools
 man=usr/share/man
-for f in usr/lib/corvista1000/{CatalogSync,Reshaper} usr/bin/{CatalogPackage,ShellPackage} \
-  $man/man8/{CatalogSync,Reshaper}.8.gz $man/man1/{CatalogPackage,ShellPackage}.1.gz \
+for f in usr/lib/corvista1000/{CatalogSync,Reshaper} usr/bin/{CatalogPackage,ShellPackage,ChangeHistory} \
+  $man/man8/{CatalogSync,Reshaper}.8.gz $man/man1/{CatalogPackage,ShellPackage,ChangeHistory}.1.gz \
   $man/man5/{CatalogSync.dat,ChangeHistory.db}.5.gz \
   $doc/{copyright,changelog.gz,examples/CatalogSync.xls} \
   $doc/examples/catalog.json; do
@@ -66,9 +66,11 @@ run "Reshaper" 0 "$program/Reshaper" $steps
 [ -f "$drive/Reshaper.txt" ] || fail "Reshaper wrote no completion marker"
 [ ! -e "${database%/*}/InstallShell.mdb" ] || fail "Reshaper left its shell working copy"
 
-for tool in CatalogPackage ShellPackage; do
+for tool in CatalogPackage ShellPackage ChangeHistory; do
   run "$tool --help" 0 "$root/usr/bin/$tool" --help
   grep -q "^usage: $tool" "$tmp/out.txt" || fail "$tool --help: $(cat "$tmp/out.txt")"
+  run "$tool --version" 0 "$root/usr/bin/$tool" --version
+  grep -q "^$tool (corvista1000-tools) " "$tmp/out.txt" || fail "$tool --version: $(cat "$tmp/out.txt")"
 done
 pages=0
 while IFS= read -r -d '' page; do
@@ -76,7 +78,7 @@ while IFS= read -r -d '' page; do
   warnings=$(zcat "$page" | groff -ww -z -man 2>&1) || fail "${page#"$root"}: groff failed"
   [ -z "$warnings" ] || fail "${page#"$root"}: $warnings"
 done < <(find "$root/$man" -name '*.gz' -print0)
-[ "$pages" -eq 6 ] || fail "$pages manual pages installed, expected 6"
+[ "$pages" -eq 7 ] || fail "$pages manual pages installed, expected 7"
 
 [ "$failures" -eq 0 ] || exit 1
 echo "the installed tool set ran and its $pages manual pages render"

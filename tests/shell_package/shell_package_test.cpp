@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <nlohmann/json.hpp>
 
+#include "platform/history/digest.h"
 #include "tests/reshaper/shells.h"
 #include "tests/support/files.h"
 #include "tests/support/process.h"
@@ -86,8 +87,9 @@ INSERT INTO DefaultData VALUES ('UPDATE Tests SET Tests_Name = Tests_Name'),
 }
 
 // The example shells as a release builds them find nothing, alone or on the
-// example analyser database.
-TEST(ShellPackage, ExampleShellsCheckClean) {
+// example analyser database. Their plans name the shell by size and SHA-256
+// and, with --html, propose every change of the JSON plan, per step.
+TEST(ShellPackage, ExampleShellsCheckCleanAndPlanForSigning) {
   TempDir dir;
   auto build = [&](const std::string& db, const std::vector<std::string>& scripts) {
     for (const std::string& s : scripts)
@@ -103,6 +105,32 @@ TEST(ShellPackage, ExampleShellsCheckClean) {
       EXPECT_EQ(run.exit_status, 0) << shell << "\n" << run.out << run.err;
       EXPECT_NE(run.out.find("\n0 problems\n"), std::string::npos) << run.out;
     }
+    const std::string line = (shell == "ERUShell" ? "ERU" : "INSTALL") + std::string(",QUERY");
+    const std::string bytes = ReadFile(path), sha = platform::history::Sha256Hex(bytes);
+    const RunResult text = ShellPackage({"plan", line + ",STRUCTURE,VERSION", dir.path(), target});
+    EXPECT_NE(text.out.find("\nshell: " + path + ", " + std::to_string(bytes.size()) +
+                            " bytes, SHA-256 " + sha + "\n"),
+              std::string::npos)
+        << text.out;
+    const RunResult run = ShellPackage({"plan", line + ",STRUCTURE,VERSION", dir.path(), target,
+                                        "--json", "--html", dir.Sub("plan.html")});
+    ASSERT_EQ(run.exit_status, 0) << run.out << run.err;
+    const nlohmann::json plan = nlohmann::json::parse(run.out);
+    EXPECT_EQ(plan["shell_size"], bytes.size());
+    EXPECT_EQ(plan["shell_sha256"], sha);
+    const auto& version = plan["version"];
+    std::vector<std::string> facts = {
+        "<h1>Proposed change: Reshaper</h1>", line, sha, "<h3>COMPACTION (1 change)</h3>",
+        "<td>" + version["table"].get<std::string>() + "." + version["field"].get<std::string>()};
+    for (const auto& q : plan["queries"]) facts.push_back("<td>" + q["name"].get<std::string>());
+    for (const auto& f : plan["fields"]) {
+      facts.push_back("<td>" + f["table"].get<std::string>() + "." + f["name"].get<std::string>());
+    }
+    std::size_t rows = 0;
+    for (const auto& statement : plan["default_data"]) rows += statement["changes"].size();
+    if (rows) facts.push_back("<h3>DEFAULT DATA (" + std::to_string(rows) + " changes)</h3>");
+    const std::string page = ReadFile(dir.Sub("plan.html"));
+    for (const std::string& fact : facts) EXPECT_NE(page.find(fact), std::string::npos) << fact;
   }
 }
 
@@ -112,7 +140,7 @@ TEST(ShellPackage, AnswersItsOwnCommandLine) {
   const std::string usage =
       "usage: ShellPackage <command> <arguments>\n"
       "  ShellPackage check <shell> [<database>] [--mode INSTALL|ERU] [--json]\n"
-      "  ShellPackage plan \"<command line>\" <shell folder> <database> [--json]\n"
+      "  ShellPackage plan \"<command line>\" <shell folder> <database> [--json] [--html <file>]\n"
       "  ShellPackage --help | --version\n";
   const std::string version = "ShellPackage (corvista1000-tools) " +
                               std::string(std::getenv("PROJECT_VERSION") ?: "?") + "\n";
@@ -120,6 +148,7 @@ TEST(ShellPackage, AnswersItsOwnCommandLine) {
   const struct { std::vector<std::string> args; int status; std::string out, err; } cases[] = {
       {{}, 2, "", usage}, {{"check"}, 2, "", usage}, {{"plan", "INSTALL,QUERY"}, 2, "", usage},
       {{"bogus"}, 2, "", usage}, {{"check", "Shell.mdb", "--mode", "SIDEWAYS"}, 2, "", usage},
+      {{"plan", "INSTALL", "shells", "Corvista1k.mdb", "--html"}, 2, "", usage},
       {{"--help"}, 0, usage, ""}, {{"--version"}, 0, version, ""}};
   // clang-format on
   for (const auto& c : cases) {
