@@ -11,11 +11,13 @@
 #include "platform/core/text.h"
 #include "platform/engine/database.h"
 #include "platform/engine/integrity.h"
+#include "platform/history/writer.h"
 #include "reshaper/command_line.h"
 #include "reshaper/journal.h"
 #include "reshaper/mod_io.h"
 #include "reshaper/mod_procedures.h"
 #include "reshaper/paths.h"
+#include "reshaper/run_history.h"
 #include "reshaper/upgrade_steps.h"
 
 namespace reshaper {
@@ -32,6 +34,7 @@ struct RunState {
   std::string sShellPath;  // the shell working copy; empty until a mode word is read
   std::optional<Database> target;
   std::optional<Database> shell;
+  std::optional<RunHistory> history;  // none while the run writes no history
 };
 
 std::string LogLine(const std::string& text) {
@@ -107,15 +110,47 @@ Database OpenShellCopy(const RunState& state) {
   }
 }
 
+// The run's history, when the install log's folder exists: opened once the
+// command line is read and the target found, so that a history that cannot
+// be written fails the run before any change.
+void StartHistory(const std::string& sCommandLine, RunState& state) {
+  if (const auto path = platform::history::DefaultHistoryPath()) {
+    state.history.emplace(*path, sCommandLine, state.line.sMode);
+  }
+}
+
+// Attaches the history to the open target, so that each change commits with
+// its record, and answers the observer that wraps the changes; none without
+// a history. A target read-only by its mode bits is opened read-only, and
+// such a connection cannot attach a file for writing; nothing can change in
+// it either: each step fails at its first write, as without a history.
+StepObserver* AttachHistory(RunState& state) {
+  if (!state.history || platform::IsReadOnly(TargetPath())) return nullptr;
+  state.history->Attach(*state.target);
+  return &*state.history;
+}
+
 // Logs the failure of a step where it arose, then lets it pass on. Answers
 // the saved queries left without a view.
-std::vector<std::string> RunSteps(RunState& state) {
+std::vector<std::string> RunSteps(RunState& state, StepObserver* observer) {
   try {
-    return RunUpgradeSteps(state.line, *state.target, *state.shell);
+    return RunUpgradeSteps(state.line, *state.target, *state.shell, observer);
   } catch (const Error& error) {
     WriteLog(LogLine(error.description()), LogPath());
     throw;
   }
+}
+
+std::uint64_t TargetSize() {
+  return platform::SizeOf(platform::OpenForReading(TargetPath()), TargetPath());
+}
+
+// Compacts the target and records it in the history right after.
+void Compact(RunState& state) {
+  const std::uint64_t size_before = TargetSize();
+  StepFailure failure;
+  if (!CompactTarget(&failure)) Fail(code::kCompaction, failure.details);
+  if (state.history) state.history->RecordCompaction(size_before, TargetSize());
 }
 
 void WriteMarker() {
@@ -133,15 +168,17 @@ void Run(const std::string& sCommandLine, RunState& state) {
   platform::engine::CheckDatabaseIntegrity(TargetPath());
   state.line = ReadCommandLine(
       sCommandLine, [&state](const std::string& sMode) { state.sShellPath = CopyShell(sMode); });
+  StartHistory(sCommandLine, state);
 
   state.target = Database::Open(TargetPath());
+  StepObserver* const observer = AttachHistory(state);
   state.shell = OpenShellCopy(state);
-  const std::vector<std::string> without_view = RunSteps(state);
+  const std::vector<std::string> without_view = RunSteps(state, observer);
+  if (state.history) state.history->Detach();
   state.target->Close();
   state.shell->Close();
 
-  StepFailure failure;
-  if (!CompactTarget(&failure)) Fail(code::kCompaction, failure.details);
+  Compact(state);
   WriteMarker();
   // Facts of a successful run, as the removed stale lock file: the texts are
   // kept and come back as views once they compile.
@@ -167,6 +204,10 @@ int HandleFailure(const Error& error) {
 
 // Every action is tried; a failure of one is ignored and the next runs.
 void FinalCleanUp(RunState& state) noexcept {
+  try {
+    if (state.history) state.history->Detach();
+  } catch (const std::exception&) {
+  }
   try {
     if (state.target) state.target->Close();
   } catch (const std::exception&) {
@@ -212,6 +253,7 @@ int Main(const std::string& sCommandLine) {
     status = HandleFailure(Error(platform::err::kDeviceIoError, error.what()));
   }
   FinalCleanUp(state);
+  if (state.history) state.history->Seal(status);
   return status;
 }
 

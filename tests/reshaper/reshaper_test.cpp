@@ -16,9 +16,12 @@
 #include <regex>
 
 #include "platform/core/error.h"
+#include "platform/history/reader.h"
+#include "platform/history/writer.h"
 #include "reshaper/mod_procedures.h"
 #include "tests/reshaper/shells.h"
 #include "tests/support/databases.h"
+#include "tests/support/history.h"
 #include "tests/support/sandbox.h"
 #include "tests/support/scoped_mount.h"
 
@@ -31,6 +34,8 @@ using namespace reshaper;
 using nlohmann::json;
 using platform::Value;
 using platform::engine::SavedQuery;
+using platform::history::ChangeKind;
+using platform::history::RunRecord;
 
 // Adds two fields and a version field, fills them by default data (one
 // statement hits an existing key and is skipped), stamps 2.0.0.
@@ -53,6 +58,12 @@ const std::vector<SavedQuery> kInstallQueries{{"QTests", "SELECT Tests_ID, Tests
 constexpr const char* kSpare =
     "CREATE TABLE Spare (B BINARY); INSERT INTO Spare VALUES (zeroblob(200000)); DROP TABLE Spare;";
 
+bool IsRowChange(const platform::history::Change& change) {
+  return change.kind == platform::history::ChangeKind::kInsert ||
+         change.kind == platform::history::ChangeKind::kUpdate ||
+         change.kind == platform::history::ChangeKind::kDelete;
+}
+
 bool Regular(const std::string& path) {
   return fs::is_regular_file(fs::symlink_status(path));
 }
@@ -64,6 +75,7 @@ struct Fx {
   std::optional<ScopedMount> mount;  // a fault that needs a mount
   std::string log = box.logs() + "/QVRInstall.log", marker = box.marker("Reshaper");
   std::string outside = box.Sub("outside.txt"), nowhere = box.Sub("nowhere.txt");
+  std::string history = box.logs() + "/ChangeHistory.db";
 
   Fx() {
     box.Install("RESHAPER_BIN", "Reshaper");
@@ -109,6 +121,9 @@ struct Row {
   const char* probe = nullptr;         // "<SQL>=<value>" on the target after the run
   const char* rows_changed = nullptr;  // by the plan, per default-data statement
   bool pipe = false;                   // standard error is a pipe whose reader is gone
+  // The run's record in the change history besides its rows, a line each (HistoryLines); "-":
+  // the run adds none. Any run it adds is held against the target's difference (ExpectRecorded).
+  const char* history = nullptr;
   friend void PrintTo(const Row& r, std::ostream* os) { *os << r.name; }
 };
 
@@ -118,6 +133,7 @@ std::string Expand(std::string text, const Fx& f) {
                                    {"%D", f.box.databases()},
                                    {"%P", f.box.program_folder()},
                                    {"%R", f.box.root()},
+                                   {"%L", f.box.logs()},
                                    {"%N", nested}})
     for (std::size_t at; (at = text.find(key)) != std::string::npos;) text.replace(at, 2, value);
   return text;
@@ -230,6 +246,175 @@ void ExpectPlanned(const Fx& f, const json& plan, const RunResult& run,
                  " WHERE rowid = " + change["rowid"].dump());
 }
 
+// The runs in the change history at `path`, oldest first; none without one.
+std::vector<platform::history::RunSummary> RunsIn(const std::string& path) {
+  if (!Regular(path)) return {};
+  return platform::history::HistoryReader(path).List();
+}
+
+// A run's records besides its rows, a line each: "<kind> <object>", with the definition of a
+// field added or removed and the values of the version.
+std::string HistoryLines(const RunRecord& run) {
+  std::string lines;
+  for (const auto& c : run.changes) {
+    if (IsRowChange(c)) continue;
+    lines += platform::history::KindName(c.kind);
+    if (c.kind != ChangeKind::kCompaction) lines += " " + c.object;
+    const auto& [column, from, to] = c.columns.at(0);
+    if (c.kind == ChangeKind::kFieldAdded) lines += ": " + to.ToText();
+    if (c.kind == ChangeKind::kFieldRemoved) lines += ": " + from.ToText();
+    if (c.kind == ChangeKind::kVersion) lines += ": " + from.Describe() + " -> " + to.Describe();
+    lines += "\n";
+  }
+  return lines;
+}
+
+// The saved queries with their SQL ("query <name>"), and the fields of the tables that `tables`
+// names ("field <table>.<field>"), as the history's records name them.
+std::map<std::string, std::string> Objects(
+    const std::string& path, const std::map<std::string, std::vector<std::string>>& tables) {
+  std::map<std::string, std::string> objects;
+  Database db = Database::Open(path);
+  for (const auto& query : platform::engine::SavedQueries(db))
+    objects["query " + query.name] = query.sql;
+  for (const auto& [table, unused] : tables)
+    if (table != " queries")
+      for (const auto& field : platform::engine::TableFields(db, table))
+        objects["field " + table + "." + field.name];
+  return objects;
+}
+
+// The cells of `table`'s rows over `columns` by rowid, each as Describe() gives it; none when
+// the database lacks the table.
+using RowCells = std::map<std::int64_t, std::map<std::string, std::string>>;
+RowCells RowsOf(const std::string& path, const std::string& table,
+                const std::vector<std::string>& columns) {
+  Database db = Database::Open(path);
+  RowCells rows;
+  if (QueryCount(db, "SELECT count(*) FROM sqlite_schema WHERE name = '" + table + "'") == 0)
+    return rows;
+  std::string select = "SELECT rowid";
+  for (const auto& column : columns) select += ", " + platform::engine::QuoteIdentifier(column);
+  for (const auto& row :
+       db.Query(select + " FROM " + platform::engine::QuoteIdentifier(table)).rows)
+    for (std::size_t i = 0; i < columns.size(); ++i)
+      rows[row[0].ToLong()][columns[i]] = row[i + 1].Describe();
+  return rows;
+}
+
+// The rows' contents, sorted: rows told apart by what they hold, not by rowid.
+std::vector<std::string> Contents(const RowCells& rows) {
+  std::vector<std::string> contents;
+  for (const auto& [rowid, cells] : rows) {
+    std::string content;
+    for (const auto& [column, cell] : cells) content += column + "=" + cell + "; ";
+    contents.push_back(content);
+  }
+  std::sort(contents.begin(), contents.end());
+  return contents;
+}
+
+// The run's record in the history: its header names the run, its seal says exactly what the run
+// showed and how it ended, its row changes are the target's difference over the columns it had
+// before and after, and its query, field, version and compaction records turn the target before
+// into the target after (but for the views kept as saved queries, which the run names).
+void ExpectRecorded(const Fx& f, const std::vector<std::string>& args, const RunRecord& run,
+                    const std::string& before, const std::string& err, int status) {
+  const std::string after = f.box.database();
+  std::string line;
+  for (const auto& arg : args) line += (line.empty() ? "" : " ") + arg;
+  EXPECT_EQ(run.header.program, "Reshaper");
+  EXPECT_EQ(run.header.command_line, line);
+  EXPECT_EQ(run.header.database, after);
+  EXPECT_EQ(run.header.source.rfind(f.box.program_folder() + "/", 0), 0u) << run.header.source;
+  ASSERT_TRUE(run.seal.has_value());
+  EXPECT_EQ(run.seal->end.message, err);
+  EXPECT_EQ(run.seal->end.exit_status, status);
+  EXPECT_EQ(run.seal->end.succeeded, status == 0);
+
+  // Over the columns that a table has before and after (all of a table that one side lacks).
+  const auto tables_before = Schema(before), tables_after = Schema(after);
+  std::map<std::string, std::vector<std::string>> columns = tables_after;
+  for (auto& [table, names] : columns)
+    if (const auto o = tables_before.find(table); o != tables_before.end())
+      std::erase_if(names, [&](const std::string& name) {
+        return std::find(o->second.begin(), o->second.end(), name) == o->second.end();
+      });
+  columns.insert(tables_before.begin(), tables_before.end());
+  columns.erase(" queries");
+  RunRecord shared = run;
+  for (auto& c : shared.changes) {
+    if (!IsRowChange(c)) continue;
+    const auto& names = columns.at(c.object);
+    std::erase_if(c.columns, [&](const auto& column) {
+      return std::find(names.begin(), names.end(), column.column) == names.end();
+    });
+  }
+  // Rows by a declared key: line for line. Rows by rowid, which the compaction renumbers: the
+  // record replayed on the rows before gives the rows after.
+  std::vector<std::string> keyless;
+  for (const auto& [table, names] : columns)
+    if (QueryCount(tables_before.count(table) ? before : after,
+                   "SELECT count(*) FROM pragma_table_info('" + table + "') WHERE pk > 0") == 0)
+      keyless.push_back(table + " rowid=");
+  auto keyed = [&](Difference lines) {
+    std::erase_if(lines, [&](const std::string& line) {
+      return std::any_of(keyless.begin(), keyless.end(),
+                         [&](const std::string& prefix) { return line.starts_with(prefix); });
+    });
+    return lines;
+  };
+  EXPECT_EQ(keyed(RecordedDifference(shared)), keyed(DatabaseDifference(before, after)));
+  for (const auto& prefix : keyless) {
+    const std::string table = prefix.substr(0, prefix.size() - 7);
+    auto rows = RowsOf(before, table, columns[table]);
+    for (const auto& c : shared.changes) {
+      if (c.object != table || !c.key.starts_with("rowid=")) continue;
+      const std::int64_t rowid = std::stoll(c.key.substr(6));
+      if (c.kind == ChangeKind::kDelete) rows.erase(rowid);
+      for (const auto& column : c.columns)
+        if (c.kind != ChangeKind::kDelete) rows[rowid][column.column] = column.after.Describe();
+    }
+    EXPECT_EQ(Contents(rows), Contents(RowsOf(after, table, columns[table]))) << table;
+  }
+
+  auto objects = Objects(before, tables_before);
+  for (const auto& c : run.changes) {
+    const std::string query = "query " + c.object, field = "field " + c.object;
+    const auto& [column, from, to] = c.columns.at(0);
+    const std::string first = "SELECT \"" + column + "\" FROM \"" +
+                              c.object.substr(0, c.object.size() - column.size() - 1) +
+                              "\" ORDER BY rowid LIMIT 1";
+    switch (c.kind) {
+      case ChangeKind::kQueryAdded:
+        EXPECT_TRUE(objects.emplace(query, to.ToText()).second) << query;
+        break;
+      case ChangeKind::kQueryReplaced:
+        EXPECT_EQ(objects[query], from.ToText()) << query;
+        objects[query] = to.ToText();
+        break;
+      case ChangeKind::kFieldAdded: EXPECT_TRUE(objects.emplace(field, "").second) << field; break;
+      case ChangeKind::kFieldRemoved: EXPECT_EQ(objects.erase(field), 1u) << field; break;
+      case ChangeKind::kVersion:
+        if (Objects(before, tables_before).count(field)) {
+          EXPECT_EQ(QueryValue(before, first).ToText(), from.ToText());
+        }
+        EXPECT_EQ(QueryValue(after, first).ToText(), to.ToText());
+        break;
+      case ChangeKind::kCompaction:
+        EXPECT_EQ(to.ToDouble(), static_cast<double>(fs::file_size(after)));
+        break;
+      default: break;
+    }
+  }
+  const auto objects_after = Objects(after, tables_before);
+  static const std::regex kept("detail: saved query without view: ([^\n]*)\n");
+  for (std::sregex_iterator it(err.begin(), err.end(), kept), end; it != end; ++it)
+    if (const std::string query = "query " + (*it)[1].str(); objects_after.count(query))
+      objects.emplace(query, objects_after.at(query));
+  EXPECT_EQ(objects, objects_after);
+}
+
 class ReshaperRun : public ::testing::TestWithParam<Row> {};
 
 TEST_P(ReshaperRun, EndsAsTheRowSays) {
@@ -249,6 +434,12 @@ TEST_P(ReshaperRun, EndsAsTheRowSays) {
   const std::string bytes_before = Regular(f.box.database()) ? ReadFile(f.box.database()) : "";
   const ino_t inode_before = inode();
   const auto schema = r.plan ? Schema(f.box.database()) : decltype(Schema("")){};
+  const std::size_t runs_before = RunsIn(f.history).size();
+  // The target as the run finds it, a journal left beside it included.
+  const std::string before = f.box.Sub("before.mdb");
+  for (const std::string suffix : {"", "-journal"})
+    if (fs::is_regular_file(f.box.database() + suffix))
+      fs::copy_file(f.box.database() + suffix, before + suffix);
   // ShellPackage's plan leaves every file of the database and program folders as it was.
   auto snapshot = [&] {
     std::map<std::string, std::string> files;
@@ -295,6 +486,18 @@ TEST_P(ReshaperRun, EndsAsTheRowSays) {
   const std::string planted = "not the program's";  // where an arrange made it
   EXPECT_EQ(Exists(f.outside) ? ReadFile(f.outside) : planted, planted);
   EXPECT_FALSE(Exists(f.nowhere));
+  // The history: at most one run more, which holds what the run did.
+  const auto runs = RunsIn(f.history);
+  ASSERT_LE(runs.size(), runs_before + 1);
+  std::optional<RunRecord> recorded;
+  if (runs.size() > runs_before) {
+    recorded = platform::history::HistoryReader(f.history).Read(runs.back().number);
+    ASSERT_TRUE(recorded.has_value());
+    ExpectRecorded(f, r.args, *recorded, before, err, r.status);
+  }
+  if (r.history) {
+    EXPECT_EQ(recorded ? HistoryLines(*recorded) : "-", r.history);
+  }
   if (const std::string probe = r.probe ? r.probe : ""; r.probe) {
     EXPECT_EQ(QueryValue(f.box.database(), probe.substr(0, probe.rfind('='))).ToText(),
               probe.substr(probe.rfind('=') + 1));
@@ -343,18 +546,24 @@ void FillSmallDisk(Fx& f) {
   "detail: scratch file: %D/Temp.mdb\n"
 #define IN_USE "detail: engine: 3007 The name is already in use\ndetail: name: QTests\n" \
   "detail: in use by: qtests\n"
+#define HISTORY "detail: history: %L/ChangeHistory.db\n"
+// The records of the install shell's query and fields in the history.
+#define INSTALL_RECORD "query added QTests\nfield added Tests.Tests_Reflex: YESNO, default \"0\"\n" \
+  "field added Tests.Tests_Note: TEXT(40)\nfield added SoftwareVersion.Version_Build: LONG\n"
 #define NO_DATABASE \
   "detail: error: 26 file is not a database\ndetail: SQL: PRAGMA journal_mode=DELETE\n"
 
 const Row kRows[] = {
     {.name = "FullInstall", .args = {"INSTALL,QUERY,STRUCTURE,VERSION"}, .state = "2.0.0 build 7 / "
      "ID Name Reflex Note / GLU,CHOL,ALT / QTests / compacted marker", .plan = true,
-     .rows_changed = "1 0 1 "},
+     .rows_changed = "1 0 1 ", .history = INSTALL_RECORD "version SoftwareVersion.Version_Number: "
+     "\"1.0.0\" -> \"2.0.0\"\ncompaction\n"},
     {.name = "WordsIgnoreCaseAndSpaces", .args = {" install , structure "}, .state = "1.0.0 build "
      "7 / ID Name Reflex Note / GLU,CHOL,ALT / / compacted marker", .plan = true},
     // The ERU shell's default data would empty Tests: it never runs.
     {.name = "Eru", .args = {"ERU,QUERY,STRUCTURE,VERSION"}, .state = "0.9.0 / ID / 2 / QEru / "
-     "compacted marker", .plan = true},
+     "compacted marker", .plan = true, .history = "query added QEru\nfield removed Tests.Tests_Name: "
+     "TEXT(10)\nversion SoftwareVersion.Version_Number: \"1.0.0\" -> \"0.9.0\"\ncompaction\n"},
     // The version lands in a field the structure step adds, after the default data wrote it.
     {.name = "StructureRunsBeforeVersionWhateverTheWordOrder", .args = {
      "VERSION,STRUCTURE,INSTALL"}, .shell = "UPDATE VersionInfo SET FieldName = 'Version_Build', "
@@ -429,7 +638,7 @@ const Row kRows[] = {
      "INTO StructureInfo (\"Table\", Name, DataType) VALUES ('Tests', 'Tests_Comment', 'MEMO');",
      .status = 1, .err = STRUCTURE "detail: row: 4: table \"Tests\", name \"Tests_Comment\", type "
      "\"MEMO\"\ndetail: cause: the type word is none of the known words\n", .state = "1.0.0 build "
-     "Null / ID Name Reflex Note / GLU,CHOL / QTests /", .plan = true},
+     "Null / ID Name Reflex Note / GLU,CHOL / QTests /", .plan = true, .history = INSTALL_RECORD},
     {.name = "QueryClashingInLetterCase", .args = {"INSTALL,QUERY,VERSION"}, .arrange = [](Fx& f) {
      Database db = Database::Open(f.box.database()); platform::engine::CreateSavedQuery(db,
      "qtests", "SELECT 1"); }, .status = 1, .err = QUERIES IN_USE, .state = "1.0.0 / ID Name / "
@@ -518,8 +727,18 @@ const Row kRows[] = {
      WriteFile(f.outside, "not the program's"); fs::create_hard_link(f.outside, f.Db(
      ".InstallShell.mdb.tmp")); fs::create_symlink(f.outside, f.log); }, .state = kQueried,
      .logged = false},
+    // A history that cannot be written fails the run before any change.
+    {.name = "ReadOnlyHistory", .args = {"INSTALL,QUERY,STRUCTURE,VERSION"}, .arrange = [](Fx& f)
+     { platform::history::HistoryWriter(f.history, {}); ChmodFile(f.history, 0444); },
+     .status = 1, .err = UNEXPECTED "detail: error: 8 attempt to write a readonly database\n"
+     "detail: SQL: PRAGMA history.user_version = 1\ndetail: read-only: %L/ChangeHistory.db (mode "
+     "0444)\n" HISTORY, .history = "-"},
+    {.name = "FolderAtTheHistorysName", .args = {"INSTALL,QUERY,STRUCTURE,VERSION"},
+     .arrange = [](Fx& f) { MakeFolders(f.history); }, .status = 1, .err = UNEXPECTED "detail: "
+     "error: 57 Device I/O error\ndetail: file: %L/ChangeHistory.db\ndetail: system: not a "
+     "regular file: a folder\ndetail: database: %L/ChangeHistory.db\n" HISTORY, .history = "-"},
     {.name = "MissingLogFolderOnlyMeansNoLog", .args = {"INSTALL,QUERY"}, .arrange = [](Fx& f) {
-     fs::remove(f.box.logs()); }, .state = kQueried, .logged = false},
+     fs::remove(f.box.logs()); }, .state = kQueried, .logged = false, .history = "-"},
     // The log is only appended to and never made writable; the runs go on.
     {.name = "ReadOnlyLog", .args = {"INSTALL,VERSION"}, .arrange = [](Fx& f) { WriteFile(f.log,
      kEarlierLog); ChmodFile(f.log, 0444); }, .state = kVersioned, .logged = false},
@@ -583,7 +802,7 @@ const Row kRows[] = {
     {.name = "FullDiskAtDefaultData", .args = {"INSTALL,STRUCTURE,VERSION"},
      .shell = kDoubleFiller, .arrange = FillSmallDisk, .status = 1, .err = DEFAULT_DATA "detail: "
      "statement: 4: \"INSERT INTO Filler SELECT Note FROM Filler\"\ndetail: engine: 13 database or "
-     "disk is full\ndetail: SQL: RELEASE engine_change\n", .state = kDataFailed, .probe = "SELECT "
+     "disk is full\ndetail: SQL: COMMIT\n", .state = kDataFailed, .probe = "SELECT "
      "count(*) FROM Filler=3000"},
     {.name = "FullDiskAtCompaction", .args = {"INSTALL,VERSION"}, .shell = kDoubleFiller,
      .arrange = FillSmallDisk, .status = 1, .err = COMPACTION "detail: engine: 13 database or disk "

@@ -1,0 +1,86 @@
+#include "reshaper/run_history.h"
+
+#include <exception>
+#include <utility>
+#include <vector>
+
+#include "platform/core/error.h"
+#include "platform/core/message_box.h"
+#include "platform/engine/snapshot.h"
+#include "reshaper/paths.h"
+
+namespace reshaper {
+
+namespace {
+
+namespace history = platform::history;
+
+// The run's header. A source that cannot be read fails the history as the
+// file itself would: its path is what the operator looks for.
+history::RunHeader Header(const std::string& path, const std::string& command_line,
+                          const std::string& sMode) {
+  try {
+    return history::StartRun("Reshaper", command_line, TargetPath(), ShellSourcePath(sMode));
+  } catch (platform::Error& error) {
+    error.AddDetail("history", path);
+    throw;
+  }
+}
+
+}  // namespace
+
+RunHistory::RunHistory(const std::string& path, const std::string& command_line,
+                       const std::string& sMode)
+    : writer_(path, Header(path, command_line, sMode)) {}
+
+void RunHistory::Attach(platform::engine::Database& target) {
+  writer_.Attach(target);
+  target_ = &target;
+}
+
+void RunHistory::Detach() {
+  if (target_ == nullptr) return;
+  target_ = nullptr;
+  writer_.Detach();
+}
+
+void RunHistory::Changing(const StepChange& change, const MakeChange& make) {
+  platform::engine::Transaction transaction = target_->Begin();
+  // A recorder of this change alone: a field change alters its table's
+  // columns, and the recorder reads column names when it is taken, so no
+  // write of an earlier change may still be waiting in it.
+  std::vector<history::Change> record;
+  {
+    platform::engine::ChangeRecorder rows(*target_);
+    make();
+    if (change.schema) record.push_back(*change.schema);
+    for (auto& row : history::RowChanges(*target_, change.group, rows.Take())) {
+      record.push_back(std::move(row));
+    }
+  }
+  writer_.Record(record);
+  transaction.Commit();
+}
+
+void RunHistory::RecordCompaction(std::uint64_t size_before, std::uint64_t size_after) {
+  const auto size = [](std::uint64_t bytes) { return platform::Value(static_cast<double>(bytes)); };
+  writer_.Record({{"COMPACTION",
+                   history::ChangeKind::kCompaction,
+                   TargetPath(),
+                   "",
+                   {{"size", size(size_before), size(size_after)}}}});
+}
+
+void RunHistory::Seal(int exit_status) noexcept {
+  try {
+    writer_.Seal({history::NowUtc(), exit_status == 0, exit_status, platform::MessagesShown()});
+  } catch (const platform::Error& error) {
+    platform::WriteDetail("history", writer_.path() +
+                                         " not sealed: " + std::to_string(error.number()) + " " +
+                                         error.description());
+  } catch (const std::exception& error) {
+    platform::WriteDetail("history", writer_.path() + " not sealed: " + error.what());
+  }
+}
+
+}  // namespace reshaper
