@@ -27,8 +27,10 @@
 #include <utility>
 
 #include "platform/core/error.h"
+#include "platform/history/reader.h"
 #include "tests/support/catalog.h"
 #include "tests/support/databases.h"
+#include "tests/support/history.h"
 #include "tests/support/sandbox.h"
 
 namespace campaigns {
@@ -194,6 +196,30 @@ std::string StateOf(const std::string& path) {
   }
 }
 
+// The history's row changes, of every run it holds, against the database's
+// difference from the fixture; and its chain (unfinished runs allowed). ""
+// when they agree. Opening either file rolls back a killed run's journal,
+// as the next program's would.
+std::string HistoryDisagreement(const Workstation& ws) {
+  const std::string history = ws.logs() + "/ChangeHistory.db";
+  platform::history::RunRecord all;
+  if (Exists(history)) {
+    platform::history::HistoryReader reader(history);
+    if (const auto verdict = reader.Verify(); verdict.broken_run) {
+      return "run " + std::to_string(*verdict.broken_run) + " " + verdict.broken_reason;
+    }
+    for (const auto& run : reader.List()) {
+      const auto changes = reader.Read(run.number)->changes;
+      all.changes.insert(all.changes.end(), changes.begin(), changes.end());
+    }
+  }
+  const Difference recorded = RecordedDifference(all);
+  const Difference real = DatabaseDifference(ws.Sub("fixture.mdb"), ws.database());
+  if (recorded == real) return "";
+  return "history of " + std::to_string(recorded.size()) + " changed cells, database " +
+         std::to_string(real.size());
+}
+
 // The files of the run's folders, where leftovers of killed runs would stay.
 std::string Listing(const Workstation& ws) {
   std::set<std::string> names;
@@ -241,8 +267,9 @@ const Scenario kScenarios[] = {
 };
 
 // After each kill: the database sound (as before or as after where all or
-// nothing); the package the old or the new one, the database changed only from
-// the new; a marker only after a finished run. Then a rerun that succeeds,
+// nothing) and as its change history says; the package the old or the new
+// one, the database changed only from the new; a marker only after a
+// finished run. Then a rerun that succeeds, recorded too,
 // reaches a whole run's state (two runs' when the killed one had finished its
 // changes) and leaves a whole run's files.
 TEST(CrashTest, EveryKillLeavesSoundFilesThatARerunFinishes) {
@@ -265,6 +292,7 @@ TEST(CrashTest, EveryKillLeavesSoundFilesThatARerunFinishes) {
     reset();  // reading the state may have touched the files
     const TracedRun whole = run(0);
     ASSERT_TRUE(!whole.killed && whole.exit_status == 0) << title << ": the whole run failed";
+    ASSERT_EQ(HistoryDisagreement(ws), "") << title << ": the whole run's history";
     const std::string after = state(), new_package = ReadFile(package), listing = Listing(ws);
     ASSERT_EQ(run(0).exit_status, 0) << title << ": a second run failed";
     const std::string after_twice = state();
@@ -278,8 +306,12 @@ TEST(CrashTest, EveryKillLeavesSoundFilesThatARerunFinishes) {
       if (bytes != old_package && bytes != new_package) return "killed: a half-written package";
       if (killed == after && bytes != new_package) return "killed: done from an unwritten package";
       if (Exists(ws.marker(s.program)) && killed != after) return "killed: a marker before the end";
+      if (const std::string wrong = HistoryDisagreement(ws); !wrong.empty())
+        return "killed: " + wrong;
       if (const int rerun = run(0).exit_status) return "rerun: exit " + std::to_string(rerun);
       if (state() != (killed == after ? after_twice : after)) return "rerun: not a whole run";
+      if (const std::string wrong = HistoryDisagreement(ws); !wrong.empty())
+        return "rerun: " + wrong;
       const std::string files = Listing(ws);
       return files == listing ? "" : "rerun: files " + files + " instead of " + listing;
     };
