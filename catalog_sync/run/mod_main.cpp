@@ -1,5 +1,6 @@
 #include "catalog_sync/run/mod_main.h"
 
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <utility>
@@ -83,16 +84,21 @@ void PrepareDatabase(RunState& state) {
 
 // Walks the assays in one transaction and commits it; the box of the walk's
 // failure, or the general box of a failed BEGIN or COMMIT (its `SQL:`
-// detail names the statement). The transaction is rolled back unless
+// detail names the statement), titled as the walk's own, with the test
+// number most recently read. The transaction is rolled back unless
 // committed.
 std::optional<platform::BoxMessage> WalkAndCommit(RunState& state) {
+  std::int16_t nTestNumber = 0;
   try {
     platform::engine::Transaction walk = state.connection->Begin();
-    if (std::optional<platform::BoxMessage> failure = WalkAssays(state, nullptr)) return failure;
+    const auto after_each = [&](const AssayVisit& visit) { nTestNumber = visit.nTestNumber; };
+    if (std::optional<platform::BoxMessage> failure = WalkAssays(state, after_each)) {
+      return failure;
+    }
     walk.Commit();
     return std::nullopt;
   } catch (...) {
-    return UnexpectedErrorMessage("Catalog Sync", CurrentFailure());
+    return UnexpectedErrorMessage(UpdateAssayTitle(nTestNumber), CurrentFailure());
   }
 }
 

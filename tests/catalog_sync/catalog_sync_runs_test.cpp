@@ -463,6 +463,11 @@ std::vector<Row> AllRows() {
       {.name = "disk full during the changes", .package = many, .mount = small_disk(3),
        .err = Unexpected("UpdateAssay 40", "13 database or disk is full") + kAtFirstAssay +
               "detail: SQL: <any>\ndetail: table: <any>\n" + kRolledBack},
+      // Room for the journal but not for the pages the commit appends; titled as the walk's own
+      // failure, with the test number read last.
+      {.name = "disk full at the commit", .package = many, .mount = small_disk(5),
+       .err = Unexpected("UpdateAssay 239", "13 database or disk is full") +
+              "detail: SQL: COMMIT\n" + kRolledBack},
       // Every outcome (an old backup copy goes); tests met again, seen as earlier assays left them.
       {.name = "every outcome", .package = {{40, "NEW", "ADD", {100, 50, 0}}, {2, "CHOL", "MODIFY"},
                    {1, "GLU", "ADD", {0, 0, 0}}, {41, "MISSING", "MODIFY", {10, 20, 30}},
@@ -520,7 +525,7 @@ std::vector<Row> AllRows() {
          ::close(folder); return r; }, .marker_kept = true},
       // A reader holds its shared lock past the busy timeout, so the COMMIT fails.
       {.name = "a reader holds its lock past the commit",
-       .err = Unexpected("Catalog Sync", "5 database is locked") + "detail: SQL: COMMIT\n" +
+       .err = Unexpected("UpdateAssay 40", "5 database is locked") + "detail: SQL: COMMIT\n" +
               kRolledBack,
        .run = [](auto& sb, auto& args) {
          Database reader = Database::Open(sb.database());
@@ -528,6 +533,15 @@ std::vector<Row> AllRows() {
          EXPECT_EQ(reader.Query("SELECT COUNT(*) FROM Tests").rows.size(), 1u);
          const RunResult r = sb.Run("CatalogSync", args);
          reader.Exec("ROLLBACK"); return r; }},
+      // A writer holds its lock past the busy timeout, so the walk cannot begin: no test was read.
+      {.name = "a writer holds its lock past the begin",
+       .err = Unexpected("UpdateAssay 0", "5 database is locked") +
+              "detail: SQL: BEGIN IMMEDIATE\n" + kRolledBack,
+       .run = [](auto& sb, auto& args) {
+         Database writer = Database::Open(sb.database());
+         writer.Exec("BEGIN IMMEDIATE; DELETE FROM Kits");
+         const RunResult r = sb.Run("CatalogSync", args);
+         writer.Exec("ROLLBACK"); return r; }},
       // A client commits between backup copy and walk (which waits for its lock): the failed walk
       // is rolled back, the client's row stays, the database, reached through a link, stays one.
       {.name = "a client commits during the run", .package = failing,
