@@ -24,7 +24,7 @@ void DeleteQueryNamedExactly(Database& target, const std::string& name) {
 bool CreateQueries(Database& target, Database& shell, StepFailure* failure) {
   return TrapStepFailure("query creation", failure, [&](StepPosition& position) {
     for (const auto& query : engine::SavedQueries(shell)) {
-      position = {{"query", query.name}, {"sql", query.sql}};
+      position = {{"query", query.name}};
       DeleteQueryNamedExactly(target, query.name);
       engine::CreateSavedQuery(target, query.name, query.sql);
     }
