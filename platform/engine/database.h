@@ -70,6 +70,9 @@ class Database {
   static Database Open(const std::string& path);
   // Creates a new, empty database file (fails when it exists).
   static Database Create(const std::string& path);
+  // An empty database in memory (no file, no lock file), for a connection
+  // that works on the files it attaches; `label` is its path(), for messages.
+  static Database CreateInMemory(const std::string& label);
 
   Database(Database&&) noexcept;
   Database& operator=(Database&&) noexcept;
@@ -102,6 +105,23 @@ class Database {
 
   // A transaction guard: rolls back on destruction unless committed.
   Transaction Begin();
+
+  // --- Attached files ---------------------------------------------------
+  // Attaches the database file at `path` as schema `schema`, so that one
+  // transaction commits it with this database (rollback journal: SQLite's
+  // atomic commit of several files). Under the rules of any file the engine
+  // opens: its lock file held while attached; read-only by its mode bits
+  // means attached read-only, also for root; a missing file is created, a
+  // symbolic link at its name refused (57, `link to`), one at its journal's
+  // name removed; journal_mode=DELETE. From then on the statements of this
+  // class (and the engine's layers above it) cannot reach the schema, nor
+  // attach or detach: SQLite's authorizer refuses them with 23 "not
+  // authorized". Only the code that attached it reaches it, through the
+  // core's AttachedFiles::Permit. Failures carry a `database` detail.
+  // REQUIRES: no transaction open.
+  void Attach(const std::string& path, const std::string& schema);
+  // REQUIRES: no transaction open; `schema` attached.
+  void Detach(const std::string& schema);
 
   // --- Typed rows (the recordset operations of the catalogue writer) -----
   // The rowid of the first row of `table` meeting `where` (SQL with '?'

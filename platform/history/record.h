@@ -28,6 +28,8 @@ struct RunHeader {
   std::string source;    // the source file's path; empty when the run has none
   std::int64_t source_size = 0;
   std::string source_sha256;  // lower-case hex; empty when the run has no source
+
+  bool operator==(const RunHeader&) const = default;
 };
 
 enum class ChangeKind {

@@ -41,7 +41,7 @@ namespace {
 // on a connection, and its failures are built from the bare handle.
 struct ReadOnlyNotes {
   std::mutex mutex;
-  std::map<sqlite3*, std::string> notes;
+  std::map<sqlite3*, std::map<std::string, std::string>> notes;  // by schema
 };
 ReadOnlyNotes& Notes() {
   static ReadOnlyNotes notes;
@@ -53,7 +53,8 @@ void AddReadOnlyNote(sqlite3* db, Error& error) {
   ReadOnlyNotes& notes = Notes();
   const std::lock_guard guard(notes.mutex);
   const auto it = notes.notes.find(db);
-  if (it != notes.notes.end()) error.AddDetail("read-only", it->second);
+  if (it == notes.notes.end()) return;
+  for (const auto& [schema, note] : it->second) error.AddDetail("read-only", note);
 }
 
 }  // namespace
@@ -66,16 +67,25 @@ std::optional<std::string> ReadOnlyNote(const std::string& path) {
   return path + " (mode " + mode + ")";
 }
 
-void NoteReadOnly(sqlite3* db, std::string note) {
+void NoteReadOnly(sqlite3* db, std::string note, const std::string& schema) {
   ReadOnlyNotes& notes = Notes();
   const std::lock_guard guard(notes.mutex);
-  notes.notes[db] = std::move(note);
+  notes.notes[db][schema] = std::move(note);
 }
 
 void ForgetReadOnly(sqlite3* db) {
   ReadOnlyNotes& notes = Notes();
   const std::lock_guard guard(notes.mutex);
   notes.notes.erase(db);
+}
+
+void ForgetReadOnly(sqlite3* db, const std::string& schema) {
+  ReadOnlyNotes& notes = Notes();
+  const std::lock_guard guard(notes.mutex);
+  const auto it = notes.notes.find(db);
+  if (it == notes.notes.end()) return;
+  it->second.erase(schema);
+  if (it->second.empty()) notes.notes.erase(it);
 }
 
 Error SqliteFailure(sqlite3* db, std::string_view sql) {

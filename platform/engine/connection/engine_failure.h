@@ -20,11 +20,13 @@ Error SqliteFailure(sqlite3* db, std::string_view sql = {});
 // owner lacks the write bit), else nothing.
 std::optional<std::string> ReadOnlyNote(const std::string& path);
 
-// Remembers that `db` is a read-only file's connection (or copy): its
-// failures with SQLITE_READONLY get the detail "read-only: <note>". Forget
-// before `db` is closed.
-void NoteReadOnly(sqlite3* db, std::string note);
+// Remembers that `db`'s schema `schema` is a read-only file (or copy): the
+// failures of `db` with SQLITE_READONLY get the detail "read-only: <note>",
+// one per such schema (SQLite does not say which schema refused the write).
+// Forget before `db` is closed; ForgetReadOnly(db) forgets every schema.
+void NoteReadOnly(sqlite3* db, std::string note, const std::string& schema = "main");
 void ForgetReadOnly(sqlite3* db);
+void ForgetReadOnly(sqlite3* db, const std::string& schema);
 
 // An engine failure with its fixed description.
 Error EngineFailure(long number);

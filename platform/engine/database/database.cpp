@@ -130,6 +130,11 @@ Database Database::Create(const std::string& path) {
   return Database(std::make_unique<internal::DatabaseCore>(path, true));
 }
 
+Database Database::CreateInMemory(const std::string& label) {
+  return Database(
+      std::make_unique<internal::DatabaseCore>(label, internal::DatabaseCore::InMemory{}));
+}
+
 Database::Database(std::unique_ptr<internal::DatabaseCore> core) : core_(std::move(core)) {}
 Database::Database(Database&&) noexcept = default;
 Database& Database::operator=(Database&&) noexcept = default;
@@ -205,6 +210,14 @@ void Database::Prepare(std::string_view sql) {
 Transaction Database::Begin() {
   core_->connection.Begin();
   return Transaction(this);
+}
+
+void Database::Attach(const std::string& path, const std::string& schema) {
+  core_->attached.Attach(core_->db(), path, schema);
+}
+
+void Database::Detach(const std::string& schema) {
+  core_->attached.Detach(core_->db(), schema);
 }
 
 std::optional<RowId> Database::FirstRow(std::string_view table, std::string_view where,

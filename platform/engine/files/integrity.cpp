@@ -14,8 +14,9 @@ namespace platform::engine {
 namespace {
 
 // quick_check stops after this many problems: enough for the operator, and
-// a badly damaged file is not walked to its end.
-constexpr const char* kQuickCheck = "PRAGMA quick_check(5)";
+// a badly damaged file is not walked to its end. The main file only: a file
+// attached to the connection (the change history) is not the database's.
+constexpr const char* kQuickCheck = "PRAGMA main.quick_check(5)";
 
 // One detail per line of a problem's text, without the heading that SQLite
 // sets before the first problem of each attached database ("*** in database

@@ -2,12 +2,13 @@
 // of the lock file, its statement cache and its table catalog. Database owns
 // one; the layers above reach SQLite through it. Member order is destruction
 // order in reverse: the statements go before the connection, the connection
-// before its share of the lock file.
+// before its share of the lock file and those of the files attached to it.
 #pragma once
 
 #include <optional>
 #include <string>
 
+#include "platform/engine/connection/attached_files.h"
 #include "platform/engine/connection/connection.h"
 #include "platform/engine/connection/lock_file.h"
 #include "platform/engine/connection/statement_cache.h"
@@ -34,6 +35,8 @@ struct DatabaseCore {
 
   std::string path;
   std::optional<LockFileShare> lock;  // none in memory
+  // Before the connection: their lock files are released after it closes.
+  AttachedFiles attached;
   Connection connection;
   StatementCache statements;
   TableCatalog tables;

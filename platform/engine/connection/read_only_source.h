@@ -1,0 +1,29 @@
+// A plain read-only SQLite connection to a file, outside the engine's rules
+// for the files it changes: no lock file, no journal mode change, never a
+// write. For readers that must leave the file and its folder as they are
+// (the in-memory copy's source, the change history's reader).
+#pragma once
+
+#include <sqlite3.h>
+
+#include <string>
+
+namespace platform::engine::internal {
+
+class ReadOnlySource {
+ public:
+  // Opens `path` read-only with the engine's busy timeout and reads its
+  // schema, so that a file that is no database, or one with a journal to
+  // roll back, fails here with its own cause (and a `database` detail).
+  explicit ReadOnlySource(const std::string& path);
+  ReadOnlySource(const ReadOnlySource&) = delete;
+  ReadOnlySource& operator=(const ReadOnlySource&) = delete;
+  ~ReadOnlySource() { sqlite3_close_v2(db_); }
+  sqlite3* get() const { return db_; }
+
+ private:
+  [[noreturn]] void Fail(const std::string& path);
+  sqlite3* db_ = nullptr;
+};
+
+}  // namespace platform::engine::internal
