@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <ctime>
 #include <map>
@@ -11,9 +12,10 @@
 
 #include "platform/core/error.h"
 #include "platform/core/files.h"
+#include "platform/engine/connection/engine_failure.h"
 #include "platform/engine/connection/savepoint.h"
 #include "platform/engine/connection/statement.h"
-#include "platform/engine/connection/stored_value.h"
+#include "platform/engine/engine_error.h"
 #include "platform/engine/rows/database_core.h"
 #include "platform/history/digest.h"
 #include "platform/history/internal/format.h"
@@ -62,8 +64,14 @@ LastSeal ReadLastSeal(sqlite3* db) {
   return {last.ColumnInt64(0), last.Column(1).ToText()};
 }
 
-void Text(Statement& statement, int index, const std::string& text) {
-  statement.Bind(index, Value(text));
+// Binds bytes that outlive the statement's step without copying them.
+void Bytes(Statement& statement, int index, std::string_view bytes, bool blob = false) {
+  const int bound =
+      blob ? sqlite3_bind_blob64(statement.get(), index, bytes.data(), bytes.size(), SQLITE_STATIC)
+           : sqlite3_bind_text64(statement.get(), index, bytes.data(), bytes.size(), SQLITE_STATIC,
+                                 SQLITE_UTF8);
+  if (bound != SQLITE_OK)
+    throw engine::internal::SqliteFailure(sqlite3_db_handle(statement.get()), statement.sql());
 }
 
 // The schema of a new file, or the proof that an existing one can be
@@ -123,15 +131,20 @@ ChangeKind KindOf(engine::RowChange::Kind kind) {
 }
 
 // The declared primary key's columns of `table` in the main database, in
-// key order; none for a table without one (its rows go by rowid).
+// key order, from the engine's catalog of the connection's tables; none for
+// a table without one, or one dropped since (its rows go by rowid).
 std::vector<std::string> KeyColumns(Database& db, const std::string& table) {
-  const Value params[] = {Value(table)};
-  std::vector<std::string> columns;
-  for (const auto& row :
-       db.Query("SELECT name FROM pragma_table_info(?, 'main') WHERE pk > 0 ORDER BY pk", params)
-           .rows) {
-    columns.push_back(row[0].ToText());
+  std::vector<std::pair<int, std::string>> key;
+  try {
+    for (const engine::internal::ColumnInfo& column : db.core().Table(table).columns) {
+      if (column.key_position != 0) key.emplace_back(column.key_position, column.name);
+    }
+  } catch (const Error& failure) {
+    if (failure.number() != engine::engine_err::kUnknownTable) throw;
   }
+  std::sort(key.begin(), key.end());
+  std::vector<std::string> columns;
+  for (auto& [position, name] : key) columns.push_back(std::move(name));
   return columns;
 }
 
@@ -155,6 +168,23 @@ std::string KeyOf(Database& db, const engine::RowChange& change,
   }
   return key;
 }
+
+// The statements that a record takes on one connection, prepared once: a
+// run records after each assay, thousands of times.
+struct RecordStatements {
+  explicit RecordStatements(sqlite3* connection)
+      : db(connection),
+        header(db, Sql(std::string("SELECT ") + format::kHeaderColumns +
+                       " FROM {}.Runs WHERE Number = ?")),
+        last_position(db, Sql("SELECT coalesce(max(Position), 0) FROM {}.Changes WHERE Run = ?")),
+        insert_header(db, Sql(std::string("INSERT INTO {}.Runs (") + format::kHeaderColumns +
+                              ") VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)")),
+        insert_change(db, Sql("INSERT INTO {}.Changes (Run, Position, GroupName, Kind, Object, "
+                              "Key, Columns) VALUES (?, ?, ?, ?, ?, ?, ?)")) {}
+
+  sqlite3* db;
+  Statement header, last_position, insert_header, insert_change;
+};
 
 }  // namespace
 
@@ -227,45 +257,54 @@ struct HistoryWriter::Impl {
   Impl(const std::string& history_path, RunHeader run_header)
       : path(history_path), header(std::move(run_header)), own(Database::CreateInMemory(path)) {}
 
-  // The header's number in the file, writing the header when it is not
-  // there (not yet, or rolled back since), and the last position of the
-  // run's changes. REQUIRES: a Permit on `db`.
-  std::pair<std::int64_t, std::int64_t> EnsureHeader(sqlite3* db) {
-    if (run != 0 && internal::ReadHeader(db, kSchema, run) == header) {
-      Statement last(db, Sql("SELECT coalesce(max(Position), 0) FROM {}.Changes WHERE Run = ?"));
-      last.Bind(1, run);
-      return {run, Number(last)};
+  // The statements of the connection in use. REQUIRES: a Permit on it.
+  RecordStatements& Prepared() {
+    if (!prepared) prepared.emplace(db->core().db());
+    return *prepared;
+  }
+
+  // Whether the run's header is in the file as this run wrote it: a header
+  // rolled back since may have left its number to another run.
+  bool HeaderStored(RecordStatements& statements) {
+    if (run == 0) return false;
+    StatementUse select(statements.header);
+    select->Bind(1, run);
+    return select->Step() && internal::HeaderAt(select->get(), 0) == header;
+  }
+
+  // The last position of the run's changes, writing the header first when
+  // it is not in the file (not yet, or no longer after a rollback).
+  std::int64_t EnsureHeader(RecordStatements& statements) {
+    if (HeaderStored(statements)) {
+      StatementUse last(statements.last_position);
+      last->Bind(1, run);
+      return Number(*last);
     }
-    Statement insert(db, Sql(std::string("INSERT INTO {}.Runs (") + format::kHeaderColumns +
-                             ") VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)"));
+    StatementUse insert(statements.insert_header);
     int index = 1;
     for (const std::string* text :
          {&header.program, &header.version, &header.command_line, &header.started_utc,
           &header.utc_offset, &header.user, &header.sudo_user, &header.host, &header.database,
           &header.source}) {
-      Text(insert, index++, *text);
+      Bytes(*insert, index++, *text);
     }
-    insert.Bind(index++, header.source_size);
-    Text(insert, index, header.source_sha256);
-    insert.Step();
-    run = sqlite3_last_insert_rowid(db);
-    return {run, 0};
+    insert->Bind(index++, header.source_size);
+    Bytes(*insert, index, header.source_sha256);
+    insert->Step();
+    run = sqlite3_last_insert_rowid(statements.db);
+    return 0;
   }
 
-  void Insert(sqlite3* db, std::int64_t position, const Change& change) {
-    if (!insert_change) {
-      insert_change.emplace(db, Sql("INSERT INTO {}.Changes (Run, Position, GroupName, Kind, "
-                                    "Object, Key, Columns) VALUES (?, ?, ?, ?, ?, ?, ?)"));
-    }
-    StatementUse insert(*insert_change);
+  void Insert(RecordStatements& statements, std::int64_t position, const Change& change) {
+    StatementUse insert(statements.insert_change);
     insert->Bind(1, run);
     insert->Bind(2, position);
-    Text(*insert, 3, change.group);
-    Text(*insert, 4, KindName(change.kind));
-    Text(*insert, 5, change.object);
-    Text(*insert, 6, change.key);
-    insert->Bind(7, engine::internal::StoredValue(
-                        engine::internal::Blob{format::EncodeColumns(change.columns)}));
+    Bytes(*insert, 3, change.group);
+    Bytes(*insert, 4, KindName(change.kind));
+    Bytes(*insert, 5, change.object);
+    Bytes(*insert, 6, change.key);
+    const std::string columns = format::EncodeColumns(change.columns);
+    Bytes(*insert, 7, columns, true);
     insert->Step();
   }
 
@@ -275,7 +314,7 @@ struct HistoryWriter::Impl {
   Database* db = &own;   // the connection the records go through
   std::int64_t run = 0;  // the header's number; 0 until it is written
   // On `db`: declared after `own`, so finalized before it closes.
-  std::optional<Statement> insert_change;
+  std::optional<RecordStatements> prepared;
 };
 
 HistoryWriter::HistoryWriter(const std::string& path, RunHeader header)
@@ -299,14 +338,14 @@ HistoryWriter::~HistoryWriter() {
 void HistoryWriter::Attach(Database& db) {
   AboutHistory(impl_->path, [&] {
     db.Attach(impl_->path, kSchema);
-    impl_->insert_change.reset();
+    impl_->prepared.reset();
     impl_->db = &db;
   });
 }
 
 void HistoryWriter::Detach() {
   AboutHistory(impl_->path, [&] {
-    impl_->insert_change.reset();
+    impl_->prepared.reset();
     Database* attached = std::exchange(impl_->db, &impl_->own);
     attached->Detach(kSchema);
   });
@@ -317,8 +356,9 @@ void HistoryWriter::Record(const std::vector<Change>& changes) {
     engine::internal::DatabaseCore& core = impl_->db->core();
     const AttachedFiles::Permit permit(core.attached);
     engine::internal::Savepoint record(core.connection);
-    std::int64_t position = impl_->EnsureHeader(core.db()).second;
-    for (const Change& change : changes) impl_->Insert(core.db(), ++position, change);
+    RecordStatements& statements = impl_->Prepared();
+    std::int64_t position = impl_->EnsureHeader(statements);
+    for (const Change& change : changes) impl_->Insert(statements, ++position, change);
     record.Release();
   });
 }
@@ -328,7 +368,9 @@ std::string HistoryWriter::Seal(const RunEnd& end) {
     sqlite3* db = impl_->own.core().db();
     const AttachedFiles::Permit permit(impl_->own.core().attached);
     engine::Transaction transaction = impl_->own.Begin();
-    const std::int64_t run = impl_->EnsureHeader(db).first;
+    RecordStatements statements(db);
+    impl_->EnsureHeader(statements);
+    const std::int64_t run = impl_->run;
     const LastSeal previous = ReadLastSeal(db);
     const std::int64_t sequence = previous.sequence + 1;
     const std::string hash = *internal::HashOfRun(db, kSchema, sequence, run, end, previous.hash);
@@ -337,12 +379,12 @@ std::string HistoryWriter::Seal(const RunEnd& end) {
                 ", PreviousHash, Hash) VALUES (?, ?, ?, ?, ?, ?, ?, ?)"));
     insert.Bind(1, sequence);
     insert.Bind(2, run);
-    Text(insert, 3, end.ended_utc);
+    Bytes(insert, 3, end.ended_utc);
     insert.Bind(4, std::int64_t{end.succeeded ? 1 : 0});
     insert.Bind(5, std::int64_t{end.exit_status});
-    Text(insert, 6, end.message);
-    Text(insert, 7, previous.hash);
-    Text(insert, 8, hash);
+    Bytes(insert, 6, end.message);
+    Bytes(insert, 7, previous.hash);
+    Bytes(insert, 8, hash);
     insert.Step();
     transaction.Commit();
     return hash;

@@ -48,33 +48,44 @@ class HistoryWriter {
   // no symbolic link followed where the file is created), creating the file
   // and its schema when missing, and proves that it can be written: a write
   // that it rolls back. Throws platform::Error (its number SQLite's or the
-  // platform's) with a "history" detail naming the file.
+  // platform's) with a "history" detail naming the file: read-only by its
+  // mode, 8 with a "read-only" detail; locked past the 5 s busy timeout, 5;
+  // a folder at the name, 57 ("system: not a regular file: a folder"); a
+  // symbolic link at the name, 57 ("link to"); no database, 26.
   HistoryWriter(const std::string& path, RunHeader header);
   HistoryWriter(const HistoryWriter&) = delete;
   HistoryWriter& operator=(const HistoryWriter&) = delete;
   ~HistoryWriter();
 
   // From now on the records go through `db`'s connection (the history is
-  // attached to it), so they share its transactions. Statements that `db`
-  // runs for anyone else cannot reach the history (SQLite's authorizer
-  // refuses them). REQUIRES: no transaction open on `db`; `db` outlives the
-  // attachment.
+  // attached to it as schema "history"), so they share its transactions.
+  // Statements that `db` runs for anyone else cannot reach the history
+  // (SQLite's authorizer refuses them with 23). A transaction begun on `db`
+  // (Database::Begin, BEGIN IMMEDIATE) holds the history's write lock too,
+  // until it ends. REQUIRES: no transaction open on `db`; `db` is neither
+  // moved nor closed before Detach (or this writer's end, which detaches).
   void Attach(platform::engine::Database& db);
   // Back to the writer's own connection. REQUIRES: no transaction open.
   void Detach();
 
-  // Records `changes` in the current transaction of the connection in use
-  // (its own statement when none is open), writing the run's header first
-  // when it is not in the file: not yet, or no longer after a rollback.
-  // Throws platform::Error with a "history" detail.
+  // Records `changes` in the current transaction of the connection in use,
+  // so that they commit or roll back with the changes they describe (a
+  // transaction of their own when none is open), writing the run's header
+  // first when it is not in the file: not yet, or no longer after a
+  // rollback. Throws platform::Error with a "history" detail; what it wrote
+  // is then undone (a savepoint), the caller's transaction stays open and
+  // the caller rolls it back: no change without its record.
   void Record(const std::vector<Change>& changes);
 
   // Seals the run: writes the header when missing (a run that changed
   // nothing, or whose changes were rolled back), then `end`, and chains the
   // hash of the run's whole content to the last seal's, in one write
-  // transaction of its own. Answers the run's hash. Throws platform::Error
-  // with a "history" detail; the run then stays unsealed.
-  // REQUIRES: called once, with no transaction open.
+  // transaction of its own on the writer's own connection, attached or not
+  // (another program sealing meanwhile is waited for). Answers the run's
+  // hash. Throws platform::Error with a "history" detail; the run then
+  // stays unsealed. REQUIRES: called once, last; no transaction open on an
+  // attached connection (its write lock would hold the seal up past the
+  // busy timeout: 5).
   std::string Seal(const RunEnd& end);
 
   const std::string& path() const;

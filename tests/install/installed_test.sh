@@ -15,7 +15,8 @@ doc=usr/share/doc/corvista1000-tools
 man=usr/share/man
 for f in usr/lib/corvista1000/{CatalogSync,Reshaper} usr/bin/{CatalogPackage,ShellPackage} \
   $man/man8/{CatalogSync,Reshaper}.8.gz $man/man1/{CatalogPackage,ShellPackage}.1.gz \
-  $man/man5/CatalogSync.dat.5.gz $doc/{copyright,changelog.gz,examples/CatalogSync.xls} \
+  $man/man5/{CatalogSync.dat,ChangeHistory.db}.5.gz \
+  $doc/{copyright,changelog.gz,examples/CatalogSync.xls} \
   $doc/examples/catalog.json; do
   [ -f "$root/$f" ] || fail "not installed: /$f"
 done

@@ -54,9 +54,7 @@ void PrepareFile(const std::string& path) {
     struct stat st {};
     if (::lstat(path.c_str(), &st) == 0) {
       if (S_ISLNK(st.st_mode)) {
-        throw Error(err::kDeviceIoError)
-            .AddDetail("system", "a symbolic link is not followed")
-            .AddDetail("link to", LinkTargetOf(path));
+        throw Error(err::kDeviceIoError).AddDetail("link to", LinkTargetOf(path));
       }
       if (!S_ISREG(st.st_mode)) OpenForReading(path);  // throws what it is
       return;

@@ -29,7 +29,7 @@ std::vector<ColumnInfo> ReadColumns(StatementCache& statements, const std::strin
     ColumnInfo& column = columns.emplace_back();
     column.name = info->Column(0).ToText();
     column.declared_type = info->Column(1).ToText();
-    column.primary_key = info->ColumnInt64(2) != 0;
+    column.key_position = static_cast<int>(info->ColumnInt64(2));
     column.type = ParseDeclaredType(column.declared_type);
     column.quoted_name = QuoteIdentifier(column.name);
   }

@@ -15,7 +15,8 @@ namespace platform::engine::internal {
 struct ColumnInfo {
   std::string name;
   std::string declared_type;
-  bool primary_key = false;
+  // 1, 2, ... in the declared primary key; 0 for a column not in it.
+  int key_position = 0;
   // Derived once from the two above: row writes use them for every value.
   DeclaredType type;
   std::string quoted_name;  // QuoteIdentifier(name)

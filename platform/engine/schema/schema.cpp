@@ -128,7 +128,7 @@ bool HasField(const internal::TableInfo& table, std::string_view field) {
 
 // True when the column is a key or in an index (SQLite cannot drop it).
 bool IsKeyOrIndexed(Database& db, const std::string& table, const internal::ColumnInfo& column) {
-  if (column.primary_key) return true;
+  if (column.key_position != 0) return true;
   const std::vector<Value> params = {Value(table)};
   const Rows indexed = db.Query(
       "SELECT ii.name FROM pragma_index_list(?) AS il, pragma_index_info(il.name) AS ii", params);

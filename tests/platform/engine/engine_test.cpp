@@ -598,6 +598,94 @@ TEST(WholeFiles, CompactAndCopyInPlaceWithTheSameContents) {
   EXPECT_EQ(problems, "database: " + bad + "\n" + five);
 }
 
+// A file attached to an open database is held to the rules of every file the engine opens;
+// the integrity check looks at the main file alone.
+TEST(AttachedFiles, FollowTheEnginesRulesForItsFiles) {
+  TempDir dir;
+  const std::string other = dir.Sub("other.db");
+  WriteFile(other, "");
+  const auto link = [&](const std::string& name) {
+    ASSERT_EQ(::symlink(other.c_str(), name.c_str()), 0);
+  };
+  const struct {
+    const char* what;
+    std::function<void(const std::string&)> make;
+    std::string expected;  // {} stands for the path
+  } cases[] = {
+      {"missing", [](const std::string&) {}, "attached 0644 locked, wrote, unlocked"},
+      {"read-only by its mode",
+       [](const std::string& path) {
+         Database::Create(path).Close();
+         ChmodFile(path, 0444);
+       },
+       "attached 0444 locked, 8 read-only: {} (mode 0444), unlocked"},
+      {"a link at its name", link, "57 link to: " + other},
+      {"a link at its journal's name",
+       [&](const std::string& path) {
+         Database::Create(path).Close();
+         link(path + "-journal");
+       },
+       "attached 0644 locked, wrote, unlocked"},
+      {"a hot journal",
+       [](const std::string& path) {
+         Database::Create(path).Close();
+         LeaveHotJournal(path);
+       },
+       "attached 0644 locked, wrote, 0 half-written, unlocked"},
+      {"a folder", [](const std::string& path) { MakeFolders(path); },
+       "57 system: not a regular file: a folder"},
+  };
+  for (const auto& c : cases) {
+    const std::string path = dir.Sub(std::string(c.what) + ".db");
+    c.make(path);
+    Database db = Database::Create(dir.Sub(std::string(c.what) + " main.mdb"));
+    std::string outcome;
+    if (const Error e = ErrorOf([&] { db.Attach(path, "attached"); }); e.number() != 0) {
+      EXPECT_EQ(DetailOf(e, "database"), path) << c.what;
+      outcome = std::to_string(e.number());
+      for (const auto& [what, value] : e.details()) {
+        if (what != "database" && what != "file") outcome += " " + what + ": " + value;
+      }
+    } else {
+      struct stat st {};
+      ::stat(path.c_str(), &st);
+      char mode[8];
+      std::snprintf(mode, sizeof mode, "%04o", st.st_mode & 07777);
+      outcome = "attached "s + mode + (ProbeLockFile(path) == LockState::kHeld ? " locked" : "");
+      const internal::AttachedFiles::Permit permit(db.core().attached);
+      const Error write =
+          ErrorOf([&] { db.core().connection.Exec("CREATE TABLE attached.T (x)"); });
+      outcome += write.number() == 0 ? ", wrote"
+                                     : ", " + std::to_string(write.number()) +
+                                           " read-only: " + DetailOf(write, "read-only");
+      if (std::string(c.what) == "a hot journal") {
+        outcome += ", " +
+                   DumpRows(db,
+                            "SELECT count(*) FROM attached.Filler WHERE Note = "
+                            "'HALF-WRITTEN'")
+                       .substr(0, 1) +
+                   " half-written";
+      }
+    }
+    if (outcome.starts_with("attached")) {
+      db.Detach("attached");
+      outcome += ProbeLockFile(path) == LockState::kNone ? ", unlocked" : ", still locked";
+    }
+    size_t at = c.expected.find("{}");
+    std::string expected = c.expected;
+    if (at != std::string::npos) expected.replace(at, 2, path);
+    EXPECT_EQ(outcome, expected) << c.what;
+  }
+  EXPECT_EQ(ReadFile(other), "");  // nothing written through a link
+
+  const std::string damaged = dir.Sub("damaged.db");
+  CreateAnalyserDatabase(damaged, SampleDataSql()).Close();
+  DamageDatabase(damaged, Damage::kLoweredCellCount);
+  Database db = Database::Create(dir.Sub("sound.mdb"));
+  db.Attach(damaged, "attached");
+  EXPECT_EQ(ErrorOf([&] { CheckIntegrity(db); }).number(), 0);
+}
+
 // "<kind> <table> <rowid> <column>=<old>><new> ..." of each change.
 std::string Describe(const std::vector<RowChange>& changes) {
   std::string text;
