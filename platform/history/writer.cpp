@@ -70,8 +70,9 @@ void Bytes(Statement& statement, int index, std::string_view bytes, bool blob = 
       blob ? sqlite3_bind_blob64(statement.get(), index, bytes.data(), bytes.size(), SQLITE_STATIC)
            : sqlite3_bind_text64(statement.get(), index, bytes.data(), bytes.size(), SQLITE_STATIC,
                                  SQLITE_UTF8);
-  if (bound != SQLITE_OK)
+  if (bound != SQLITE_OK) {
     throw engine::internal::SqliteFailure(sqlite3_db_handle(statement.get()), statement.sql());
+  }
 }
 
 // The schema of a new file, or the proof that an existing one can be
@@ -282,10 +283,7 @@ struct HistoryWriter::Impl {
     }
     StatementUse insert(statements.insert_header);
     int index = 1;
-    for (const std::string* text :
-         {&header.program, &header.version, &header.command_line, &header.started_utc,
-          &header.utc_offset, &header.user, &header.sudo_user, &header.host, &header.database,
-          &header.source}) {
+    for (const std::string* text : format::HeaderTexts(header)) {
       Bytes(*insert, index++, *text);
     }
     insert->Bind(index++, header.source_size);

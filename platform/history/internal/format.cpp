@@ -116,10 +116,7 @@ void Encoder::RunStart(std::int64_t sequence, std::int64_t run, const RunHeader&
   Text(kDomain);
   I64(sequence);
   I64(run);
-  for (const std::string* text :
-       {&header.program, &header.version, &header.command_line, &header.started_utc,
-        &header.utc_offset, &header.user, &header.sudo_user, &header.host, &header.database,
-        &header.source}) {
+  for (const std::string* text : HeaderTexts(header)) {
     Text(*text);
   }
   I64(header.source_size);

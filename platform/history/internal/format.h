@@ -6,6 +6,7 @@
 // in a fixed order, so no two different records encode alike.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -48,6 +49,13 @@ inline constexpr const char* kCreateSeals =
 inline constexpr const char* kHeaderColumns =
     "Program, Version, CommandLine, StartedUtc, UtcOffset, User, SudoUser, Host, Database, "
     "Source, SourceSize, SourceSha256";
+// The header's texts in the order of kHeaderColumns, up to Source (then
+// come SourceSize and SourceSha256); for a RunHeader or a const one.
+template <typename Header>
+auto HeaderTexts(Header& h) {
+  return std::array{&h.program, &h.version,   &h.command_line, &h.started_utc, &h.utc_offset,
+                    &h.user,    &h.sudo_user, &h.host,         &h.database,    &h.source};
+}
 // The seal's columns in Seals after Sequence and Run.
 inline constexpr const char* kEndColumns = "EndedUtc, Succeeded, ExitStatus, Message";
 

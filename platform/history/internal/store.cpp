@@ -45,9 +45,7 @@ std::string TextAt(sqlite3_stmt* row, int column) {
 RunHeader HeaderAt(sqlite3_stmt* row, int first) {
   RunHeader header;
   int column = first;
-  for (std::string* text : {&header.program, &header.version, &header.command_line,
-                            &header.started_utc, &header.utc_offset, &header.user,
-                            &header.sudo_user, &header.host, &header.database, &header.source}) {
+  for (std::string* text : format::HeaderTexts(header)) {
     *text = BytesAt(row, column++);
   }
   header.source_size = sqlite3_column_int64(row, column++);
