@@ -1,5 +1,6 @@
 #include "catalog_sync/run/mod_main.h"
 
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <utility>
@@ -10,6 +11,7 @@
 #include "catalog_sync/run/load_source.h"
 #include "catalog_sync/run/paths.h"
 #include "catalog_sync/run/run_error.h"
+#include "catalog_sync/run/run_history.h"
 #include "catalog_sync/run/run_lock.h"
 #include "catalog_sync/run/run_state.h"
 #include "catalog_sync/run/update_assays.h"
@@ -19,6 +21,7 @@
 #include "platform/core/text.h"
 #include "platform/engine/copy_database.h"
 #include "platform/engine/integrity.h"
+#include "platform/engine/snapshot.h"
 
 namespace catalog_sync {
 
@@ -46,7 +49,8 @@ void LoadSource(RunState& state) {
   }
 }
 
-void CloseConnection(RunState& state) {
+void CloseConnection(RunState& state, RunHistory& history) {
+  history.Detach();
   state.connection->Close();
   state.connection.reset();
 }
@@ -60,16 +64,20 @@ void DeleteLeftoverBackup() {
 }
 
 // Leaves a backup copy of the database on disk and the run's connection
-// open. The copy goes through SQLite's backup API, under a shared lock for
-// the whole copy: one consistent state, whatever other clients commit
-// meanwhile. Its first read rolls back a journal left by a program that was
-// killed, so the copy is never of a half-written file. A damaged database
-// fails the run before the copy: nothing is written beside it or into it.
-void PrepareDatabase(RunState& state) {
+// open, with the history (when kept) attached. The copy goes through
+// SQLite's backup API, under a shared lock for the whole copy: one
+// consistent state, whatever other clients commit meanwhile. Its first read
+// rolls back a journal left by a program that was killed, so the copy is
+// never of a half-written file. A damaged database, or a history that
+// cannot be written, fails the run before the copy: nothing is written
+// beside the database or into it.
+void PrepareDatabase(RunState& state, RunHistory& history) {
   state.sDatabaseFile = DatabasePath();
   RequireDatabase(state);
+  history.Open(state);
   const std::string& database = state.sDatabaseFile;
   if (!db::OpenConnection(database, state.connection)) throw MakeRunError(RunError::kStepFailed);
+  history.Attach(*state.connection);
   platform::engine::CheckIntegrity(*state.connection);
   DeleteLeftoverBackup();
   try {
@@ -83,16 +91,28 @@ void PrepareDatabase(RunState& state) {
 
 // Walks the assays in one transaction and commits it; the box of the walk's
 // failure, or the general box of a failed BEGIN or COMMIT (its `SQL:`
-// detail names the statement). The transaction is rolled back unless
-// committed.
-std::optional<platform::BoxMessage> WalkAndCommit(RunState& state) {
+// detail names the statement), titled as the walk's own, with the test
+// number most recently read. Each assay's rows go to the history as soon as
+// it was handled, in the same transaction, so that the record commits or
+// rolls back with them and the recorder holds one assay's rows at a time.
+// The transaction is rolled back unless committed.
+std::optional<platform::BoxMessage> WalkAndCommit(RunState& state, RunHistory& history) {
+  std::int16_t nTestNumber = 0;
   try {
     platform::engine::Transaction walk = state.connection->Begin();
-    if (std::optional<platform::BoxMessage> failure = WalkAssays(state, nullptr)) return failure;
+    std::optional<platform::engine::ChangeRecorder> recorder;
+    if (history.kept()) recorder.emplace(*state.connection);
+    const auto after_each = [&](const AssayVisit& visit) {
+      nTestNumber = visit.nTestNumber;
+      if (recorder) history.RecordAssay(visit.nTestNumber, recorder->Take());
+    };
+    if (std::optional<platform::BoxMessage> failure = WalkAssays(state, after_each)) {
+      return failure;
+    }
     walk.Commit();
     return std::nullopt;
   } catch (...) {
-    return UnexpectedErrorMessage("Catalog Sync", CurrentFailure());
+    return UnexpectedErrorMessage(UpdateAssayTitle(nTestNumber), CurrentFailure());
   }
 }
 
@@ -113,27 +133,29 @@ bool RollbackHeld(RunState& state) {
 // put back only when the rollback cannot be trusted, since it drops every
 // commit of other clients since the copy; it is copied through SQLite into
 // the database in place (the file, its links and other connections stay).
-std::pair<std::string, std::string> UndoWalk(RunState& state) {
+std::pair<std::string, std::string> UndoWalk(RunState& state, RunHistory& history) {
   const bool rolled_back = state.connection && RollbackHeld(state);
-  if (state.connection) CloseConnection(state);
+  if (state.connection) CloseConnection(state, history);
   if (!rolled_back) platform::engine::CopyDatabase(BackupPath(), DatabasePath());
   return WalkUndoneDetail(rolled_back);
 }
 
 // Applies every assay in one transaction. A failed walk is undone
 // (UndoWalk), its box shown with how, and the backup copy deleted.
-void ApplyChanges(RunState& state) {
-  std::optional<platform::BoxMessage> failure = WalkAndCommit(state);
+void ApplyChanges(RunState& state, RunHistory& history) {
+  std::optional<platform::BoxMessage> failure = WalkAndCommit(state, history);
   if (!failure) return;
-  failure->details.push_back(UndoWalk(state));
+  failure->details.push_back(UndoWalk(state, history));
   platform::DeleteFile(BackupPath(), /*force=*/true);
   platform::ShowBox(*failure, platform::kCriticalOkOnly);
   throw MakeRunError(RunError::kStepFailed);
 }
 
-void Finish(RunState& state) {
-  CloseConnection(state);
+// The seal comes before the marker: a marker vouches for a sealed record.
+void Finish(RunState& state, RunHistory& history) {
+  CloseConnection(state, history);
   platform::DeleteFile(BackupPath(), /*force=*/true);
+  history.SealSuccess();
   platform::CreateEmptyFile(MarkerPath());
 }
 
@@ -150,17 +172,20 @@ RunOutcome ReportFailure(const Error& failure, const RunState& state) {
 
 RunOutcome RunCatalogSync(std::string_view arguments) {
   RunState state;
+  RunHistory history{std::string(arguments)};  // after `state`: gone before its connection
   try {
     state.sRunKeyword = platform::TrimSpaces(platform::UpperCase(arguments));
     const RunLock run_lock;  // before anything is touched; held to the end
     DeleteOldMarker();
     LoadSource(state);
-    PrepareDatabase(state);
-    ApplyChanges(state);
-    Finish(state);
+    PrepareDatabase(state, history);
+    ApplyChanges(state, history);
+    Finish(state, history);
     return RunOutcome::kSucceeded;
   } catch (...) {
-    return ReportFailure(CurrentFailure(), state);
+    const RunOutcome outcome = ReportFailure(CurrentFailure(), state);
+    history.SealFailure(ExitStatus(outcome));
+    return outcome;
   }
 }
 

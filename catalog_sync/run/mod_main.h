@@ -23,6 +23,12 @@ enum class RunOutcome {
 // copied back in place only when that rollback cannot be trusted. An
 // interrupted run leaves the database either as it was or fully updated. A
 // second run while one holds the database fails before it touches anything.
+//
+// When the Logs folder exists, the run keeps its record in the change
+// history from the moment the database was found: the rows each assay
+// changed, committed in the walk's transaction, and a seal with the
+// outcome as the operator saw it. A history that cannot be written fails
+// the run before any change.
 RunOutcome RunCatalogSync(std::string_view arguments);
 
 // The process exit status of an outcome: 0, 1, 2.

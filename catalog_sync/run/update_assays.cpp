@@ -39,10 +39,14 @@ platform::BoxMessage FailureMessage(std::int16_t nTestNumber, const std::string&
                                     const platform::Error& failure) {
   std::vector<platform::Error::Detail> leading;
   if (!where.empty()) leading.emplace_back("assay", where);
-  return UnexpectedErrorMessage("UpdateAssay " + std::to_string(nTestNumber), failure, leading);
+  return UnexpectedErrorMessage(UpdateAssayTitle(nTestNumber), failure, leading);
 }
 
 }  // namespace
+
+std::string UpdateAssayTitle(std::int16_t nTestNumber) {
+  return "UpdateAssay " + std::to_string(nTestNumber);
+}
 
 std::optional<platform::BoxMessage> WalkAssays(RunState& state, const AssayObserver& after_each) {
   std::int16_t nTestNumber = 0;  // the test number most recently read

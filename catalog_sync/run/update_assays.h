@@ -43,6 +43,10 @@ using AssayObserver = std::function<void(const AssayVisit&)>;
 // is the caller's.
 std::optional<platform::BoxMessage> WalkAssays(RunState& state, const AssayObserver& after_each);
 
+// The title of the walk's failure box: "UpdateAssay " and the test number
+// most recently read (0 before the first).
+std::string UpdateAssayTitle(std::int16_t nTestNumber);
+
 // The `detail:` line that says how a failed walk was undone: by the
 // rollback of its transaction, or by copying the backup copy back.
 std::pair<std::string, std::string> WalkUndoneDetail(bool rolled_back);

@@ -21,9 +21,13 @@
 #include "catalog_package/catalog_json.h"
 #include "catalog_sync/records/catalog_bag.h"
 #include "catalog_sync/records/file_manager.h"
+#include "platform/history/digest.h"
+#include "platform/history/reader.h"
+#include "platform/history/writer.h"
 #include "tests/platform/workbook_biff_writer.h"
 #include "tests/support/catalog.h"
 #include "tests/support/databases.h"
+#include "tests/support/history.h"
 #include "tests/support/sandbox.h"
 #include "tests/support/scoped_mount.h"
 
@@ -41,6 +45,7 @@ const auto Package = [](const Sandbox& sb) { return sb.InProgram("CatalogSync.da
 const auto Workbook = [](const Sandbox& sb) { return sb.InProgram("CatalogSync.xls"); };
 const auto Bytes = [](const std::string& path) { return Exists(path) ? ReadFile(path) : "(none)"; };
 const auto Fixture = [](auto n) { return SourceDir() + "/tests/fixtures/import/" + n + ".xls"; };
+const auto HistoryFile = [](const Sandbox& sb) { return sb.logs() + "/ChangeHistory.db"; };
 std::string Text(const Sandbox& sb, const std::string& sql) {
   return QueryValue(sb.database(), sql).ToText();
 }
@@ -72,6 +77,13 @@ void WriteAssays(const Sandbox& sb, const std::vector<Spec>& specs, std::size_t 
 }
 
 enum class Db { kUnchanged, kChanged, kMissing, kJournalKept };
+// The Logs folder, where a run keeps its change history, and what it holds after the run.
+enum class History {
+  kNoLogs,  // none: the run makes none and writes no history
+  kNone,    // made before the run; still empty (the run failed before it found the database)
+  kSealed,  // made before the run; the history holds the run's record, sealed
+  kKept,    // as the row arranged it, byte for byte (a history that cannot be written)
+};
 using Check = std::function<void(const Sandbox&)>;
 struct Row {
   const char* name;
@@ -81,7 +93,7 @@ struct Row {
   Check prepare = {};
   std::function<ScopedMount(const Sandbox&)> mount = {};  // after `prepare`; skipped if refused
   int status = 1;
-  // Exactly, with $DBS, $DB, $PKG, $WB, $ROOT, and "<any>" for the rest of a line (an SQL text).
+  // Exactly, with $DBS, $DB, $PKG, $WB, $HIST, $ROOT, and "<any>" for the rest of a line.
   std::string err = "";
   Db db = Db::kUnchanged;  // of a failed run; a successful one changes the database
   int package_assays = 0;  // the package rewritten with that many, else kept byte for byte
@@ -91,12 +103,14 @@ struct Row {
   Check check = {};
   std::function<RunResult(const Sandbox&, const std::vector<std::string>&)> run = {};
   bool marker_kept = false, large = false;  // large: may hold 8 times the package beside 64 MB
+  History history = History::kNoLogs;       // any other: the Logs folder made before `prepare`
   friend void PrintTo(const Row& r, std::ostream* os) { *os << r.name; }
 };
 
 std::string Expand(std::string s, const Sandbox& sb) {
-  const std::string tokens[] = {"$DBS", "$DB", "$PKG", "$WB", "$ROOT"};
-  const std::string paths[] = {sb.databases(), sb.database(), Package(sb), Workbook(sb), sb.root()};
+  const std::string tokens[] = {"$DBS", "$DB", "$PKG", "$WB", "$HIST", "$ROOT"};
+  const std::string paths[] = {sb.databases(), sb.database(),   Package(sb),
+                               Workbook(sb),   HistoryFile(sb), sb.root()};
   for (std::size_t i = 0; i < std::size(tokens); ++i) {
     for (auto at = s.find(tokens[i]); at != std::string::npos; at = s.find(tokens[i], at)) {
       s.replace(at, tokens[i].size(), paths[i]);
@@ -132,6 +146,7 @@ const std::string kAtJournalMode =
 const std::string kAtFirstAssay = "detail: assay: position 1, test 40, mode ADD\n";
 const std::string kCopy = "detail: source: $DB\ndetail: destination: $DBS/Temp_Corvista1k.mdb\n";
 const std::string kRolledBack = "detail: database: rolled back to its state before the run\n";
+const std::string kHistory = "detail: history: $HIST\n";
 std::string Unexpected(const std::string& title, const std::string& error) {
   return title +
          ": An unexpected error occurred while running the Catalog Sync.\nError Number: " + error +
@@ -391,6 +406,11 @@ std::vector<Row> AllRows() {
       EXPECT_NE(QuickCheckOutput(sb.database()), "ok\n") << "not damaged"; }; };
   const Check journal = [](auto& sb) { LeaveHotJournal(sb.database()); };
   const auto read_only_folder = [](auto& sb) { return ScopedMount::ReadOnly(sb.databases()); };
+  // A history as the writer makes it, with no run in it yet.
+  const auto history = [](unsigned mode) -> Check {
+    return [=](auto& sb) {
+      platform::history::HistoryWriter(HistoryFile(sb), {});
+      ChmodFile(HistoryFile(sb), mode); }; };
   const auto integrity_ok = [](auto& sb) { EXPECT_EQ(Text(sb, "PRAGMA integrity_check"), "ok"); };
   // The database folder on a disk of `halves` half database sizes.
   const auto small_disk = [](std::size_t halves) {
@@ -424,9 +444,10 @@ std::vector<Row> AllRows() {
        .prepare = [](auto& sb) { Replace(Workbook(sb), Plant::kFifo); },
        .err = Unexpected("ImportData0", "57 Device I/O error") +
               "detail: file: $WB\ndetail: system: not a regular file: a FIFO\n"},
+      // No history is begun before the database is found.
       {.name = "database missing",
        .prepare = [](auto& sb) { ::unlink(sb.database().c_str()); }, .err = kNotFound + "$DB\n",
-       .db = Db::kMissing, .plan = true},
+       .db = Db::kMissing, .plan = true, .history = History::kNone},
       {.name = "text as database", .args = {"QVR"}, .workbook = five,
        .prepare = [](auto& sb) { WriteFile(sb.database(), "Tests;GLU;CHOL\n"); },
        .err = kOpenFailed + "26 file is not a database\n" + kAtJournalMode, .package_assays = 4},
@@ -454,9 +475,33 @@ std::vector<Row> AllRows() {
        .mount = [](auto& sb) { return ScopedMount::ReadOnly(sb.database()); },
        .err = kOpenFailed + "776 attempt to write a readonly database\n" + kAtJournalMode,
        .db = Db::kJournalKept},
+      // A history that cannot be written fails the run before any change: the database as it was,
+      // no backup copy, no marker, the history as it was.
+      {.name = "history read-only", .prepare = history(0444),
+       .err = Unexpected("Catalog Sync", "8 attempt to write a readonly database") +
+              "detail: SQL: PRAGMA history.user_version = 1\ndetail: read-only: $HIST (mode 0444)\n" +
+              kHistory,
+       .history = History::kKept},
+      {.name = "folder at the history's name",
+       .prepare = [](auto& sb) { MakeFolders(HistoryFile(sb)); },
+       .err = Unexpected("Catalog Sync", "57 Device I/O error") + "detail: file: $HIST\n" +
+              "detail: system: not a regular file: a folder\ndetail: database: $HIST\n" + kHistory,
+       .history = History::kKept},
+      // The history's disk fills up with the walk's records (12 KiB: room to prove it writable, a
+      // page in its journal, not for them): the walk is rolled back, records and all, and its
+      // failure cannot be sealed either.
+      {.name = "history on a full disk", .package = many, .prepare = history(0644),
+       .mount = [](auto& sb) { return ScopedMount::SmallDisk(sb.logs(), 12288); },
+       .err = "UpdateAssay <any>\nError Number: 13 database or disk is full\n"s +
+              "detail: assay: <any>\ndetail: SQL: INSERT INTO history.Changes <any>\n" + kHistory +
+              kRolledBack +
+              "detail: history: $HIST: not sealed: 13 database or disk is full\n",
+       .history = History::kKept},
+      // Failed with the history attached to the open connection: sealed all the same.
       {.name = "folder at the backup path", .prepare = [](auto& sb) { MakeFolders(Backup(sb)); },
        .err = Unexpected("Catalog Sync", "14 unable to open database file") +
-              "detail: database: $DBS/Temp_Corvista1k.mdb\n" + kCopy},
+              "detail: database: $DBS/Temp_Corvista1k.mdb\n" + kCopy,
+       .history = History::kSealed},
       {.name = "disk full at the backup copy", .mount = small_disk(1),
        .err = Unexpected("Catalog Sync", "13 database or disk is full") + kCopy},
       // Less room than the new package, four times the old one.
@@ -469,6 +514,11 @@ std::vector<Row> AllRows() {
       {.name = "disk full during the changes", .package = many, .mount = small_disk(3),
        .err = Unexpected("UpdateAssay 40", "13 database or disk is full") + kAtFirstAssay +
               "detail: SQL: <any>\ndetail: table: <any>\n" + kRolledBack},
+      // Room for the journal but not for the pages the commit appends; titled as the walk's own
+      // failure, with the test number read last.
+      {.name = "disk full at the commit", .package = many, .mount = small_disk(5),
+       .err = Unexpected("UpdateAssay 239", "13 database or disk is full") +
+              "detail: SQL: COMMIT\n" + kRolledBack},
       // Every outcome (an old backup copy goes); tests met again, seen as earlier assays left them.
       {.name = "every outcome", .package = {{40, "NEW", "ADD", {100, 50, 0}}, {2, "CHOL", "MODIFY"},
                    {1, "GLU", "ADD", {0, 0, 0}}, {41, "MISSING", "MODIFY", {10, 20, 30}},
@@ -482,7 +532,8 @@ std::vector<Row> AllRows() {
          Count(sb, "TestVolumes WHERE TV_TestsID = 40", 2);
          Count(sb, "Tests WHERE Tests_ID IN (0, 3)", 0);
          Count(sb, "Tests WHERE Tests_ID = 2 AND Tests_FullName = 'Full name of CHOL'", 1);
-         Count(sb, "Kits WHERE Kits_TestsID = 3", 0); }},
+         Count(sb, "Kits WHERE Kits_TestsID = 3", 0); },
+       .history = History::kSealed},
       {.name = "tests met again",
        .package = {{3, "OTHER", "DELETE"}, {3, "ALT", "DELETE"}, {3, "ALT", "ADD", {5, 0, 6}},
                    {2, "CHOL", "MODIFY", {7, 8, 9}}, {2, "CHOL2", "MODIFY", {0, 8, 0}}},
@@ -501,7 +552,8 @@ std::vector<Row> AllRows() {
       // The walk stops at the first failing assay, whose box names it.
       {.name = "failing assay",
        .package = {{40, "NEW", "ADD"}, {41, "O'NEIL-PLUS", "ADD"}, {42, "ALSO-TOO-LONG", "ADD"}},
-       .err = TooLong("O'NEIL-PLUS"), .plan = true, .outcomes = {"added"}, .failing = 2},
+       .err = TooLong("O'NEIL-PLUS"), .plan = true, .outcomes = {"added"}, .failing = 2,
+       .history = History::kSealed},
       {.name = "failing assay, no one reading its messages", .package = failing,
        .run = [](auto& sb, auto& args) {
          return sb.Run("CatalogSync", args, StandardError::kPipeWithoutReader); }},
@@ -526,7 +578,7 @@ std::vector<Row> AllRows() {
          ::close(folder); return r; }, .marker_kept = true},
       // A reader holds its shared lock past the busy timeout, so the COMMIT fails.
       {.name = "a reader holds its lock past the commit",
-       .err = Unexpected("Catalog Sync", "5 database is locked") + "detail: SQL: COMMIT\n" +
+       .err = Unexpected("UpdateAssay 40", "5 database is locked") + "detail: SQL: COMMIT\n" +
               kRolledBack,
        .run = [](auto& sb, auto& args) {
          Database reader = Database::Open(sb.database());
@@ -534,6 +586,15 @@ std::vector<Row> AllRows() {
          EXPECT_EQ(reader.Query("SELECT COUNT(*) FROM Tests").rows.size(), 1u);
          const RunResult r = sb.Run("CatalogSync", args);
          reader.Exec("ROLLBACK"); return r; }},
+      // A writer holds its lock past the busy timeout, so the walk cannot begin: no test was read.
+      {.name = "a writer holds its lock past the begin",
+       .err = Unexpected("UpdateAssay 0", "5 database is locked") +
+              "detail: SQL: BEGIN IMMEDIATE\n" + kRolledBack,
+       .run = [](auto& sb, auto& args) {
+         Database writer = Database::Open(sb.database());
+         writer.Exec("BEGIN IMMEDIATE; DELETE FROM Kits");
+         const RunResult r = sb.Run("CatalogSync", args);
+         writer.Exec("ROLLBACK"); return r; }},
       // A client commits between backup copy and walk (which waits for its lock): the failed walk
       // is rolled back, the client's row stays, the database, reached through a link, stays one.
       {.name = "a client commits during the run", .package = failing,
@@ -576,7 +637,7 @@ std::vector<Row> AllRows() {
        .status = 0, .package_assays = 8, .plan = true,
        .outcomes = {"added", "added", "added", "added", "added", "deleted (no such test)", "added",
                     "skipped (test number 0)"},
-       .check = CheckExampleWorkbook},
+       .check = CheckExampleWorkbook, .history = History::kSealed},
       {.name = "empty workbook", .args = {"QVR"},
        .prepare = [](auto& sb) { WriteFile(Workbook(sb), ""); },
        .err = Unexpected("ImportData0", "3100 Not a workbook file") +
@@ -633,6 +694,56 @@ std::vector<Row> AllRows() {
   return rows;
 }
 
+// Each entry of the Logs folder by name: a file's bytes, or what else it is.
+std::map<std::string, std::string> LogsFolder(const Sandbox& sb) {
+  std::map<std::string, std::string> entries;
+  for (const auto& entry : fs::directory_iterator(sb.logs())) {
+    entries[entry.path().filename()] = entry.is_regular_file() ? ReadFile(entry.path()) : "(other)";
+  }
+  return entries;
+}
+
+// The history holds the run's sealed record alone, with nothing beside it (no lock file, no
+// journal): the run as it started, its outcome exactly as the operator saw it, and the rows the
+// database changed by (none after a failure); of a planned run, each assay's rows as planned.
+void CheckRecord(const Sandbox& sb, const Row& row, const RunResult& r, const Planned* planned) {
+  EXPECT_EQ(LogsFolder(sb).size(), 1u);
+  platform::history::HistoryReader reader(HistoryFile(sb));
+  const platform::history::HistoryReader::Verdict verdict = reader.Verify();
+  EXPECT_EQ(std::tuple(verdict.sealed, verdict.unfinished.size(), verdict.broken_run),
+            std::tuple(1, 0u, std::nullopt))
+      << verdict.broken_reason;
+  const auto runs = reader.List();
+  ASSERT_EQ(runs.size(), 1u);
+  const std::optional<platform::history::RunRecord> run = reader.Read(runs[0].number);
+  ASSERT_TRUE(run && run->seal);
+  const platform::history::RunHeader& h = run->header;
+  std::string line;
+  for (const std::string& arg : row.args) line += (line.empty() ? "" : " ") + arg;
+  const std::string source = row.args[0] == "QVR" ? Workbook(sb) : Package(sb);
+  const std::string bytes = ReadFile(source);
+  EXPECT_EQ(
+      std::tuple(h.program, h.command_line, h.database, h.source, h.source_size, h.source_sha256),
+      std::tuple("CatalogSync"s, line, sb.database(), source,
+                 static_cast<std::int64_t>(bytes.size()), platform::history::Sha256Hex(bytes)));
+  const platform::history::RunEnd& end = run->seal->end;
+  EXPECT_EQ(std::tuple(end.succeeded, end.exit_status, end.message),
+            std::tuple(r.exit_status == 0, r.exit_status, r.err));
+  if (r.exit_status != 0) {
+    EXPECT_TRUE(run->changes.empty());
+    return;
+  }
+  EXPECT_EQ(RecordedDifference(*run), DatabaseDifference(sb.Sub("before.mdb"), sb.database()));
+  if (!planned) return;
+  std::vector<std::string> groups, planned_groups;
+  for (const auto& change : run->changes) groups.push_back(change.group);
+  for (const json& assay : planned->plan["assays"]) {
+    planned_groups.insert(planned_groups.end(), assay["changes"].size(),
+                          "assay " + assay["test"].dump());
+  }
+  EXPECT_EQ(groups, planned_groups);
+}
+
 class CatalogSyncRun : public ::testing::TestWithParam<Row> {};
 
 TEST_P(CatalogSyncRun, EndsAsTheRowSays) {
@@ -643,11 +754,13 @@ TEST_P(CatalogSyncRun, EndsAsTheRowSays) {
   WriteAssays(sb, row.package, row.package.size());
   if (!row.workbook.empty()) CopyFile(row.workbook, Workbook(sb));
   WriteFile(sb.marker("CatalogSync"), "");
+  if (row.history != History::kNoLogs) MakeFolders(sb.logs());
   if (row.prepare) row.prepare(sb);
   ASSERT_FALSE(HasFatalFailure());
   RunResult r;
   std::string db_before, package_before;
   std::optional<Planned> planned;
+  std::map<std::string, std::string> logs_before;
   {
     std::optional<ScopedMount> mount = row.mount ? std::optional(row.mount(sb)) : std::nullopt;
     if (mount) {
@@ -657,6 +770,8 @@ TEST_P(CatalogSyncRun, EndsAsTheRowSays) {
     const bool small = fs::is_regular_file(Package(sb)) && fs::file_size(Package(sb)) < (1u << 26);
     package_before = small ? ReadFile(Package(sb)) : "";
     if (row.plan) planned = PlanFirst(sb, row);
+    if (row.history == History::kSealed) CopyFile(sb.database(), sb.Sub("before.mdb"));
+    if (row.history == History::kKept) logs_before = LogsFolder(sb);
     r = row.run ? row.run(sb, row.args) : sb.Run("CatalogSync", row.args);
   }
   EXPECT_EQ(std::pair(r.exit_status, r.out), std::pair(row.status, ""s));
@@ -680,6 +795,12 @@ TEST_P(CatalogSyncRun, EndsAsTheRowSays) {
   if (!package_before.empty()) {
     EXPECT_EQ(ReadFile(Package(sb)) == package_before, !row.package_assays) << "package rewritten";
     EXPECT_EQ(row.package_assays ? ReadPackage(sb).assays.Count() : 0, row.package_assays);
+  }
+  switch (row.history) {
+    case History::kNoLogs: EXPECT_FALSE(Exists(sb.logs())); break;
+    case History::kNone: EXPECT_TRUE(fs::is_empty(sb.logs())); break;
+    case History::kKept: EXPECT_EQ(LogsFolder(sb), logs_before); break;
+    case History::kSealed: CheckRecord(sb, row, r, planned ? &*planned : nullptr); break;
   }
   if (row.check) row.check(sb);
   if (planned) HoldPlan(sb, row, *planned, r);

@@ -1,0 +1,67 @@
+#include "catalog_sync/run/run_history.h"
+
+#include <string>
+#include <utility>
+
+#include "catalog_sync/run/failure_box.h"
+#include "platform/core/error.h"
+#include "platform/core/message_box.h"
+
+namespace catalog_sync {
+
+namespace history = platform::history;
+
+RunHistory::RunHistory(std::string command_line) : command_line_(std::move(command_line)) {}
+
+void RunHistory::Open(const RunState& state) {
+  const std::optional<std::string> path = history::DefaultHistoryPath();
+  if (!path) return;
+  writer_.emplace(*path, history::StartRun("CatalogSync", command_line_, state.sDatabaseFile,
+                                           state.sSourceFile));
+}
+
+void RunHistory::Attach(platform::engine::Database& db) {
+  if (!writer_) return;
+  writer_->Attach(db);
+  attached_ = &db;
+}
+
+void RunHistory::Detach() {
+  if (!attached_) return;
+  attached_ = nullptr;
+  try {
+    writer_->Detach();
+  } catch (const platform::Error&) {
+    // The connection closes next; see the header.
+  }
+}
+
+void RunHistory::RecordAssay(std::int16_t nTestNumber,
+                             const std::vector<platform::engine::RowChange>& changes) {
+  if (!attached_ || changes.empty()) return;
+  writer_->Record(history::RowChanges(*attached_, "assay " + std::to_string(nTestNumber), changes));
+}
+
+void RunHistory::Seal(bool succeeded, int exit_status) {
+  seal_tried_ = true;
+  writer_->Seal({history::NowUtc(), succeeded, exit_status,
+                 succeeded ? std::string() : platform::MessagesShown()});
+}
+
+void RunHistory::SealSuccess() {
+  if (writer_) Seal(/*succeeded=*/true, 0);
+}
+
+void RunHistory::SealFailure(int exit_status) {
+  if (!writer_ || seal_tried_) return;
+  Detach();
+  try {
+    Seal(/*succeeded=*/false, exit_status);
+  } catch (...) {
+    const platform::Error failure = CurrentFailure();
+    const std::string error = std::to_string(failure.number()) + " " + failure.description();
+    platform::WriteDetail("history", writer_->path() + ": not sealed: " + error);
+  }
+}
+
+}  // namespace catalog_sync
