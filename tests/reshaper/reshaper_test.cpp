@@ -534,7 +534,7 @@ void FillSmallDisk(Fx& f) {
 #define USAGE "detail: usage: Reshaper INSTALL|ERU[,QUERY][,STRUCTURE][,VERSION]\n"
 #define MISSING "Reshaper: Corvista1k.mdb is Missing." ABORTED "detail: file: %T\n"
 #define QUERIES "Reshaper: Error Creating New Queries." ABORTED "detail: step: query creation\n" \
-  "detail: query: QTests\n"
+  "detail: query: QTests\ndetail: sql: SELECT Tests_ID, Tests_Name FROM Tests\n"
 #define STRUCTURE "Reshaper: Unable to Update the Database Structure." ABORTED \
   "detail: step: structure update\n"
 #define RULE STRUCTURE "detail: row: 1: table \"Tests\", name \"Tests_Level\", type \"LONG\"\n" \
