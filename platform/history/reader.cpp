@@ -46,7 +46,11 @@ constexpr const char* kMissingHeader = "the run's header is missing";
 }  // namespace
 
 struct HistoryReader::Impl {
-  explicit Impl(const std::string& history_path) : path(history_path), source(path) {}
+  // A run killed mid-commit leaves a journal that its next run would roll
+  // back; the reader rolls it back itself, so that a history can be read
+  // (and verified) right after a crash.
+  explicit Impl(const std::string& history_path)
+      : path(history_path), source(path, engine::internal::ReadOnlySource::HotJournal::kRollBack) {}
 
   template <typename Work>
   auto Reading(Work work) {

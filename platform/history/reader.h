@@ -1,5 +1,7 @@
-// Reading a change history, for the ChangeHistory tool: never writes, and
-// reads in short transactions so that it never holds a run up.
+// Reading a change history, for the ChangeHistory tool: never writes a
+// record, and reads in short transactions so that it never holds a run up.
+// A journal left by a run killed mid-commit is rolled back on opening, as
+// the next run would (the file returns to its last commit).
 #pragma once
 
 #include <cstdint>

@@ -202,22 +202,20 @@ std::string StateOf(const std::string& path) {
 // as the next program's would.
 std::string HistoryDisagreement(const Workstation& ws) {
   const std::string history = ws.logs() + "/ChangeHistory.db";
-  platform::history::RunRecord all;
+  std::vector<platform::history::RunRecord> runs;
   if (Exists(history)) {
     platform::history::HistoryReader reader(history);
     if (const auto verdict = reader.Verify(); verdict.broken_run) {
       return "run " + std::to_string(*verdict.broken_run) + " " + verdict.broken_reason;
     }
-    for (const auto& run : reader.List()) {
-      const auto changes = reader.Read(run.number)->changes;
-      all.changes.insert(all.changes.end(), changes.begin(), changes.end());
-    }
+    for (const auto& run : reader.List()) runs.push_back(*reader.Read(run.number));
   }
-  const Difference recorded = RecordedDifference(all);
-  const Difference real = DatabaseDifference(ws.Sub("fixture.mdb"), ws.database());
-  if (recorded == real) return "";
-  return "history of " + std::to_string(recorded.size()) + " changed cells, database " +
-         std::to_string(real.size());
+  const auto [recorded, real] = CompareWithDatabase(runs, ws.Sub("fixture.mdb"), ws.database());
+  const auto [in_history, in_database] =
+      std::mismatch(recorded.begin(), recorded.end(), real.begin(), real.end());
+  if (in_history == recorded.end() && in_database == real.end()) return "";
+  return "the history says \"" + (in_history == recorded.end() ? "" : *in_history) +
+         "\", the database \"" + (in_database == real.end() ? "" : *in_database) + "\"";
 }
 
 // The files of the run's folders, where leftovers of killed runs would stay.

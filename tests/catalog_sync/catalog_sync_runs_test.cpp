@@ -733,7 +733,8 @@ void CheckRecord(const Sandbox& sb, const Row& row, const RunResult& r, const Pl
     EXPECT_TRUE(run->changes.empty());
     return;
   }
-  EXPECT_EQ(RecordedDifference(*run), DatabaseDifference(sb.Sub("before.mdb"), sb.database()));
+  const auto [recorded, real] = CompareWithDatabase({*run}, sb.Sub("before.mdb"), sb.database());
+  EXPECT_EQ(recorded, real);
   if (!planned) return;
   std::vector<std::string> groups, planned_groups;
   for (const auto& change : run->changes) groups.push_back(change.group);

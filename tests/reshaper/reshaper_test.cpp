@@ -284,36 +284,6 @@ std::map<std::string, std::string> Objects(
   return objects;
 }
 
-// The cells of `table`'s rows over `columns` by rowid, each as Describe() gives it; none when
-// the database lacks the table.
-using RowCells = std::map<std::int64_t, std::map<std::string, std::string>>;
-RowCells RowsOf(const std::string& path, const std::string& table,
-                const std::vector<std::string>& columns) {
-  Database db = Database::Open(path);
-  RowCells rows;
-  if (QueryCount(db, "SELECT count(*) FROM sqlite_schema WHERE name = '" + table + "'") == 0)
-    return rows;
-  std::string select = "SELECT rowid";
-  for (const auto& column : columns) select += ", " + platform::engine::QuoteIdentifier(column);
-  for (const auto& row :
-       db.Query(select + " FROM " + platform::engine::QuoteIdentifier(table)).rows)
-    for (std::size_t i = 0; i < columns.size(); ++i)
-      rows[row[0].ToLong()][columns[i]] = row[i + 1].Describe();
-  return rows;
-}
-
-// The rows' contents, sorted: rows told apart by what they hold, not by rowid.
-std::vector<std::string> Contents(const RowCells& rows) {
-  std::vector<std::string> contents;
-  for (const auto& [rowid, cells] : rows) {
-    std::string content;
-    for (const auto& [column, cell] : cells) content += column + "=" + cell + "; ";
-    contents.push_back(content);
-  }
-  std::sort(contents.begin(), contents.end());
-  return contents;
-}
-
 // The run's record in the history: its header names the run, its seal says exactly what the run
 // showed and how it ended, its row changes are the target's difference over the columns it had
 // before and after, and its query, field, version and compaction records turn the target before
@@ -332,52 +302,10 @@ void ExpectRecorded(const Fx& f, const std::vector<std::string>& args, const Run
   EXPECT_EQ(run.seal->end.exit_status, status);
   EXPECT_EQ(run.seal->end.succeeded, status == 0);
 
-  // Over the columns that a table has before and after (all of a table that one side lacks).
-  const auto tables_before = Schema(before), tables_after = Schema(after);
-  std::map<std::string, std::vector<std::string>> columns = tables_after;
-  for (auto& [table, names] : columns)
-    if (const auto o = tables_before.find(table); o != tables_before.end())
-      std::erase_if(names, [&](const std::string& name) {
-        return std::find(o->second.begin(), o->second.end(), name) == o->second.end();
-      });
-  columns.insert(tables_before.begin(), tables_before.end());
-  columns.erase(" queries");
-  RunRecord shared = run;
-  for (auto& c : shared.changes) {
-    if (!IsRowChange(c)) continue;
-    const auto& names = columns.at(c.object);
-    std::erase_if(c.columns, [&](const auto& column) {
-      return std::find(names.begin(), names.end(), column.column) == names.end();
-    });
-  }
-  // Rows by a declared key: line for line. Rows by rowid, which the compaction renumbers: the
-  // record replayed on the rows before gives the rows after.
-  std::vector<std::string> keyless;
-  for (const auto& [table, names] : columns)
-    if (QueryCount(tables_before.count(table) ? before : after,
-                   "SELECT count(*) FROM pragma_table_info('" + table + "') WHERE pk > 0") == 0)
-      keyless.push_back(table + " rowid=");
-  auto keyed = [&](Difference lines) {
-    std::erase_if(lines, [&](const std::string& line) {
-      return std::any_of(keyless.begin(), keyless.end(),
-                         [&](const std::string& prefix) { return line.starts_with(prefix); });
-    });
-    return lines;
-  };
-  EXPECT_EQ(keyed(RecordedDifference(shared)), keyed(DatabaseDifference(before, after)));
-  for (const auto& prefix : keyless) {
-    const std::string table = prefix.substr(0, prefix.size() - 7);
-    auto rows = RowsOf(before, table, columns[table]);
-    for (const auto& c : shared.changes) {
-      if (c.object != table || !c.key.starts_with("rowid=")) continue;
-      const std::int64_t rowid = std::stoll(c.key.substr(6));
-      if (c.kind == ChangeKind::kDelete) rows.erase(rowid);
-      for (const auto& column : c.columns)
-        if (c.kind != ChangeKind::kDelete) rows[rowid][column.column] = column.after.Describe();
-    }
-    EXPECT_EQ(Contents(rows), Contents(RowsOf(after, table, columns[table]))) << table;
-  }
+  const auto [recorded, real] = CompareWithDatabase({run}, before, after);
+  EXPECT_EQ(recorded, real);
 
+  const auto tables_before = Schema(before);
   auto objects = Objects(before, tables_before);
   for (const auto& c : run.changes) {
     const std::string query = "query " + c.object, field = "field " + c.object;

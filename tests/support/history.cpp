@@ -1,4 +1,5 @@
-// The difference of two database files, and of a run's record, as lines.
+// The difference of two database files, and of the records of the runs
+// between them, as lines.
 #include "tests/support/history.h"
 
 #include <algorithm>
@@ -14,15 +15,18 @@ namespace {
 
 using platform::Value;
 using platform::engine::Database;
+using platform::history::ChangeKind;
+using platform::history::RunRecord;
 
 struct Table {
   std::vector<std::string> columns;
   std::vector<std::string> key;  // the declared primary key's columns, in key order
 };
+using Tables = std::map<std::string, Table>;
 
 // Every table but SQLite's own, with its columns and primary key.
-std::map<std::string, Table> TablesOf(Database& db) {
-  std::map<std::string, Table> tables;
+Tables TablesOf(Database& db) {
+  Tables tables;
   const auto names = db.Query(
       "SELECT name FROM sqlite_master WHERE type = 'table' AND name NOT LIKE 'sqlite\\_%' "
       "ESCAPE '\\'");
@@ -38,116 +42,145 @@ std::map<std::string, Table> TablesOf(Database& db) {
   return tables;
 }
 
-std::string Quoted(const std::string& name) {
-  return platform::engine::QuoteIdentifier(name);
-}
+// Row key ("Col=value, ..." or "rowid=N") -> column -> value.
+using Row = std::map<std::string, Value>;
+using Rows = std::map<std::string, Row>;
 
-// Row key -> column -> value, of the columns `columns`.
-using Cells = std::map<std::string, std::map<std::string, Value>>;
-
-Cells CellsOf(Database& db, const std::string& name, const Table& table,
-              const std::vector<std::string>& columns) {
+Rows RowsOf(Database& db, const std::string& name, const Table& table,
+            const std::set<std::string>& columns) {
+  using platform::engine::QuoteIdentifier;
   std::string select = "SELECT rowid";
-  for (const auto& column : table.key) select += ", " + Quoted(column);
-  for (const auto& column : columns) select += ", " + Quoted(column);
-  const auto rows = db.Query(select + " FROM " + Quoted(name));
-  Cells cells;
-  for (const auto& row : rows.rows) {
+  for (const auto& column : table.key) select += ", " + QuoteIdentifier(column);
+  for (const auto& column : columns) select += ", " + QuoteIdentifier(column);
+  Rows rows;
+  for (const auto& cells : db.Query(select + " FROM " + QuoteIdentifier(name)).rows) {
     std::string key;
     for (std::size_t k = 0; k < table.key.size(); ++k) {
-      key += (k ? ", " : "") + table.key[k] + "=" + row[1 + k].ToText();
+      key += (k ? ", " : "") + table.key[k] + "=" + cells[1 + k].ToText();
     }
-    if (table.key.empty()) key = "rowid=" + row[0].ToText();
-    auto& line = cells[key];
-    for (std::size_t c = 0; c < columns.size(); ++c)
-      line[columns[c]] = row[1 + table.key.size() + c];
+    if (table.key.empty()) key = "rowid=" + cells[0].ToText();
+    Row& row = rows[key];
+    std::size_t at = 1 + table.key.size();
+    for (const auto& column : columns) row[column] = cells[at++];
   }
-  return cells;
+  return rows;
 }
 
-std::string Line(const std::string& table, const std::string& key, const std::string& column,
-                 const Value& before, const Value& after) {
-  const auto text = [](const Value& v) { return v.IsEmpty() ? std::string("-") : v.Describe(); };
-  return table + " " + key + " " + column + ": " + text(before) + " -> " + text(after);
+std::string Text(const Value& v) {
+  return v.IsEmpty() ? std::string("-") : v.Describe();
 }
 
-void AddRowDifferences(const std::string& table, const Cells& before, const Cells& after,
-                       Difference& lines) {
-  static const std::map<std::string, Value> kNoRow;
+// Cell by cell, for rows that keep their keys.
+void AddCellLines(const std::string& table, const Rows& before, const Rows& after,
+                  Difference& lines) {
+  static const Row kNoRow;
   std::set<std::string> keys;
   for (const auto& [key, row] : before) keys.insert(key);
   for (const auto& [key, row] : after) keys.insert(key);
   for (const auto& key : keys) {
-    const auto old_row = before.find(key), new_row = after.find(key);
-    const auto& old_cells = old_row == before.end() ? kNoRow : old_row->second;
-    const auto& new_cells = new_row == after.end() ? kNoRow : new_row->second;
-    const auto& columns = old_cells.empty() ? new_cells : old_cells;
-    for (const auto& [column, unused] : columns) {
-      const auto o = old_cells.find(column), n = new_cells.find(column);
-      const Value old_value = o == old_cells.end() ? Value() : o->second;
-      const Value new_value = n == new_cells.end() ? Value() : n->second;
-      if (!old_value.SameAs(new_value))
-        lines.push_back(Line(table, key, column, old_value, new_value));
+    const auto o = before.find(key), n = after.find(key);
+    const Row& old_row = o == before.end() ? kNoRow : o->second;
+    const Row& new_row = n == after.end() ? kNoRow : n->second;
+    for (const auto& [column, unused] : old_row.empty() ? new_row : old_row) {
+      const auto old_cell = old_row.find(column), new_cell = new_row.find(column);
+      const Value old_value = old_cell == old_row.end() ? Value() : old_cell->second;
+      const Value new_value = new_cell == new_row.end() ? Value() : new_cell->second;
+      if (!old_value.SameAs(new_value)) {
+        lines.push_back(table + " " + key + " " + column + ": " + Text(old_value) + " -> " +
+                        Text(new_value));
+      }
     }
   }
 }
 
-std::vector<std::string> Shared(const Table* a, const Table* b) {
-  if (!a || !b) return (a ? a : b)->columns;
-  std::vector<std::string> shared;
-  for (const auto& column : a->columns) {
-    if (std::find(b->columns.begin(), b->columns.end(), column) != b->columns.end()) {
-      shared.push_back(column);
+// The rows by content alone, when they are not the rows of `before`.
+void AddTableLine(const std::string& table, const Rows& before, const Rows& after,
+                  Difference& lines) {
+  const auto contents = [](const Rows& rows) {
+    std::vector<std::string> all;
+    for (const auto& [key, row] : rows) {
+      std::string content;
+      for (const auto& [column, value] : row) content += column + "=" + Text(value) + " ";
+      all.push_back(content);
     }
+    std::sort(all.begin(), all.end());
+    return all;
+  };
+  const auto now = contents(after);
+  if (now == contents(before)) return;
+  std::string line = table + " rows:";
+  for (const auto& content : now) line += " " + content + ";";
+  lines.push_back(line);
+}
+
+// `rows` as the records' changes of `table` leave them, over `columns`. A
+// change whose before is not what the row held then is a line of `wrong`.
+Rows Replayed(Rows rows, const std::string& table, const std::set<std::string>& columns,
+              const std::vector<RunRecord>& runs, Difference& wrong) {
+  static const Row kNoRow;
+  for (const auto& run : runs) {
+    for (const auto& change : run.changes) {
+      if (change.object != table || change.key.empty()) continue;
+      const auto it = rows.find(change.key);
+      const Row& was = it == rows.end() ? kNoRow : it->second;
+      for (const auto& column : change.columns) {
+        const auto cell = was.find(column.column);
+        const Value held = cell == was.end() ? Value() : cell->second;
+        if (columns.contains(column.column) && !held.SameAs(column.before)) {
+          wrong.push_back("record of " + table + " " + change.key + " " + column.column +
+                          ": before " + Text(column.before) + ", the row held " + Text(held));
+        }
+      }
+      if (change.kind == ChangeKind::kDelete) rows.erase(change.key);
+      if (change.kind != ChangeKind::kInsert && change.kind != ChangeKind::kUpdate) continue;
+      Row& row = rows[change.key];
+      for (const auto& column : change.columns) {
+        if (columns.contains(column.column)) row[column.column] = column.after;
+      }
+    }
+  }
+  return rows;
+}
+
+std::set<std::string> Shared(const Table* a, const Table* b) {
+  std::set<std::string> shared((a ? a : b)->columns.begin(), (a ? a : b)->columns.end());
+  if (a && b) {
+    std::erase_if(shared, [&](const std::string& c) {
+      return std::find(b->columns.begin(), b->columns.end(), c) == b->columns.end();
+    });
   }
   return shared;
 }
 
+const Table* Find(const Tables& tables, const std::string& name) {
+  const auto it = tables.find(name);
+  return it == tables.end() ? nullptr : &it->second;
+}
+
 }  // namespace
 
-Difference DatabaseDifference(const std::string& before, const std::string& after) {
+Differences CompareWithDatabase(const std::vector<RunRecord>& runs, const std::string& before,
+                                const std::string& after) {
   Database old_db = Database::Open(before), new_db = Database::Open(after);
-  const auto old_tables = TablesOf(old_db), new_tables = TablesOf(new_db);
+  const Tables old_tables = TablesOf(old_db), new_tables = TablesOf(new_db);
   std::set<std::string> names;
   for (const auto& [name, table] : old_tables) names.insert(name);
   for (const auto& [name, table] : new_tables) names.insert(name);
-  Difference lines;
+  Differences out;
   for (const auto& name : names) {
-    const auto o = old_tables.find(name), n = new_tables.find(name);
-    const Table* old_table = o == old_tables.end() ? nullptr : &o->second;
-    const Table* new_table = n == new_tables.end() ? nullptr : &n->second;
-    const std::vector<std::string> columns = Shared(old_table, new_table);
-    const Cells old_cells = old_table ? CellsOf(old_db, name, *old_table, columns) : Cells();
-    const Cells new_cells = new_table ? CellsOf(new_db, name, *new_table, columns) : Cells();
-    AddRowDifferences(name, old_cells, new_cells, lines);
+    const Table *old_table = Find(old_tables, name), *new_table = Find(new_tables, name);
+    const std::set<std::string> columns = Shared(old_table, new_table);
+    const Rows old_rows = old_table ? RowsOf(old_db, name, *old_table, columns) : Rows();
+    const Rows new_rows = new_table ? RowsOf(new_db, name, *new_table, columns) : Rows();
+    const Rows recorded = Replayed(old_rows, name, columns, runs, out.recorded);
+    const bool keyless = (old_table ? old_table : new_table)->key.empty();
+    const auto add = keyless ? AddTableLine : AddCellLines;
+    add(name, old_rows, recorded, out.recorded);
+    add(name, old_rows, new_rows, out.real);
   }
-  std::sort(lines.begin(), lines.end());
-  return lines;
-}
-
-Difference RecordedDifference(const platform::history::RunRecord& run) {
-  using platform::history::ChangeKind;
-  std::map<std::tuple<std::string, std::string, std::string>, std::pair<Value, Value>> net;
-  for (const auto& change : run.changes) {
-    if (change.kind != ChangeKind::kInsert && change.kind != ChangeKind::kUpdate &&
-        change.kind != ChangeKind::kDelete) {
-      continue;
-    }
-    for (const auto& column : change.columns) {
-      const auto [it, fresh] =
-          net.try_emplace({change.object, change.key, column.column}, column.before, column.after);
-      if (!fresh) it->second.second = column.after;
-    }
-  }
-  Difference lines;
-  for (const auto& [where, values] : net) {
-    const auto& [table, key, column] = where;
-    if (!values.first.SameAs(values.second)) {
-      lines.push_back(Line(table, key, column, values.first, values.second));
-    }
-  }
-  std::sort(lines.begin(), lines.end());
-  return lines;
+  std::sort(out.recorded.begin(), out.recorded.end());
+  std::sort(out.real.begin(), out.real.end());
+  return out;
 }
 
 }  // namespace testing_support

@@ -9,19 +9,24 @@
 
 namespace testing_support {
 
-// One line per changed column of a changed row, sorted:
-// "<table> <key> <column>: <before> -> <after>", values by Value::Describe()
-// with their kind, "-" for no value (a row that was not there). Rows are
-// keyed as the history keys them: by the declared primary key, else rowid.
+// Sorted lines. A row of a table with a declared primary key gives one line
+// per changed column, "<table> <key> <column>: <before> -> <after>" (values
+// by Value::Describe() with their kind, "-" for a row that was not there).
+// A table without one, whose rowids a compaction renumbers, is held whole:
+// "<table> rows: <row>; <row>..." (rows by their content, sorted), when any
+// of its rows changed.
 using Difference = std::vector<std::string>;
 
-// What turned the database file `before` into `after`, over the columns that
-// both have (a table only one of them has: all its columns).
-Difference DatabaseDifference(const std::string& before, const std::string& after);
+struct Differences {
+  Difference recorded;  // what the records' row changes do to `before`
+  Difference real;      // what turned `before` into `after`
+};
 
-// The net effect of a record's row changes, in the same lines: a row changed
-// twice shows its first before and its last after; one inserted and deleted
-// again shows nothing. Changes of other kinds are left out.
-Difference RecordedDifference(const platform::history::RunRecord& run);
+// The row changes of `runs`' records, in order, against the difference
+// between the database files `before` and `after`, over the columns that
+// both files have (a table only one of them has: all its columns). Changes
+// of other kinds than rows are left out.
+Differences CompareWithDatabase(const std::vector<platform::history::RunRecord>& runs,
+                                const std::string& before, const std::string& after);
 
 }  // namespace testing_support

@@ -6,6 +6,7 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <filesystem>
 #include <optional>
 
 #include "platform/core/error.h"
@@ -141,6 +142,20 @@ int AttachedFiles::Authorize(void* self, int action, const char*, const char*, c
     if (sqlite3_stricmp(name.c_str(), schema) == 0) return SQLITE_DENY;
   }
   return SQLITE_OK;
+}
+
+void AttachedFiles::RemoveOrphanSuperJournals(const std::string& main_path) {
+  namespace fs = std::filesystem;
+  const std::string prefix = FileNameOf(main_path) + "-mj";
+  // Best effort: an orphan that stays harms nothing but the folder's looks.
+  std::error_code error;
+  for (fs::directory_iterator it(FolderOf(main_path), error), end; !error && it != end;
+       it.increment(error)) {
+    if (it->path().filename().string().starts_with(prefix) &&
+        it->symlink_status(error).type() == fs::file_type::regular) {
+      ::unlink(it->path().c_str());
+    }
+  }
 }
 
 }  // namespace platform::engine::internal

@@ -43,6 +43,16 @@ class AttachedFiles {
   void Detach(sqlite3* db, const std::string& schema);
   bool empty() const { return files_.empty(); }
 
+  // A commit of several files first writes a super-journal
+  // "<main>-mj<hex>" beside the main file and then names it in each file's
+  // journal; a process killed between the two leaves it behind for good, as
+  // no journal leads SQLite to it. Removes such files beside `main_path`.
+  // REQUIRES: a write transaction is open on every file of the connection
+  // (BEGIN IMMEDIATE has rolled back any hot journal, and no other process
+  // can be committing to the main file), so every super-journal left is an
+  // orphan.
+  static void RemoveOrphanSuperJournals(const std::string& main_path);
+
   // While one lives, statements may reach the attached schemas. Hold it
   // while a statement is prepared and while it is stepped: SQLite prepares
   // a statement again after a schema change, asking the authorizer again.

@@ -7,17 +7,15 @@
 
 namespace platform::engine::internal {
 
-ReadOnlySource::ReadOnlySource(const std::string& path) {
-  if (sqlite3_open_v2(path.c_str(), &db_, SQLITE_OPEN_READONLY | SQLITE_OPEN_NOMUTEX, nullptr) !=
-      SQLITE_OK) {
-    Fail(path);
-  }
+ReadOnlySource::ReadOnlySource(const std::string& path, HotJournal hot_journal) {
+  const bool recover = hot_journal == HotJournal::kRollBack && !ReadOnlyNote(path);
+  const int flags = (recover ? SQLITE_OPEN_READWRITE : SQLITE_OPEN_READONLY) | SQLITE_OPEN_NOMUTEX;
+  if (sqlite3_open_v2(path.c_str(), &db_, flags, nullptr) != SQLITE_OK) Fail(path);
   sqlite3_extended_result_codes(db_, 1);
   sqlite3_busy_timeout(db_, 5000);
-  if (sqlite3_exec(db_, "SELECT count(*) FROM sqlite_schema", nullptr, nullptr, nullptr) !=
-      SQLITE_OK) {
-    Fail(path);
-  }
+  const char* sql = recover ? "PRAGMA query_only = ON; SELECT count(*) FROM sqlite_schema"
+                            : "SELECT count(*) FROM sqlite_schema";
+  if (sqlite3_exec(db_, sql, nullptr, nullptr, nullptr) != SQLITE_OK) Fail(path);
 }
 
 void ReadOnlySource::Fail(const std::string& path) {

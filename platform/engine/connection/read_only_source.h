@@ -15,7 +15,13 @@ class ReadOnlySource {
   // Opens `path` read-only with the engine's busy timeout and reads its
   // schema, so that a file that is no database, or one with a journal to
   // roll back, fails here with its own cause (and a `database` detail).
-  explicit ReadOnlySource(const std::string& path);
+  // With kRollBackHotJournal, a journal that a killed writer left is rolled
+  // back instead (SQLite's recovery, which restores the last commit and
+  // writes nothing else): the connection may write to the file then, while
+  // its statements still cannot (query_only). A file read-only by its mode
+  // bits is opened read-only all the same.
+  enum class HotJournal { kFail, kRollBack };
+  explicit ReadOnlySource(const std::string& path, HotJournal hot_journal = HotJournal::kFail);
   ReadOnlySource(const ReadOnlySource&) = delete;
   ReadOnlySource& operator=(const ReadOnlySource&) = delete;
   ~ReadOnlySource() { sqlite3_close_v2(db_); }

@@ -209,7 +209,9 @@ void Database::Prepare(std::string_view sql) {
 
 Transaction Database::Begin() {
   core_->connection.Begin();
-  return Transaction(this);
+  Transaction transaction(this);
+  if (!core_->attached.empty()) internal::AttachedFiles::RemoveOrphanSuperJournals(core_->path);
+  return transaction;
 }
 
 void Database::Attach(const std::string& path, const std::string& schema) {
