@@ -24,9 +24,11 @@ catalog_sandbox_prepare() {
 
 catalog_sandbox_database() { echo "$1/drive/Corvista1000/Databases/Corvista1k.mdb"; }
 
+catalog_sandbox_tests() { /usr/bin/sqlite3 "$(catalog_sandbox_database "$1")" "SELECT count(*) FROM Tests"; }
+
 # catalog_sandbox_check <dir> <tests expected>: the run wrote every test.
 catalog_sandbox_check() {
   local tests
-  tests=$(/usr/bin/sqlite3 "$(catalog_sandbox_database "$1")" "SELECT count(*) FROM Tests")
+  tests=$(catalog_sandbox_tests "$1")
   [ "$tests" = "$2" ] || { echo "$1: expected $2 tests, found $tests" >&2; return 1; }
 }

@@ -38,7 +38,7 @@ inline constexpr const char* kCreateChanges =
     "CREATE TABLE IF NOT EXISTS {}.Changes ("
     "Run INTEGER NOT NULL, Position INTEGER NOT NULL, GroupName TEXT NOT NULL, "
     "Kind TEXT NOT NULL, Object TEXT NOT NULL, Key TEXT NOT NULL, Columns BLOB NOT NULL, "
-    "PRIMARY KEY (Run, Position)) WITHOUT ROWID";
+    "PRIMARY KEY (Run, Position))";
 inline constexpr const char* kCreateSeals =
     "CREATE TABLE IF NOT EXISTS {}.Seals ("
     "Sequence INTEGER PRIMARY KEY, Run INTEGER NOT NULL UNIQUE, EndedUtc TEXT NOT NULL, "
