@@ -13,7 +13,8 @@ namespace testing_support {
 
 namespace fs = std::filesystem;
 
-TempDir::TempDir() : path_(fs::temp_directory_path() / "cvtest.XXXXXX") {  // under $TMPDIR
+TempDir::TempDir(const std::string& parent)
+    : path_((parent.empty() ? fs::temp_directory_path() : fs::path(parent)) / "cvtest.XXXXXX") {
   if (!::mkdtemp(path_.data())) std::abort();
 }
 

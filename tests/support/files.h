@@ -9,7 +9,8 @@ namespace testing_support {
 // A fresh folder under $TMPDIR, removed with its contents on destruction.
 class TempDir {
  public:
-  TempDir();
+  // A new folder under $TMPDIR, or under `parent` when given.
+  explicit TempDir(const std::string& parent = {});
   ~TempDir();
   TempDir(const TempDir&) = delete;
   TempDir& operator=(const TempDir&) = delete;
