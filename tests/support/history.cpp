@@ -42,7 +42,7 @@ Tables TablesOf(Database& db) {
   return tables;
 }
 
-// Row key ("Col=value, ..." or "rowid=N") -> column -> value.
+// Row key as the history writes it ("Col=1, Name=\"x\"" or "rowid=N") -> column -> value.
 using Row = std::map<std::string, Value>;
 using Rows = std::map<std::string, Row>;
 
@@ -56,7 +56,7 @@ Rows RowsOf(Database& db, const std::string& name, const Table& table,
   for (const auto& cells : db.Query(select + " FROM " + QuoteIdentifier(name)).rows) {
     std::string key;
     for (std::size_t k = 0; k < table.key.size(); ++k) {
-      key += (k ? ", " : "") + table.key[k] + "=" + cells[1 + k].ToText();
+      key += (k ? ", " : "") + table.key[k] + "=" + cells[1 + k].Describe();
     }
     if (table.key.empty()) key = "rowid=" + cells[0].ToText();
     Row& row = rows[key];
