@@ -49,16 +49,14 @@ void RunHistory::Changing(const StepChange& change, const MakeChange& make) {
   // A recorder of this change alone: a field change alters its table's
   // columns, and the recorder reads column names when it is taken, so no
   // write of an earlier change may still be waiting in it.
-  std::vector<history::Change> record;
+  std::vector<platform::engine::RowChange> rows;
   {
-    platform::engine::ChangeRecorder rows(*target_);
+    platform::engine::ChangeRecorder recorder(*target_);
     make();
-    if (change.schema) record.push_back(*change.schema);
-    for (auto& row : history::RowChanges(*target_, change.group, rows.Take())) {
-      record.push_back(std::move(row));
-    }
+    rows = recorder.Take();
   }
-  writer_.Record(record);
+  if (change.schema) writer_.Record({*change.schema});
+  writer_.Record(change.group, rows);
   transaction.Commit();
 }
 

@@ -39,7 +39,7 @@ void RunHistory::Detach() {
 void RunHistory::RecordAssay(std::int16_t nTestNumber,
                              const std::vector<platform::engine::RowChange>& changes) {
   if (!attached_ || changes.empty()) return;
-  writer_->Record(history::RowChanges(*attached_, "assay " + std::to_string(nTestNumber), changes));
+  writer_->Record("assay " + std::to_string(nTestNumber), changes);
 }
 
 void RunHistory::Seal(bool succeeded, int exit_status) {

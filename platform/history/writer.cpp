@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <ctime>
 #include <map>
+#include <ranges>
 #include <utility>
 
 #include "platform/core/error.h"
@@ -87,7 +88,8 @@ void PrepareSchema(Database& own) {
     connection.Exec(Sql("PRAGMA {}.user_version = ") + std::to_string(version));
     return;  // rolled back
   }
-  for (const char* create : {format::kCreateRuns, format::kCreateChanges, format::kCreateSeals}) {
+  for (const char* create : {format::kCreateRuns, format::kCreateColumnLists,
+                             format::kCreateChanges, format::kCreateSeals}) {
     connection.Exec(Sql(create));
   }
   connection.Exec(Sql("PRAGMA {}.application_id = ") + std::to_string(format::kApplicationId));
@@ -170,21 +172,81 @@ std::string KeyOf(Database& db, const engine::RowChange& change,
   return key;
 }
 
+// The key columns of each table met, read once.
+class KeyColumnsByTable {
+ public:
+  const std::vector<std::string>& Of(Database& db, const std::string& table) {
+    auto found = tables_.find(table);
+    if (found == tables_.end()) found = tables_.emplace(table, KeyColumns(db, table)).first;
+    return found->second;
+  }
+
+ private:
+  std::map<std::string, std::vector<std::string>, std::less<>> tables_;
+};
+
+// The last position or number of the run's rows in a table: its Ids bound
+// to ?1 and ?2.
+const std::string kLastInRun = "SELECT coalesce(max(Id) - ?1, 0) FROM {}.";
+const std::string kIdsOfRun = " WHERE Id BETWEEN ?1 AND ?2";
+
+// A run holds no more changes or column lists than its range of Ids.
+void RequireRoomInRun(std::int64_t n) {
+  if (n >= format::kMaxInRun) {
+    throw Error(SQLITE_FULL, sqlite3_errstr(SQLITE_FULL))
+        .AddDetail("problem", "more changes than a run can hold");
+  }
+}
+
 // The statements that a record takes on one connection, prepared once: a
 // run records after each assay, thousands of times.
 struct RecordStatements {
   explicit RecordStatements(sqlite3* connection)
       : db(connection),
+        savepoint(db, "SAVEPOINT history_record"),
+        release(db, "RELEASE history_record"),
+        change_at(db, Sql("SELECT Key, ColumnValues FROM {}.Changes WHERE Id = ?")),
         header(db, Sql(std::string("SELECT ") + format::kHeaderColumns +
                        " FROM {}.Runs WHERE Number = ?")),
-        last_position(db, Sql("SELECT coalesce(max(Position), 0) FROM {}.Changes WHERE Run = ?")),
+        last_position(db, Sql(kLastInRun + "Changes" + kIdsOfRun)),
+        last_list(db, Sql(kLastInRun + "ColumnLists" + kIdsOfRun)),
         insert_header(db, Sql(std::string("INSERT INTO {}.Runs (") + format::kHeaderColumns +
                               ") VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)")),
-        insert_change(db, Sql("INSERT INTO {}.Changes (Run, Position, GroupName, Kind, Object, "
-                              "Key, Columns) VALUES (?, ?, ?, ?, ?, ?, ?)")) {}
+        insert_list(db, Sql("INSERT INTO {}.ColumnLists (Id, Names) VALUES (?, ?)")),
+        insert_change(db, Sql(std::string("INSERT INTO {}.Changes (Id, ") + format::kChangeColumns +
+                              ") VALUES (?, ?, ?, ?, ?, ?, ?)")) {}
 
   sqlite3* db;
-  Statement header, last_position, insert_header, insert_change;
+  Statement savepoint, release, change_at, header, last_position, last_list, insert_header,
+      insert_list, insert_change;
+};
+
+// What a record writes, undone as a whole unless released.
+class RecordSavepoint {
+ public:
+  RecordSavepoint(engine::internal::Connection& connection, RecordStatements& statements)
+      : connection_(connection), statements_(statements) {
+    StatementUse(statements_.savepoint)->Step();
+  }
+  RecordSavepoint(const RecordSavepoint&) = delete;
+  RecordSavepoint& operator=(const RecordSavepoint&) = delete;
+  ~RecordSavepoint() {
+    if (released_) return;
+    try {
+      connection_.Exec("ROLLBACK TO history_record; RELEASE history_record");
+    } catch (...) {
+      // The connection reports its own state at the next statement.
+    }
+  }
+  void Release() {
+    StatementUse(statements_.release)->Step();
+    released_ = true;
+  }
+
+ private:
+  engine::internal::Connection& connection_;
+  RecordStatements& statements_;
+  bool released_ = false;
 };
 
 }  // namespace
@@ -231,19 +293,15 @@ RunHeader StartRun(const std::string& program, const std::string& command_line,
 
 std::vector<Change> RowChanges(Database& db, const std::string& group,
                                const std::vector<engine::RowChange>& changes) {
-  std::map<std::string, std::vector<std::string>> keys;  // by table
+  KeyColumnsByTable keys;
   std::vector<Change> out;
   out.reserve(changes.size());
   for (const engine::RowChange& change : changes) {
-    auto key_columns = keys.find(change.table);
-    if (key_columns == keys.end()) {
-      key_columns = keys.emplace(change.table, KeyColumns(db, change.table)).first;
-    }
     Change& row = out.emplace_back();
     row.group = group;
     row.kind = KindOf(change.kind);
     row.object = change.table;
-    row.key = KeyOf(db, change, key_columns->second);
+    row.key = KeyOf(db, change, keys.Of(db, change.table));
     row.columns.reserve(change.columns.size());
     for (std::size_t i = 0; i < change.columns.size(); ++i) {
       row.columns.push_back({change.columns[i],
@@ -264,6 +322,20 @@ struct HistoryWriter::Impl {
     return *prepared;
   }
 
+  // Whether the last change this writer wrote is in the file as written. A
+  // rollback since (of the caller's transaction, or of a savepoint around a
+  // record) takes the newest writes first: when the last change is there,
+  // so is everything written before it. Its place may have gone to another
+  // run's change meanwhile (a rolled-back header leaves its number free);
+  // the content tells them apart.
+  bool LastChangeStored(RecordStatements& statements) {
+    if (!last.written) return false;
+    StatementUse select(statements.change_at);
+    select->Bind(1, format::IdInRun(run, position));
+    return select->Step() && internal::TextAt(select->get(), 0) == last.key &&
+           internal::TextAt(select->get(), 1) == last.values;
+  }
+
   // Whether the run's header is in the file as this run wrote it: a header
   // rolled back since may have left its number to another run.
   bool HeaderStored(RecordStatements& statements) {
@@ -273,14 +345,31 @@ struct HistoryWriter::Impl {
     return select->Step() && internal::HeaderAt(select->get(), 0) == header;
   }
 
-  // The last position of the run's changes, writing the header first when
-  // it is not in the file (not yet, or no longer after a rollback).
-  std::int64_t EnsureHeader(RecordStatements& statements) {
-    if (HeaderStored(statements)) {
-      StatementUse last(statements.last_position);
-      last->Bind(1, run);
-      return Number(*last);
+  std::int64_t LastInRun(Statement& statement) {
+    StatementUse last_in_run(statement);
+    last_in_run->Bind(1, format::FirstIdOf(run));
+    last_in_run->Bind(2, format::LastIdOf(run));
+    return Number(*last_in_run);
+  }
+
+  // Brings what the writer knows of its run in line with the file, writing
+  // the header first when it is not there (not yet, or no longer after a
+  // rollback): the last position, the column lists.
+  void Resume(RecordStatements& statements) {
+    if (LastChangeStored(statements)) return;
+    last.written = false;
+    if (!HeaderStored(statements)) {
+      WriteHeader(statements);
+      position = 0;
+      lists.clear();
+      return;
     }
+    position = LastInRun(statements.last_position);
+    const std::int64_t stored_lists = LastInRun(statements.last_list);
+    std::erase_if(lists, [&](const auto& list) { return list.second > stored_lists; });
+  }
+
+  void WriteHeader(RecordStatements& statements) {
     StatementUse insert(statements.insert_header);
     int index = 1;
     for (const std::string* text : format::HeaderTexts(header)) {
@@ -290,27 +379,78 @@ struct HistoryWriter::Impl {
     Bytes(*insert, index, header.source_sha256);
     insert->Step();
     run = sqlite3_last_insert_rowid(statements.db);
-    return 0;
   }
 
-  void Insert(RecordStatements& statements, std::int64_t position, const Change& change) {
-    StatementUse insert(statements.insert_change);
-    insert->Bind(1, run);
-    insert->Bind(2, position);
-    Bytes(*insert, 3, change.group);
-    Bytes(*insert, 4, KindName(change.kind));
-    Bytes(*insert, 5, change.object);
-    Bytes(*insert, 6, change.key);
-    const std::string columns = format::EncodeColumns(change.columns);
-    Bytes(*insert, 7, columns, true);
+  // The number of the column list in `names`, writing it when the run has
+  // none such yet.
+  std::int64_t ListNumber(RecordStatements& statements) {
+    const auto found = lists.find(names.bytes());
+    if (found != lists.end()) return found->second;
+    const auto number = static_cast<std::int64_t>(lists.size()) + 1;
+    RequireRoomInRun(number);
+    StatementUse insert(statements.insert_list);
+    insert->Bind(1, format::IdInRun(run, number));
+    Bytes(*insert, 2, names.bytes(), /*blob=*/true);
     insert->Step();
+    lists.emplace(names.bytes(), number);
+    return number;
+  }
+
+  // Writes the next change: its columns' names and values are in `names`
+  // and `values`.
+  void Insert(RecordStatements& statements, std::string_view group, ChangeKind kind,
+              std::string_view object, std::string_view key) {
+    RequireRoomInRun(position + 1);
+    const std::int64_t list = ListNumber(statements);
+    StatementUse insert(statements.insert_change);
+    insert->Bind(1, format::IdInRun(run, position + 1));
+    Bytes(*insert, 2, group);
+    Bytes(*insert, 3, KindName(kind));
+    Bytes(*insert, 4, object);
+    Bytes(*insert, 5, key);
+    insert->Bind(6, list);
+    Bytes(*insert, 7, values.bytes(), /*blob=*/true);
+    insert->Step();
+    ++position;
+    last.written = true;
+    last.key.assign(key);
+    last.values.assign(values.bytes());
+  }
+
+  // Records what `write` inserts (a savepoint around it), after Resume.
+  template <typename Write>
+  void Recording(Write write) {
+    try {
+      AboutHistory(path, [&] {
+        engine::internal::DatabaseCore& core = db->core();
+        const AttachedFiles::Permit permit(core.attached);
+        RecordStatements& statements = Prepared();
+        RecordSavepoint record(core.connection, statements);
+        Resume(statements);
+        write(statements);
+        record.Release();
+      });
+    } catch (...) {
+      // Undone, column lists included, while the last change before them
+      // stays: the next record learns the run's state from the file.
+      last.written = false;
+      throw;
+    }
   }
 
   std::string path;
   RunHeader header;
-  Database own;          // in memory, with the history attached
-  Database* db = &own;   // the connection the records go through
-  std::int64_t run = 0;  // the header's number; 0 until it is written
+  Database own;               // in memory, with the history attached
+  Database* db = &own;        // the connection the records go through
+  std::int64_t run = 0;       // the header's number; 0 until it is written
+  std::int64_t position = 0;  // of the last change written
+  // The run's column lists written, by their Names, and their numbers.
+  std::map<std::string, std::int64_t, std::less<>> lists;
+  struct {
+    bool written = false;  // false: none yet, or not known to be stored
+    std::string key, values;
+  } last;                             // the change at `position`, as this writer wrote it
+  format::BlobEncoder names, values;  // of the change being written
   // On `db`: declared after `own`, so finalized before it closes.
   std::optional<RecordStatements> prepared;
 };
@@ -350,14 +490,37 @@ void HistoryWriter::Detach() {
 }
 
 void HistoryWriter::Record(const std::vector<Change>& changes) {
-  AboutHistory(impl_->path, [&] {
-    engine::internal::DatabaseCore& core = impl_->db->core();
-    const AttachedFiles::Permit permit(core.attached);
-    engine::internal::Savepoint record(core.connection);
-    RecordStatements& statements = impl_->Prepared();
-    std::int64_t position = impl_->EnsureHeader(statements);
-    for (const Change& change : changes) impl_->Insert(statements, ++position, change);
-    record.Release();
+  Impl& impl = *impl_;
+  impl.Recording([&](RecordStatements& statements) {
+    for (const Change& change : changes) {
+      const std::vector<ColumnChange>& columns = change.columns;
+      format::EncodeNames(columns | std::views::transform(&ColumnChange::column), impl.names);
+      format::EncodeValues(
+          columns.size(), format::SidesOf(columns),
+          [&](std::size_t i) -> const Value& { return columns[i].before; },
+          [&](std::size_t i) -> const Value& { return columns[i].after; }, impl.values);
+      impl.Insert(statements, change.group, change.kind, change.object, change.key);
+    }
+  });
+}
+
+void HistoryWriter::Record(const std::string& group,
+                           const std::vector<engine::RowChange>& changes) {
+  Impl& impl = *impl_;
+  impl.Recording([&](RecordStatements& statements) {
+    KeyColumnsByTable keys;
+    for (const engine::RowChange& change : changes) {
+      const std::vector<Value>& before = change.old_values;
+      const std::vector<Value>& after = change.new_values;
+      const std::uint8_t sides =
+          (before.empty() ? 0 : format::kBefore) | (after.empty() ? 0 : format::kAfter);
+      format::EncodeNames(change.columns, impl.names);
+      format::EncodeValues(
+          change.columns.size(), sides, [&](std::size_t i) -> const Value& { return before[i]; },
+          [&](std::size_t i) -> const Value& { return after[i]; }, impl.values);
+      impl.Insert(statements, group, KindOf(change.kind), change.table,
+                  KeyOf(*impl.db, change, keys.Of(*impl.db, change.table)));
+    }
   });
 }
 
@@ -367,7 +530,7 @@ std::string HistoryWriter::Seal(const RunEnd& end) {
     const AttachedFiles::Permit permit(impl_->own.core().attached);
     engine::Transaction transaction = impl_->own.Begin();
     RecordStatements statements(db);
-    impl_->EnsureHeader(statements);
+    if (!impl_->HeaderStored(statements)) impl_->WriteHeader(statements);
     const std::int64_t run = impl_->run;
     const LastSeal previous = ReadLastSeal(db);
     const std::int64_t sequence = previous.sequence + 1;

@@ -76,6 +76,10 @@ class HistoryWriter {
   // is then undone (a savepoint), the caller's transaction stays open and
   // the caller rolls it back: no change without its record.
   void Record(const std::vector<Change>& changes);
+  // Records `changes` (a ChangeRecorder's Take on the attached database) as
+  // RowChanges gives them for `group`, in the same way, without building
+  // them first: a run records tens of thousands of rows.
+  void Record(const std::string& group, const std::vector<platform::engine::RowChange>& changes);
 
   // Seals the run: writes the header when missing (a run that changed
   // nothing, or whose changes were rolled back), then `end`, and chains the
