@@ -49,14 +49,12 @@ void RunHistory::Changing(const StepChange& change, const MakeChange& make) {
   // A recorder of this change alone: a field change alters its table's
   // columns, and the recorder reads column names when it is taken, so no
   // write of an earlier change may still be waiting in it.
-  std::vector<platform::engine::RowChange> rows;
   {
     platform::engine::ChangeRecorder recorder(*target_);
     make();
-    rows = recorder.Take();
+    if (change.schema) writer_.Record({*change.schema});
+    writer_.Record(change.group, recorder);
   }
-  if (change.schema) writer_.Record({*change.schema});
-  writer_.Record(change.group, rows);
   transaction.Commit();
 }
 

@@ -36,10 +36,9 @@ void RunHistory::Detach() {
   }
 }
 
-void RunHistory::RecordAssay(std::int16_t nTestNumber,
-                             const std::vector<platform::engine::RowChange>& changes) {
-  if (!attached_ || changes.empty()) return;
-  writer_->Record("assay " + std::to_string(nTestNumber), changes);
+void RunHistory::RecordAssay(std::int16_t nTestNumber, platform::engine::ChangeRecorder& recorder) {
+  if (!attached_) return;
+  writer_->Record("assay " + std::to_string(nTestNumber), recorder);
 }
 
 void RunHistory::Seal(bool succeeded, int exit_status) {

@@ -27,7 +27,7 @@ std::string Hex(const unsigned char* bytes, unsigned size) {
 
 // Reads a source in pieces of this size: a package of many megabytes is
 // never held whole for its hash.
-constexpr std::size_t kPiece = 1 << 20;
+constexpr std::size_t kPiece = 1 << 16;
 
 }  // namespace
 

@@ -77,8 +77,8 @@ HistoryReader::~HistoryReader() = default;
 std::vector<RunSummary> HistoryReader::List() {
   return impl_->Reading([](sqlite3* db) {
     Statement select(
-        db, Sql(std::string("SELECT r.Number, (SELECT count(*) FROM {}.Changes c WHERE c.Id "
-                            "BETWEEN r.Number << ") +
+        db, Sql(std::string("SELECT r.Number, (SELECT coalesce(sum(c.ChangeCount), 0) FROM "
+                            "{}.Changes c WHERE c.Id BETWEEN r.Number << ") +
                 std::to_string(format::kRunShift) + " AND (r.Number << " +
                 std::to_string(format::kRunShift) + ") + " + std::to_string(format::kMaxInRun) +
                 "), s.Run, " + format::kHeaderColumns + ", " + format::kEndColumns +

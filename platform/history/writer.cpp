@@ -172,6 +172,27 @@ std::string KeyOf(Database& db, const engine::RowChange& change,
   return key;
 }
 
+// The key of a change as the recorder holds it: the key column's value
+// from the row itself (after an insert or update, before a delete).
+void KeyOf(Database& db, const engine::RowChangeView& change,
+           const std::vector<std::string>& key_columns, std::string& key) {
+  key.clear();
+  if (key_columns.empty()) {
+    key = "rowid=" + std::to_string(change.rowid);
+    return;
+  }
+  const bool deleted = change.kind == engine::RowChange::Kind::kDeleted;
+  const std::size_t count = (deleted ? change.before : change.after)->size();
+  for (const std::string& column : key_columns) {
+    std::size_t i = 0;
+    while (i < count && change.Name(i) != column) ++i;
+    const Value value =
+        i == count ? db.ReadField(change.table, change.rowid, column)
+                   : engine::internal::ToValue(deleted ? change.Before(i) : change.After(i));
+    key += (key.empty() ? "" : ", ") + column + "=" + value.Describe();
+  }
+}
+
 // The key columns of each table met, read once.
 class KeyColumnsByTable {
  public:
@@ -185,7 +206,7 @@ class KeyColumnsByTable {
   std::map<std::string, std::vector<std::string>, std::less<>> tables_;
 };
 
-// The last position or number of the run's rows in a table: its Ids bound
+// The number of the run's last row in a table: its Ids bound
 // to ?1 and ?2.
 const std::string kLastInRun = "SELECT coalesce(max(Id) - ?1, 0) FROM {}.";
 const std::string kIdsOfRun = " WHERE Id BETWEEN ?1 AND ?2";
@@ -205,20 +226,22 @@ struct RecordStatements {
       : db(connection),
         savepoint(db, "SAVEPOINT history_record"),
         release(db, "RELEASE history_record"),
-        change_at(db, Sql("SELECT Key, ColumnValues FROM {}.Changes WHERE Id = ?")),
+        changes_at(db, Sql(std::string("SELECT ") + format::kChangesColumns +
+                           " FROM {}.Changes WHERE Id = ?")),
         header(db, Sql(std::string("SELECT ") + format::kHeaderColumns +
                        " FROM {}.Runs WHERE Number = ?")),
-        last_position(db, Sql(kLastInRun + "Changes" + kIdsOfRun)),
+        last_changes(db, Sql(kLastInRun + "Changes" + kIdsOfRun)),
         last_list(db, Sql(kLastInRun + "ColumnLists" + kIdsOfRun)),
         insert_header(db, Sql(std::string("INSERT INTO {}.Runs (") + format::kHeaderColumns +
                               ") VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)")),
-        insert_list(db, Sql("INSERT INTO {}.ColumnLists (Id, Names) VALUES (?, ?)")),
-        insert_change(db, Sql(std::string("INSERT INTO {}.Changes (Id, ") + format::kChangeColumns +
-                              ") VALUES (?, ?, ?, ?, ?, ?, ?)")) {}
+        insert_list(db, Sql(std::string("INSERT INTO {}.ColumnLists (Id, ") + format::kListColumns +
+                            ") VALUES (?, ?, ?)")),
+        insert_changes(db, Sql(std::string("INSERT INTO {}.Changes (Id, ") +
+                               format::kChangesColumns + ") VALUES (?, ?, ?, ?)")) {}
 
   sqlite3* db;
-  Statement savepoint, release, change_at, header, last_position, last_list, insert_header,
-      insert_list, insert_change;
+  Statement savepoint, release, changes_at, header, last_changes, last_list, insert_header,
+      insert_list, insert_changes;
 };
 
 // What a record writes, undone as a whole unless released.
@@ -322,18 +345,18 @@ struct HistoryWriter::Impl {
     return *prepared;
   }
 
-  // Whether the last change this writer wrote is in the file as written. A
-  // rollback since (of the caller's transaction, or of a savepoint around a
-  // record) takes the newest writes first: when the last change is there,
-  // so is everything written before it. Its place may have gone to another
-  // run's change meanwhile (a rolled-back header leaves its number free);
-  // the content tells them apart.
-  bool LastChangeStored(RecordStatements& statements) {
+  // Whether the last row of changes this writer wrote is in the file as
+  // written. A rollback since (of the caller's transaction, or of a
+  // savepoint around a record) takes the newest writes first: when that row
+  // is there, so is everything written before it. Its place may have gone
+  // to another run's row meanwhile (a rolled-back header leaves its number
+  // free); the content tells them apart.
+  bool LastChangesStored(RecordStatements& statements) {
     if (!last.written) return false;
-    StatementUse select(statements.change_at);
-    select->Bind(1, format::IdInRun(run, position));
-    return select->Step() && internal::TextAt(select->get(), 0) == last.key &&
-           internal::TextAt(select->get(), 1) == last.values;
+    StatementUse select(statements.changes_at);
+    select->Bind(1, format::IdInRun(run, number));
+    return select->Step() && internal::TextAt(select->get(), 0) == last.group &&
+           select->ColumnInt64(1) == last.count && internal::TextAt(select->get(), 2) == last.body;
   }
 
   // Whether the run's header is in the file as this run wrote it: a header
@@ -352,21 +375,21 @@ struct HistoryWriter::Impl {
     return Number(*last_in_run);
   }
 
-  // Brings what the writer knows of its run in line with the file, writing
-  // the header first when it is not there (not yet, or no longer after a
-  // rollback): the last position, the column lists.
-  void Resume(RecordStatements& statements) {
-    if (LastChangeStored(statements)) return;
+  // Brings what the writer knows of its run in line with the file (not
+  // yet, or no longer after a rollback): the header, the last row of
+  // changes, the column lists. Answers whether the header is to be written.
+  bool Resume(RecordStatements& statements) {
+    if (LastChangesStored(statements)) return false;
     last.written = false;
     if (!HeaderStored(statements)) {
-      WriteHeader(statements);
-      position = 0;
+      number = 0;
       lists.clear();
-      return;
+      return true;
     }
-    position = LastInRun(statements.last_position);
+    number = LastInRun(statements.last_changes);
     const std::int64_t stored_lists = LastInRun(statements.last_list);
     std::erase_if(lists, [&](const auto& list) { return list.second > stored_lists; });
+    return false;
   }
 
   void WriteHeader(RecordStatements& statements) {
@@ -381,76 +404,132 @@ struct HistoryWriter::Impl {
     run = sqlite3_last_insert_rowid(statements.db);
   }
 
-  // The number of the column list in `names`, writing it when the run has
-  // none such yet.
-  std::int64_t ListNumber(RecordStatements& statements) {
-    const auto found = lists.find(names.bytes());
+  // The number of the column list of `object` with the names in `names`;
+  // a list the run has none such of yet is added to those to write.
+  std::int64_t ListNumber(std::string_view object) {
+    list_key.Clear();
+    list_key.Text(object);
+    list_key.Bytes(names.bytes());
+    const auto found = lists.find(list_key.bytes());
     if (found != lists.end()) return found->second;
-    const auto number = static_cast<std::int64_t>(lists.size()) + 1;
-    RequireRoomInRun(number);
-    StatementUse insert(statements.insert_list);
-    insert->Bind(1, format::IdInRun(run, number));
-    Bytes(*insert, 2, names.bytes(), /*blob=*/true);
-    insert->Step();
-    lists.emplace(names.bytes(), number);
-    return number;
+    const auto list = static_cast<std::int64_t>(lists.size()) + 1;
+    RequireRoomInRun(list);
+    lists.emplace(list_key.bytes(), list);
+    new_lists.push_back(
+        {list, std::string(list_key.bytes()), std::string(object), std::string(names.bytes())});
+    return list;
   }
 
-  // Writes the next change: its columns' names and values are in `names`
-  // and `values`.
-  void Insert(RecordStatements& statements, std::string_view group, ChangeKind kind,
-              std::string_view object, std::string_view key) {
-    RequireRoomInRun(position + 1);
-    const std::int64_t list = ListNumber(statements);
-    StatementUse insert(statements.insert_change);
-    insert->Bind(1, format::IdInRun(run, position + 1));
-    Bytes(*insert, 2, group);
-    Bytes(*insert, 3, KindName(kind));
-    Bytes(*insert, 4, object);
-    Bytes(*insert, 5, key);
-    insert->Bind(6, list);
-    Bytes(*insert, 7, values.bytes(), /*blob=*/true);
-    insert->Step();
-    ++position;
+  // Adds a change of `group` to the record's rows of changes (a row holds
+  // one group's changes): `count` columns whose names are in `names`, whose
+  // values `before(i)` and `after(i)` give.
+  template <typename Before, typename After>
+  void Add(std::string_view group, ChangeKind kind, std::string_view object, std::string_view key,
+           std::size_t count, std::uint8_t sides, const Before& before, const After& after) {
+    if (batches_used == 0 || batches[batches_used - 1].group != group ||
+        batches[batches_used - 1].body.bytes().size() >= format::kBodyLimit) {
+      if (batches_used == batches.size()) batches.emplace_back();
+      Batch& batch = batches[batches_used++];
+      batch.group.assign(group);
+      batch.count = 0;
+      batch.body.Clear();
+    }
+    const std::int64_t list = ListNumber(object);
+    Batch& batch = batches[batches_used - 1];
+    format::AppendChange(kind, list, key, count, sides, before, after, batch.body);
+    ++batch.count;
+  }
+
+  // Writes what the record added: the header when it is to be written, the
+  // new column lists, the rows of changes; in a savepoint when that takes
+  // more than one statement (one statement is undone whole when it fails).
+  void Write(engine::internal::Connection& connection, RecordStatements& statements,
+             bool header_due) {
+    if (batches_used == 0) return;
+    std::optional<RecordSavepoint> record;
+    if ((header_due ? 1 : 0) + new_lists.size() + batches_used > 1) {
+      record.emplace(connection, statements);
+    }
+    if (header_due) WriteHeader(statements);
+    for (const NewList& list : new_lists) {
+      StatementUse insert(statements.insert_list);
+      insert->Bind(1, format::IdInRun(run, list.number));
+      Bytes(*insert, 2, list.object);
+      Bytes(*insert, 3, list.names, /*blob=*/true);
+      insert->Step();
+    }
+    RequireRoomInRun(number + static_cast<std::int64_t>(batches_used));
+    for (std::size_t b = 0; b < batches_used; ++b) {
+      StatementUse insert(statements.insert_changes);
+      insert->Bind(1, format::IdInRun(run, number + 1 + static_cast<std::int64_t>(b)));
+      Bytes(*insert, 2, batches[b].group);
+      insert->Bind(3, batches[b].count);
+      Bytes(*insert, 4, batches[b].body.bytes(), /*blob=*/true);
+      insert->Step();
+    }
+    if (record) record->Release();
+    const Batch& written = batches[batches_used - 1];
+    number += static_cast<std::int64_t>(batches_used);
     last.written = true;
-    last.key.assign(key);
-    last.values.assign(values.bytes());
+    last.group = written.group;
+    last.count = written.count;
+    last.body.assign(written.body.bytes());
   }
 
-  // Records what `write` inserts (a savepoint around it), after Resume.
-  template <typename Write>
-  void Recording(Write write) {
+  // Records what `add` adds: the changes encoded first, then written.
+  template <typename AddChanges>
+  void Recording(AddChanges add) {
     try {
       AboutHistory(path, [&] {
         engine::internal::DatabaseCore& core = db->core();
         const AttachedFiles::Permit permit(core.attached);
         RecordStatements& statements = Prepared();
-        RecordSavepoint record(core.connection, statements);
-        Resume(statements);
-        write(statements);
-        record.Release();
+        const bool header_due = Resume(statements);
+        add();
+        Write(core.connection, statements, header_due);
       });
     } catch (...) {
-      // Undone, column lists included, while the last change before them
-      // stays: the next record learns the run's state from the file.
+      // Undone: the next record learns the run's state from the file.
       last.written = false;
+      for (const NewList& list : new_lists) lists.erase(list.key);
+      new_lists.clear();
+      batches_used = 0;
       throw;
     }
+    new_lists.clear();
+    batches_used = 0;
   }
 
   std::string path;
   RunHeader header;
-  Database own;               // in memory, with the history attached
-  Database* db = &own;        // the connection the records go through
-  std::int64_t run = 0;       // the header's number; 0 until it is written
-  std::int64_t position = 0;  // of the last change written
-  // The run's column lists written, by their Names, and their numbers.
+  Database own;             // in memory, with the history attached
+  Database* db = &own;      // the connection the records go through
+  std::int64_t run = 0;     // the header's number; 0 until it is written
+  std::int64_t number = 0;  // of the last row of changes written
+  // The run's column lists, by their object and Names, and their numbers.
   std::map<std::string, std::int64_t, std::less<>> lists;
+  struct NewList {
+    std::int64_t number;
+    std::string key, object, names;
+  };
+  std::vector<NewList> new_lists;  // of the record being written
+  struct Batch {
+    std::string group;
+    std::int64_t count = 0;
+    format::BlobEncoder body;
+  };
+  // The record's rows of changes: the first `batches_used`, the others kept
+  // for their room.
+  std::vector<Batch> batches;
+  std::size_t batches_used = 0;
   struct {
     bool written = false;  // false: none yet, or not known to be stored
-    std::string key, values;
-  } last;                             // the change at `position`, as this writer wrote it
-  format::BlobEncoder names, values;  // of the change being written
+    std::string group;
+    std::int64_t count = 0;
+    std::string body;
+  } last;                               // the row of changes at `number`, as this writer wrote it
+  format::BlobEncoder names, list_key;  // of the change being added
+  std::string key;                      // of the change being added
   // On `db`: declared after `own`, so finalized before it closes.
   std::optional<RecordStatements> prepared;
 };
@@ -460,6 +539,9 @@ HistoryWriter::HistoryWriter(const std::string& path, RunHeader header)
   AboutHistory(path, [&] {
     impl_->own.Attach(path, kSchema);
     const AttachedFiles::Permit permit(impl_->own.core().attached);
+    // Only a file without a page yet takes it.
+    impl_->own.core().connection.Exec(Sql("PRAGMA {}.page_size = ") +
+                                      std::to_string(format::kPageSize));
     PrepareSchema(impl_->own);
   });
 }
@@ -491,36 +573,37 @@ void HistoryWriter::Detach() {
 
 void HistoryWriter::Record(const std::vector<Change>& changes) {
   Impl& impl = *impl_;
-  impl.Recording([&](RecordStatements& statements) {
+  impl.Recording([&] {
     for (const Change& change : changes) {
       const std::vector<ColumnChange>& columns = change.columns;
       format::EncodeNames(columns | std::views::transform(&ColumnChange::column), impl.names);
-      format::EncodeValues(
-          columns.size(), format::SidesOf(columns),
+      impl.Add(
+          change.group, change.kind, change.object, change.key, columns.size(),
+          format::SidesOf(columns),
           [&](std::size_t i) -> const Value& { return columns[i].before; },
-          [&](std::size_t i) -> const Value& { return columns[i].after; }, impl.values);
-      impl.Insert(statements, change.group, change.kind, change.object, change.key);
+          [&](std::size_t i) -> const Value& { return columns[i].after; });
     }
   });
 }
 
-void HistoryWriter::Record(const std::string& group,
-                           const std::vector<engine::RowChange>& changes) {
+void HistoryWriter::Record(const std::string& group, engine::ChangeRecorder& recorder) {
   Impl& impl = *impl_;
-  impl.Recording([&](RecordStatements& statements) {
+  impl.Recording([&] {
     KeyColumnsByTable keys;
-    for (const engine::RowChange& change : changes) {
-      const std::vector<Value>& before = change.old_values;
-      const std::vector<Value>& after = change.new_values;
+    recorder.TakeEach([&](const engine::RowChangeView& change) {
+      const auto column = [&](std::size_t i) { return change.columns[i]; };
+      format::EncodeNames(change.columns | std::views::transform([&](std::size_t i) {
+                            return std::string_view(change.Name(i));
+                          }),
+                          impl.names);
+      KeyOf(*impl.db, change, keys.Of(*impl.db, change.table), impl.key);
       const std::uint8_t sides =
-          (before.empty() ? 0 : format::kBefore) | (after.empty() ? 0 : format::kAfter);
-      format::EncodeNames(change.columns, impl.names);
-      format::EncodeValues(
-          change.columns.size(), sides, [&](std::size_t i) -> const Value& { return before[i]; },
-          [&](std::size_t i) -> const Value& { return after[i]; }, impl.values);
-      impl.Insert(statements, group, KindOf(change.kind), change.table,
-                  KeyOf(*impl.db, change, keys.Of(*impl.db, change.table)));
-    }
+          (change.before ? format::kBefore : 0) | (change.after ? format::kAfter : 0);
+      impl.Add(
+          group, KindOf(change.kind), change.table, impl.key, change.columns.size(),
+          sides, [&](std::size_t i) -> const auto& { return change.Before(column(i)); },
+          [&](std::size_t i) -> const auto& { return change.After(column(i)); });
+    });
   });
 }
 

@@ -72,14 +72,15 @@ class HistoryWriter {
   // so that they commit or roll back with the changes they describe (a
   // transaction of their own when none is open), writing the run's header
   // first when it is not in the file: not yet, or no longer after a
-  // rollback. Throws platform::Error with a "history" detail; what it wrote
-  // is then undone (a savepoint), the caller's transaction stays open and
-  // the caller rolls it back: no change without its record.
+  // rollback. Writes nothing, not even the header, for no change. Throws
+  // platform::Error with a "history" detail; what it wrote is then undone
+  // (a savepoint, or the one statement it took), the caller's transaction
+  // stays open and the caller rolls it back: no change without its record.
   void Record(const std::vector<Change>& changes);
-  // Records `changes` (a ChangeRecorder's Take on the attached database) as
-  // RowChanges gives them for `group`, in the same way, without building
-  // them first: a run records tens of thousands of rows.
-  void Record(const std::string& group, const std::vector<platform::engine::RowChange>& changes);
+  // Records what `recorder` (on the attached database) takes now as
+  // changes of `group`, as Record(RowChanges(...)) would, in the same way,
+  // without building them first: a run records tens of thousands of rows.
+  void Record(const std::string& group, platform::engine::ChangeRecorder& recorder);
 
   // Seals the run: writes the header when missing (a run that changed
   // nothing, or whose changes were rolled back), then `end`, and chains the

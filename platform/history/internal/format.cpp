@@ -2,14 +2,23 @@
 
 #include <sqlite3.h>
 
+#include <algorithm>
 #include <bit>
 #include <limits>
+#include <type_traits>
+#include <variant>
 
 #include "platform/core/error.h"
 
 namespace platform::history::format {
 
 namespace {
+
+// The kinds of change by their codes.
+constexpr std::array kKindCodes = {
+    ChangeKind::kInsert,       ChangeKind::kUpdate,        ChangeKind::kDelete,
+    ChangeKind::kQueryAdded,   ChangeKind::kQueryReplaced, ChangeKind::kFieldAdded,
+    ChangeKind::kFieldRemoved, ChangeKind::kVersion,       ChangeKind::kCompaction};
 
 StoredKind StoredKindOf(ValueKind kind) {
   switch (kind) {
@@ -142,6 +151,36 @@ void BlobEncoder::Value(const platform::Value& value) {
   }
 }
 
+void BlobEncoder::Value(const engine::internal::StoredValue& value) {
+  // As ToValue reads them back (integers as Long when they fit 32 bits, else
+  // Double; blobs as Text), without building the Value.
+  const auto kind = [this](StoredKind k) { U8(static_cast<std::uint8_t>(k)); };
+  std::visit(
+      [&](const auto& v) {
+        using T = std::decay_t<decltype(v)>;
+        if constexpr (std::is_same_v<T, std::monostate>) {
+          kind(StoredKind::kNull);
+        } else if constexpr (std::is_same_v<T, std::int64_t>) {
+          if (v >= std::numeric_limits<std::int32_t>::min() &&
+              v <= std::numeric_limits<std::int32_t>::max()) {
+            kind(StoredKind::kLong);
+            Varint(ZigZag(v));
+          } else {
+            Value(platform::Value(static_cast<double>(v)));
+          }
+        } else if constexpr (std::is_same_v<T, double>) {
+          Value(platform::Value(v));
+        } else if constexpr (std::is_same_v<T, std::string>) {
+          kind(StoredKind::kText);
+          Text(v);
+        } else {
+          kind(StoredKind::kText);
+          Text(v.bytes);
+        }
+      },
+      value);
+}
+
 std::uint8_t SidesOf(const std::vector<ColumnChange>& columns) {
   std::uint8_t sides = 0;
   for (const ColumnChange& column : columns) {
@@ -160,21 +199,30 @@ std::vector<std::string> DecodeNames(std::string_view bytes) {
   return names;
 }
 
-std::vector<ColumnChange> DecodeValues(std::string_view bytes,
-                                       const std::vector<std::string>& names) {
+void DecodeBody(std::string_view bytes, std::int64_t count, const std::string& group,
+                const ColumnLists& lists, std::vector<Change>& out) {
   Decoder decoder(bytes);
-  const std::uint64_t sides = decoder.Fixed(1);
-  if (sides > (kBefore | kAfter)) throw Malformed("unknown sides of column values");
-  std::vector<ColumnChange> columns;
-  columns.reserve(names.size());
-  for (const std::string& name : names) {
-    ColumnChange& column = columns.emplace_back();
-    column.column = name;
-    if (sides & kBefore) column.before = decoder.Value();
-    if (sides & kAfter) column.after = decoder.Value();
+  for (std::int64_t n = 0; n < count; ++n) {
+    const std::uint64_t code = decoder.Fixed(1);
+    if (code >= kKindCodes.size()) throw Malformed("unknown kind of change");
+    const auto list = lists.find(static_cast<std::int64_t>(decoder.Varint()));
+    if (list == lists.end()) throw Malformed("a change's column list is missing");
+    Change& change = out.emplace_back();
+    change.group = group;
+    change.kind = kKindCodes[code];
+    change.object = list->second.object;
+    change.key = decoder.Text();
+    const std::uint64_t sides = decoder.Fixed(1);
+    if (sides > (kBefore | kAfter)) throw Malformed("unknown sides of column values");
+    change.columns.reserve(list->second.names.size());
+    for (const std::string& name : list->second.names) {
+      ColumnChange& column = change.columns.emplace_back();
+      column.column = name;
+      if (sides & kBefore) column.before = decoder.Value();
+      if (sides & kAfter) column.after = decoder.Value();
+    }
   }
   decoder.RequireEnd();
-  return columns;
 }
 
 void Encoder::Fixed(std::uint64_t v, int size) {
@@ -197,18 +245,18 @@ void Encoder::RunStart(std::int64_t sequence, std::int64_t run, const RunHeader&
   Text(header.source_sha256);
 }
 
-void Encoder::List(std::int64_t number, std::string_view names) {
+void Encoder::List(std::int64_t number, std::string_view object, std::string_view names) {
   U8(1);
   I64(number);
+  Text(object);
   Text(names);
 }
 
-void Encoder::Change(std::string_view group, std::string_view kind, std::string_view object,
-                     std::string_view key, std::int64_t column_list, std::string_view values) {
+void Encoder::Changes(std::string_view group, std::int64_t count, std::string_view body) {
   U8(1);
-  for (const std::string_view text : {group, kind, object, key}) Text(text);
-  I64(column_list);
-  Text(values);
+  Text(group);
+  I64(count);
+  Text(body);
 }
 
 void Encoder::RunEnd(const history::RunEnd& end, std::string_view previous_hash) {
@@ -219,14 +267,9 @@ void Encoder::RunEnd(const history::RunEnd& end, std::string_view previous_hash)
   Text(previous_hash);
 }
 
-ChangeKind KindNamed(std::string_view name) {
-  for (const ChangeKind kind :
-       {ChangeKind::kInsert, ChangeKind::kUpdate, ChangeKind::kDelete, ChangeKind::kQueryAdded,
-        ChangeKind::kQueryReplaced, ChangeKind::kFieldAdded, ChangeKind::kFieldRemoved,
-        ChangeKind::kVersion, ChangeKind::kCompaction}) {
-    if (name == KindName(kind)) return kind;
-  }
-  throw Malformed("unknown kind of change");
+std::uint8_t KindCode(ChangeKind kind) {
+  return static_cast<std::uint8_t>(std::find(kKindCodes.begin(), kKindCodes.end(), kind) -
+                                   kKindCodes.begin());
 }
 
 }  // namespace platform::history::format

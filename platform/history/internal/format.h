@@ -9,12 +9,14 @@
 
 #include <array>
 #include <cstdint>
+#include <map>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "platform/core/error.h"
 #include "platform/core/value.h"
+#include "platform/engine/connection/stored_value.h"
 #include "platform/history/record.h"
 
 namespace platform::history::format {
@@ -22,6 +24,11 @@ namespace platform::history::format {
 // PRAGMA application_id ("CVH1") and user_version of a history file.
 inline constexpr std::int32_t kApplicationId = 0x43564831;
 inline constexpr int kFormatVersion = 1;
+
+// The page size of a file the writer creates: a record writes a row of a
+// kilobyte or more, and fewer pages are fewer writes at each commit and
+// fewer reads at each seal.
+inline constexpr int kPageSize = 16384;
 
 // The schema name the writer attaches the history under.
 inline constexpr const char* kAttachedSchema = "history";
@@ -36,12 +43,12 @@ inline constexpr const char* kCreateRuns =
     "Database TEXT NOT NULL, Source TEXT NOT NULL, SourceSize INTEGER NOT NULL, "
     "SourceSha256 TEXT NOT NULL)";
 inline constexpr const char* kCreateColumnLists =
-    "CREATE TABLE IF NOT EXISTS {}.ColumnLists (Id INTEGER PRIMARY KEY, Names BLOB NOT NULL)";
+    "CREATE TABLE IF NOT EXISTS {}.ColumnLists ("
+    "Id INTEGER PRIMARY KEY, Object TEXT NOT NULL, Names BLOB NOT NULL)";
 inline constexpr const char* kCreateChanges =
     "CREATE TABLE IF NOT EXISTS {}.Changes ("
-    "Id INTEGER PRIMARY KEY, GroupName TEXT NOT NULL, Kind TEXT NOT NULL, "
-    "Object TEXT NOT NULL, Key TEXT NOT NULL, ColumnList INTEGER NOT NULL, "
-    "ColumnValues BLOB NOT NULL)";
+    "Id INTEGER PRIMARY KEY, GroupName TEXT NOT NULL, ChangeCount INTEGER NOT NULL, "
+    "Body BLOB NOT NULL)";
 inline constexpr const char* kCreateSeals =
     "CREATE TABLE IF NOT EXISTS {}.Seals ("
     "Sequence INTEGER PRIMARY KEY, Run INTEGER NOT NULL UNIQUE, EndedUtc TEXT NOT NULL, "
@@ -59,10 +66,10 @@ auto HeaderTexts(Header& h) {
   return std::array{&h.program, &h.version,   &h.command_line, &h.started_utc, &h.utc_offset,
                     &h.user,    &h.sudo_user, &h.host,         &h.database,    &h.source};
 }
-// The Id of a run's change (at its position) or column list (by its
-// number): the run's number above the low 32 bits, the position or number
-// (from 1) in them, so that a run's rows are one range of their table, in
-// order, and rows appended in order fill their pages.
+// The Id of a run's row of Changes or ColumnLists: the run's number above
+// the low 32 bits, the row's number in the run (from 1) in them, so that a
+// run's rows are one range of their table, in order, and rows appended in
+// order fill their pages.
 inline constexpr int kRunShift = 32;
 inline constexpr std::int64_t kMaxInRun = (std::int64_t{1} << kRunShift) - 1;
 constexpr std::int64_t IdInRun(std::int64_t run, std::int64_t n) {
@@ -76,10 +83,13 @@ constexpr std::int64_t LastIdOf(std::int64_t run) {
   return IdInRun(run, kMaxInRun);
 }
 
-// A change's columns in Changes after Id, in the order of the canonical
-// bytes.
-inline constexpr const char* kChangeColumns =
-    "GroupName, Kind, Object, Key, ColumnList, ColumnValues";
+// The columns of Changes and ColumnLists after Id, in the order of the
+// canonical bytes.
+inline constexpr const char* kChangesColumns = "GroupName, ChangeCount, Body";
+inline constexpr const char* kListColumns = "Object, Names";
+// A row of Changes holds the changes of one record of one group, up to
+// about this many bytes of Body.
+inline constexpr std::size_t kBodyLimit = 1 << 20;
 // The seal's columns in Seals after Sequence and Run.
 inline constexpr const char* kEndColumns = "EndedUtc, Succeeded, ExitStatus, Message";
 
@@ -107,15 +117,14 @@ enum class StoredKind : std::uint8_t {
   kError = 9,
 };
 
-// Which values of its columns a change stores (the first byte of its
-// ColumnValues): the others are all Empty.
+// Which values of its columns a change stores: the others are all Empty.
 enum Sides : std::uint8_t { kBefore = 1, kAfter = 2 };
 
-// The stored blobs: a column list's Names and a change's ColumnValues.
-// Sizes and counts are varints (LEB128: 7 bits a byte, the lowest first),
-// integers zigzag varints, floats their IEEE 754 bits little-endian. The
-// bytes stay in the encoder between changes, so that thousands of changes
-// allocate nothing.
+// The stored blobs: a column list's Names and the Body of a row of
+// changes. Sizes and counts are varints (LEB128: 7 bits a byte, the lowest
+// first), integers zigzag varints, floats their IEEE 754 bits
+// little-endian. The bytes stay in the encoder between records, so that
+// thousands of them allocate nothing.
 class BlobEncoder {
  public:
   void Clear() { bytes_.clear(); }
@@ -123,6 +132,9 @@ class BlobEncoder {
   void Varint(std::uint64_t v);
   void Text(std::string_view text);  // varint size, then the bytes
   void Value(const platform::Value& value);
+  // A value as SQLite stores it, as Value(engine::internal::ToValue(v)).
+  void Value(const engine::internal::StoredValue& value);
+  void Bytes(std::string_view bytes) { bytes_.append(bytes); }
   std::string_view bytes() const { return bytes_; }
 
  private:
@@ -138,34 +150,49 @@ void EncodeNames(const Names& names, BlobEncoder& out) {
   for (const auto& name : names) out.Text(name);
 }
 
-// A change's ColumnValues: which sides it stores (Sides), then for each
-// column its before and its after, of the sides stored. `before(i)` and
-// `after(i)` give column i's values; `sides` may leave out only a side
-// whose values are all Empty.
+// A change's kind as stored: 0 insert, 1 update, 2 delete, 3 query added,
+// 4 query replaced, 5 field added, 6 field removed, 7 version,
+// 8 compaction, whatever the order of ChangeKind.
+std::uint8_t KindCode(ChangeKind kind);
+
+// Appends a change to a Body: its kind, its column list's number, its key,
+// which sides of its columns it stores (Sides), then for each column its
+// before and its after, of the sides stored. `before(i)` and `after(i)`
+// give column i's values; `sides` may leave out only a side whose values
+// are all Empty.
 template <typename Before, typename After>
-void EncodeValues(std::size_t count, std::uint8_t sides, const Before& before, const After& after,
-                  BlobEncoder& out) {
-  out.Clear();
-  out.U8(sides);
+void AppendChange(ChangeKind kind, std::int64_t list, std::string_view key, std::size_t count,
+                  std::uint8_t sides, const Before& before, const After& after, BlobEncoder& body) {
+  body.U8(KindCode(kind));
+  body.Varint(static_cast<std::uint64_t>(list));
+  body.Text(key);
+  body.U8(sides);
   for (std::size_t i = 0; i < count; ++i) {
-    if (sides & kBefore) out.Value(before(i));
-    if (sides & kAfter) out.Value(after(i));
+    if (sides & kBefore) body.Value(before(i));
+    if (sides & kAfter) body.Value(after(i));
   }
 }
 
 // The sides of `columns` that hold a value other than Empty.
 std::uint8_t SidesOf(const std::vector<ColumnChange>& columns);
 
-// Throw platform::Error (SQLITE_CORRUPT) on bytes that are no such blob,
-// also on a ColumnValues whose columns are not those of `names`.
+// A run's column list as stored.
+struct ColumnList {
+  std::string object;
+  std::vector<std::string> names;
+};
+using ColumnLists = std::map<std::int64_t, ColumnList>;  // by number
+
+// Throw platform::Error (SQLITE_CORRUPT) on bytes that are no such blob:
+// Names, and a Body of `count` changes of `group` with the run's `lists`.
 std::vector<std::string> DecodeNames(std::string_view bytes);
-std::vector<ColumnChange> DecodeValues(std::string_view bytes,
-                                       const std::vector<std::string>& names);
+void DecodeBody(std::string_view bytes, std::int64_t count, const std::string& group,
+                const ColumnLists& lists, std::vector<Change>& out);
 
 // Little-endian fixed-size integers and length-prefixed texts: the
 // canonical bytes of a sealed run, the input of its hash:
 //   sealed-run := text(kDomain) i64(sequence) i64(run) header
-//                 (u8(1) list)* u8(0) (u8(1) change)* u8(0)
+//                 (u8(1) list)* u8(0) (u8(1) changes)* u8(0)
 //                 end text(previous hash)
 class Encoder {
  public:
@@ -176,13 +203,11 @@ class Encoder {
 
   // text(kDomain) i64(sequence) i64(run) header
   void RunStart(std::int64_t sequence, std::int64_t run, const RunHeader& header);
-  // u8(1) list, where list := i64(number) text(names)
-  void List(std::int64_t number, std::string_view names);
-  // u8(1) change, where change := text(group) text(kind name) text(object)
-  //                              text(key) i64(column list) text(column values)
-  void Change(std::string_view group, std::string_view kind, std::string_view object,
-              std::string_view key, std::int64_t column_list, std::string_view values);
-  // u8(0): after the last list, and after the last change.
+  // u8(1) list, where list := i64(number) text(object) text(names)
+  void List(std::int64_t number, std::string_view object, std::string_view names);
+  // u8(1) changes, where changes := text(group) i64(change count) text(body)
+  void Changes(std::string_view group, std::int64_t count, std::string_view body);
+  // u8(0): after the last list, and after the last row of changes.
   void NoMore() { U8(0); }
   // end := text(ended) u8(succeeded) i64(exit status) text(message), then
   // text(previous hash)
@@ -199,9 +224,5 @@ class Encoder {
 
 // 11, "database disk image is malformed", with a `problem` detail.
 Error Malformed(const char* problem);
-
-// The kind named by KindName; throws platform::Error (SQLITE_CORRUPT) for
-// any other text.
-ChangeKind KindNamed(std::string_view name);
 
 }  // namespace platform::history::format

@@ -43,10 +43,10 @@ struct RowsOfRun : Statement {
   }
 };
 
-const std::string kChangesOfRun = std::string("SELECT Id, ") + format::kChangeColumns +
+const std::string kChangesOfRun = std::string("SELECT ") + format::kChangesColumns +
                                   " FROM {}.Changes WHERE Id BETWEEN ?1 AND ?2 ORDER BY Id";
-constexpr std::string_view kListsOfRun =
-    "SELECT Id, Names FROM {}.ColumnLists WHERE Id BETWEEN ?1 AND ?2 ORDER BY Id";
+const std::string kListsOfRun = std::string("SELECT Id, ") + format::kListColumns +
+                                " FROM {}.ColumnLists WHERE Id BETWEEN ?1 AND ?2 ORDER BY Id";
 
 // Hashed in pieces of about this size: a run of many changes is never
 // held whole.
@@ -87,22 +87,17 @@ std::optional<RunHeader> ReadHeader(sqlite3* db, const std::string& schema, std:
 }
 
 std::vector<Change> ReadChanges(sqlite3* db, const std::string& schema, std::int64_t run) {
-  std::map<std::int64_t, std::vector<std::string>> lists;  // by number
+  format::ColumnLists lists;
   RowsOfRun list(db, schema, kListsOfRun, run);
   while (list.Step()) {
-    lists[list.ColumnInt64(0) & format::kMaxInRun] = format::DecodeNames(BytesAt(list, 1));
+    lists[list.ColumnInt64(0) & format::kMaxInRun] = {TextAt(list.get(), 1),
+                                                      format::DecodeNames(BytesAt(list, 2))};
   }
   RowsOfRun select(db, schema, kChangesOfRun, run);
   std::vector<Change> changes;
   while (select.Step()) {
-    Change& change = changes.emplace_back();
-    change.group = BytesAt(select, 1);
-    change.kind = format::KindNamed(BytesAt(select, 2));
-    change.object = BytesAt(select, 3);
-    change.key = BytesAt(select, 4);
-    const auto names = lists.find(select.ColumnInt64(5));
-    if (names == lists.end()) throw format::Malformed("a change's column list is missing");
-    change.columns = format::DecodeValues(BytesAt(select, 6), names->second);
+    format::DecodeBody(BytesAt(select, 2), select.ColumnInt64(1), TextAt(select.get(), 0), lists,
+                       changes);
   }
   return changes;
 }
@@ -122,14 +117,13 @@ std::optional<std::string> HashOfRun(sqlite3* db, const std::string& schema, std
   encoder.RunStart(sequence, run, *header);
   RowsOfRun list(db, schema, kListsOfRun, run);
   while (list.Step()) {
-    encoder.List(list.ColumnInt64(0) & format::kMaxInRun, BytesAt(list, 1));
+    encoder.List(list.ColumnInt64(0) & format::kMaxInRun, BytesAt(list, 1), BytesAt(list, 2));
     hash_full_pieces();
   }
   encoder.NoMore();
   RowsOfRun select(db, schema, kChangesOfRun, run);
   while (select.Step()) {
-    encoder.Change(BytesAt(select, 1), BytesAt(select, 2), BytesAt(select, 3), BytesAt(select, 4),
-                   select.ColumnInt64(5), BytesAt(select, 6));
+    encoder.Changes(BytesAt(select, 0), select.ColumnInt64(1), BytesAt(select, 2));
     hash_full_pieces();
   }
   encoder.NoMore();

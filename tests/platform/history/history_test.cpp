@@ -100,17 +100,22 @@ TEST(HistoryChain, VerifyNamesTheRunThatWasChanged) {
     std::string sql, verdict;
   } cases[] = {
       {"a value",
-       "UPDATE Changes SET ColumnValues = CAST(replace(CAST(ColumnValues AS TEXT), 'GLUC', "
-       "'GLUX') AS BLOB) WHERE Id = (2 << 32) + 2",
+       "UPDATE Changes SET Body = CAST(replace(CAST(Body AS TEXT), 'GLUC', 'GLUX') AS BLOB) "
+       "WHERE Id = (2 << 32) + 2",
        content},
-      {"a key", "UPDATE Changes SET Key = 'Tests_ID=999' WHERE Id = (2 << 32) + 1", content},
+      {"a key",
+       "UPDATE Changes SET Body = CAST(replace(CAST(Body AS TEXT), 'Tests_ID=101', "
+       "'Tests_ID=999') AS BLOB) WHERE Id = (2 << 32) + 2",
+       content},
+      {"a group", "UPDATE Changes SET GroupName = 'assay 999' WHERE Id = (2 << 32) + 1", content},
+      {"a change count", "UPDATE Changes SET ChangeCount = 7 WHERE Id = (2 << 32) + 1", content},
       {"a column name",
        "UPDATE ColumnLists SET Names = CAST(replace(CAST(Names AS TEXT), 'Factor', 'Fuctor') AS "
        "BLOB) WHERE Id = (2 << 32) + 1",
        content},
-      {"a column list renumbered", "UPDATE ColumnLists SET Id = Id + 1 WHERE Id = (2 << 32) + 1",
+      {"a column list's object", "UPDATE ColumnLists SET Object = 'Tasts' WHERE Id >> 32 = 2",
        content},
-      {"a change's column list", "UPDATE Changes SET ColumnList = 2 WHERE Id = (2 << 32) + 1",
+      {"a column list renumbered", "UPDATE ColumnLists SET Id = Id + 1 WHERE Id = (2 << 32) + 1",
        content},
       {"a start time", "UPDATE Runs SET StartedUtc = '2026-12-08T04:21:07Z' WHERE Number = 2",
        content},
@@ -122,10 +127,10 @@ TEST(HistoryChain, VerifyNamesTheRunThatWasChanged) {
        chain},
       {"a change deleted", "DELETE FROM Changes WHERE Id = (2 << 32) + 3", content},
       {"a change added",
-       "INSERT INTO Changes SELECT Id + 3, GroupName, Kind, Object, Key, ColumnList, ColumnValues "
-       "FROM Changes WHERE Id = (2 << 32) + 1",
+       "INSERT INTO Changes SELECT Id + 3, GroupName, ChangeCount, Body FROM Changes "
+       "WHERE Id = (2 << 32) + 1",
        content},
-      // Positions 1, 2, 3 become 3, 2, 1.
+      // Rows 1, 2, 3 become 3, 2, 1.
       {"changes reordered",
        "UPDATE Changes SET Id = -Id WHERE Id >> 32 = 2; UPDATE Changes SET Id = (4 << 32) + 4 + Id "
        "WHERE Id < 0",
@@ -252,7 +257,7 @@ TEST(HistoryWriter, RecordsShareTheDatabasesTransactions) {
   const auto change = [&](const std::string& sql, bool commit) {
     engine::Transaction transaction = db.Begin();
     db.Exec(sql);
-    writer.Record("assay 2", recorder.Take());
+    writer.Record("assay 2", recorder);
     if (commit) transaction.Commit();
   };
   const std::string update = "UPDATE Tests SET Factor = 0.1 WHERE Tests_ID = 2";
