@@ -11,27 +11,11 @@
 
 namespace reshaper {
 
-namespace {
-
 namespace history = platform::history;
-
-// The run's header. A source that cannot be read fails the history as the
-// file itself would: its path is what the operator looks for.
-history::RunHeader Header(const std::string& path, const std::string& command_line,
-                          const std::string& sMode) {
-  try {
-    return history::StartRun("Reshaper", command_line, TargetPath(), ShellSourcePath(sMode));
-  } catch (platform::Error& error) {
-    error.AddDetail("history", path);
-    throw;
-  }
-}
-
-}  // namespace
 
 RunHistory::RunHistory(const std::string& path, const std::string& command_line,
                        const std::string& sMode)
-    : writer_(path, Header(path, command_line, sMode)) {}
+    : writer_(path, "Reshaper", command_line, TargetPath(), ShellSourcePath(sMode)) {}
 
 void RunHistory::Attach(platform::engine::Database& target) {
   writer_.Attach(target);

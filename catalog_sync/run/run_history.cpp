@@ -16,8 +16,7 @@ RunHistory::RunHistory(std::string command_line) : command_line_(std::move(comma
 void RunHistory::Open(const RunState& state) {
   const std::optional<std::string> path = history::DefaultHistoryPath();
   if (!path) return;
-  writer_.emplace(*path, history::StartRun("CatalogSync", command_line_, state.sDatabaseFile,
-                                           state.sSourceFile));
+  writer_.emplace(*path, "CatalogSync", command_line_, state.sDatabaseFile, state.sSourceFile);
 }
 
 void RunHistory::Attach(platform::engine::Database& db) {

@@ -124,6 +124,33 @@ std::string HostName() {
   return name;
 }
 
+// StartRun's facts but for the source's size and SHA-256.
+RunHeader RunFacts(const std::string& program, const std::string& command_line,
+                   const std::string& database, const std::string& source) {
+  RunHeader header;
+  header.program = program;
+  header.version = CORVISTA_VERSION;
+  header.command_line = command_line;
+  const std::time_t now = std::time(nullptr);
+  std::tm utc{}, local{};
+  ::gmtime_r(&now, &utc);
+  ::localtime_r(&now, &local);
+  header.started_utc = TimeText("%Y-%m-%dT%H:%M:%SZ", utc);
+  header.utc_offset = UtcOffset(local);
+  header.user = RealUser();
+  const char* sudo_user = std::getenv("SUDO_USER");
+  header.sudo_user = sudo_user != nullptr ? sudo_user : "";
+  header.host = HostName();
+  header.database = database;
+  header.source = source;
+  return header;
+}
+
+void SetSourceDigest(RunHeader& header, const FileDigest& digest) {
+  header.source_size = digest.size;
+  header.source_sha256 = digest.sha256;
+}
+
 ChangeKind KindOf(engine::RowChange::Kind kind) {
   switch (kind) {
     case engine::RowChange::Kind::kInserted: return ChangeKind::kInsert;
@@ -290,27 +317,8 @@ std::string NowUtc() {
 
 RunHeader StartRun(const std::string& program, const std::string& command_line,
                    const std::string& database, const std::string& source) {
-  RunHeader header;
-  header.program = program;
-  header.version = CORVISTA_VERSION;
-  header.command_line = command_line;
-  const std::time_t now = std::time(nullptr);
-  std::tm utc{}, local{};
-  ::gmtime_r(&now, &utc);
-  ::localtime_r(&now, &local);
-  header.started_utc = TimeText("%Y-%m-%dT%H:%M:%SZ", utc);
-  header.utc_offset = UtcOffset(local);
-  header.user = RealUser();
-  const char* sudo_user = std::getenv("SUDO_USER");
-  header.sudo_user = sudo_user != nullptr ? sudo_user : "";
-  header.host = HostName();
-  header.database = database;
-  header.source = source;
-  if (!source.empty()) {
-    const FileDigest digest = DigestFile(source);
-    header.source_size = digest.size;
-    header.source_sha256 = digest.sha256;
-  }
+  RunHeader header = RunFacts(program, command_line, database, source);
+  if (!source.empty()) SetSourceDigest(header, DigestFile(source));
   return header;
 }
 
@@ -338,6 +346,20 @@ std::vector<Change> RowChanges(Database& db, const std::string& group,
 struct HistoryWriter::Impl {
   Impl(const std::string& history_path, RunHeader run_header)
       : path(history_path), header(std::move(run_header)), own(Database::CreateInMemory(path)) {}
+  Impl(const std::string& history_path, const std::string& program, const std::string& command_line,
+       const std::string& database, const std::string& source)
+      : Impl(history_path, RunFacts(program, command_line, database, source)) {
+    if (!source.empty()) source_digest.emplace(source);
+  }
+
+  // The run's header, its source's digest waited for the first time.
+  const RunHeader& Header() {
+    if (source_digest) {
+      SetSourceDigest(header, source_digest->Get());
+      source_digest.reset();
+    }
+    return header;
+  }
 
   // The statements of the connection in use. REQUIRES: a Permit on it.
   RecordStatements& Prepared() {
@@ -355,8 +377,8 @@ struct HistoryWriter::Impl {
     if (!last.written) return false;
     StatementUse select(statements.changes_at);
     select->Bind(1, format::IdInRun(run, number));
-    return select->Step() && internal::TextAt(select->get(), 0) == last.group &&
-           select->ColumnInt64(1) == last.count && internal::TextAt(select->get(), 2) == last.body;
+    return select->Step() && internal::BytesAt(select->get(), 0) == last.group &&
+           select->ColumnInt64(1) == last.count && internal::BytesAt(select->get(), 2) == last.body;
   }
 
   // Whether the run's header is in the file as this run wrote it: a header
@@ -365,7 +387,7 @@ struct HistoryWriter::Impl {
     if (run == 0) return false;
     StatementUse select(statements.header);
     select->Bind(1, run);
-    return select->Step() && internal::HeaderAt(select->get(), 0) == header;
+    return select->Step() && internal::HeaderAt(select->get(), 0) == Header();
   }
 
   std::int64_t LastInRun(Statement& statement) {
@@ -393,13 +415,14 @@ struct HistoryWriter::Impl {
   }
 
   void WriteHeader(RecordStatements& statements) {
+    const RunHeader& facts = Header();
     StatementUse insert(statements.insert_header);
     int index = 1;
-    for (const std::string* text : format::HeaderTexts(header)) {
+    for (const std::string* text : format::HeaderTexts(facts)) {
       Bytes(*insert, index++, *text);
     }
-    insert->Bind(index++, header.source_size);
-    Bytes(*insert, index, header.source_sha256);
+    insert->Bind(index++, facts.source_size);
+    Bytes(*insert, index, facts.source_sha256);
     insert->Step();
     run = sqlite3_last_insert_rowid(statements.db);
   }
@@ -421,10 +444,10 @@ struct HistoryWriter::Impl {
   }
 
   // Adds a change of `group` to the record's rows of changes (a row holds
-  // one group's changes): `count` columns whose names are in `names`, whose
+  // one group's changes): `count` columns of column list `list`, whose
   // values `before(i)` and `after(i)` give.
   template <typename Before, typename After>
-  void Add(std::string_view group, ChangeKind kind, std::string_view object, std::string_view key,
+  void Add(std::string_view group, ChangeKind kind, std::int64_t list, std::string_view key,
            std::size_t count, std::uint8_t sides, const Before& before, const After& after) {
     if (batches_used == 0 || batches[batches_used - 1].group != group ||
         batches[batches_used - 1].body.bytes().size() >= format::kBodyLimit) {
@@ -434,7 +457,6 @@ struct HistoryWriter::Impl {
       batch.count = 0;
       batch.body.Clear();
     }
-    const std::int64_t list = ListNumber(object);
     Batch& batch = batches[batches_used - 1];
     format::AppendChange(kind, list, key, count, sides, before, after, batch.body);
     ++batch.count;
@@ -501,9 +523,10 @@ struct HistoryWriter::Impl {
   }
 
   std::string path;
-  RunHeader header;
-  Database own;             // in memory, with the history attached
-  Database* db = &own;      // the connection the records go through
+  RunHeader header;                                     // through Header()
+  std::optional<FileDigestInBackground> source_digest;  // none: in `header`
+  Database own;                                         // in memory, with the history attached
+  Database* db = &own;                                  // the connection the records go through
   std::int64_t run = 0;     // the header's number; 0 until it is written
   std::int64_t number = 0;  // of the last row of changes written
   // The run's column lists, by their object and Names, and their numbers.
@@ -536,6 +559,20 @@ struct HistoryWriter::Impl {
 
 HistoryWriter::HistoryWriter(const std::string& path, RunHeader header)
     : impl_(AboutHistory(path, [&] { return std::make_unique<Impl>(path, std::move(header)); })) {
+  Open();
+}
+
+HistoryWriter::HistoryWriter(const std::string& path, const std::string& program,
+                             const std::string& command_line, const std::string& database,
+                             const std::string& source)
+    : impl_(AboutHistory(path, [&] {
+        return std::make_unique<Impl>(path, program, command_line, database, source);
+      })) {
+  Open();
+}
+
+void HistoryWriter::Open() {
+  const std::string& path = impl_->path;
   AboutHistory(path, [&] {
     impl_->own.Attach(path, kSchema);
     const AttachedFiles::Permit permit(impl_->own.core().attached);
@@ -578,7 +615,7 @@ void HistoryWriter::Record(const std::vector<Change>& changes) {
       const std::vector<ColumnChange>& columns = change.columns;
       format::EncodeNames(columns | std::views::transform(&ColumnChange::column), impl.names);
       impl.Add(
-          change.group, change.kind, change.object, change.key, columns.size(),
+          change.group, change.kind, impl.ListNumber(change.object), change.key, columns.size(),
           format::SidesOf(columns),
           [&](std::size_t i) -> const Value& { return columns[i].before; },
           [&](std::size_t i) -> const Value& { return columns[i].after; });
@@ -596,11 +633,12 @@ void HistoryWriter::Record(const std::string& group, engine::ChangeRecorder& rec
                             return std::string_view(change.Name(i));
                           }),
                           impl.names);
+      const std::int64_t list = impl.ListNumber(change.table);
       KeyOf(*impl.db, change, keys.Of(*impl.db, change.table), impl.key);
       const std::uint8_t sides =
           (change.before ? format::kBefore : 0) | (change.after ? format::kAfter : 0);
       impl.Add(
-          group, KindOf(change.kind), change.table, impl.key, change.columns.size(),
+          group, KindOf(change.kind), list, impl.key, change.columns.size(),
           sides, [&](std::size_t i) -> const auto& { return change.Before(column(i)); },
           [&](std::size_t i) -> const auto& { return change.After(column(i)); });
     });

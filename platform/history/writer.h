@@ -53,6 +53,14 @@ class HistoryWriter {
   // a folder at the name, 57 ("system: not a regular file: a folder"); a
   // symbolic link at the name, 57 ("link to"); no database, 26.
   HistoryWriter(const std::string& path, RunHeader header);
+  // As above, for a run that starts now: StartRun's facts, but the source's
+  // size and SHA-256 are read on a thread of their own meanwhile, so that a
+  // source of megabytes does not hold the program up. A source that cannot
+  // be opened fails here (a "history" detail besides the file's own); one
+  // that cannot be read to its end, the first record or the seal.
+  HistoryWriter(const std::string& path, const std::string& program,
+                const std::string& command_line, const std::string& database,
+                const std::string& source);
   HistoryWriter(const HistoryWriter&) = delete;
   HistoryWriter& operator=(const HistoryWriter&) = delete;
   ~HistoryWriter();
@@ -98,6 +106,8 @@ class HistoryWriter {
   struct Impl;
 
  private:
+  void Open();  // the constructors' common part
+
   std::unique_ptr<Impl> impl_;
 };
 

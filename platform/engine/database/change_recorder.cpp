@@ -31,11 +31,13 @@ struct ChangeRecorder::Log {
     // not exist then. Values now; none for a row that no longer exists.
     std::optional<std::vector<internal::StoredValue>> before, after;
   };
-  // A table written in the window, and its rows touched by rowid.
+  // A table written in the window, and its rows touched by rowid once the
+  // window has more than kScanned rows (fewer are found by a scan).
   struct Table {
     std::string name;
     std::unordered_map<std::int64_t, std::size_t> rows;  // index in `rows`
   };
+  static constexpr std::size_t kScanned = 32;
   std::vector<Row> rows;
   std::vector<Table> tables;
   std::size_t last_table = 0;  // where the search for the next write's table starts
@@ -64,11 +66,30 @@ struct ChangeRecorder::Log {
   template <typename Before>
   Row& Touch(std::string_view table, std::int64_t rowid, const Before& before) {
     const std::size_t t = TableAt(table);
-    std::unordered_map<std::int64_t, std::size_t>& touched = tables[t].rows;
-    if (const auto found = touched.find(rowid); found != touched.end()) return rows[found->second];
+    if (const std::optional<std::size_t> found = Find(t, rowid)) return rows[*found];
     Row row{t, rowid, before(), std::nullopt};
-    touched.emplace(rowid, rows.size());
+    if (rows.size() >= kScanned) Index(rows.size(), row);
     return rows.emplace_back(std::move(row));
+  }
+
+  std::optional<std::size_t> Find(std::size_t table, std::int64_t rowid) const {
+    if (rows.size() <= kScanned) {
+      for (std::size_t i = rows.size(); i-- > 0;) {
+        if (rows[i].table == table && rows[i].rowid == rowid) return i;
+      }
+      return std::nullopt;
+    }
+    const auto& touched = tables[table].rows;
+    const auto found = touched.find(rowid);
+    return found == touched.end() ? std::nullopt : std::optional(found->second);
+  }
+
+  // Indexes `row`, to be at `at` in `rows`; the rows scanned so far first.
+  void Index(std::size_t at, const Row& row) {
+    if (at == kScanned) {
+      for (std::size_t i = 0; i < at; ++i) tables[rows[i].table].rows.emplace(rows[i].rowid, i);
+    }
+    tables[row.table].rows.emplace(row.rowid, at);
   }
 };
 

@@ -13,16 +13,8 @@ namespace {
 
 using engine::internal::Statement;
 
-std::string_view BytesAt(sqlite3_stmt* row, int column) {
-  const void* bytes = sqlite3_column_blob(row, column);
-  const int size = sqlite3_column_bytes(row, column);
-  return bytes == nullptr
-             ? std::string_view()
-             : std::string_view(static_cast<const char*>(bytes), static_cast<std::size_t>(size));
-}
-
 std::string_view BytesAt(const Statement& statement, int column) {
-  return BytesAt(statement.get(), column);
+  return internal::BytesAt(statement.get(), column);
 }
 
 // A statement of `schema` with the run's number bound to its one '?'.
@@ -53,6 +45,14 @@ const std::string kListsOfRun = std::string("SELECT Id, ") + format::kListColumn
 constexpr std::size_t kPiece = 1 << 16;
 
 }  // namespace
+
+std::string_view BytesAt(sqlite3_stmt* row, int column) {
+  const void* bytes = sqlite3_column_blob(row, column);
+  const int size = sqlite3_column_bytes(row, column);
+  return bytes == nullptr
+             ? std::string_view()
+             : std::string_view(static_cast<const char*>(bytes), static_cast<std::size_t>(size));
+}
 
 std::string TextAt(sqlite3_stmt* row, int column) {
   return std::string(BytesAt(row, column));
