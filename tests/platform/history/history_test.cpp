@@ -217,6 +217,26 @@ TEST(HistoryWriter, RefusesAHistoryItCannotWrite) {
   EXPECT_EQ(ReadFile(other), "");  // not written through the link
 }
 
+// A run that starts now: its source's size and SHA-256, read meanwhile, are its header's; a
+// source that cannot be opened fails the writer, naming the history.
+TEST(HistoryWriter, ReadsTheSourceWhileTheRunGoesOn) {
+  TempDir dir;
+  const std::string path = dir.Sub("ChangeHistory.db");
+  const std::string source = dir.Sub("CatalogSync.dat");
+  WriteFile(source, std::string(300000, 'p'));
+  HistoryWriter(path, "CatalogSync", "INSTALL", "/srv/Corvista1k.mdb", source).Seal(Succeeded());
+  const std::optional<RunRecord> record = HistoryReader(path).Read(1);
+  ASSERT_TRUE(record.has_value());
+  EXPECT_EQ(record->header.source, source);
+  EXPECT_EQ(record->header.source_size, 300000);
+  EXPECT_EQ(record->header.source_sha256, Sha256Hex(std::string(300000, 'p')));
+  const Error e = ErrorOf([&] {
+    HistoryWriter(path, "CatalogSync", "INSTALL", "/srv/Corvista1k.mdb", dir.Sub("absent.dat"));
+  });
+  EXPECT_EQ(e.number(), 53) << e.what();
+  EXPECT_EQ(DetailOf(e, "history"), path);
+}
+
 const char* kSchema =
     "CREATE TABLE Tests (Tests_ID INTEGER PRIMARY KEY, Tests_Name TEXT(20), Factor DOUBLE);"
     "CREATE TABLE Ranges (TestID LONG, Sex TEXT(1), Low DOUBLE, PRIMARY KEY (TestID, Sex));"
