@@ -216,7 +216,10 @@ void KeyOf(Database& db, const engine::RowChangeView& change,
     const Value value =
         i == count ? db.ReadField(change.table, change.rowid, column)
                    : engine::internal::ToValue(deleted ? change.Before(i) : change.After(i));
-    key += (key.empty() ? "" : ", ") + column + "=" + value.Describe();
+    if (!key.empty()) key += ", ";
+    key += column;
+    key += '=';
+    key += value.Describe();
   }
 }
 

@@ -40,7 +40,8 @@ struct ChangeRecorder::Log {
   static constexpr std::size_t kScanned = 32;
   std::vector<Row> rows;
   std::vector<Table> tables;
-  std::size_t last_table = 0;  // where the search for the next write's table starts
+  std::size_t last_table = 0;        // where the search for the next write's table starts
+  std::vector<std::size_t> changed;  // TakeEach's, kept for its room
 
   // Column names by table, kept across Takes while the schema version stays
   // the same, so that a Take after each of many small changes compiles no
@@ -281,10 +282,11 @@ std::vector<RowChange> ChangeRecorder::Take() {
 }
 
 void ChangeRecorder::TakeEach(const std::function<void(const RowChangeView&)>& visit) {
-  std::vector<Log::Row> rows;
-  std::vector<Log::Table> tables;
-  std::swap(rows, log_->rows);
-  std::swap(tables, log_->tables);
+  // The window's rows leave the log (writes that `visit` makes start the
+  // next window); their room comes back to it afterwards, so that a Take
+  // after each of many small changes allocates little.
+  std::vector<Log::Row> rows = std::exchange(log_->rows, {});
+  std::vector<Log::Table> tables = std::exchange(log_->tables, {});
   log_->last_table = 0;
   sqlite3* db = db_.core().db();
   if (!rows.empty()) ForgetOutdatedNames(*log_, db);
@@ -296,7 +298,7 @@ void ChangeRecorder::TakeEach(const std::function<void(const RowChangeView&)>& v
     }
     names.push_back(&it->second);
   }
-  std::vector<std::size_t> changed;
+  std::vector<std::size_t>& changed = log_->changed;
   std::vector<std::string> padded;
   for (const Log::Row& row : rows) {
     if (!ChangedColumns(row, changed)) continue;
@@ -309,6 +311,10 @@ void ChangeRecorder::TakeEach(const std::function<void(const RowChangeView&)>& v
                         &NamesFor(*names[row.table], count, padded),
                         row.before ? &*row.before : nullptr, row.after ? &*row.after : nullptr});
   }
+  rows.clear();
+  tables.clear();
+  if (log_->rows.empty()) std::swap(rows, log_->rows);
+  if (log_->tables.empty()) std::swap(tables, log_->tables);
 }
 
 }  // namespace platform::engine

@@ -73,7 +73,9 @@ class ChangeRecorder {
   // row was first touched, and starts afresh. A row inserted then deleted is
   // no change, nor is an update that leaves every value as it was.
   std::vector<RowChange> Take();
-  // As Take, handing each change to `visit` in turn instead.
+  // As Take, handing each change to `visit` in turn instead. Writes that
+  // `visit` makes belong to the next window. REQUIRES: not called from
+  // within `visit`.
   void TakeEach(const std::function<void(const RowChangeView&)>& visit);
 
   struct Log;
