@@ -11,27 +11,11 @@
 
 namespace reshaper {
 
-namespace {
-
 namespace history = platform::history;
-
-// The run's header. A source that cannot be read fails the history as the
-// file itself would: its path is what the operator looks for.
-history::RunHeader Header(const std::string& path, const std::string& command_line,
-                          const std::string& sMode) {
-  try {
-    return history::StartRun("Reshaper", command_line, TargetPath(), ShellSourcePath(sMode));
-  } catch (platform::Error& error) {
-    error.AddDetail("history", path);
-    throw;
-  }
-}
-
-}  // namespace
 
 RunHistory::RunHistory(const std::string& path, const std::string& command_line,
                        const std::string& sMode)
-    : writer_(path, Header(path, command_line, sMode)) {}
+    : writer_(path, "Reshaper", command_line, TargetPath(), ShellSourcePath(sMode)) {}
 
 void RunHistory::Attach(platform::engine::Database& target) {
   writer_.Attach(target);
@@ -49,16 +33,12 @@ void RunHistory::Changing(const StepChange& change, const MakeChange& make) {
   // A recorder of this change alone: a field change alters its table's
   // columns, and the recorder reads column names when it is taken, so no
   // write of an earlier change may still be waiting in it.
-  std::vector<history::Change> record;
   {
-    platform::engine::ChangeRecorder rows(*target_);
+    platform::engine::ChangeRecorder recorder(*target_);
     make();
-    if (change.schema) record.push_back(*change.schema);
-    for (auto& row : history::RowChanges(*target_, change.group, rows.Take())) {
-      record.push_back(std::move(row));
-    }
+    if (change.schema) writer_.Record({*change.schema});
+    writer_.Record(change.group, recorder);
   }
-  writer_.Record(record);
   transaction.Commit();
 }
 

@@ -104,7 +104,7 @@ std::optional<platform::BoxMessage> WalkAndCommit(RunState& state, RunHistory& h
     if (history.kept()) recorder.emplace(*state.connection);
     const auto after_each = [&](const AssayVisit& visit) {
       nTestNumber = visit.nTestNumber;
-      if (recorder) history.RecordAssay(visit.nTestNumber, recorder->Take());
+      if (recorder) history.RecordAssay(visit.nTestNumber, *recorder);
     };
     if (std::optional<platform::BoxMessage> failure = WalkAssays(state, after_each)) {
       return failure;

@@ -16,8 +16,7 @@ RunHistory::RunHistory(std::string command_line) : command_line_(std::move(comma
 void RunHistory::Open(const RunState& state) {
   const std::optional<std::string> path = history::DefaultHistoryPath();
   if (!path) return;
-  writer_.emplace(*path, history::StartRun("CatalogSync", command_line_, state.sDatabaseFile,
-                                           state.sSourceFile));
+  writer_.emplace(*path, "CatalogSync", command_line_, state.sDatabaseFile, state.sSourceFile);
 }
 
 void RunHistory::Attach(platform::engine::Database& db) {
@@ -36,10 +35,9 @@ void RunHistory::Detach() {
   }
 }
 
-void RunHistory::RecordAssay(std::int16_t nTestNumber,
-                             const std::vector<platform::engine::RowChange>& changes) {
-  if (!attached_ || changes.empty()) return;
-  writer_->Record(history::RowChanges(*attached_, "assay " + std::to_string(nTestNumber), changes));
+void RunHistory::RecordAssay(std::int16_t nTestNumber, platform::engine::ChangeRecorder& recorder) {
+  if (!attached_) return;
+  writer_->Record("assay " + std::to_string(nTestNumber), recorder);
 }
 
 void RunHistory::Seal(bool succeeded, int exit_status) {

@@ -37,11 +37,10 @@ class RunHistory {
   // which drops it with the transaction and its records.
   void Detach();
 
-  // Records `changes` (taken from a recorder on the attached connection) as
-  // those of the assay `nTestNumber`, in the current transaction. Nothing
-  // for an assay that changed no row.
-  void RecordAssay(std::int16_t nTestNumber,
-                   const std::vector<platform::engine::RowChange>& changes);
+  // Records the rows that `recorder` (on the attached connection) took
+  // since the last assay as those of the assay `nTestNumber`, in the
+  // current transaction. Nothing for an assay that changed no row.
+  void RecordAssay(std::int16_t nTestNumber, platform::engine::ChangeRecorder& recorder);
 
   // Seals a run that succeeded. Throws platform::Error with a `history`
   // detail when the seal cannot be written.

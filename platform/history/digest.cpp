@@ -27,7 +27,26 @@ std::string Hex(const unsigned char* bytes, unsigned size) {
 
 // Reads a source in pieces of this size: a package of many megabytes is
 // never held whole for its hash.
-constexpr std::size_t kPiece = 1 << 20;
+constexpr std::size_t kPiece = 1 << 16;
+
+// The size and SHA-256 of the open file.
+FileDigest DigestOf(const UniqueFd& fd, const std::string& path) {
+  // The size read from the descriptor bounds the reading: a file that
+  // another program keeps growing is hashed as it was when opened.
+  const std::uint64_t size = SizeOf(fd, path);
+  Sha256 hash;
+  FileDigest digest;
+  std::string piece;
+  while (static_cast<std::uint64_t>(digest.size) < size) {
+    piece.clear();
+    ReadUpTo(fd, path, std::min<std::uint64_t>(kPiece, size - digest.size), piece);
+    if (piece.empty()) break;  // the file was cut short meanwhile
+    hash.Add(piece);
+    digest.size += static_cast<std::int64_t>(piece.size());
+  }
+  digest.sha256 = hash.FinishHex();
+  return digest;
+}
 
 }  // namespace
 
@@ -60,22 +79,16 @@ std::string Sha256Hex(std::string_view bytes) {
 }
 
 FileDigest DigestFile(const std::string& path) {
-  const UniqueFd fd = OpenForReading(path);
-  // The size read from the descriptor bounds the reading: a file that
-  // another program keeps growing is hashed as it was when opened.
-  const std::uint64_t size = SizeOf(fd, path);
-  Sha256 hash;
-  FileDigest digest;
-  std::string piece;
-  while (static_cast<std::uint64_t>(digest.size) < size) {
-    piece.clear();
-    ReadUpTo(fd, path, std::min<std::uint64_t>(kPiece, size - digest.size), piece);
-    if (piece.empty()) break;  // the file was cut short meanwhile
-    hash.Add(piece);
-    digest.size += static_cast<std::int64_t>(piece.size());
-  }
-  digest.sha256 = hash.FinishHex();
-  return digest;
+  return DigestOf(OpenForReading(path), path);
+}
+
+FileDigestInBackground::FileDigestInBackground(const std::string& path)
+    : digest_(std::async(std::launch::async, [fd = OpenForReading(path), path] {
+                return DigestOf(fd, path);
+              }).share()) {}
+
+FileDigest FileDigestInBackground::Get() const {
+  return digest_.get();
 }
 
 }  // namespace platform::history

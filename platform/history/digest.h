@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <future>
 #include <string>
 #include <string_view>
 
@@ -31,5 +32,17 @@ struct FileDigest {
   std::string sha256;
 };
 FileDigest DigestFile(const std::string& path);
+
+// DigestFile's answer, read on a thread of its own while the caller goes on:
+// the file is opened now, so that a missing or unreadable one fails here;
+// what reading it throws, Get throws (each time).
+class FileDigestInBackground {
+ public:
+  explicit FileDigestInBackground(const std::string& path);
+  FileDigest Get() const;  // waits for the reading
+
+ private:
+  std::shared_future<FileDigest> digest_;
+};
 
 }  // namespace platform::history

@@ -77,9 +77,11 @@ HistoryReader::~HistoryReader() = default;
 std::vector<RunSummary> HistoryReader::List() {
   return impl_->Reading([](sqlite3* db) {
     Statement select(
-        db, Sql(std::string("SELECT r.Number, (SELECT count(*) FROM {}.Changes c WHERE c.Run = "
-                            "r.Number), s.Run, ") +
-                format::kHeaderColumns + ", " + format::kEndColumns +
+        db, Sql(std::string("SELECT r.Number, (SELECT coalesce(sum(c.ChangeCount), 0) FROM "
+                            "{}.Changes c WHERE c.Id BETWEEN r.Number << ") +
+                std::to_string(format::kRunShift) + " AND (r.Number << " +
+                std::to_string(format::kRunShift) + ") + " + std::to_string(format::kMaxInRun) +
+                "), s.Run, " + format::kHeaderColumns + ", " + format::kEndColumns +
                 " FROM {}.Runs r LEFT JOIN {}.Seals s ON s.Run = r.Number ORDER BY r.Number"));
     std::vector<RunSummary> runs;
     while (select.Step()) {

@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <ctime>
 #include <map>
+#include <ranges>
 #include <utility>
 
 #include "platform/core/error.h"
@@ -87,7 +88,8 @@ void PrepareSchema(Database& own) {
     connection.Exec(Sql("PRAGMA {}.user_version = ") + std::to_string(version));
     return;  // rolled back
   }
-  for (const char* create : {format::kCreateRuns, format::kCreateChanges, format::kCreateSeals}) {
+  for (const char* create : {format::kCreateRuns, format::kCreateColumnLists,
+                             format::kCreateChanges, format::kCreateSeals}) {
     connection.Exec(Sql(create));
   }
   connection.Exec(Sql("PRAGMA {}.application_id = ") + std::to_string(format::kApplicationId));
@@ -120,6 +122,33 @@ std::string HostName() {
   char name[256] = {};
   if (::gethostname(name, sizeof name - 1) != 0) return "";
   return name;
+}
+
+// StartRun's facts but for the source's size and SHA-256.
+RunHeader RunFacts(const std::string& program, const std::string& command_line,
+                   const std::string& database, const std::string& source) {
+  RunHeader header;
+  header.program = program;
+  header.version = CORVISTA_VERSION;
+  header.command_line = command_line;
+  const std::time_t now = std::time(nullptr);
+  std::tm utc{}, local{};
+  ::gmtime_r(&now, &utc);
+  ::localtime_r(&now, &local);
+  header.started_utc = TimeText("%Y-%m-%dT%H:%M:%SZ", utc);
+  header.utc_offset = UtcOffset(local);
+  header.user = RealUser();
+  const char* sudo_user = std::getenv("SUDO_USER");
+  header.sudo_user = sudo_user != nullptr ? sudo_user : "";
+  header.host = HostName();
+  header.database = database;
+  header.source = source;
+  return header;
+}
+
+void SetSourceDigest(RunHeader& header, const FileDigest& digest) {
+  header.source_size = digest.size;
+  header.source_sha256 = digest.sha256;
 }
 
 ChangeKind KindOf(engine::RowChange::Kind kind) {
@@ -170,21 +199,107 @@ std::string KeyOf(Database& db, const engine::RowChange& change,
   return key;
 }
 
+// The key of a change as the recorder holds it: the key column's value
+// from the row itself (after an insert or update, before a delete).
+void KeyOf(Database& db, const engine::RowChangeView& change,
+           const std::vector<std::string>& key_columns, std::string& key) {
+  key.clear();
+  if (key_columns.empty()) {
+    key = "rowid=" + std::to_string(change.rowid);
+    return;
+  }
+  const bool deleted = change.kind == engine::RowChange::Kind::kDeleted;
+  const std::size_t count = (deleted ? change.before : change.after)->size();
+  for (const std::string& column : key_columns) {
+    std::size_t i = 0;
+    while (i < count && change.Name(i) != column) ++i;
+    const Value value =
+        i == count ? db.ReadField(change.table, change.rowid, column)
+                   : engine::internal::ToValue(deleted ? change.Before(i) : change.After(i));
+    if (!key.empty()) key += ", ";
+    key += column;
+    key += '=';
+    key += value.Describe();
+  }
+}
+
+// The key columns of each table met, read once.
+class KeyColumnsByTable {
+ public:
+  const std::vector<std::string>& Of(Database& db, const std::string& table) {
+    auto found = tables_.find(table);
+    if (found == tables_.end()) found = tables_.emplace(table, KeyColumns(db, table)).first;
+    return found->second;
+  }
+
+ private:
+  std::map<std::string, std::vector<std::string>, std::less<>> tables_;
+};
+
+// The number of the run's last row in a table: its Ids bound
+// to ?1 and ?2.
+const std::string kLastInRun = "SELECT coalesce(max(Id) - ?1, 0) FROM {}.";
+const std::string kIdsOfRun = " WHERE Id BETWEEN ?1 AND ?2";
+
+// A run holds no more changes or column lists than its range of Ids.
+void RequireRoomInRun(std::int64_t n) {
+  if (n >= format::kMaxInRun) {
+    throw Error(SQLITE_FULL, sqlite3_errstr(SQLITE_FULL))
+        .AddDetail("problem", "more changes than a run can hold");
+  }
+}
+
 // The statements that a record takes on one connection, prepared once: a
 // run records after each assay, thousands of times.
 struct RecordStatements {
   explicit RecordStatements(sqlite3* connection)
       : db(connection),
+        savepoint(db, "SAVEPOINT history_record"),
+        release(db, "RELEASE history_record"),
+        changes_at(db, Sql(std::string("SELECT ") + format::kChangesColumns +
+                           " FROM {}.Changes WHERE Id = ?")),
         header(db, Sql(std::string("SELECT ") + format::kHeaderColumns +
                        " FROM {}.Runs WHERE Number = ?")),
-        last_position(db, Sql("SELECT coalesce(max(Position), 0) FROM {}.Changes WHERE Run = ?")),
+        last_changes(db, Sql(kLastInRun + "Changes" + kIdsOfRun)),
+        last_list(db, Sql(kLastInRun + "ColumnLists" + kIdsOfRun)),
         insert_header(db, Sql(std::string("INSERT INTO {}.Runs (") + format::kHeaderColumns +
                               ") VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)")),
-        insert_change(db, Sql("INSERT INTO {}.Changes (Run, Position, GroupName, Kind, Object, "
-                              "Key, Columns) VALUES (?, ?, ?, ?, ?, ?, ?)")) {}
+        insert_list(db, Sql(std::string("INSERT INTO {}.ColumnLists (Id, ") + format::kListColumns +
+                            ") VALUES (?, ?, ?)")),
+        insert_changes(db, Sql(std::string("INSERT INTO {}.Changes (Id, ") +
+                               format::kChangesColumns + ") VALUES (?, ?, ?, ?)")) {}
 
   sqlite3* db;
-  Statement header, last_position, insert_header, insert_change;
+  Statement savepoint, release, changes_at, header, last_changes, last_list, insert_header,
+      insert_list, insert_changes;
+};
+
+// What a record writes, undone as a whole unless released.
+class RecordSavepoint {
+ public:
+  RecordSavepoint(engine::internal::Connection& connection, RecordStatements& statements)
+      : connection_(connection), statements_(statements) {
+    StatementUse(statements_.savepoint)->Step();
+  }
+  RecordSavepoint(const RecordSavepoint&) = delete;
+  RecordSavepoint& operator=(const RecordSavepoint&) = delete;
+  ~RecordSavepoint() {
+    if (released_) return;
+    try {
+      connection_.Exec("ROLLBACK TO history_record; RELEASE history_record");
+    } catch (...) {
+      // The connection reports its own state at the next statement.
+    }
+  }
+  void Release() {
+    StatementUse(statements_.release)->Step();
+    released_ = true;
+  }
+
+ private:
+  engine::internal::Connection& connection_;
+  RecordStatements& statements_;
+  bool released_ = false;
 };
 
 }  // namespace
@@ -205,45 +320,22 @@ std::string NowUtc() {
 
 RunHeader StartRun(const std::string& program, const std::string& command_line,
                    const std::string& database, const std::string& source) {
-  RunHeader header;
-  header.program = program;
-  header.version = CORVISTA_VERSION;
-  header.command_line = command_line;
-  const std::time_t now = std::time(nullptr);
-  std::tm utc{}, local{};
-  ::gmtime_r(&now, &utc);
-  ::localtime_r(&now, &local);
-  header.started_utc = TimeText("%Y-%m-%dT%H:%M:%SZ", utc);
-  header.utc_offset = UtcOffset(local);
-  header.user = RealUser();
-  const char* sudo_user = std::getenv("SUDO_USER");
-  header.sudo_user = sudo_user != nullptr ? sudo_user : "";
-  header.host = HostName();
-  header.database = database;
-  header.source = source;
-  if (!source.empty()) {
-    const FileDigest digest = DigestFile(source);
-    header.source_size = digest.size;
-    header.source_sha256 = digest.sha256;
-  }
+  RunHeader header = RunFacts(program, command_line, database, source);
+  if (!source.empty()) SetSourceDigest(header, DigestFile(source));
   return header;
 }
 
 std::vector<Change> RowChanges(Database& db, const std::string& group,
                                const std::vector<engine::RowChange>& changes) {
-  std::map<std::string, std::vector<std::string>> keys;  // by table
+  KeyColumnsByTable keys;
   std::vector<Change> out;
   out.reserve(changes.size());
   for (const engine::RowChange& change : changes) {
-    auto key_columns = keys.find(change.table);
-    if (key_columns == keys.end()) {
-      key_columns = keys.emplace(change.table, KeyColumns(db, change.table)).first;
-    }
     Change& row = out.emplace_back();
     row.group = group;
     row.kind = KindOf(change.kind);
     row.object = change.table;
-    row.key = KeyOf(db, change, key_columns->second);
+    row.key = KeyOf(db, change, keys.Of(db, change.table));
     row.columns.reserve(change.columns.size());
     for (std::size_t i = 0; i < change.columns.size(); ++i) {
       row.columns.push_back({change.columns[i],
@@ -257,11 +349,39 @@ std::vector<Change> RowChanges(Database& db, const std::string& group,
 struct HistoryWriter::Impl {
   Impl(const std::string& history_path, RunHeader run_header)
       : path(history_path), header(std::move(run_header)), own(Database::CreateInMemory(path)) {}
+  Impl(const std::string& history_path, const std::string& program, const std::string& command_line,
+       const std::string& database, const std::string& source)
+      : Impl(history_path, RunFacts(program, command_line, database, source)) {
+    if (!source.empty()) source_digest.emplace(source);
+  }
+
+  // The run's header, its source's digest waited for the first time.
+  const RunHeader& Header() {
+    if (source_digest) {
+      SetSourceDigest(header, source_digest->Get());
+      source_digest.reset();
+    }
+    return header;
+  }
 
   // The statements of the connection in use. REQUIRES: a Permit on it.
   RecordStatements& Prepared() {
     if (!prepared) prepared.emplace(db->core().db());
     return *prepared;
+  }
+
+  // Whether the last row of changes this writer wrote is in the file as
+  // written. A rollback since (of the caller's transaction, or of a
+  // savepoint around a record) takes the newest writes first: when that row
+  // is there, so is everything written before it. Its place may have gone
+  // to another run's row meanwhile (a rolled-back header leaves its number
+  // free); the content tells them apart.
+  bool LastChangesStored(RecordStatements& statements) {
+    if (!last.written) return false;
+    StatementUse select(statements.changes_at);
+    select->Bind(1, format::IdInRun(run, number));
+    return select->Step() && internal::BytesAt(select->get(), 0) == last.group &&
+           select->ColumnInt64(1) == last.count && internal::BytesAt(select->get(), 2) == last.body;
   }
 
   // Whether the run's header is in the file as this run wrote it: a header
@@ -270,56 +390,198 @@ struct HistoryWriter::Impl {
     if (run == 0) return false;
     StatementUse select(statements.header);
     select->Bind(1, run);
-    return select->Step() && internal::HeaderAt(select->get(), 0) == header;
+    return select->Step() && internal::HeaderAt(select->get(), 0) == Header();
   }
 
-  // The last position of the run's changes, writing the header first when
-  // it is not in the file (not yet, or no longer after a rollback).
-  std::int64_t EnsureHeader(RecordStatements& statements) {
-    if (HeaderStored(statements)) {
-      StatementUse last(statements.last_position);
-      last->Bind(1, run);
-      return Number(*last);
+  std::int64_t LastInRun(Statement& statement) {
+    StatementUse last_in_run(statement);
+    last_in_run->Bind(1, format::FirstIdOf(run));
+    last_in_run->Bind(2, format::LastIdOf(run));
+    return Number(*last_in_run);
+  }
+
+  // Brings what the writer knows of its run in line with the file (not
+  // yet, or no longer after a rollback): the header, the last row of
+  // changes, the column lists. Answers whether the header is to be written.
+  bool Resume(RecordStatements& statements) {
+    if (LastChangesStored(statements)) return false;
+    last.written = false;
+    if (!HeaderStored(statements)) {
+      number = 0;
+      lists.clear();
+      return true;
     }
+    number = LastInRun(statements.last_changes);
+    const std::int64_t stored_lists = LastInRun(statements.last_list);
+    std::erase_if(lists, [&](const auto& list) { return list.second > stored_lists; });
+    return false;
+  }
+
+  void WriteHeader(RecordStatements& statements) {
+    const RunHeader& facts = Header();
     StatementUse insert(statements.insert_header);
     int index = 1;
-    for (const std::string* text : format::HeaderTexts(header)) {
+    for (const std::string* text : format::HeaderTexts(facts)) {
       Bytes(*insert, index++, *text);
     }
-    insert->Bind(index++, header.source_size);
-    Bytes(*insert, index, header.source_sha256);
+    insert->Bind(index++, facts.source_size);
+    Bytes(*insert, index, facts.source_sha256);
     insert->Step();
     run = sqlite3_last_insert_rowid(statements.db);
-    return 0;
   }
 
-  void Insert(RecordStatements& statements, std::int64_t position, const Change& change) {
-    StatementUse insert(statements.insert_change);
-    insert->Bind(1, run);
-    insert->Bind(2, position);
-    Bytes(*insert, 3, change.group);
-    Bytes(*insert, 4, KindName(change.kind));
-    Bytes(*insert, 5, change.object);
-    Bytes(*insert, 6, change.key);
-    const std::string columns = format::EncodeColumns(change.columns);
-    Bytes(*insert, 7, columns, true);
-    insert->Step();
+  // The number of the column list of `object` with the names in `names`;
+  // a list the run has none such of yet is added to those to write.
+  std::int64_t ListNumber(std::string_view object) {
+    list_key.Clear();
+    list_key.Text(object);
+    list_key.Bytes(names.bytes());
+    const auto found = lists.find(list_key.bytes());
+    if (found != lists.end()) return found->second;
+    const auto list = static_cast<std::int64_t>(lists.size()) + 1;
+    RequireRoomInRun(list);
+    lists.emplace(list_key.bytes(), list);
+    new_lists.push_back(
+        {list, std::string(list_key.bytes()), std::string(object), std::string(names.bytes())});
+    return list;
+  }
+
+  // Adds a change of `group` to the record's rows of changes (a row holds
+  // one group's changes): `count` columns of column list `list`, whose
+  // values `before(i)` and `after(i)` give.
+  template <typename Before, typename After>
+  void Add(std::string_view group, ChangeKind kind, std::int64_t list, std::string_view key,
+           std::size_t count, std::uint8_t sides, const Before& before, const After& after) {
+    if (batches_used == 0 || batches[batches_used - 1].group != group ||
+        batches[batches_used - 1].body.bytes().size() >= format::kBodyLimit) {
+      if (batches_used == batches.size()) batches.emplace_back();
+      Batch& batch = batches[batches_used++];
+      batch.group.assign(group);
+      batch.count = 0;
+      batch.body.Clear();
+    }
+    Batch& batch = batches[batches_used - 1];
+    format::AppendChange(kind, list, key, count, sides, before, after, batch.body);
+    ++batch.count;
+  }
+
+  // Writes what the record added: the header when it is to be written, the
+  // new column lists, the rows of changes; in a savepoint when that takes
+  // more than one statement (one statement is undone whole when it fails).
+  void Write(engine::internal::Connection& connection, RecordStatements& statements,
+             bool header_due) {
+    if (batches_used == 0) return;
+    std::optional<RecordSavepoint> record;
+    if ((header_due ? 1 : 0) + new_lists.size() + batches_used > 1) {
+      record.emplace(connection, statements);
+    }
+    if (header_due) WriteHeader(statements);
+    for (const NewList& list : new_lists) {
+      StatementUse insert(statements.insert_list);
+      insert->Bind(1, format::IdInRun(run, list.number));
+      Bytes(*insert, 2, list.object);
+      Bytes(*insert, 3, list.names, /*blob=*/true);
+      insert->Step();
+    }
+    RequireRoomInRun(number + static_cast<std::int64_t>(batches_used));
+    for (std::size_t b = 0; b < batches_used; ++b) {
+      StatementUse insert(statements.insert_changes);
+      insert->Bind(1, format::IdInRun(run, number + 1 + static_cast<std::int64_t>(b)));
+      Bytes(*insert, 2, batches[b].group);
+      insert->Bind(3, batches[b].count);
+      Bytes(*insert, 4, batches[b].body.bytes(), /*blob=*/true);
+      insert->Step();
+    }
+    if (record) record->Release();
+    const Batch& written = batches[batches_used - 1];
+    number += static_cast<std::int64_t>(batches_used);
+    last.written = true;
+    last.group = written.group;
+    last.count = written.count;
+    last.body.assign(written.body.bytes());
+  }
+
+  // Records what `add` adds: the changes encoded first, then written.
+  template <typename AddChanges>
+  void Recording(AddChanges add) {
+    try {
+      AboutHistory(path, [&] {
+        engine::internal::DatabaseCore& core = db->core();
+        const AttachedFiles::Permit permit(core.attached);
+        RecordStatements& statements = Prepared();
+        const bool header_due = Resume(statements);
+        add();
+        Write(core.connection, statements, header_due);
+      });
+    } catch (...) {
+      // Undone: the next record learns the run's state from the file.
+      last.written = false;
+      for (const NewList& list : new_lists) lists.erase(list.key);
+      new_lists.clear();
+      batches_used = 0;
+      throw;
+    }
+    new_lists.clear();
+    batches_used = 0;
   }
 
   std::string path;
-  RunHeader header;
-  Database own;          // in memory, with the history attached
-  Database* db = &own;   // the connection the records go through
-  std::int64_t run = 0;  // the header's number; 0 until it is written
+  RunHeader header;                                     // through Header()
+  std::optional<FileDigestInBackground> source_digest;  // none: in `header`
+  Database own;                                         // in memory, with the history attached
+  Database* db = &own;                                  // the connection the records go through
+  std::int64_t run = 0;     // the header's number; 0 until it is written
+  std::int64_t number = 0;  // of the last row of changes written
+  // The run's column lists, by their object and Names, and their numbers.
+  std::map<std::string, std::int64_t, std::less<>> lists;
+  struct NewList {
+    std::int64_t number;
+    std::string key, object, names;
+  };
+  std::vector<NewList> new_lists;  // of the record being written
+  struct Batch {
+    std::string group;
+    std::int64_t count = 0;
+    format::BlobEncoder body;
+  };
+  // The record's rows of changes: the first `batches_used`, the others kept
+  // for their room.
+  std::vector<Batch> batches;
+  std::size_t batches_used = 0;
+  struct {
+    bool written = false;  // false: none yet, or not known to be stored
+    std::string group;
+    std::int64_t count = 0;
+    std::string body;
+  } last;                               // the row of changes at `number`, as this writer wrote it
+  format::BlobEncoder names, list_key;  // of the change being added
+  std::string key;                      // of the change being added
   // On `db`: declared after `own`, so finalized before it closes.
   std::optional<RecordStatements> prepared;
 };
 
 HistoryWriter::HistoryWriter(const std::string& path, RunHeader header)
     : impl_(AboutHistory(path, [&] { return std::make_unique<Impl>(path, std::move(header)); })) {
+  Open();
+}
+
+HistoryWriter::HistoryWriter(const std::string& path, const std::string& program,
+                             const std::string& command_line, const std::string& database,
+                             const std::string& source)
+    : impl_(AboutHistory(path, [&] {
+        return std::make_unique<Impl>(path, program, command_line, database, source);
+      })) {
+  Open();
+}
+
+void HistoryWriter::Open() {
+  const std::string& path = impl_->path;
   AboutHistory(path, [&] {
     impl_->own.Attach(path, kSchema);
     const AttachedFiles::Permit permit(impl_->own.core().attached);
+    // Only a file without a page yet takes it.
+    impl_->own.core().connection.Exec(Sql("PRAGMA {}.page_size = ") +
+                                      std::to_string(format::kPageSize));
     PrepareSchema(impl_->own);
   });
 }
@@ -350,14 +612,39 @@ void HistoryWriter::Detach() {
 }
 
 void HistoryWriter::Record(const std::vector<Change>& changes) {
-  AboutHistory(impl_->path, [&] {
-    engine::internal::DatabaseCore& core = impl_->db->core();
-    const AttachedFiles::Permit permit(core.attached);
-    engine::internal::Savepoint record(core.connection);
-    RecordStatements& statements = impl_->Prepared();
-    std::int64_t position = impl_->EnsureHeader(statements);
-    for (const Change& change : changes) impl_->Insert(statements, ++position, change);
-    record.Release();
+  Impl& impl = *impl_;
+  impl.Recording([&] {
+    for (const Change& change : changes) {
+      const std::vector<ColumnChange>& columns = change.columns;
+      format::EncodeNames(columns | std::views::transform(&ColumnChange::column), impl.names);
+      impl.Add(
+          change.group, change.kind, impl.ListNumber(change.object), change.key, columns.size(),
+          format::SidesOf(columns),
+          [&](std::size_t i) -> const Value& { return columns[i].before; },
+          [&](std::size_t i) -> const Value& { return columns[i].after; });
+    }
+  });
+}
+
+void HistoryWriter::Record(const std::string& group, engine::ChangeRecorder& recorder) {
+  Impl& impl = *impl_;
+  impl.Recording([&] {
+    KeyColumnsByTable keys;
+    recorder.TakeEach([&](const engine::RowChangeView& change) {
+      const auto column = [&](std::size_t i) { return change.columns[i]; };
+      format::EncodeNames(change.columns | std::views::transform([&](std::size_t i) {
+                            return std::string_view(change.Name(i));
+                          }),
+                          impl.names);
+      const std::int64_t list = impl.ListNumber(change.table);
+      KeyOf(*impl.db, change, keys.Of(*impl.db, change.table), impl.key);
+      const std::uint8_t sides =
+          (change.before ? format::kBefore : 0) | (change.after ? format::kAfter : 0);
+      impl.Add(
+          group, KindOf(change.kind), list, impl.key, change.columns.size(),
+          sides, [&](std::size_t i) -> const auto& { return change.Before(column(i)); },
+          [&](std::size_t i) -> const auto& { return change.After(column(i)); });
+    });
   });
 }
 
@@ -367,7 +654,7 @@ std::string HistoryWriter::Seal(const RunEnd& end) {
     const AttachedFiles::Permit permit(impl_->own.core().attached);
     engine::Transaction transaction = impl_->own.Begin();
     RecordStatements statements(db);
-    impl_->EnsureHeader(statements);
+    if (!impl_->HeaderStored(statements)) impl_->WriteHeader(statements);
     const std::int64_t run = impl_->run;
     const LastSeal previous = ReadLastSeal(db);
     const std::int64_t sequence = previous.sequence + 1;

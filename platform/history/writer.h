@@ -53,6 +53,14 @@ class HistoryWriter {
   // a folder at the name, 57 ("system: not a regular file: a folder"); a
   // symbolic link at the name, 57 ("link to"); no database, 26.
   HistoryWriter(const std::string& path, RunHeader header);
+  // As above, for a run that starts now: StartRun's facts, but the source's
+  // size and SHA-256 are read on a thread of their own meanwhile, so that a
+  // source of megabytes does not hold the program up. A source that cannot
+  // be opened fails here (a "history" detail besides the file's own); one
+  // that cannot be read to its end, the first record or the seal.
+  HistoryWriter(const std::string& path, const std::string& program,
+                const std::string& command_line, const std::string& database,
+                const std::string& source);
   HistoryWriter(const HistoryWriter&) = delete;
   HistoryWriter& operator=(const HistoryWriter&) = delete;
   ~HistoryWriter();
@@ -72,10 +80,15 @@ class HistoryWriter {
   // so that they commit or roll back with the changes they describe (a
   // transaction of their own when none is open), writing the run's header
   // first when it is not in the file: not yet, or no longer after a
-  // rollback. Throws platform::Error with a "history" detail; what it wrote
-  // is then undone (a savepoint), the caller's transaction stays open and
-  // the caller rolls it back: no change without its record.
+  // rollback. Writes nothing, not even the header, for no change. Throws
+  // platform::Error with a "history" detail; what it wrote is then undone
+  // (a savepoint, or the one statement it took), the caller's transaction
+  // stays open and the caller rolls it back: no change without its record.
   void Record(const std::vector<Change>& changes);
+  // Records what `recorder` (on the attached database) takes now as
+  // changes of `group`, as Record(RowChanges(...)) would, in the same way,
+  // without building them first: a run records tens of thousands of rows.
+  void Record(const std::string& group, platform::engine::ChangeRecorder& recorder);
 
   // Seals the run: writes the header when missing (a run that changed
   // nothing, or whose changes were rolled back), then `end`, and chains the
@@ -93,6 +106,8 @@ class HistoryWriter {
   struct Impl;
 
  private:
+  void Open();  // the constructors' common part
+
   std::unique_ptr<Impl> impl_;
 };
 

@@ -487,11 +487,11 @@ std::vector<Row> AllRows() {
        .err = Unexpected("Catalog Sync", "57 Device I/O error") + "detail: file: $HIST\n" +
               "detail: system: not a regular file: a folder\ndetail: database: $HIST\n" + kHistory,
        .history = History::kKept},
-      // The history's disk fills up with the walk's records (12 KiB: room to prove it writable, a
-      // page in its journal, not for them): the walk is rolled back, records and all, and its
-      // failure cannot be sealed either.
+      // The history's disk fills up with the walk's records (40 KiB: room to prove it writable, a
+      // 16 KiB page in its journal, not for them): the walk is rolled back, records and all, and
+      // its failure cannot be sealed either.
       {.name = "history on a full disk", .package = many, .prepare = history(0644),
-       .mount = [](auto& sb) { return ScopedMount::SmallDisk(sb.logs(), 12288); },
+       .mount = [](auto& sb) { return ScopedMount::SmallDisk(sb.logs(), 40960); },
        .err = "UpdateAssay <any>\nError Number: 13 database or disk is full\n"s +
               "detail: assay: <any>\ndetail: SQL: INSERT INTO history.Changes <any>\n" + kHistory +
               kRolledBack +

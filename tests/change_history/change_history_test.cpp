@@ -201,7 +201,8 @@ QUERY:
      }},
     {"VerifyNamesTheChangedRun", {"verify"}, 1, "1 seal checked\nrun 3: unfinished\n"
      "run 1 does not match its seal: ", "", false, {},
-     "UPDATE Changes SET Key = 'Tests_ID=13' WHERE Run = 1"},
+     "UPDATE Changes SET Body = CAST(replace(CAST(Body AS TEXT), 'Tests_ID=12', 'Tests_ID=13') "
+     "AS BLOB) WHERE Id >> 32 = 1"},
     {"VerifyNamesTheChangedSeal", {"verify", "--json"}, 1, "{", "", false,
      [](const Fx&, const RunResult& r) {
        EXPECT_EQ(Json(r)["holds"], false);

@@ -4,12 +4,15 @@
 
 #include <sqlite3.h>
 
+#include <algorithm>
+#include <bit>
 #include <cstdint>
 #include <map>
 #include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <utility>
 #include <vector>
 
@@ -22,14 +25,23 @@ namespace platform::engine {
 // The net state of each row touched, in first-touch order.
 struct ChangeRecorder::Log {
   struct Row {
-    std::string table;
+    std::size_t table = 0;  // in `tables`
     std::int64_t rowid = 0;
     // Values before the first write of the window; none for a row that did
     // not exist then. Values now; none for a row that no longer exists.
     std::optional<std::vector<internal::StoredValue>> before, after;
   };
+  // A table written in the window, and its rows touched by rowid once the
+  // window has more than kScanned rows (fewer are found by a scan).
+  struct Table {
+    std::string name;
+    std::unordered_map<std::int64_t, std::size_t> rows;  // index in `rows`
+  };
+  static constexpr std::size_t kScanned = 32;
   std::vector<Row> rows;
-  std::map<std::pair<std::string, std::int64_t>, std::size_t, std::less<>> index;
+  std::vector<Table> tables;
+  std::size_t last_table = 0;        // where the search for the next write's table starts
+  std::vector<std::size_t> changed;  // TakeEach's, kept for its room
 
   // Column names by table, kept across Takes while the schema version stays
   // the same, so that a Take after each of many small changes compiles no
@@ -38,21 +50,47 @@ struct ChangeRecorder::Log {
   std::int64_t names_version = -1;
   std::optional<internal::Statement> schema_version;
 
+  // The table's place in `tables`. Writes come in runs on one table, and a
+  // window meets few tables.
+  std::size_t TableAt(std::string_view name) {
+    if (last_table < tables.size() && tables[last_table].name == name) return last_table;
+    for (std::size_t t = 0; t < tables.size(); ++t) {
+      if (tables[t].name == name) return last_table = t;
+    }
+    tables.push_back({std::string(name), {}});
+    return last_table = tables.size() - 1;
+  }
+
   // The row's entry; a row not yet touched in this window gets one whose
   // values before are `before()` (read only then: a row written many times
-  // keeps its first values).
+  // keeps its first values). The caller sets its values now.
   template <typename Before>
   Row& Touch(std::string_view table, std::int64_t rowid, const Before& before) {
-    auto key = std::make_pair(std::string(table), rowid);
-    auto it = index.find(key);
-    if (it != index.end()) return rows[it->second];
-    index.emplace(key, rows.size());
-    Row& row = rows.emplace_back();
-    row.table = std::move(key.first);
-    row.rowid = rowid;
-    row.before = before();
-    row.after = row.before;
-    return row;
+    const std::size_t t = TableAt(table);
+    if (const std::optional<std::size_t> found = Find(t, rowid)) return rows[*found];
+    Row row{t, rowid, before(), std::nullopt};
+    if (rows.size() >= kScanned) Index(rows.size(), row);
+    return rows.emplace_back(std::move(row));
+  }
+
+  std::optional<std::size_t> Find(std::size_t table, std::int64_t rowid) const {
+    if (rows.size() <= kScanned) {
+      for (std::size_t i = rows.size(); i-- > 0;) {
+        if (rows[i].table == table && rows[i].rowid == rowid) return i;
+      }
+      return std::nullopt;
+    }
+    const auto& touched = tables[table].rows;
+    const auto found = touched.find(rowid);
+    return found == touched.end() ? std::nullopt : std::optional(found->second);
+  }
+
+  // Indexes `row`, to be at `at` in `rows`; the rows scanned so far first.
+  void Index(std::size_t at, const Row& row) {
+    if (at == kScanned) {
+      for (std::size_t i = 0; i < at; ++i) tables[rows[i].table].rows.emplace(rows[i].rowid, i);
+    }
+    tables[row.table].rows.emplace(row.rowid, at);
   }
 };
 
@@ -91,6 +129,48 @@ Values PreupdateValues(sqlite3* db) {
   return values;
 }
 
+// Whether `stored` is `value` exactly (floats bit for bit).
+bool Holds(const internal::StoredValue& stored, sqlite3_value* value) {
+  switch (sqlite3_value_type(value)) {
+    case SQLITE_INTEGER: {
+      const auto* v = std::get_if<std::int64_t>(&stored);
+      return v != nullptr && *v == sqlite3_value_int64(value);
+    }
+    case SQLITE_FLOAT: {
+      const auto* v = std::get_if<double>(&stored);
+      return v != nullptr && std::bit_cast<std::uint64_t>(*v) ==
+                                 std::bit_cast<std::uint64_t>(sqlite3_value_double(value));
+    }
+    case SQLITE_TEXT: {
+      const auto* v = std::get_if<std::string>(&stored);
+      const auto* text = reinterpret_cast<const char*>(sqlite3_value_text(value));
+      return v != nullptr &&
+             *v == std::string_view(text, static_cast<std::size_t>(sqlite3_value_bytes(value)));
+    }
+    case SQLITE_BLOB: return false;
+    default: return std::holds_alternative<std::monostate>(stored);
+  }
+}
+
+// The row's values now: `values` (the row as the last write left it) with
+// the new value of each column that the write changed, read only then: a
+// row that a program writes again and again is read whole once.
+void Refresh(sqlite3* db, Values& values) {
+  const int count = sqlite3_preupdate_count(db);
+  if (values.size() != static_cast<std::size_t>(count)) {
+    values = PreupdateValues<sqlite3_preupdate_new>(db);
+    return;
+  }
+  for (int i = 0; i < count; ++i) {
+    sqlite3_value* value = nullptr;
+    if (sqlite3_preupdate_new(db, i, &value) != SQLITE_OK || value == nullptr) {
+      values[static_cast<std::size_t>(i)] = std::monostate{};
+    } else if (!Holds(values[static_cast<std::size_t>(i)], value)) {
+      values[static_cast<std::size_t>(i)] = Read(value);
+    }
+  }
+}
+
 void OnPreupdate(void* context, sqlite3* db, int op, const char* schema, const char* table,
                  sqlite3_int64 old_rowid, sqlite3_int64 new_rowid) {
   if (std::string_view(schema) != "main" || std::string_view(table).starts_with("sqlite_")) return;
@@ -106,7 +186,12 @@ void OnPreupdate(void* context, sqlite3* db, int op, const char* schema, const c
   if (op == SQLITE_INSERT || (op == SQLITE_UPDATE && old_rowid != new_rowid)) {
     log.Touch(table, new_rowid, no_values).after = PreupdateValues<sqlite3_preupdate_new>(db);
   } else if (op == SQLITE_UPDATE) {
-    log.Touch(table, old_rowid, old_values).after = PreupdateValues<sqlite3_preupdate_new>(db);
+    std::optional<Values>& after = log.Touch(table, old_rowid, old_values).after;
+    if (after) {
+      Refresh(db, *after);
+    } else {
+      after = PreupdateValues<sqlite3_preupdate_new>(db);
+    }
   }
 }
 
@@ -118,38 +203,35 @@ std::vector<std::string> ColumnNames(sqlite3* db, const std::string& table) {
   return names;
 }
 
-std::vector<Value> ToValues(const Values& values) {
-  std::vector<Value> out;
-  out.reserve(values.size());
-  for (const internal::StoredValue& v : values) out.push_back(internal::ToValue(v));
-  return out;
+// Fills `changed` with the columns whose values differ between the row's
+// first and last state, all of them for a row that is new or gone. True
+// when the row changed.
+bool ChangedColumns(const ChangeRecorder::Log::Row& row, std::vector<std::size_t>& changed) {
+  changed.clear();
+  if (!row.before && !row.after) return false;
+  if (!row.before || !row.after) {
+    const std::size_t count = (row.before ? *row.before : *row.after).size();
+    for (std::size_t i = 0; i < count; ++i) changed.push_back(i);
+    return true;
+  }
+  static const internal::StoredValue kNone;
+  for (std::size_t i = 0; i < row.after->size(); ++i) {
+    const internal::StoredValue& old_value = i < row.before->size() ? (*row.before)[i] : kNone;
+    if (old_value != (*row.after)[i]) changed.push_back(i);
+  }
+  return !changed.empty();
 }
 
-// The row's net change, or none.
-std::optional<RowChange> NetChange(const ChangeRecorder::Log::Row& row,
-                                   const std::vector<std::string>& names) {
-  const auto name = [&](std::size_t i) {
-    return i < names.size() ? names[i] : "column " + std::to_string(i + 1);
-  };
-  RowChange change{RowChange::Kind::kUpdated, row.table, row.rowid, {}, {}, {}};
-  if (!row.before && !row.after) return std::nullopt;
-  if (!row.before || !row.after) {
-    const Values& values = row.before ? *row.before : *row.after;
-    change.kind = row.before ? RowChange::Kind::kDeleted : RowChange::Kind::kInserted;
-    for (std::size_t i = 0; i < values.size(); ++i) change.columns.push_back(name(i));
-    (row.before ? change.old_values : change.new_values) = ToValues(values);
-    return change;
+// `names` with a name for each of `count` values: a column added since the
+// names were read has none of its own.
+const std::vector<std::string>& NamesFor(const std::vector<std::string>& names, std::size_t count,
+                                         std::vector<std::string>& padded) {
+  if (count <= names.size()) return names;
+  padded = names;
+  for (std::size_t i = names.size(); i < count; ++i) {
+    padded.push_back("column " + std::to_string(i + 1));
   }
-  for (std::size_t i = 0; i < row.after->size(); ++i) {
-    const internal::StoredValue none;
-    const internal::StoredValue& old_value = i < row.before->size() ? (*row.before)[i] : none;
-    if (old_value == (*row.after)[i]) continue;
-    change.columns.push_back(name(i));
-    change.old_values.push_back(internal::ToValue(old_value));
-    change.new_values.push_back(internal::ToValue((*row.after)[i]));
-  }
-  if (change.columns.empty()) return std::nullopt;
-  return change;
+  return padded;
 }
 
 }  // namespace
@@ -176,23 +258,63 @@ void ForgetOutdatedNames(ChangeRecorder::Log& log, sqlite3* db) {
 
 }  // namespace
 
+const internal::StoredValue& RowChangeView::Before(std::size_t i) const {
+  // A column added since the row's first write had no value then.
+  static const internal::StoredValue kNone;
+  return i < before->size() ? (*before)[i] : kNone;
+}
+
+RowChange RowChangeView::ToRowChange() const {
+  RowChange change{kind, table, rowid, {}, {}, {}};
+  change.columns.reserve(columns.size());
+  for (const std::size_t i : columns) {
+    change.columns.push_back(Name(i));
+    if (before) change.old_values.push_back(internal::ToValue(Before(i)));
+    if (after) change.new_values.push_back(internal::ToValue(After(i)));
+  }
+  return change;
+}
+
 std::vector<RowChange> ChangeRecorder::Take() {
-  std::vector<Log::Row> rows;
-  std::swap(rows, log_->rows);
-  log_->index.clear();
+  std::vector<RowChange> changes;
+  TakeEach([&](const RowChangeView& change) { changes.push_back(change.ToRowChange()); });
+  return changes;
+}
+
+void ChangeRecorder::TakeEach(const std::function<void(const RowChangeView&)>& visit) {
+  // The window's rows leave the log (writes that `visit` makes start the
+  // next window); their room comes back to it afterwards, so that a Take
+  // after each of many small changes allocates little.
+  std::vector<Log::Row> rows = std::exchange(log_->rows, {});
+  std::vector<Log::Table> tables = std::exchange(log_->tables, {});
+  log_->last_table = 0;
   sqlite3* db = db_.core().db();
   if (!rows.empty()) ForgetOutdatedNames(*log_, db);
-  std::vector<RowChange> changes;
-  for (const Log::Row& row : rows) {
-    auto it = log_->names.find(row.table);
+  std::vector<const std::vector<std::string>*> names;  // by table
+  for (const Log::Table& table : tables) {
+    auto it = log_->names.find(table.name);
     if (it == log_->names.end()) {
-      it = log_->names.emplace(row.table, ColumnNames(db, row.table)).first;
+      it = log_->names.emplace(table.name, ColumnNames(db, table.name)).first;
     }
-    if (std::optional<RowChange> change = NetChange(row, it->second)) {
-      changes.push_back(*std::move(change));
-    }
+    names.push_back(&it->second);
   }
-  return changes;
+  std::vector<std::size_t>& changed = log_->changed;
+  std::vector<std::string> padded;
+  for (const Log::Row& row : rows) {
+    if (!ChangedColumns(row, changed)) continue;
+    const RowChange::Kind kind = !row.before  ? RowChange::Kind::kInserted
+                                 : !row.after ? RowChange::Kind::kDeleted
+                                              : RowChange::Kind::kUpdated;
+    const std::size_t count =
+        std::max(row.before ? row.before->size() : 0, row.after ? row.after->size() : 0);
+    visit(RowChangeView{kind, tables[row.table].name, row.rowid, changed,
+                        &NamesFor(*names[row.table], count, padded),
+                        row.before ? &*row.before : nullptr, row.after ? &*row.after : nullptr});
+  }
+  rows.clear();
+  tables.clear();
+  if (log_->rows.empty()) std::swap(rows, log_->rows);
+  if (log_->tables.empty()) std::swap(tables, log_->tables);
 }
 
 }  // namespace platform::engine

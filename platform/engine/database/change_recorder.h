@@ -4,11 +4,14 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
+#include <span>
 #include <string>
 #include <vector>
 
 #include "platform/core/value.h"
+#include "platform/engine/connection/stored_value.h"
 #include "platform/engine/database.h"
 
 namespace platform::engine {
@@ -26,6 +29,30 @@ struct RowChange {
   std::vector<std::string> columns;
   std::vector<Value> old_values;  // empty for an insert
   std::vector<Value> new_values;  // empty for a delete
+};
+
+// A row's net change as the recorder holds it, for a reader that uses it at
+// once (ChangeRecorder::TakeEach): what Take makes a RowChange of, with no
+// name or value copied. Valid only during the call it is handed to.
+struct RowChangeView {
+  RowChange::Kind kind;
+  const std::string& table;
+  std::int64_t rowid;
+  // The columns it changes, in column order (every column for an insert or
+  // a delete), by their index in the row.
+  std::span<const std::size_t> columns;
+  // Column i's name ("column <i + 1>" when the table no longer has it), and
+  // its values before and after; REQUIRES: before only for an update or a
+  // delete, after only for an insert or an update.
+  const std::string& Name(std::size_t i) const { return (*names)[i]; }
+  const internal::StoredValue& Before(std::size_t i) const;
+  const internal::StoredValue& After(std::size_t i) const { return (*after)[i]; }
+
+  const std::vector<std::string>* names;
+  const std::vector<internal::StoredValue>* before;  // none for an insert
+  const std::vector<internal::StoredValue>* after;   // none for a delete
+
+  RowChange ToRowChange() const;
 };
 
 // Records every row write made on a Database through SQLite's pre-update
@@ -46,6 +73,10 @@ class ChangeRecorder {
   // row was first touched, and starts afresh. A row inserted then deleted is
   // no change, nor is an update that leaves every value as it was.
   std::vector<RowChange> Take();
+  // As Take, handing each change to `visit` in turn instead. Writes that
+  // `visit` makes belong to the next window. REQUIRES: not called from
+  // within `visit`.
+  void TakeEach(const std::function<void(const RowChangeView&)>& visit);
 
   struct Log;
 

@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "platform/history/record.h"
@@ -19,8 +20,10 @@ namespace platform::history::internal {
 // on, and the end in format::kEndColumns.
 RunHeader HeaderAt(sqlite3_stmt* row, int first);
 RunEnd EndAt(sqlite3_stmt* row, int first);
-// A cell's bytes; a null (only a hand-edited file holds one) as "".
+// A cell's bytes; a null (only a hand-edited file holds one) as "". The
+// view holds until the statement steps on.
 std::string TextAt(sqlite3_stmt* row, int column);
+std::string_view BytesAt(sqlite3_stmt* row, int column);
 
 // The header of run `run` in the tables of `schema`; none when missing.
 std::optional<RunHeader> ReadHeader(sqlite3* db, const std::string& schema, std::int64_t run);

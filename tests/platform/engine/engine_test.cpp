@@ -762,6 +762,16 @@ TEST(Snapshot, InMemoryCopySizesAndRecorder) {
   ASSERT_EQ(Describe(recorder.Take()), "U Notes 1 Text=\"kept\">\"first\"\n");
   copy.Exec("DROP TABLE Notes; CREATE TABLE Notes (Body TEXT(20)); INSERT INTO Notes VALUES ('x')");
   EXPECT_EQ(Describe(recorder.Take()), "I Notes 1 Body=>\"x\"\n");
+  // More rows than a window's scan finds, written again before and after it is left for an
+  // index: still one change a row.
+  copy.Exec(
+      "WITH RECURSIVE n(i) AS (SELECT 10 UNION ALL SELECT i + 1 FROM n WHERE i < 49) INSERT INTO "
+      "Small SELECT i, 'a' FROM n; UPDATE Small SET B = 'b' WHERE ID IN (10, 49); DELETE FROM "
+      "Small WHERE ID = 11");
+  const std::vector<RowChange> many = recorder.Take();
+  ASSERT_EQ(many.size(), 39u);  // 40 inserted, one of them deleted again
+  EXPECT_EQ(Describe({many.front(), many.back()}),
+            "I Small 10 ID=>10 B=>\"b\"\nI Small 49 ID=>49 B=>\"b\"\n");
 }
 
 }  // namespace

@@ -100,10 +100,23 @@ TEST(HistoryChain, VerifyNamesTheRunThatWasChanged) {
     std::string sql, verdict;
   } cases[] = {
       {"a value",
-       "UPDATE Changes SET Columns = CAST(replace(CAST(Columns AS TEXT), 'GLUC', "
-       "'GLUX') AS BLOB) WHERE Run = 2 AND Position = 2",
+       "UPDATE Changes SET Body = CAST(replace(CAST(Body AS TEXT), 'GLUC', 'GLUX') AS BLOB) "
+       "WHERE Id = (2 << 32) + 2",
        content},
-      {"a key", "UPDATE Changes SET Key = 'Tests_ID=999' WHERE Run = 2 AND Position = 1", content},
+      {"a key",
+       "UPDATE Changes SET Body = CAST(replace(CAST(Body AS TEXT), 'Tests_ID=101', "
+       "'Tests_ID=999') AS BLOB) WHERE Id = (2 << 32) + 2",
+       content},
+      {"a group", "UPDATE Changes SET GroupName = 'assay 999' WHERE Id = (2 << 32) + 1", content},
+      {"a change count", "UPDATE Changes SET ChangeCount = 7 WHERE Id = (2 << 32) + 1", content},
+      {"a column name",
+       "UPDATE ColumnLists SET Names = CAST(replace(CAST(Names AS TEXT), 'Factor', 'Fuctor') AS "
+       "BLOB) WHERE Id = (2 << 32) + 1",
+       content},
+      {"a column list's object", "UPDATE ColumnLists SET Object = 'Tasts' WHERE Id >> 32 = 2",
+       content},
+      {"a column list renumbered", "UPDATE ColumnLists SET Id = Id + 1 WHERE Id = (2 << 32) + 1",
+       content},
       {"a start time", "UPDATE Runs SET StartedUtc = '2026-12-08T04:21:07Z' WHERE Number = 2",
        content},
       {"an end time", "UPDATE Seals SET EndedUtc = '2026-12-10T00:00:00Z' WHERE Run = 2", content},
@@ -112,14 +125,15 @@ TEST(HistoryChain, VerifyNamesTheRunThatWasChanged) {
       {"a hash", "UPDATE Seals SET Hash = '" + hashes[0] + "' WHERE Run = 2", content},
       {"a previous hash", "UPDATE Seals SET PreviousHash = '" + hashes[2] + "' WHERE Run = 2",
        chain},
-      {"a change deleted", "DELETE FROM Changes WHERE Run = 2 AND Position = 3", content},
+      {"a change deleted", "DELETE FROM Changes WHERE Id = (2 << 32) + 3", content},
       {"a change added",
-       "INSERT INTO Changes SELECT Run, 4, GroupName, Kind, Object, Key, Columns FROM Changes "
-       "WHERE Run = 2 AND Position = 1",
+       "INSERT INTO Changes SELECT Id + 3, GroupName, ChangeCount, Body FROM Changes "
+       "WHERE Id = (2 << 32) + 1",
        content},
+      // Rows 1, 2, 3 become 3, 2, 1.
       {"changes reordered",
-       "UPDATE Changes SET Position = -Position WHERE Run = 2; UPDATE Changes SET Position = 4 + "
-       "Position WHERE Run = 2",
+       "UPDATE Changes SET Id = -Id WHERE Id >> 32 = 2; UPDATE Changes SET Id = (4 << 32) + 4 + Id "
+       "WHERE Id < 0",
        content},
       {"a header deleted", "DELETE FROM Runs WHERE Number = 2",
        "2 broken: the run's header is missing"},
@@ -203,6 +217,26 @@ TEST(HistoryWriter, RefusesAHistoryItCannotWrite) {
   EXPECT_EQ(ReadFile(other), "");  // not written through the link
 }
 
+// A run that starts now: its source's size and SHA-256, read meanwhile, are its header's; a
+// source that cannot be opened fails the writer, naming the history.
+TEST(HistoryWriter, ReadsTheSourceWhileTheRunGoesOn) {
+  TempDir dir;
+  const std::string path = dir.Sub("ChangeHistory.db");
+  const std::string source = dir.Sub("CatalogSync.dat");
+  WriteFile(source, std::string(300000, 'p'));
+  HistoryWriter(path, "CatalogSync", "INSTALL", "/srv/Corvista1k.mdb", source).Seal(Succeeded());
+  const std::optional<RunRecord> record = HistoryReader(path).Read(1);
+  ASSERT_TRUE(record.has_value());
+  EXPECT_EQ(record->header.source, source);
+  EXPECT_EQ(record->header.source_size, 300000);
+  EXPECT_EQ(record->header.source_sha256, Sha256Hex(std::string(300000, 'p')));
+  const Error e = ErrorOf([&] {
+    HistoryWriter(path, "CatalogSync", "INSTALL", "/srv/Corvista1k.mdb", dir.Sub("absent.dat"));
+  });
+  EXPECT_EQ(e.number(), 53) << e.what();
+  EXPECT_EQ(DetailOf(e, "history"), path);
+}
+
 const char* kSchema =
     "CREATE TABLE Tests (Tests_ID INTEGER PRIMARY KEY, Tests_Name TEXT(20), Factor DOUBLE);"
     "CREATE TABLE Ranges (TestID LONG, Sex TEXT(1), Low DOUBLE, PRIMARY KEY (TestID, Sex));"
@@ -229,7 +263,9 @@ std::string Describe(const std::vector<Change>& changes) {
 }
 
 // Records go in the analyser database's transaction: a rollback takes both the change and
-// its record, a commit keeps both. Rows are keyed by their declared primary key, else rowid.
+// its record (the run's header too when it was written in that transaction; the column lists
+// first written there), a commit keeps both. Rows are keyed by their declared primary key,
+// else rowid.
 TEST(HistoryWriter, RecordsShareTheDatabasesTransactions) {
   TempDir dir;
   const std::string history = dir.Sub("ChangeHistory.db");
@@ -238,22 +274,22 @@ TEST(HistoryWriter, RecordsShareTheDatabasesTransactions) {
   HistoryWriter writer(history, Header("CatalogSync"));
   writer.Attach(db);
   engine::ChangeRecorder recorder(db);
-  const auto change = [&] {
-    db.UpdateRow("Tests", *db.FirstRow("Tests", "Tests_ID = 2"), {{"Factor", Value(0.1)}});
-    db.Exec("DELETE FROM Ranges WHERE Sex = 'M'; INSERT INTO Notes VALUES ('new')");
-    writer.Record(RowChanges(db, "assay 2", recorder.Take()));
+  const auto change = [&](const std::string& sql, bool commit) {
+    engine::Transaction transaction = db.Begin();
+    db.Exec(sql);
+    writer.Record("assay 2", recorder);
+    if (commit) transaction.Commit();
   };
-  {
-    engine::Transaction rolled_back = db.Begin();
-    change();
-  }
-  EXPECT_EQ(Count(db, "SELECT count(*) FROM Notes"), 1);
+  const std::string update = "UPDATE Tests SET Factor = 0.1 WHERE Tests_ID = 2";
+  const std::string delete_insert =
+      "DELETE FROM Ranges WHERE Sex = 'M'; INSERT INTO Notes VALUES ('new')";
+  change(update, /*commit=*/false);
+  EXPECT_EQ(Count(db, "SELECT count(*) FROM Tests WHERE Factor IS NULL"), 1);
   EXPECT_EQ(Verdict(history), "0 sealed");  // no header either
-  {
-    engine::Transaction committed = db.Begin();
-    change();
-    committed.Commit();
-  }
+  change(update, /*commit=*/true);
+  change(delete_insert, /*commit=*/false);
+  EXPECT_EQ(Count(db, "SELECT count(*) FROM Notes"), 1);
+  change(delete_insert, /*commit=*/true);
   writer.Detach();
   db.Close();
   const std::string hash = writer.Seal(Succeeded());
