@@ -178,6 +178,25 @@ std::vector<std::string> KeyColumns(Database& db, const std::string& table) {
   return columns;
 }
 
+// A row's key: "<column>=<value>" of each key column, joined by ", ", the
+// value as `value_of(column)` gives it; "rowid=<rowid>" for a table without
+// a declared primary key.
+template <typename ValueOf>
+void KeyText(std::int64_t rowid, const std::vector<std::string>& key_columns,
+             const ValueOf& value_of, std::string& key) {
+  key.clear();
+  if (key_columns.empty()) {
+    key = "rowid=" + std::to_string(rowid);
+    return;
+  }
+  for (const std::string& column : key_columns) {
+    if (!key.empty()) key += ", ";
+    key += column;
+    key += '=';
+    key += value_of(column).Describe();
+  }
+}
+
 // The key column's value: the change's own when it carries the column (an
 // insert's, a delete's, an update's new value), else the row's as it is now.
 Value KeyValue(Database& db, const engine::RowChange& change, const std::string& column) {
@@ -189,38 +208,25 @@ Value KeyValue(Database& db, const engine::RowChange& change, const std::string&
   return db.ReadField(change.table, change.rowid, column);
 }
 
-std::string KeyOf(Database& db, const engine::RowChange& change,
-                  const std::vector<std::string>& key_columns) {
-  if (key_columns.empty()) return "rowid=" + std::to_string(change.rowid);
-  std::string key;
-  for (const std::string& column : key_columns) {
-    key += (key.empty() ? "" : ", ") + column + "=" + KeyValue(db, change, column).Describe();
-  }
-  return key;
-}
-
-// The key of a change as the recorder holds it: the key column's value
-// from the row itself (after an insert or update, before a delete).
-void KeyOf(Database& db, const engine::RowChangeView& change,
-           const std::vector<std::string>& key_columns, std::string& key) {
-  key.clear();
-  if (key_columns.empty()) {
-    key = "rowid=" + std::to_string(change.rowid);
-    return;
-  }
+// The same for a change as the recorder holds it, from the row itself
+// (after an insert or update, before a delete).
+Value KeyValue(Database& db, const engine::RowChangeView& change, const std::string& column) {
   const bool deleted = change.kind == engine::RowChange::Kind::kDeleted;
   const std::size_t count = (deleted ? change.before : change.after)->size();
-  for (const std::string& column : key_columns) {
-    std::size_t i = 0;
-    while (i < count && change.Name(i) != column) ++i;
-    const Value value =
-        i == count ? db.ReadField(change.table, change.rowid, column)
-                   : engine::internal::ToValue(deleted ? change.Before(i) : change.After(i));
-    if (!key.empty()) key += ", ";
-    key += column;
-    key += '=';
-    key += value.Describe();
+  for (std::size_t i = 0; i < count; ++i) {
+    if (change.Name(i) == column) {
+      return engine::internal::ToValue(deleted ? change.Before(i) : change.After(i));
+    }
   }
+  return db.ReadField(change.table, change.rowid, column);
+}
+
+template <typename RowChangeOrView>
+void KeyOf(Database& db, const RowChangeOrView& change, const std::vector<std::string>& key_columns,
+           std::string& key) {
+  KeyText(
+      change.rowid, key_columns,
+      [&](const std::string& column) { return KeyValue(db, change, column); }, key);
 }
 
 // The key columns of each table met, read once.
@@ -335,7 +341,7 @@ std::vector<Change> RowChanges(Database& db, const std::string& group,
     row.group = group;
     row.kind = KindOf(change.kind);
     row.object = change.table;
-    row.key = KeyOf(db, change, keys.Of(db, change.table));
+    KeyOf(db, change, keys.Of(db, change.table), row.key);
     row.columns.reserve(change.columns.size());
     for (std::size_t i = 0; i < change.columns.size(); ++i) {
       row.columns.push_back({change.columns[i],
