@@ -1,6 +1,6 @@
 // The change history's file: the schema's names and constants, the stored
-// blobs (a change's column list and its values), and the canonical bytes of
-// a sealed run that its hash is computed over. The one place that defines
+// blobs (a column list's names, a row's body of changes), and the canonical
+// bytes of a sealed run that its hash is computed over. The one place that defines
 // them; doc/change_history_format.md writes them up.
 //
 // Every field of the canonical bytes is length-prefixed or of fixed size,
