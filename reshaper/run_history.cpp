@@ -1,6 +1,5 @@
 #include "reshaper/run_history.h"
 
-#include <exception>
 #include <utility>
 #include <vector>
 
@@ -52,15 +51,7 @@ void RunHistory::RecordCompaction(std::uint64_t size_before, std::uint64_t size_
 }
 
 void RunHistory::Seal(int exit_status) noexcept {
-  try {
-    writer_.Seal({history::NowUtc(), exit_status == 0, exit_status, platform::MessagesShown()});
-  } catch (const platform::Error& error) {
-    platform::WriteDetail("history", writer_.path() +
-                                         " not sealed: " + std::to_string(error.number()) + " " +
-                                         error.description());
-  } catch (const std::exception& error) {
-    platform::WriteDetail("history", writer_.path() + " not sealed: " + error.what());
-  }
+  writer_.SealOrTell({history::NowUtc(), exit_status == 0, exit_status, platform::MessagesShown()});
 }
 
 }  // namespace reshaper

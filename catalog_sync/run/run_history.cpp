@@ -3,7 +3,6 @@
 #include <string>
 #include <utility>
 
-#include "catalog_sync/run/failure_box.h"
 #include "platform/core/error.h"
 #include "platform/core/message_box.h"
 
@@ -40,26 +39,17 @@ void RunHistory::RecordAssay(std::int16_t nTestNumber, platform::engine::ChangeR
   writer_->Record("assay " + std::to_string(nTestNumber), recorder);
 }
 
-void RunHistory::Seal(bool succeeded, int exit_status) {
-  seal_tried_ = true;
-  writer_->Seal({history::NowUtc(), succeeded, exit_status,
-                 succeeded ? std::string() : platform::MessagesShown()});
-}
-
 void RunHistory::SealSuccess() {
-  if (writer_) Seal(/*succeeded=*/true, 0);
+  if (!writer_) return;
+  seal_tried_ = true;
+  writer_->Seal({history::NowUtc(), true, 0, std::string()});
 }
 
 void RunHistory::SealFailure(int exit_status) {
   if (!writer_ || seal_tried_) return;
   Detach();
-  try {
-    Seal(/*succeeded=*/false, exit_status);
-  } catch (...) {
-    const platform::Error failure = CurrentFailure();
-    const std::string error = std::to_string(failure.number()) + " " + failure.description();
-    platform::WriteDetail("history", writer_->path() + ": not sealed: " + error);
-  }
+  seal_tried_ = true;
+  writer_->SealOrTell({history::NowUtc(), false, exit_status, platform::MessagesShown()});
 }
 
 }  // namespace catalog_sync

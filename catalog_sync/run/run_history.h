@@ -53,8 +53,6 @@ class RunHistory {
   void SealFailure(int exit_status);
 
  private:
-  void Seal(bool succeeded, int exit_status);
-
   std::string command_line_;
   std::optional<platform::history::HistoryWriter> writer_;
   platform::engine::Database* attached_ = nullptr;

@@ -13,6 +13,7 @@
 
 #include "platform/core/error.h"
 #include "platform/core/files.h"
+#include "platform/core/message_box.h"
 #include "platform/engine/connection/engine_failure.h"
 #include "platform/engine/connection/savepoint.h"
 #include "platform/engine/connection/statement.h"
@@ -652,6 +653,19 @@ void HistoryWriter::Record(const std::string& group, engine::ChangeRecorder& rec
           [&](std::size_t i) -> const auto& { return change.After(column(i)); });
     });
   });
+}
+
+void HistoryWriter::SealOrTell(const RunEnd& end) noexcept {
+  const auto tell = [&](long number, const std::string& description) {
+    WriteDetail("history", path() + ": not sealed: " + std::to_string(number) + " " + description);
+  };
+  try {
+    Seal(end);
+  } catch (const Error& error) {
+    tell(error.number(), error.description());
+  } catch (const std::exception& error) {
+    tell(err::kDeviceIoError, error.what());
+  }
 }
 
 std::string HistoryWriter::Seal(const RunEnd& end) {

@@ -100,6 +100,10 @@ class HistoryWriter {
   // attached connection (its write lock would hold the seal up past the
   // busy timeout: 5).
   std::string Seal(const RunEnd& end);
+  // Seal for a run whose messages are shown already: a seal that cannot be
+  // written is told in one more line, "detail: history: <path>: not sealed:
+  // <number> <description>", and the run stays unsealed (unfinished).
+  void SealOrTell(const RunEnd& end) noexcept;
 
   const std::string& path() const;
 
