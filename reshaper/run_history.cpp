@@ -1,9 +1,5 @@
 #include "reshaper/run_history.h"
 
-#include <utility>
-#include <vector>
-
-#include "platform/core/error.h"
 #include "platform/core/message_box.h"
 #include "platform/engine/snapshot.h"
 #include "reshaper/paths.h"
