@@ -58,7 +58,8 @@ Workbook::~Workbook() = default;
 Workbook Workbook::Open(const std::string& path) {
   UniqueFd fd = OpenForReading(path);  // its failures name the path already
   try {
-    return FromStream(ReadWorkbookStream(std::move(fd), path));
+    const LargeArray<char> stream = ReadWorkbookStream(std::move(fd), path);
+    return FromStream(std::string_view(stream.data(), stream.size()));
   } catch (Error& e) {
     e.AddDetail("file", path);
     throw;
@@ -66,12 +67,12 @@ Workbook Workbook::Open(const std::string& path) {
 }
 
 Workbook Workbook::OpenFromMemory(std::string bytes) {
-  std::string stream = ReadWorkbookStream(bytes);
+  const LargeArray<char> stream = ReadWorkbookStream(bytes);
   bytes = std::string();  // the stream copy is all that is needed from here
-  return FromStream(stream);
+  return FromStream(std::string_view(stream.data(), stream.size()));
 }
 
-Workbook Workbook::FromStream(const std::string& stream) {
+Workbook Workbook::FromStream(std::string_view stream) {
   WorkbookGlobals globals = ReadWorkbookGlobals(stream);
   auto contents = std::make_unique<Contents>();
   contents->date_1904 = globals.date_1904;
@@ -84,7 +85,7 @@ Workbook Workbook::FromStream(const std::string& stream) {
     SheetEntry& sheet = globals.sheets[i];
     if (HoldsCells(sheet.type)) {
       try {
-        const std::string_view own = std::string_view(stream).substr(0, ends[i]);
+        const std::string_view own = stream.substr(0, ends[i]);
         contents->cells[i] = ReadSheetCells(own, sheet.offset, shared_count, &contents->texts);
       } catch (Error& e) {
         e.AddDetail("sheet", std::to_string(i + 1) + " " + sheet.name);

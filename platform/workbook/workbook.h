@@ -49,6 +49,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <string_view>
 
 #include "platform/core/value.h"
 
@@ -102,7 +103,7 @@ class Workbook {
   struct Contents;
   explicit Workbook(std::unique_ptr<Contents> contents);
   // The workbook of a BIFF stream, taken out of its compound file.
-  static Workbook FromStream(const std::string& stream);
+  static Workbook FromStream(std::string_view stream);
   std::unique_ptr<Contents> contents_;
 };
 

@@ -107,8 +107,16 @@ void CheckAllocationTableSize(std::string_view header, gsf_off_t file_size) {
   }
 }
 
+// The stream is read in pieces. The library reads a piece whose sectors
+// follow one another in the file with one read straight into the caller's
+// memory, but any other piece sector by sector through its input's own
+// buffer; the sectors of a whole stream seldom follow one another (the
+// allocation table's sectors sit among them), and read whole, the 1.3 MB
+// stream of a 500-sheet workbook took 352 reads of 4 KiB instead of 85.
+constexpr std::size_t kReadPieceBytes = 64 * 1024;
+
 // The workbook stream of the compound file that `input` reads.
-std::string StreamOf(GsfInput* input) {
+LargeArray<char> StreamOf(GsfInput* input) {
   const std::string head = HeadOf(input, kCompoundHeaderSize);
   RefuseBareOldStream(head);
   const bool compound = head.size() == kCompoundHeaderSize && head.starts_with(kCompoundSignature);
@@ -131,17 +139,20 @@ std::string StreamOf(GsfInput* input) {
   if (size < 0 || size > gsf_input_size(input)) {
     ThrowDamaged(0, "workbook stream larger than the file");
   }
-  std::string bytes(static_cast<std::size_t>(size), '\0');
-  if (size > 0 && gsf_input_read(stream.get(), static_cast<size_t>(size),
-                                 reinterpret_cast<guint8*>(bytes.data())) == nullptr) {
-    ThrowDamaged(0, "workbook stream cannot be read");
+  LargeArray<char> bytes(static_cast<std::size_t>(size));
+  for (std::size_t at = 0; at < bytes.size(); at += kReadPieceBytes) {
+    const std::size_t piece = std::min(kReadPieceBytes, bytes.size() - at);
+    if (gsf_input_read(stream.get(), piece, reinterpret_cast<guint8*>(bytes.data() + at)) ==
+        nullptr) {
+      ThrowDamaged(0, "workbook stream cannot be read");
+    }
   }
   return bytes;
 }
 
 }  // namespace
 
-std::string ReadWorkbookStream(std::string_view file) {
+LargeArray<char> ReadWorkbookStream(std::string_view file) {
   InitGsfOnce();
   // The memory input borrows `file`; it lives only inside this call.
   GsfPtr<GsfInput> input(gsf_input_memory_new(reinterpret_cast<const guint8*>(file.data()),
@@ -149,7 +160,7 @@ std::string ReadWorkbookStream(std::string_view file) {
   return StreamOf(input.get());
 }
 
-std::string ReadWorkbookStream(UniqueFd fd, const std::string& path) {
+LargeArray<char> ReadWorkbookStream(UniqueFd fd, const std::string& path) {
   InitGsfOnce();
   const auto unreadable = [](const std::string& why) {
     return Error(platform::err::kDeviceIoError).AddDetail("system", why);

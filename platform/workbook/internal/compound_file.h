@@ -5,6 +5,7 @@
 #include <string_view>
 
 #include "platform/core/unique_fd.h"
+#include "platform/workbook/internal/large_array.h"
 
 namespace platform::workbook {
 
@@ -15,12 +16,12 @@ namespace platform::workbook {
 // compound file), "Not a workbook file" when `file` is no compound file or
 // has no such stream, "Workbook is damaged" when the compound file's
 // structure is damaged or the stream cannot be read whole.
-std::string ReadWorkbookStream(std::string_view file);
+LargeArray<char> ReadWorkbookStream(std::string_view file);
 
 // The same from the open file `fd` of `path`, which it takes over and closes.
 // The compound-file library reads the stream's sectors straight from the
 // file, so the file is never held in memory besides the stream. A file that
 // cannot be read, or is no regular file, fails with "Device I/O error" (57).
-std::string ReadWorkbookStream(UniqueFd fd, const std::string& path);
+LargeArray<char> ReadWorkbookStream(UniqueFd fd, const std::string& path);
 
 }  // namespace platform::workbook
