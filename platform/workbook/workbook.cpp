@@ -13,14 +13,21 @@
 namespace platform::workbook {
 
 struct Workbook::Contents {
+  explicit Contents(std::size_t expected_cells) : cells(expected_cells) {}
+
   std::vector<std::string> names;
-  std::vector<bool> holds_cells;  // by position - 1
-  std::vector<CellTable> cells;   // by position - 1; empty for chart and module sheets
+  std::vector<bool> holds_cells;        // by position - 1
+  std::vector<SheetCells> sheet_cells;  // by position - 1; empty for chart and module sheets
+  CellTable cells;
   std::vector<std::string> texts;
   bool date_1904 = false;
 };
 
 namespace {
+
+// No cell record takes fewer bytes of the stream than a MULRK's 6 per cell,
+// so that the cell array, sized by the stream, never moves.
+constexpr std::size_t kLeastBytesPerCell = 6;
 
 bool HoldsCells(std::uint8_t sheet_type) {
   return sheet_type == biff::kSheetWorksheet || sheet_type == biff::kSheetMacro;
@@ -74,19 +81,20 @@ Workbook Workbook::OpenFromMemory(std::string bytes) {
 
 Workbook Workbook::FromStream(std::string_view stream) {
   WorkbookGlobals globals = ReadWorkbookGlobals(stream);
-  auto contents = std::make_unique<Contents>();
+  auto contents = std::make_unique<Contents>(stream.size() / kLeastBytesPerCell);
   contents->date_1904 = globals.date_1904;
   const std::size_t shared_count = globals.shared_strings.size();
   contents->texts = std::move(globals.shared_strings);
   contents->names.reserve(globals.sheets.size());
-  contents->cells.resize(globals.sheets.size());
+  contents->sheet_cells.resize(globals.sheets.size());
   const std::vector<std::size_t> ends = SheetEnds(globals.sheets, stream.size());
   for (std::size_t i = 0; i < globals.sheets.size(); ++i) {
     SheetEntry& sheet = globals.sheets[i];
     if (HoldsCells(sheet.type)) {
       try {
         const std::string_view own = stream.substr(0, ends[i]);
-        contents->cells[i] = ReadSheetCells(own, sheet.offset, shared_count, &contents->texts);
+        contents->sheet_cells[i] =
+            ReadSheetCells(own, sheet.offset, shared_count, &contents->texts, &contents->cells);
       } catch (Error& e) {
         e.AddDetail("sheet", std::to_string(i + 1) + " " + sheet.name);
         throw;
@@ -120,7 +128,8 @@ platform::Value Workbook::Cell(int sheet_position, int row, int column) const {
   if (row < 1 || row > biff::kMaxRows || column < 1 || column > biff::kMaxColumns) {
     throw CellOutOfRangeError(row, column);
   }
-  const StoredCell* cell = contents_->cells[sheet_position - 1].Find(CellKey(row - 1, column - 1));
+  const StoredCell* cell = contents_->cells.Find(contents_->sheet_cells[sheet_position - 1],
+                                                 CellKey(row - 1, column - 1));
   if (cell == nullptr) return platform::Value();
   switch (cell->kind) {
     case StoredKind::kNumber: return platform::Value(cell->number);

@@ -2,8 +2,9 @@
 // shows it: the sheets in tab order and the value of each cell.
 //
 // The whole file is read at Open: every worksheet's cells are decoded once
-// and kept in memory, so SheetCount, SheetName and Cell never touch the file
-// and a cell lookup takes constant time. A Workbook holds no file handle.
+// and kept in memory, so SheetCount, SheetName and Cell never touch the file;
+// a cell lookup is a binary search among the cells of its sheet. A Workbook
+// holds no file handle.
 //
 // The workbook stream is the compound file's "Workbook", else its "Book",
 // the names compared without regard to case; its first BOF decides the

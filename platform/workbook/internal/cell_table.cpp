@@ -1,30 +1,52 @@
 #include "platform/workbook/internal/cell_table.h"
 
+#include <algorithm>
+
 namespace platform::workbook {
 
-void CellTable::BuildIndex() {
-  // The grown vector goes back to the heap for the next sheet to grow in,
-  // so that a workbook's cells take about their own size in fresh pages.
-  cells_.shrink_to_fit();
-  std::size_t size = 1;
-  while (size < 2 * cells_.size()) size *= 2;
-  slots_.assign(size, 0);
-  for (std::size_t i = 0; i < cells_.size(); ++i) {
-    std::size_t slot = SlotOf(cells_[i].key);
-    while (slots_[slot] != 0 && cells_[slots_[slot] - 1].key != cells_[i].key) {
-      slot = (slot + 1) & (size - 1);
-    }
-    slots_[slot] = static_cast<std::uint32_t>(i + 1);
-  }
+namespace {
+
+bool KeyBefore(const StoredCell& a, const StoredCell& b) {
+  return a.key < b.key;
+}
+bool KeyBelow(const StoredCell& a, std::uint32_t key) {
+  return a.key < key;
 }
 
-const StoredCell* CellTable::Find(std::uint32_t key) const {
-  if (cells_.empty()) return nullptr;
-  for (std::size_t slot = SlotOf(key); slots_[slot] != 0; slot = (slot + 1) & (slots_.size() - 1)) {
-    const StoredCell& cell = cells_[slots_[slot] - 1];
-    if (cell.key == key) return &cell;
+}  // namespace
+
+CellTable::CellTable(std::size_t expected) {
+  cells_.reserve(expected);
+}
+
+SheetCells CellTable::EndSheet() {
+  const auto begin = cells_.begin() + static_cast<std::ptrdiff_t>(sheet_begin_);
+  // Producers write cells row by row, each row's by column: most sheets are
+  // in order already, without a key twice.
+  const bool ordered = std::adjacent_find(begin, cells_.end(), [](const auto& a, const auto& b) {
+                         return a.key >= b.key;
+                       }) == cells_.end();
+  if (!ordered) {
+    std::stable_sort(begin, cells_.end(), KeyBefore);
+    // Of the cells of one key, now next to each other in record order, the
+    // last is kept.
+    auto kept = begin;
+    for (auto it = begin; it != cells_.end(); ++it) {
+      if (it + 1 != cells_.end() && (it + 1)->key == it->key) continue;
+      *kept++ = *it;
+    }
+    cells_.erase(kept, cells_.end());
   }
-  return nullptr;
+  const SheetCells sheet{sheet_begin_, cells_.size()};
+  sheet_begin_ = cells_.size();
+  return sheet;
+}
+
+const StoredCell* CellTable::Find(SheetCells sheet, std::uint32_t key) const {
+  const auto begin = cells_.begin() + static_cast<std::ptrdiff_t>(sheet.begin);
+  const auto end = cells_.begin() + static_cast<std::ptrdiff_t>(sheet.end);
+  const auto it = std::lower_bound(begin, end, key, KeyBelow);
+  return it != end && it->key == key ? &*it : nullptr;
 }
 
 }  // namespace platform::workbook

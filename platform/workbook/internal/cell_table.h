@@ -1,10 +1,14 @@
-// The cells of one sheet in a compact form with an open-addressing index:
-// one allocation per sheet for the cells and one for the index, constant
-// lookup time. Texts live in the workbook's text pool, referred to by index.
+// The cells of every sheet of a workbook in one array, each sheet's cells a
+// range of it sorted by key: no allocation per sheet and no index besides
+// the order, so that the memory an open touches is about the cells' own
+// 16 bytes each. Texts live in the workbook's text pool, referred to by
+// index.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
-#include <vector>
+
+#include "platform/workbook/internal/large_array.h"
 
 namespace platform::workbook {
 
@@ -28,20 +32,29 @@ struct StoredCell {
 };
 static_assert(sizeof(StoredCell) == 16);
 
+// The cells of one sheet in a CellTable.
+struct SheetCells {
+  std::size_t begin = 0;
+  std::size_t end = 0;
+};
+
 class CellTable {
  public:
-  // Cells are added in record order; a later cell of the same key wins.
+  // Room for `expected` cells before the array grows (it moves when it does).
+  explicit CellTable(std::size_t expected);
+
+  // Cells are added sheet after sheet, each sheet's in record order; a
+  // later cell of the same key wins.
   void Add(const StoredCell& cell) { cells_.push_back(cell); }
-  // REQUIRES: called once, after the last Add and before any Find.
-  void BuildIndex();
-  // Null when the sheet has no value in that cell.
-  const StoredCell* Find(std::uint32_t key) const;
+  // The cells added since the previous EndSheet, as the cells of one sheet.
+  SheetCells EndSheet();
+  // Null when the sheet has no value in that cell. A binary search among
+  // the sheet's cells.
+  const StoredCell* Find(SheetCells sheet, std::uint32_t key) const;
 
  private:
-  std::size_t SlotOf(std::uint32_t key) const { return (key * 0x9E3779B1u) & (slots_.size() - 1); }
-
-  std::vector<StoredCell> cells_;
-  std::vector<std::uint32_t> slots_;  // 0 free, otherwise index in cells_ + 1
+  LargeArray<StoredCell> cells_;
+  std::size_t sheet_begin_ = 0;
 };
 
 }  // namespace platform::workbook

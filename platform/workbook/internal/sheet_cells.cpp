@@ -17,19 +17,16 @@ namespace {
 class SheetReader {
  public:
   SheetReader(std::string_view stream, std::size_t offset, std::size_t shared_count,
-              std::vector<std::string>* texts)
-      : cursor_(stream, offset), shared_count_(shared_count), texts_(texts) {}
+              std::vector<std::string>* texts, CellTable* cells)
+      : cursor_(stream, offset), shared_count_(shared_count), texts_(texts), cells_(cells) {}
 
-  CellTable Read() {
+  SheetCells Read() {
     if (cursor_.AtEnd()) ThrowDamaged(cursor_.offset(), "sheet offset outside the stream");
     CheckBiff8Bof(cursor_.Next());
     for (;;) {
       if (cursor_.AtEnd()) ThrowDamaged(cursor_.offset(), "sheet without EOF");
       const Record r = cursor_.Next();
-      if (r.type == biff::kEof) {
-        cells_.BuildIndex();
-        return std::move(cells_);
-      }
+      if (r.type == biff::kEof) return cells_->EndSheet();
       ReadRecord(r);
     }
   }
@@ -75,7 +72,7 @@ class SheetReader {
   void Store(const Record& r, std::uint16_t column, StoredCell cell) {
     if (column >= biff::kMaxColumns) ThrowDamaged(r.offset, "cell column outside the sheet");
     cell.key = CellKey(LoadU16(r.payload.data()), column);
-    cells_.Add(cell);
+    cells_->Add(cell);
   }
 
   static StoredCell Number(double v) {
@@ -180,14 +177,14 @@ class SheetReader {
   RecordCursor cursor_;
   std::size_t shared_count_;
   std::vector<std::string>* texts_;
-  CellTable cells_;
+  CellTable* cells_;
 };
 
 }  // namespace
 
-CellTable ReadSheetCells(std::string_view stream, std::size_t offset, std::size_t shared_count,
-                         std::vector<std::string>* texts) {
-  return SheetReader(stream, offset, shared_count, texts).Read();
+SheetCells ReadSheetCells(std::string_view stream, std::size_t offset, std::size_t shared_count,
+                          std::vector<std::string>* texts, CellTable* cells) {
+  return SheetReader(stream, offset, shared_count, texts, cells).Read();
 }
 
 }  // namespace platform::workbook

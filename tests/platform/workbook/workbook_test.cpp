@@ -157,7 +157,9 @@ TEST(WorkbookCells, EveryRecordKindAndOddForm) {
       // A LABEL over 8,224 bytes; an embedded chart's records; cells outside DIMENSIONS.
       Label(11, 1, Compressed(std::string(10000, 'x'))) + Bof(0x20) + Number(12, 1, 99) +
       Bof(0x20) + Eof() + Eof() + Number(12, 2, 2) + Number(900, 200, 1) +
-      Label(13, 1, Compressed("a\0b"s)) + Label(13, 2, Wide(u"\0\u00E9\0"s)) + LabelSst(13, 3, 0);
+      Label(13, 1, Compressed("a\0b"s)) + Label(13, 2, Wide(u"\0\u00E9\0"s)) + LabelSst(13, 3, 0) +
+      // A cell written again: the later record wins.
+      Number(1, 2, 5) + BoolErr(1, 2, 1, false);
   const std::string dimensions = Rec(0x0200, U32(0) + U32(1) + U16(0) + U16(1) + U16(0));
   // RK numbers: integer or upper bits of a double, either of them x100.
   // clang-format off
@@ -174,7 +176,7 @@ TEST(WorkbookCells, EveryRecordKindAndOddForm) {
   for (int i = 0; i < int(std::size(rks)); ++i) {
     EXPECT_TRUE(book.Cell(1, 8, i + 1).SameAs(rks[i].second)) << RowOf(book, 1, 8, i + 1, i + 1);
   }
-  EXPECT_EQ(RowOf(book, 1, 1, 4), "-98765.4321|Empty|1|2");
+  EXPECT_EQ(RowOf(book, 1, 1, 4), "-98765.4321|True|1|2");
   EXPECT_EQ(RowOf(book, 1, 2, 1) + RowOf(book, 1, 3, 1) + RowOf(book, 1, 4, 1),
             "Empty\"caf\xC3\xA9\"\"\xE2\x82\xAC\xE6\x97\xA5\"");
   EXPECT_EQ(RowOf(book, 1, 5, 4) + ";" + RowOf(book, 1, 6, 4) + ";" + RowOf(book, 1, 7, 1),
