@@ -10,6 +10,10 @@ void AssayCollection::Add(Assay assay) {
   assays_.push_back(std::move(assay));
 }
 
+void AssayCollection::Reserve(std::int32_t count) {
+  if (count > 0) assays_.reserve(static_cast<std::size_t>(count));
+}
+
 const Assay& AssayCollection::Item(std::int32_t i) const {
   if (i < 1 || i > Count()) {
     throw platform::Error(platform::err::kSubscriptOutOfRange)

@@ -13,6 +13,9 @@ class AssayCollection {
  public:
   // Appends at the end; the record lands at position Count().
   void Add(Assay assay);
+  // Room for `count` assays in all, so that a reader that knows the count
+  // does not hold the old and the new array at once while it grows.
+  void Reserve(std::int32_t count);
 
   // REQUIRES nothing: a position outside 1..Count() throws platform::Error
   // "Subscript out of range" (9). The reference stays valid until the next

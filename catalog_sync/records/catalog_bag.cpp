@@ -80,18 +80,22 @@ PropertyBag CatalogToBag(const AssayCollection& colAssay, const TestVolumeTable&
   const std::size_t per_assay =
       AssayProperties().size() + TestVolumeTable::kParts * TestVolumeProperties().size();
   const std::size_t entries = 1 + per_assay * static_cast<std::size_t>(n);
+  // An entry of a catalogue takes 23 bytes on average (names of 12 to 21
+  // bytes, mostly 4- and 8-byte numbers).
   bag.Reserve(entries, entries * 24);
-  bag.WriteProperty(kCountEntry, Value(n));
+  // Every name is new to the bag: a property's name, the position in
+  // digits and, for a volume, the part's one digit never make another's.
+  bag.WriteNewProperty(kCountEntry, Value(n));
   EntryNames names;
   for (std::int32_t i = 1; i <= n; ++i) {
     const Assay& assay = colAssay.Item(i);
     for (const AssayProperty& p : AssayProperties()) {
-      bag.WriteProperty(names.Of(p.name, i), p.get(assay));
+      bag.WriteNewProperty(names.Of(p.name, i), p.get(assay));
     }
     for (std::int32_t part = 0; part < TestVolumeTable::kParts; ++part) {
       const TestVolume& record = colObjTV.At(i, part);
       for (const TestVolumeProperty& p : TestVolumeProperties()) {
-        bag.WriteProperty(names.Of(p.name, i, part), WrittenValue(p, assay, record, part));
+        bag.WriteNewProperty(names.Of(p.name, i, part), WrittenValue(p, assay, record, part));
       }
     }
   }
@@ -109,6 +113,7 @@ void CatalogFromBag(const PropertyBag& bag, AssayCollection& colAssay, TestVolum
   }
   CheckAssayCount(n);
   colObjTV.Dimension(n);
+  colAssay.Reserve(colAssay.Count() + n);
   EntryNames names;
   for (std::int32_t i = 1; i <= n; ++i) {
     Assay assay;

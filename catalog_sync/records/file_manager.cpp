@@ -4,6 +4,7 @@
 #include <new>
 
 #include "catalog_sync/records/catalog_bag.h"
+#include "catalog_sync/records/large_pages.h"
 #include "catalog_sync/records/package_format.h"
 #include "catalog_sync/records/property_bag.h"
 #include "platform/core/files.h"
@@ -71,7 +72,7 @@ std::string FileManager::LoadPackage() const {
   std::string block;
   platform::ReadUpTo(fd, path_, package_format::kHeaderSize, block);
   PropertyBag::CheckBlockStart(block, size);
-  block.reserve(static_cast<std::size_t>(size));
+  ReserveOnLargePages(block, static_cast<std::size_t>(size));
   platform::ReadUpTo(fd, path_, static_cast<std::size_t>(size) - block.size(), block);
   return block;
 }

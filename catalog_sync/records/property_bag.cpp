@@ -7,6 +7,7 @@
 #include <functional>
 #include <string>
 
+#include "catalog_sync/records/large_pages.h"
 #include "catalog_sync/records/package_format.h"
 #include "platform/core/error.h"
 #include "platform/core/text.h"
@@ -32,7 +33,7 @@ Error TypeMismatch(std::string what, std::string value) {
   return Error(platform::err::kTypeMismatch).AddDetail(std::move(what), std::move(value));
 }
 
-std::size_t PayloadSize(fmt::KindTag tag, std::uint64_t payload) {
+std::size_t PayloadSize(fmt::KindTag tag, std::uint32_t text_size) {
   switch (tag) {
     case fmt::KindTag::kBoolean:
     case fmt::KindTag::kByte: return 1;
@@ -40,7 +41,7 @@ std::size_t PayloadSize(fmt::KindTag tag, std::uint64_t payload) {
     case fmt::KindTag::kLong:
     case fmt::KindTag::kSingle: return 4;
     case fmt::KindTag::kDouble: return 8;
-    case fmt::KindTag::kText: return 4 + static_cast<std::uint32_t>(payload);
+    case fmt::KindTag::kText: return 4 + std::size_t{text_size};
   }
   return 0;
 }
@@ -54,6 +55,19 @@ char* Put(char* out, T v) {
 char* PutBytes(char* out, std::string_view bytes) {
   std::memcpy(out, bytes.data(), bytes.size());
   return out + bytes.size();
+}
+
+template <typename T>
+T Peek(std::string_view block, std::size_t offset) {
+  T v;
+  std::memcpy(&v, block.data() + offset, sizeof v);
+  return v;
+}
+
+// The hash bits a slot of an index of 2^bits slots keeps above the entry
+// number: those of the hash's upper half that fit.
+std::uint32_t TagOf(std::uint64_t hash, unsigned bits) {
+  return static_cast<std::uint32_t>(hash >> 32) << bits;
 }
 
 std::string Hex(std::uint32_t v) {
@@ -104,153 +118,200 @@ class PropertyBag::Parser {
   const char* end_;
 };
 
-std::uint32_t PropertyBag::HashOf(std::string_view name) {
-  return static_cast<std::uint32_t>(std::hash<std::string_view>{}(name));
+std::uint64_t PropertyBag::HashOf(std::string_view name) {
+  return std::hash<std::string_view>{}(name);
 }
 
-std::string_view PropertyBag::NameOf(const Entry& entry) const {
-  return std::string_view(storage_).substr(entry.name_offset, entry.name_size);
+std::string_view PropertyBag::NameOf(std::uint32_t entry) const {
+  return std::string_view(storage_).substr(entry + 2, Peek<std::uint16_t>(storage_, entry));
 }
 
-std::size_t PropertyBag::FindSlot(std::string_view name, std::uint32_t hash) const {
+std::size_t PropertyBag::EncodedSize(std::uint32_t entry) const {
+  const std::size_t kind_at = entry + 2 + Peek<std::uint16_t>(storage_, entry);
+  const auto tag = static_cast<fmt::KindTag>(storage_[kind_at]);
+  const std::uint32_t text_size =
+      tag == fmt::KindTag::kText ? Peek<std::uint32_t>(storage_, kind_at + 1) : 0;
+  return kind_at + 1 + PayloadSize(tag, text_size) - entry;
+}
+
+Value PropertyBag::ValueOf(std::uint32_t entry) const {
+  const std::size_t kind_at = entry + 2 + Peek<std::uint16_t>(storage_, entry);
+  const std::size_t at = kind_at + 1;
+  switch (static_cast<fmt::KindTag>(storage_[kind_at])) {
+    case fmt::KindTag::kBoolean: return Value(storage_[at] != 0);
+    case fmt::KindTag::kByte: return Value(Peek<std::uint8_t>(storage_, at));
+    case fmt::KindTag::kInteger: return Value(Peek<std::int16_t>(storage_, at));
+    case fmt::KindTag::kLong: return Value(Peek<std::int32_t>(storage_, at));
+    case fmt::KindTag::kSingle: return Value(Peek<float>(storage_, at));
+    case fmt::KindTag::kDouble: return Value(Peek<double>(storage_, at));
+    case fmt::KindTag::kText:
+      return Value(std::string(
+          std::string_view(storage_).substr(at + 4, Peek<std::uint32_t>(storage_, at))));
+  }
+  return Value();
+}
+
+std::size_t PropertyBag::FindSlot(std::string_view name, std::uint64_t hash) const {
   const std::size_t mask = index_.size() - 1;
+  const std::uint32_t tag = TagOf(hash, index_bits_);
+  const std::uint32_t number_mask = (std::uint32_t{1} << index_bits_) - 1;
   for (std::size_t slot = hash & mask;; slot = (slot + 1) & mask) {
-    const std::uint64_t held = index_[slot];
+    const std::uint32_t held = index_[slot];
     if (held == 0) return slot;
-    if (held >> 32 == hash && NameOf(entries_[(held & 0xFFFFFFFFu) - 1]) == name) return slot;
+    if (((held ^ tag) & ~number_mask) == 0 && NameOf(entries_[(held & number_mask) - 1]) == name) {
+      return slot;
+    }
+  }
+}
+
+template <typename Place>
+void PropertyBag::ForEachHashed(std::size_t begin, std::size_t end, Place place) const {
+  // The hashes of a batch are taken and their slots fetched before the
+  // first of them is placed, so that several cache misses are in flight.
+  constexpr std::size_t kBatch = 16;
+  std::uint64_t hashes[kBatch];
+  const std::size_t mask = index_.size() - 1;
+  for (std::size_t k = begin; k < end; k += kBatch) {
+    const std::size_t n = std::min(kBatch, end - k);
+    for (std::size_t j = 0; j < n; ++j) {
+      hashes[j] = HashOf(NameOf(entries_[k + j]));
+      __builtin_prefetch(&index_[hashes[j] & mask]);
+    }
+    for (std::size_t j = 0; j < n; ++j) place(k + j, hashes[j]);
   }
 }
 
 void PropertyBag::GrowIndex(std::size_t entries) const {
   const std::size_t wanted = std::bit_ceil(std::max<std::size_t>(16, 2 * entries));
   if (index_.size() >= wanted) return;
+  index_.clear();
+  ReserveOnLargePages(index_, wanted);
   index_.assign(wanted, 0);
+  index_bits_ = static_cast<unsigned>(std::countr_zero(wanted));
   const std::size_t mask = wanted - 1;
-  for (std::size_t k = 0; k < indexed_; ++k) {
-    std::size_t slot = entries_[k].hash & mask;
+  ForEachHashed(0, settled_, [&](std::size_t k, std::uint64_t hash) {
+    std::size_t slot = hash & mask;
     while (index_[slot] != 0) slot = (slot + 1) & mask;
-    index_[slot] = std::uint64_t{entries_[k].hash} << 32 | (k + 1);
-  }
+    index_[slot] = TagOf(hash, index_bits_) | static_cast<std::uint32_t>(k + 1);
+  });
 }
 
 void PropertyBag::IndexPending(OnDuplicate on_duplicate) const {
-  if (indexed_ == entries_.size()) return;
+  if (settled_ == entries_.size()) return;
   GrowIndex(entries_.size());
-  // How many entries ahead the slot is fetched: enough to keep several
-  // cache misses in flight.
-  constexpr std::size_t kAhead = 16;
-  const std::size_t mask = index_.size() - 1;
-  const std::size_t pending_end = entries_.size();
-  std::size_t kept = indexed_;
-  for (std::size_t k = indexed_; k < pending_end; ++k) {
-    if (k + kAhead < pending_end) __builtin_prefetch(&index_[entries_[k + kAhead].hash & mask]);
-    const Entry entry = entries_[k];
-    const std::size_t slot = FindSlot(NameOf(entry), entry.hash);
+  const std::uint32_t number_mask = (std::uint32_t{1} << index_bits_) - 1;
+  std::size_t kept = settled_;
+  ForEachHashed(settled_, entries_.size(), [&](std::size_t k, std::uint64_t hash) {
+    const std::uint32_t entry = entries_[k];
+    const std::size_t slot = FindSlot(NameOf(entry), hash);
     if (index_[slot] != 0) {
       if (on_duplicate == OnDuplicate::kReject) {
         throw Malformed("entry " + std::to_string(k + 1) + ": duplicate name " +
                         std::string(NameOf(entry)));
       }
-      Entry& first = entries_[(index_[slot] & 0xFFFFFFFFu) - 1];
-      first.tag = entry.tag;
-      first.payload = entry.payload;
-      continue;
+      // The earlier entry keeps its place and takes the later one's bytes:
+      // the same name, the new value.
+      entries_[(index_[slot] & number_mask) - 1] = entry;
+      in_order_ = false;
+      return;
     }
     entries_[kept] = entry;
-    index_[slot] = std::uint64_t{entry.hash} << 32 | ++kept;
-  }
+    index_[slot] = TagOf(hash, index_bits_) | static_cast<std::uint32_t>(++kept);
+  });
   entries_.resize(kept);
-  indexed_ = kept;
-}
-
-std::uint32_t PropertyBag::Store(std::string_view bytes) {
-  if (bytes.size() > fmt::kMaxBlockSize - storage_.size()) {
-    throw Error(platform::err::kOverflow)
-        .AddDetail("property bag", "larger than a package block can hold");
-  }
-  const auto offset = static_cast<std::uint32_t>(storage_.size());
-  storage_.append(bytes);
-  return offset;
+  settled_ = kept;
 }
 
 void PropertyBag::Reserve(std::size_t entries, std::size_t bytes) {
-  entries_.reserve(entries);
-  storage_.reserve(bytes);
-  GrowIndex(entries);
+  ReserveOnLargePages(entries_, entries);
+  // The trailer too, so that Contents() && finishes the block in place.
+  ReserveOnLargePages(storage_, fmt::kHeaderSize + bytes + fmt::kTrailerSize);
 }
 
 bool PropertyBag::Contains(std::string_view name) const {
   IndexPending(OnDuplicate::kMerge);
-  return !index_.empty() && index_[FindSlot(name, HashOf(name))] != 0;
+  GrowIndex(entries_.size());
+  return index_[FindSlot(name, HashOf(name))] != 0;
 }
 
 void PropertyBag::WriteProperty(std::string_view name, const Value& value) {
+  // Settled (and merged with an earlier entry of the same name) when the bag
+  // is next looked up, enumerated or written out.
+  Append(name, value);
+}
+
+void PropertyBag::WriteNewProperty(std::string_view name, const Value& value) {
+  const bool unindexed = index_.empty() && settled_ == entries_.size();
+  Append(name, value);
+  // With no index to enter the name into, the caller's word that it is new
+  // settles it; with one, it is settled as any write.
+  if (unindexed) settled_ = entries_.size();
+}
+
+void PropertyBag::Append(std::string_view name, const Value& value) {
+  // A name that views this bag (NameAt) would dangle once storage_ grows.
+  if (std::less_equal<const char*>{}(storage_.data(), name.data()) &&
+      std::less<const char*>{}(name.data(), storage_.data() + storage_.size())) {
+    return Append(std::string(name), value);
+  }
   if (name.empty() || name.size() > fmt::kMaxNameSize || !platform::IsValidUtf8(name)) {
     throw TypeMismatch("property name", "\"" + std::string(name) + "\" is not 1 to " +
                                             std::to_string(fmt::kMaxNameSize) + " bytes of UTF-8");
   }
-  Entry entry{};
+  // The kind and a number's payload, or the kind and a text's size.
+  char fixed[1 + sizeof(std::uint64_t)];
+  char* end = fixed + 1;
+  std::string_view text;
+  const auto kind = [&](fmt::KindTag tag) { fixed[0] = static_cast<char>(tag); };
   switch (value.kind()) {
     case ValueKind::kBoolean:
-      entry.tag = static_cast<std::uint8_t>(fmt::KindTag::kBoolean);
-      entry.payload = value.boolean() ? 1 : 0;
+      kind(fmt::KindTag::kBoolean);
+      end = Put(end, static_cast<std::uint8_t>(value.boolean() ? 1 : 0));
       break;
     case ValueKind::kByte:
-      entry.tag = static_cast<std::uint8_t>(fmt::KindTag::kByte);
-      entry.payload = value.ToByte();
+      kind(fmt::KindTag::kByte);
+      end = Put(end, value.ToByte());
       break;
     case ValueKind::kInteger:
-      entry.tag = static_cast<std::uint8_t>(fmt::KindTag::kInteger);
-      entry.payload = static_cast<std::uint16_t>(value.ToInteger());
+      kind(fmt::KindTag::kInteger);
+      end = Put(end, value.ToInteger());
       break;
     case ValueKind::kLong:
-      entry.tag = static_cast<std::uint8_t>(fmt::KindTag::kLong);
-      entry.payload = static_cast<std::uint32_t>(value.ToLong());
+      kind(fmt::KindTag::kLong);
+      end = Put(end, value.ToLong());
       break;
     case ValueKind::kSingle:
-      entry.tag = static_cast<std::uint8_t>(fmt::KindTag::kSingle);
-      entry.payload = std::bit_cast<std::uint32_t>(value.ToSingle());
+      kind(fmt::KindTag::kSingle);
+      end = Put(end, value.ToSingle());
       break;
     case ValueKind::kDouble:
-      entry.tag = static_cast<std::uint8_t>(fmt::KindTag::kDouble);
-      entry.payload = std::bit_cast<std::uint64_t>(value.ToDouble());
+      kind(fmt::KindTag::kDouble);
+      end = Put(end, value.ToDouble());
       break;
     case ValueKind::kText:
       if (!platform::IsValidUtf8(value.text())) {
         throw TypeMismatch("property " + std::string(name), "the text is not UTF-8");
       }
-      entry.tag = static_cast<std::uint8_t>(fmt::KindTag::kText);
-      entry.payload = std::uint64_t{Store(value.text())} << 32 | value.text().size();
+      kind(fmt::KindTag::kText);
+      text = value.text();
+      end = Put(end, static_cast<std::uint32_t>(text.size()));
       break;
     default:
       throw TypeMismatch(
           "property " + std::string(name),
           std::string(platform::KindName(value.kind())) + " cannot be stored in a property bag");
   }
-  entry.hash = HashOf(name);
-  entry.name_offset = Store(name);
-  entry.name_size = static_cast<std::uint16_t>(name.size());
-  // Indexed (and merged with an earlier entry of the same name) when the bag
-  // is next looked up or enumerated.
-  entries_.push_back(entry);
-}
-
-Value PropertyBag::ValueOf(const Entry& entry) const {
-  switch (static_cast<fmt::KindTag>(entry.tag)) {
-    case fmt::KindTag::kBoolean: return Value(entry.payload != 0);
-    case fmt::KindTag::kByte: return Value(static_cast<std::uint8_t>(entry.payload));
-    case fmt::KindTag::kInteger:
-      return Value(static_cast<std::int16_t>(static_cast<std::uint16_t>(entry.payload)));
-    case fmt::KindTag::kLong:
-      return Value(static_cast<std::int32_t>(static_cast<std::uint32_t>(entry.payload)));
-    case fmt::KindTag::kSingle:
-      return Value(std::bit_cast<float>(static_cast<std::uint32_t>(entry.payload)));
-    case fmt::KindTag::kDouble: return Value(std::bit_cast<double>(entry.payload));
-    case fmt::KindTag::kText:
-      return Value(std::string(std::string_view(storage_).substr(
-          entry.payload >> 32, static_cast<std::uint32_t>(entry.payload))));
+  const std::size_t fixed_size = static_cast<std::size_t>(end - fixed);
+  const std::size_t size = sizeof(std::uint16_t) + name.size() + fixed_size + text.size();
+  if (size > fmt::kMaxBlockSize - fmt::kTrailerSize - storage_.size()) {
+    throw Error(platform::err::kOverflow)
+        .AddDetail("property bag", "larger than a package block can hold");
   }
-  return Value();
+  const auto entry = static_cast<std::uint32_t>(storage_.size());
+  char name_size[sizeof(std::uint16_t)];
+  Put(name_size, static_cast<std::uint16_t>(name.size()));
+  storage_.append(name_size, sizeof name_size).append(name).append(fixed, fixed_size).append(text);
+  entries_.push_back(entry);
 }
 
 Value PropertyBag::ReadProperty(std::string_view name) const {
@@ -258,12 +319,11 @@ Value PropertyBag::ReadProperty(std::string_view name) const {
   if (cursor_ < entries_.size() && NameOf(entries_[cursor_]) == name) {
     return ValueOf(entries_[cursor_++]);
   }
-  if (!index_.empty()) {
-    const std::uint64_t held = index_[FindSlot(name, HashOf(name))];
-    if (held != 0) {
-      cursor_ = held & 0xFFFFFFFFu;
-      return ValueOf(entries_[cursor_ - 1]);
-    }
+  GrowIndex(entries_.size());
+  const std::uint32_t held = index_[FindSlot(name, HashOf(name))];
+  if (held != 0) {
+    cursor_ = held & ((std::uint32_t{1} << index_bits_) - 1);
+    return ValueOf(entries_[cursor_ - 1]);
   }
   throw Error(fmt::kInvalidFileFormat, fmt::kInvalidFileFormatText)
       .AddDetail("missing entry", std::string(name));
@@ -284,48 +344,46 @@ Value PropertyBag::ValueAt(std::size_t index) const {
   return ValueOf(entries_.at(index));
 }
 
-std::size_t PropertyBag::EncodedSize() const {
-  std::size_t size = fmt::kHeaderSize + fmt::kTrailerSize;
-  for (const Entry& e : entries_) {
-    size += 2 + e.name_size + 1 + PayloadSize(static_cast<fmt::KindTag>(e.tag), e.payload);
-  }
-  return size;
+std::string PropertyBag::Gathered() const {
+  std::size_t body = 0;
+  for (const std::uint32_t e : entries_) body += EncodedSize(e);
+  std::string block;
+  block.reserve(fmt::kHeaderSize + body + fmt::kTrailerSize);
+  block.assign(fmt::kHeaderSize, '\0');
+  for (const std::uint32_t e : entries_) block.append(storage_, e, EncodedSize(e));
+  return block;
 }
 
-std::string PropertyBag::Contents() const {
-  IndexPending(OnDuplicate::kMerge);
-  const std::size_t size = EncodedSize();
-  if (size > fmt::kMaxBlockSize) {
-    throw Error(platform::err::kOverflow)
-        .AddDetail("property bag", std::to_string(size) + " bytes exceed the block limit");
-  }
-  std::string block(size, '\0');
+void PropertyBag::Seal(std::string& block) const {
   char* out = block.data();
   out = PutBytes(
       out, std::string_view(reinterpret_cast<const char*>(fmt::kMagic.data()), fmt::kMagic.size()));
   out = Put(out, fmt::kVersion);
   out = Put(out, static_cast<std::uint32_t>(entries_.size()));
-  out = Put(out, static_cast<std::uint32_t>(size - fmt::kHeaderSize - fmt::kTrailerSize));
-  for (const Entry& e : entries_) {
-    out = Put(out, e.name_size);
-    out = PutBytes(out, NameOf(e));
-    out = Put(out, e.tag);
-    switch (static_cast<fmt::KindTag>(e.tag)) {
-      case fmt::KindTag::kBoolean:
-      case fmt::KindTag::kByte: out = Put(out, static_cast<std::uint8_t>(e.payload)); break;
-      case fmt::KindTag::kInteger: out = Put(out, static_cast<std::uint16_t>(e.payload)); break;
-      case fmt::KindTag::kLong:
-      case fmt::KindTag::kSingle: out = Put(out, static_cast<std::uint32_t>(e.payload)); break;
-      case fmt::KindTag::kDouble: out = Put(out, e.payload); break;
-      case fmt::KindTag::kText: {
-        const auto text_size = static_cast<std::uint32_t>(e.payload);
-        out = Put(out, text_size);
-        out = PutBytes(out, std::string_view(storage_).substr(e.payload >> 32, text_size));
-        break;
-      }
-    }
+  Put(out, static_cast<std::uint32_t>(block.size() - fmt::kHeaderSize));
+  char crc[sizeof(std::uint32_t)];
+  Put(crc, fmt::Checksum(block));
+  block.append(crc, sizeof crc);
+}
+
+std::string PropertyBag::Contents() const& {
+  IndexPending(OnDuplicate::kMerge);
+  std::string block;
+  if (in_order_) {
+    block.reserve(storage_.size() + fmt::kTrailerSize);
+    block.append(storage_);
+  } else {
+    block = Gathered();
   }
-  Put(out, fmt::Checksum(std::string_view(block).substr(0, size - fmt::kTrailerSize)));
+  Seal(block);
+  return block;
+}
+
+std::string PropertyBag::Contents() && {
+  IndexPending(OnDuplicate::kMerge);
+  std::string block = in_order_ ? std::move(storage_) : Gathered();
+  Seal(block);
+  *this = PropertyBag();
   return block;
 }
 
@@ -337,13 +395,6 @@ struct Frame {
   std::uint32_t entry_count;
   std::uint32_t body_size;
 };
-
-template <typename T>
-T Peek(std::string_view block, std::size_t offset) {
-  T v;
-  std::memcpy(&v, block.data() + offset, sizeof v);
-  return v;
-}
 
 // The checks of a block's frame that need only its size and its header.
 Frame CheckFrameStart(std::string_view start, std::uint64_t size) {
@@ -407,43 +458,40 @@ PropertyBag PropertyBag::FromContents(std::string_view block) {
 PropertyBag PropertyBag::AdoptContents(std::string block) {
   const Frame frame = CheckFrame(block);
   PropertyBag bag;
-  // Names and texts are read in place: the loaded block is the storage.
+  // The loaded block is the storage: its body is the entries in order, and
+  // the trailer goes, so that later writes append to the body.
+  block.resize(block.size() - fmt::kTrailerSize);
   bag.storage_ = std::move(block);
-  bag.entries_.reserve(frame.entry_count);
-  const char* base = bag.storage_.data();
-  Parser in(base, fmt::kHeaderSize, fmt::kHeaderSize + std::size_t{frame.body_size});
+  ReserveOnLargePages(bag.entries_, frame.entry_count);
+  Parser in(bag.storage_.data(), fmt::kHeaderSize, bag.storage_.size());
   for (std::uint32_t k = 1; k <= frame.entry_count; ++k) {
     const auto where = [k] { return "entry " + std::to_string(k); };
+    const auto entry = static_cast<std::uint32_t>(in.Offset());
     const auto name_size = in.Take<std::uint16_t>("name size");
     if (name_size == 0) throw Malformed(where() + ": empty name");
-    const std::size_t name_offset = in.Offset();
-    const std::string_view name = in.TakeBytes(name_size, "name");
-    if (!platform::IsValidUtf8(name)) throw Malformed(where() + ": name is not UTF-8");
-    Entry entry{};
-    entry.name_offset = static_cast<std::uint32_t>(name_offset);
-    entry.name_size = name_size;
-    entry.hash = HashOf(name);
-    entry.tag = in.Take<std::uint8_t>("kind");
-    switch (static_cast<fmt::KindTag>(entry.tag)) {
+    if (!platform::IsValidUtf8(in.TakeBytes(name_size, "name"))) {
+      throw Malformed(where() + ": name is not UTF-8");
+    }
+    const auto tag = in.Take<std::uint8_t>("kind");
+    switch (static_cast<fmt::KindTag>(tag)) {
       case fmt::KindTag::kBoolean:
-        entry.payload = in.Take<std::uint8_t>("boolean");
-        if (entry.payload > 1) throw Malformed(where() + ": boolean is neither 0 nor 1");
+        if (in.Take<std::uint8_t>("boolean") > 1) {
+          throw Malformed(where() + ": boolean is neither 0 nor 1");
+        }
         break;
-      case fmt::KindTag::kByte: entry.payload = in.Take<std::uint8_t>("byte"); break;
-      case fmt::KindTag::kInteger: entry.payload = in.Take<std::uint16_t>("integer"); break;
-      case fmt::KindTag::kLong: entry.payload = in.Take<std::uint32_t>("long"); break;
-      case fmt::KindTag::kSingle: entry.payload = in.Take<std::uint32_t>("single"); break;
-      case fmt::KindTag::kDouble: entry.payload = in.Take<std::uint64_t>("double"); break;
+      case fmt::KindTag::kByte: in.Take<std::uint8_t>("byte"); break;
+      case fmt::KindTag::kInteger: in.Take<std::uint16_t>("integer"); break;
+      case fmt::KindTag::kLong: in.Take<std::uint32_t>("long"); break;
+      case fmt::KindTag::kSingle: in.Take<std::uint32_t>("single"); break;
+      case fmt::KindTag::kDouble: in.Take<std::uint64_t>("double"); break;
       case fmt::KindTag::kText: {
         const auto text_size = in.Take<std::uint32_t>("text size");
-        const std::size_t text_offset = in.Offset();
         if (!platform::IsValidUtf8(in.TakeBytes(text_size, "text"))) {
           throw Malformed(where() + ": text is not UTF-8");
         }
-        entry.payload = std::uint64_t{text_offset} << 32 | text_size;
         break;
       }
-      default: throw Malformed(where() + ": unknown kind " + std::to_string(entry.tag));
+      default: throw Malformed(where() + ": unknown kind " + std::to_string(tag));
     }
     bag.entries_.push_back(entry);
   }
@@ -451,6 +499,9 @@ PropertyBag PropertyBag::AdoptContents(std::string block) {
     throw Malformed(std::to_string(in.Remaining()) + " bytes after the last entry");
   }
   bag.IndexPending(OnDuplicate::kReject);
+  // A reader that asks in the order of the block needs no index; one that
+  // does not builds it again at its first lookup.
+  bag.index_ = std::vector<std::uint32_t>();
   return bag;
 }
 

@@ -143,9 +143,17 @@ TEST(PropertyBag, KindsAndBitsComeBackNamesKeepTheirPlaceAndAreExact) {
       {"text", Value("\u00b5mol/L \u00e9\u4e2d")}, {"empty text", Value("")},
       {"\u00c4nderung", Value("name in UTF-8")}, {"TestName1", Value("GLU")}};
   // clang-format on
+  // The names new to the bag written as such, with a lookup half way (which builds the index), then
+  // the rewrite.
   PropertyBag bag;
-  for (const auto& [name, value] : entries) bag.WriteProperty(name, value);
-  const PropertyBag back = PropertyBag::FromContents(bag.Contents());
+  for (std::size_t k = 0; k + 1 < std::size(entries); ++k) {
+    bag.WriteNewProperty(entries[k].first, entries[k].second);
+    if (k == 5) {
+      EXPECT_TRUE(bag.Contains("yes"));
+    }
+  }
+  bag.WriteProperty(std::rbegin(entries)->first, std::rbegin(entries)->second);
+  PropertyBag back = PropertyBag::FromContents(bag.Contents());
   ASSERT_EQ(back.Count(), std::size(entries) - 1);
   for (std::size_t k = 1; k < back.Count(); ++k) {
     EXPECT_EQ(back.NameAt(k), entries[k].first);
@@ -154,8 +162,12 @@ TEST(PropertyBag, KindsAndBitsComeBackNamesKeepTheirPlaceAndAreExact) {
   }
   EXPECT_EQ(back.NameAt(0), "TestName1");
   EXPECT_TRUE(back.ReadProperty("TestName1").SameAs(Value("GLU")));
-  // The block of a loaded bag is the block it was loaded from.
+  // The block of a loaded bag is the block it was loaded from, also when moved out.
   EXPECT_EQ(back.Contents(), bag.Contents());
+  EXPECT_EQ(PropertyBag(bag).Contents(), PropertyBag(back).Contents());
+  // A bag's own name given back to it.
+  back.WriteProperty(back.NameAt(0), Value("again"));
+  EXPECT_TRUE(back.ReadProperty("TestName1").SameAs(Value("again")));
   const std::string empty = PropertyBag().Contents();
   EXPECT_EQ(empty.size(), fmt::kHeaderSize + fmt::kTrailerSize);
   EXPECT_EQ(PropertyBag::FromContents(empty).Count(), 0u);
