@@ -4,10 +4,10 @@
 #include <new>
 
 #include "catalog_sync/records/catalog_bag.h"
-#include "catalog_sync/records/large_pages.h"
 #include "catalog_sync/records/package_format.h"
 #include "catalog_sync/records/property_bag.h"
 #include "platform/core/files.h"
+#include "platform/core/large_pages.h"
 
 namespace catalog_sync {
 
@@ -72,7 +72,7 @@ std::string FileManager::LoadPackage() const {
   std::string block;
   platform::ReadUpTo(fd, path_, package_format::kHeaderSize, block);
   PropertyBag::CheckBlockStart(block, size);
-  ReserveOnLargePages(block, static_cast<std::size_t>(size));
+  platform::ReserveOnLargePages(block, static_cast<std::size_t>(size));
   platform::ReadUpTo(fd, path_, static_cast<std::size_t>(size) - block.size(), block);
   return block;
 }

@@ -7,9 +7,9 @@
 #include <functional>
 #include <string>
 
-#include "catalog_sync/records/large_pages.h"
 #include "catalog_sync/records/package_format.h"
 #include "platform/core/error.h"
+#include "platform/core/large_pages.h"
 #include "platform/core/text.h"
 
 namespace catalog_sync {
@@ -185,7 +185,7 @@ void PropertyBag::GrowIndex(std::size_t entries) const {
   const std::size_t wanted = std::bit_ceil(std::max<std::size_t>(16, 2 * entries));
   if (index_.size() >= wanted) return;
   index_.clear();
-  ReserveOnLargePages(index_, wanted);
+  platform::ReserveOnLargePages(index_, wanted);
   index_.assign(wanted, 0);
   index_bits_ = static_cast<unsigned>(std::countr_zero(wanted));
   const std::size_t mask = wanted - 1;
@@ -223,9 +223,9 @@ void PropertyBag::IndexPending(OnDuplicate on_duplicate) const {
 }
 
 void PropertyBag::Reserve(std::size_t entries, std::size_t bytes) {
-  ReserveOnLargePages(entries_, entries);
+  platform::ReserveOnLargePages(entries_, entries);
   // The trailer too, so that Contents() && finishes the block in place.
-  ReserveOnLargePages(storage_, fmt::kHeaderSize + bytes + fmt::kTrailerSize);
+  platform::ReserveOnLargePages(storage_, fmt::kHeaderSize + bytes + fmt::kTrailerSize);
 }
 
 bool PropertyBag::Contains(std::string_view name) const {
@@ -462,7 +462,7 @@ PropertyBag PropertyBag::AdoptContents(std::string block) {
   // the trailer goes, so that later writes append to the body.
   block.resize(block.size() - fmt::kTrailerSize);
   bag.storage_ = std::move(block);
-  ReserveOnLargePages(bag.entries_, frame.entry_count);
+  platform::ReserveOnLargePages(bag.entries_, frame.entry_count);
   Parser in(bag.storage_.data(), fmt::kHeaderSize, bag.storage_.size());
   for (std::uint32_t k = 1; k <= frame.entry_count; ++k) {
     const auto where = [k] { return "entry " + std::to_string(k); };

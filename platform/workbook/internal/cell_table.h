@@ -8,7 +8,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "platform/workbook/internal/large_array.h"
+#include "platform/core/large_pages.h"
 
 namespace platform::workbook {
 

@@ -4,8 +4,8 @@
 #include <string>
 #include <string_view>
 
+#include "platform/core/large_pages.h"
 #include "platform/core/unique_fd.h"
-#include "platform/workbook/internal/large_array.h"
 
 namespace platform::workbook {
 
