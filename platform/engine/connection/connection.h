@@ -15,8 +15,9 @@ class Connection {
   // is read-only by its mode bits is opened read-only, also for root (whom
   // the kernel would let write): its first write fails with SQLite's own
   // SQLITE_READONLY, as it does for a user without write permission, and
-  // the failure names the file and its mode.
-  Connection(const std::string& path, bool create);
+  // the failure names the file and its mode. `vfs` names the SQLite VFS,
+  // the default when null.
+  Connection(const std::string& path, bool create, const char* vfs = nullptr);
   Connection(const Connection&) = delete;
   Connection& operator=(const Connection&) = delete;
   ~Connection();

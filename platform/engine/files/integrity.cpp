@@ -6,6 +6,7 @@
 #include <string>
 
 #include "platform/core/error.h"
+#include "platform/engine/connection/mapped_reads.h"
 #include "platform/engine/connection/statement.h"
 #include "platform/engine/rows/database_core.h"
 
@@ -31,6 +32,7 @@ void AddProblems(Error& damaged, const std::string& text) {
 }  // namespace
 
 void CheckIntegrity(Database& db) {
+  const internal::MappedReads mapped(db.core().db());
   internal::Statement check(db.core().db(), kQuickCheck);
   Error damaged(SQLITE_CORRUPT, sqlite3_errstr(SQLITE_CORRUPT));
   damaged.AddDetail("database", db.path());

@@ -17,10 +17,11 @@
 namespace platform::engine::internal {
 
 struct DatabaseCore {
-  DatabaseCore(const std::string& database_path, bool create)
+  // `vfs` names the SQLite VFS of the connection, the default when null.
+  DatabaseCore(const std::string& database_path, bool create, const char* vfs = nullptr)
       : path(database_path),
         lock(std::in_place, path),
-        connection(path, create),
+        connection(path, create, vfs),
         statements(connection.get()) {}
   // An empty in-memory database, no lock file; `label` is its path() for
   // messages.

@@ -548,15 +548,17 @@ std::set<std::string> FolderEntries(const std::string& folder) {
   return names;
 }
 
-// Compaction and copies work in place: the file keeps its inode and its contents.
+// Compaction and copies work in place: the file keeps its inode and its contents. The file
+// is larger than SQLite's page cache, so that the compaction reads back pages it has written.
 TEST(WholeFiles, CompactAndCopyInPlaceWithTheSameContents) {
   TempDir dir;
   const std::string path = dir.Sub("a.mdb"), copy = dir.Sub("copy.mdb");
   CreateAnalyserDatabase(path, SampleDataSql())
       .Exec(
-          "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 3000) "
-          "INSERT INTO Kits (Kits_TestsID, Kits_LotNumber) SELECT i, 'LOT' || i FROM n;"
-          "DELETE FROM Kits WHERE Kits_ID > 100;");
+          "CREATE TABLE Big (x);"
+          "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 6000) "
+          "INSERT INTO Big SELECT printf('%0900d', i) FROM n;"
+          "DELETE FROM Big WHERE rowid % 3 > 0;");
   const std::string before = DumpDatabase(path);
   const auto size = std::filesystem::file_size(path);
   const ino_t inode = InodeOf(path);
