@@ -64,19 +64,26 @@ const char* KindName(Kind kind) {
 // lines of about kWidth characters.
 void AppendInsertedRow(std::string& out, const RowChange& change, std::string_view indent) {
   constexpr std::size_t kWidth = 96;
-  std::string line, value;
+  std::size_t line = 0;  // the size of the line's items so far, without its indent
+  std::string value;
   for (std::size_t i = 0; i < change.columns.size(); ++i) {
     if (change.new_values[i].IsNull()) continue;
     value = change.new_values[i].Describe();
     const std::size_t item = change.columns[i].size() + 1 + value.size();
-    if (!line.empty() && indent.size() + line.size() + item + 2 > kWidth) {
-      out.append(indent).append(line).append(",\n");
-      line.clear();
+    if (line != 0 && indent.size() + line + item + 2 > kWidth) {
+      out += ",\n";
+      line = 0;
     }
-    if (!line.empty()) line += ", ";
-    line.append(change.columns[i]).append(1, ' ').append(value);
+    if (line == 0) {
+      out.append(indent);
+    } else {
+      out += ", ";
+      line += 2;
+    }
+    out.append(change.columns[i]).append(1, ' ').append(value);
+    line += item;
   }
-  if (!line.empty()) out.append(indent).append(line).append(1, '\n');
+  if (line != 0) out += '\n';
 }
 
 // An update as "column: old → new", one line each; nothing for a deleted
