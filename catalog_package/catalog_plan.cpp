@@ -110,19 +110,19 @@ void DescribeAddModify(AssayPlan& plan, Database& db) {
   plan.outcome = Outcome::kUpdated;
   for (const RowChange& change : plan.changes) {
     if (change.table == "Tests") {
-      plan.test_row = change;
+      plan.test_row = &change;
       if (change.kind == RowChange::Kind::kInserted) plan.outcome = Outcome::kAdded;
     } else if (change.table == "TestVolumes") {
-      plan.parts.push_back({PartOf(change, db), change});
+      plan.parts.push_back({PartOf(change, db), &change});
     } else if (change.table == "TestRanges") {
-      plan.range = change;
+      plan.range = &change;
     }
   }
 }
 
 AssayPlan DescribeAssay(const catalog_sync::AssayVisit& visit, std::vector<RowChange> changes,
                         Database& db) {
-  AssayPlan plan{visit, Outcome::kSkippedUnknownMode, std::move(changes), {}, {}, {}, {}};
+  AssayPlan plan{visit, Outcome::kSkippedUnknownMode, std::move(changes), {}, nullptr, {}, nullptr};
   switch (visit.action) {
     case AssayAction::kSkippedTestNumberZero: plan.outcome = Outcome::kSkippedTestNumberZero; break;
     case AssayAction::kSkippedUnknownMode: plan.outcome = Outcome::kSkippedUnknownMode; break;

@@ -19,10 +19,10 @@ namespace catalog_package {
 
 using platform::engine::RowChange;
 
-// One reagent part's row change.
+// One reagent part's row change, in its assay's `changes`.
 struct PartChange {
   std::int64_t part;
-  RowChange change;  // inserted: added; updated: overwritten; deleted
+  const RowChange* change;  // inserted: added; updated: overwritten; deleted
 };
 
 // One assay of the walk and what its dispatch changed.
@@ -43,10 +43,12 @@ struct AssayPlan {
   // DELETE: rows removed per table, in the order the tables were first touched.
   std::vector<std::pair<std::string, std::int64_t>> removed;
   // ADD and MODIFY: the Tests row's change (none when nothing of it changed),
-  // the parts' row changes, the normal range's change (none: kept).
-  std::optional<RowChange> test_row;
+  // the parts' row changes, the normal range's change (none: kept). They
+  // point into `changes` (not copied: a run has tens of thousands): valid
+  // while it is, a moved plan's included; a copy's point into the original.
+  const RowChange* test_row = nullptr;
   std::vector<PartChange> parts;
-  std::optional<RowChange> range;
+  const RowChange* range = nullptr;
 };
 
 // How many assays were added, updated, deleted (every DELETE that ran,

@@ -1,4 +1,6 @@
 #include <iostream>
+#include <optional>
+#include <utility>
 
 #include "catalog_package/catalog_plan.h"
 #include "catalog_package/commands.h"
@@ -45,13 +47,30 @@ std::optional<PlanOptions> ReadOptions(const Arguments& args) {
   return options;
 }
 
-std::optional<FileDigest> SourceDigest(const std::string& source) {
-  try {
-    return platform::history::DigestFile(source);
-  } catch (const platform::Error&) {
-    return std::nullopt;  // the plan reports the source as the run would
+// The source's size and SHA-256, read on a thread of its own while the plan
+// runs (a package of megabytes); none when the source cannot be read: the
+// plan reports it as the run would.
+class SourceDigest {
+ public:
+  explicit SourceDigest(const std::string& source) {
+    try {
+      digest_.emplace(source);
+    } catch (const platform::Error&) {
+      // None: it cannot be opened.
+    }
   }
-}
+  std::optional<FileDigest> Get() const {
+    if (!digest_) return std::nullopt;
+    try {
+      return digest_->Get();
+    } catch (const platform::Error&) {
+      return std::nullopt;
+    }
+  }
+
+ private:
+  std::optional<platform::history::FileDigestInBackground> digest_;
+};
 
 // The plan as a proposed change in the change history's report, to be
 // signed before the run: the header the run would write (its command line,
@@ -86,7 +105,7 @@ int Finish(const CatalogPlan& plan) {
 int RunPlan(const Arguments& args) {
   const std::optional<PlanOptions> options = ReadOptions(args);
   if (!options) return 2;
-  const std::optional<FileDigest> digest = SourceDigest(options->source);
+  const SourceDigest digest(options->source);
   std::vector<Change> changes;
   const auto propose = [&](const AssayPlan& assay, Database& copy) {
     if (!options->html) return;
@@ -103,17 +122,25 @@ int RunPlan(const Arguments& args) {
                             assays.push_back(AssayJson(assay));
                             propose(assay, copy);
                           });
-    std::cout << PlanJson(plan, std::move(assays), options->source, digest, options->database)
+    std::cout << PlanJson(plan, std::move(assays), options->source, digest.Get(), options->database)
                      .dump(2, ' ', false, nlohmann::ordered_json::error_handler_t::replace)
               << '\n';
   } else {
-    // Each block is printed as soon as its assay was handled.
-    std::cout << SourceText(options->source, digest);
+    // Each block is printed as soon as its assay was handled, the source's
+    // line first, once its digest is read.
+    bool source_shown = false;
+    const auto show_source = [&] {
+      if (!std::exchange(source_shown, true)) {
+        std::cout << SourceText(options->source, digest.Get());
+      }
+    };
     plan = PlanCatalogRun(options->source, options->database,
                           [&](const AssayPlan& assay, Database& copy) {
+                            show_source();
                             std::cout << AssayText(assay);
                             propose(assay, copy);
                           });
+    show_source();
     std::cout << EndText(plan);
   }
   if (options->html && !plan.failure && !WriteProposal(*options, plan, std::move(changes))) {

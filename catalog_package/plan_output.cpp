@@ -1,6 +1,7 @@
 #include "catalog_package/plan_output.h"
 
 #include <cmath>
+#include <string_view>
 
 namespace catalog_package {
 
@@ -43,7 +44,7 @@ const char* PartVerb(Kind kind) {
   return "";
 }
 
-const char* RangeVerb(const std::optional<RowChange>& range) {
+const char* RangeVerb(const RowChange* range) {
   if (!range) return "kept";
   return range->kind == Kind::kInserted ? "added" : "updated";
 }
@@ -61,29 +62,39 @@ const char* KindName(Kind kind) {
 
 // An inserted row as "column value" pairs (nulls left out), wrapped to
 // lines of about kWidth characters.
-void AppendInsertedRow(std::string& out, const RowChange& change, const std::string& indent) {
+void AppendInsertedRow(std::string& out, const RowChange& change, std::string_view indent) {
   constexpr std::size_t kWidth = 96;
-  std::string line;
+  std::size_t line = 0;  // the size of the line's items so far, without its indent
+  std::string value;
   for (std::size_t i = 0; i < change.columns.size(); ++i) {
     if (change.new_values[i].IsNull()) continue;
-    const std::string item = change.columns[i] + " " + change.new_values[i].Describe();
-    if (!line.empty() && indent.size() + line.size() + item.size() + 2 > kWidth) {
-      out += indent + line + ",\n";
-      line.clear();
+    value = change.new_values[i].Describe();
+    const std::size_t item = change.columns[i].size() + 1 + value.size();
+    if (line != 0 && indent.size() + line + item + 2 > kWidth) {
+      out += ",\n";
+      line = 0;
     }
-    line += (line.empty() ? "" : ", ") + item;
+    if (line == 0) {
+      out.append(indent);
+    } else {
+      out += ", ";
+      line += 2;
+    }
+    out.append(change.columns[i]).append(1, ' ').append(value);
+    line += item;
   }
-  if (!line.empty()) out += indent + line + '\n';
+  if (line != 0) out += '\n';
 }
 
 // An update as "column: old → new", one line each; nothing for a deleted
 // row.
-void AppendColumns(std::string& out, const RowChange& change, const std::string& indent) {
+void AppendColumns(std::string& out, const RowChange& change, std::string_view indent) {
   if (change.kind == Kind::kInserted) return AppendInsertedRow(out, change, indent);
   if (change.kind == Kind::kDeleted) return;
   for (std::size_t i = 0; i < change.columns.size(); ++i) {
-    out += indent + change.columns[i] + ": " + change.old_values[i].Describe() + " \u2192 " +
-           change.new_values[i].Describe() + '\n';
+    out.append(indent).append(change.columns[i]).append(": ");
+    out.append(change.old_values[i].Describe()).append(" \u2192 ");
+    out.append(change.new_values[i].Describe()).append(1, '\n');
   }
 }
 
@@ -112,8 +123,9 @@ void AppendAddModify(std::string& out, const AssayPlan& assay) {
     out += "  Tests row unchanged\n";
   }
   for (const PartChange& part : assay.parts) {
-    out += "  part " + std::to_string(part.part) + " " + PartVerb(part.change.kind) + '\n';
-    AppendColumns(out, part.change, "    ");
+    out.append("  part ").append(std::to_string(part.part)).append(1, ' ');
+    out.append(PartVerb(part.change->kind)).append(1, '\n');
+    AppendColumns(out, *part.change, "    ");
   }
   out += std::string("  normal range ") + RangeVerb(assay.range) + '\n';
   if (assay.range) AppendColumns(out, *assay.range, "    ");
@@ -175,8 +187,8 @@ void AddAddModifyJson(ordered_json& out, const AssayPlan& assay) {
   ordered_json parts = ordered_json::array();
   for (const PartChange& part : assay.parts) {
     parts.push_back({{"part", part.part},
-                     {"change", PartVerb(part.change.kind)},
-                     {"columns", ColumnsJson(part.change)}});
+                     {"change", PartVerb(part.change->kind)},
+                     {"columns", ColumnsJson(*part.change)}});
   }
   out["parts"] = std::move(parts);
   out["range"] = {{"change", RangeVerb(assay.range)},

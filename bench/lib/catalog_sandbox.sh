@@ -26,6 +26,17 @@ catalog_sandbox_database() { echo "$1/drive/Corvista1000/Databases/Corvista1k.md
 
 catalog_sandbox_tests() { /usr/bin/sqlite3 "$(catalog_sandbox_database "$1")" "SELECT count(*) FROM Tests"; }
 
+catalog_sandbox_history() { echo "$1/drive/Corvista1000/Logs/ChangeHistory.db"; }
+
+# catalog_sandbox_history_check <dir> <rows of changes expected>: the run
+# recorded every assay in one row of changes and sealed its record.
+catalog_sandbox_history_check() {
+  local rows
+  rows=$(/usr/bin/sqlite3 "$(catalog_sandbox_history "$1")" \
+    "SELECT count(*) FROM Changes WHERE (SELECT count(*) FROM Seals) = 1")
+  [ "$rows" = "$2" ] || { echo "$1: expected $2 sealed rows of changes, found $rows" >&2; return 1; }
+}
+
 # catalog_sandbox_check <dir> <tests expected>: the run wrote every test.
 catalog_sandbox_check() {
   local tests

@@ -51,6 +51,7 @@ std::vector<ColumnSource<Record>> ResolveColumns(std::span<const ColumnFromPrope
 template <typename Record>
 void SetColumns(RowEdit& row, const std::vector<ColumnSource<Record>>& columns,
                 const Record& record) {
+  row.Reserve(columns.size());
   for (const ColumnSource<Record>& c : columns) row.Set(std::string(c.column), c.get(record));
 }
 

@@ -7,6 +7,7 @@
 // the Update with nothing of the row stored.
 #pragma once
 
+#include <cstddef>
 #include <optional>
 #include <string>
 
@@ -26,6 +27,9 @@ class RowEdit {
 
   // Sets one column of the row. REQUIRES: each column once between Updates.
   void Set(std::string column, platform::Value value);
+  // Makes room for `columns` more Sets without growing again: a row takes a
+  // few dozen.
+  void Reserve(std::size_t columns) { pending_.reserve(pending_.size() + columns); }
 
   // Stores the fields set since the last Update: inserts a new row (which
   // then becomes the existing row) or overwrites the named columns of the

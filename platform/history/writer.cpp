@@ -416,11 +416,13 @@ struct HistoryWriter::Impl {
     if (!HeaderStored(statements)) {
       number = 0;
       lists.clear();
+      recent_lists.clear();
       return true;
     }
     number = LastInRun(statements.last_changes);
     const std::int64_t stored_lists = LastInRun(statements.last_list);
     std::erase_if(lists, [&](const auto& list) { return list.second > stored_lists; });
+    recent_lists.clear();
     return false;
   }
 
@@ -451,6 +453,30 @@ struct HistoryWriter::Impl {
     new_lists.push_back(
         {list, std::string(list_key.bytes()), std::string(object), std::string(names.bytes())});
     return list;
+  }
+
+  // The number of the column list of `change`'s table and columns, as
+  // ListNumber gives it.
+  std::int64_t ListOf(const engine::RowChangeView& change) {
+    const auto same_names = [&](const RecentList& recent) {
+      if (recent.names.size() != change.columns.size()) return false;
+      for (std::size_t i = 0; i < change.columns.size(); ++i) {
+        if (recent.names[i] != change.Name(change.columns[i])) return false;
+      }
+      return true;
+    };
+    auto recent = std::ranges::find(recent_lists, change.table, &RecentList::object);
+    if (recent != recent_lists.end() && same_names(*recent)) return recent->number;
+    format::EncodeNames(change.columns | std::views::transform([&](std::size_t i) {
+                          return std::string_view(change.Name(i));
+                        }),
+                        names);
+    const std::int64_t number = ListNumber(change.table);
+    if (recent == recent_lists.end()) recent = recent_lists.insert(recent, {change.table, {}, 0});
+    recent->names.clear();
+    for (const std::size_t i : change.columns) recent->names.push_back(change.Name(i));
+    recent->number = number;
+    return number;
   }
 
   // Adds a change of `group` to the record's rows of changes (a row holds
@@ -524,6 +550,7 @@ struct HistoryWriter::Impl {
       // Undone: the next record learns the run's state from the file.
       last.written = false;
       for (const NewList& list : new_lists) lists.erase(list.key);
+      recent_lists.clear();
       new_lists.clear();
       batches_used = 0;
       throw;
@@ -541,6 +568,16 @@ struct HistoryWriter::Impl {
   std::int64_t number = 0;  // of the last row of changes written
   // The run's column lists, by their object and Names, and their numbers.
   std::map<std::string, std::int64_t, std::less<>> lists;
+  // The list of each object's change before, by its names as the recorder
+  // gave them: a record's changes of a table change its every column, and
+  // comparing names costs less than encoding and looking them up. Cleared
+  // with any list forgotten.
+  struct RecentList {
+    std::string object;
+    std::vector<std::string> names;
+    std::int64_t number;
+  };
+  std::vector<RecentList> recent_lists;  // a few
   struct NewList {
     std::int64_t number;
     std::string key, object, names;
@@ -639,11 +676,7 @@ void HistoryWriter::Record(const std::string& group, engine::ChangeRecorder& rec
     KeyColumnsByTable keys;
     recorder.TakeEach([&](const engine::RowChangeView& change) {
       const auto column = [&](std::size_t i) { return change.columns[i]; };
-      format::EncodeNames(change.columns | std::views::transform([&](std::size_t i) {
-                            return std::string_view(change.Name(i));
-                          }),
-                          impl.names);
-      const std::int64_t list = impl.ListNumber(change.table);
+      const std::int64_t list = impl.ListOf(change);
       KeyOf(*impl.db, change, keys.Of(*impl.db, change.table), impl.key);
       const std::uint8_t sides =
           (change.before ? format::kBefore : 0) | (change.after ? format::kAfter : 0);

@@ -42,8 +42,11 @@ ConvertedRow ConvertRow(const internal::TableInfo& table, const FieldValues& val
   ConvertedRow row;
   row.columns.reserve(values.size());
   row.values.reserve(values.size());
+  row.shape.reserve(2 * values.size());
+  std::size_t next = 0;  // after the column set last
   for (const auto& [name, value] : values) {
-    const internal::ColumnInfo& column = table.Column(name);
+    const internal::ColumnInfo& column = table.Column(name, next);
+    next = static_cast<std::size_t>(&column - table.columns.data()) + 1;
     internal::StoredValue stored = internal::ConvertToDeclaredType(
         table.name, column.name, column.declared_type, column.type, value);
     // Rows assign a few dozen columns at most: a linear search beats a map.
@@ -62,17 +65,18 @@ ConvertedRow ConvertRow(const internal::TableInfo& table, const FieldValues& val
   return row;
 }
 
-// The statement text for `row`'s shape, built by `build` the first time.
+// The statement text cached in `cache` under `key`, built by `build` the
+// first time.
 template <typename Build>
 const std::string& CachedSql(std::map<std::string, std::string, std::less<>>& cache,
-                             const ConvertedRow& row, Build build) {
-  auto it = cache.find(row.shape);
-  if (it == cache.end()) it = cache.emplace(row.shape, build()).first;
+                             std::string_view key, Build build) {
+  auto it = cache.find(key);
+  if (it == cache.end()) it = cache.emplace(key, build()).first;
   return it->second;
 }
 
 const std::string& InsertSql(const internal::TableInfo& table, const ConvertedRow& row) {
-  return CachedSql(table.insert_sql, row, [&] {
+  return CachedSql(table.insert_sql, row.shape, [&] {
     if (row.columns.empty()) return "INSERT INTO " + table.quoted_name + " DEFAULT VALUES";
     std::string names, marks;
     for (const internal::ColumnInfo* column : row.columns) {
@@ -84,7 +88,7 @@ const std::string& InsertSql(const internal::TableInfo& table, const ConvertedRo
 }
 
 const std::string& UpdateSql(const internal::TableInfo& table, const ConvertedRow& row) {
-  return CachedSql(table.update_sql, row, [&] {
+  return CachedSql(table.update_sql, row.shape, [&] {
     std::string sets;
     for (const internal::ColumnInfo* column : row.columns) {
       sets += (sets.empty() ? "" : ", ") + column->quoted_name + " = ?";
@@ -225,9 +229,11 @@ void Database::Detach(const std::string& schema) {
 std::optional<RowId> Database::FirstRow(std::string_view table, std::string_view where,
                                         std::span<const Value> params) {
   const internal::TableInfo& info = core_->Table(table);
-  std::string sql = "SELECT rowid FROM " + QuoteIdentifier(info.name);
-  if (!TrimSpaces(where).empty()) sql += " WHERE " + std::string(where);
-  sql += " ORDER BY rowid LIMIT 1";
+  const std::string& sql = CachedSql(info.first_row_sql, where, [&] {
+    std::string text = "SELECT rowid FROM " + info.quoted_name;
+    if (!TrimSpaces(where).empty()) text += " WHERE " + std::string(where);
+    return text + " ORDER BY rowid LIMIT 1";
+  });
   StatementUse statement(core_->statements.Get(sql));
   BindAll(*statement, params);
   if (!statement->Step()) return std::nullopt;
@@ -283,8 +289,10 @@ void Database::DeleteRow(std::string_view table, RowId row) {
 Value Database::ReadField(std::string_view table, RowId row, std::string_view column) {
   const internal::TableInfo& info = core_->Table(table);
   const internal::ColumnInfo& field = info.Column(column);
-  StatementUse statement(core_->statements.Get("SELECT " + QuoteIdentifier(field.name) + " FROM " +
-                                               QuoteIdentifier(info.name) + " WHERE rowid = ?"));
+  const std::string& sql = CachedSql(info.read_sql, field.name, [&] {
+    return "SELECT " + field.quoted_name + " FROM " + info.quoted_name + " WHERE rowid = ?";
+  });
+  StatementUse statement(core_->statements.Get(sql));
   statement->Bind(1, row);
   if (!statement->Step()) {
     throw internal::EngineFailure(engine_err::kNoSuchRow)

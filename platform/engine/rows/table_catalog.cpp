@@ -51,6 +51,11 @@ const ColumnInfo& TableInfo::Column(std::string_view wanted) const {
       .AddDetail("column", std::string(wanted));
 }
 
+const ColumnInfo& TableInfo::Column(std::string_view wanted, std::size_t hint) const {
+  if (hint < columns.size() && columns[hint].name == wanted) return columns[hint];
+  return Column(wanted);
+}
+
 const TableInfo& TableCatalog::Table(StatementCache& statements, std::string_view table) {
   if (auto known = by_spelling_.find(table); known != by_spelling_.end()) return *known->second;
   const std::string key = UpperCase(table);

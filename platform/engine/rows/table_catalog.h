@@ -30,8 +30,13 @@ struct TableInfo {
   // positions in `columns`, two bytes each): built once per shape, as a
   // writer assigns the same columns row after row.
   mutable std::map<std::string, std::string, std::less<>> insert_sql, update_sql;
+  // The statements of FirstRow by their condition, of ReadField by column.
+  mutable std::map<std::string, std::string, std::less<>> first_row_sql, read_sql;
   // The column named `name` without regard to case; throws kUnknownField.
   const ColumnInfo& Column(std::string_view name) const;
+  // The same, the column at `hint` (a position in `columns`) tried first: a
+  // writer sets a row's columns mostly in table order.
+  const ColumnInfo& Column(std::string_view name, std::size_t hint) const;
 };
 
 class TableCatalog {

@@ -126,6 +126,12 @@ void BlobEncoder::Varint(std::uint64_t v) {
   U8(static_cast<std::uint8_t>(v));
 }
 
+void BlobEncoder::Fixed(std::uint64_t v, int size) {
+  char encoded[8];
+  for (int i = 0; i < size; ++i) encoded[i] = static_cast<char>(v >> (8 * i));
+  bytes_.append(encoded, static_cast<std::size_t>(size));
+}
+
 void BlobEncoder::Text(std::string_view text) {
   Varint(text.size());
   bytes_.append(text);
@@ -134,9 +140,6 @@ void BlobEncoder::Text(std::string_view text) {
 void BlobEncoder::Value(const platform::Value& value) {
   const StoredKind kind = StoredKindOf(value.kind());
   U8(static_cast<std::uint8_t>(kind));
-  const auto fixed = [this](std::uint64_t v, int size) {
-    for (int i = 0; i < size; ++i) U8(static_cast<std::uint8_t>(v >> (8 * i)));
-  };
   switch (kind) {
     case StoredKind::kEmpty:
     case StoredKind::kNull: break;
@@ -144,8 +147,8 @@ void BlobEncoder::Value(const platform::Value& value) {
     case StoredKind::kByte: U8(value.ToByte()); break;
     case StoredKind::kInteger:
     case StoredKind::kLong: Varint(ZigZag(value.ToLong())); break;
-    case StoredKind::kSingle: fixed(std::bit_cast<std::uint32_t>(value.ToSingle()), 4); break;
-    case StoredKind::kDouble: fixed(std::bit_cast<std::uint64_t>(value.ToDouble()), 8); break;
+    case StoredKind::kSingle: Fixed(std::bit_cast<std::uint32_t>(value.ToSingle()), 4); break;
+    case StoredKind::kDouble: Fixed(std::bit_cast<std::uint64_t>(value.ToDouble()), 8); break;
     case StoredKind::kText: Text(value.text()); break;
     case StoredKind::kError: Varint(ZigZag(value.error_code())); break;
   }
@@ -169,7 +172,8 @@ void BlobEncoder::Value(const engine::internal::StoredValue& value) {
             Value(platform::Value(static_cast<double>(v)));
           }
         } else if constexpr (std::is_same_v<T, double>) {
-          Value(platform::Value(v));
+          kind(StoredKind::kDouble);
+          Fixed(std::bit_cast<std::uint64_t>(v), 8);
         } else if constexpr (std::is_same_v<T, std::string>) {
           kind(StoredKind::kText);
           Text(v);

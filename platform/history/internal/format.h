@@ -130,7 +130,8 @@ class BlobEncoder {
   void Clear() { bytes_.clear(); }
   void U8(std::uint8_t v) { bytes_ += static_cast<char>(v); }
   void Varint(std::uint64_t v);
-  void Text(std::string_view text);  // varint size, then the bytes
+  void Fixed(std::uint64_t v, int size);  // the low `size` bytes, little-endian
+  void Text(std::string_view text);       // varint size, then the bytes
   void Value(const platform::Value& value);
   // A value as SQLite stores it, as Value(engine::internal::ToValue(v)).
   void Value(const engine::internal::StoredValue& value);
