@@ -1,5 +1,6 @@
 #include "platform/engine/connection/connection.h"
 
+#include <mutex>
 #include <optional>
 #include <string>
 
@@ -26,6 +27,11 @@ void UpperCaseFunction(sqlite3_context* context, int, sqlite3_value** args) {
 
 }  // namespace
 
+void SetUpSqliteOnce() {
+  static std::once_flag once;
+  std::call_once(once, [] { sqlite3_config(SQLITE_CONFIG_MEMSTATUS, 0); });
+}
+
 Connection::Connection(const std::string& path, bool create, const char* vfs) {
   const std::optional<std::string> read_only = create ? std::nullopt : ReadOnlyNote(path);
   // URIs are taken so that a file can be attached read-only (AttachedFiles);
@@ -33,6 +39,7 @@ Connection::Connection(const std::string& path, bool create, const char* vfs) {
   const int flags = (read_only ? SQLITE_OPEN_READONLY : SQLITE_OPEN_READWRITE) |
                     (create ? SQLITE_OPEN_CREATE : 0) | SQLITE_OPEN_NOMUTEX | SQLITE_OPEN_URI;
   const std::string name = path.starts_with("file:") ? "./" + path : path;
+  SetUpSqliteOnce();
   if (sqlite3_open_v2(name.c_str(), &db_, flags, vfs) != SQLITE_OK) {
     Error failure = db_ == nullptr ? Error(SQLITE_NOMEM, "out of memory") : SqliteFailure(db_);
     sqlite3_close_v2(db_);

@@ -9,6 +9,12 @@
 
 namespace platform::engine::internal {
 
+// Sets SQLite up for the process, once, before its first connection: no
+// count of the memory it uses, which would take a process-wide mutex at
+// every allocation (some 8 ms of a 5,000-assay install). A setting that
+// comes too late (SQLite already set up) is refused and changes nothing.
+void SetUpSqliteOnce();
+
 class Connection {
  public:
   // Opens read-write; `create` allows creating a missing file. A file that

@@ -3,6 +3,7 @@
 #include <utility>
 
 #include "platform/core/error.h"
+#include "platform/engine/connection/connection.h"
 #include "platform/engine/connection/engine_failure.h"
 
 namespace platform::engine::internal {
@@ -10,6 +11,7 @@ namespace platform::engine::internal {
 ReadOnlySource::ReadOnlySource(const std::string& path, HotJournal hot_journal) {
   const bool recover = hot_journal == HotJournal::kRollBack && !ReadOnlyNote(path);
   const int flags = (recover ? SQLITE_OPEN_READWRITE : SQLITE_OPEN_READONLY) | SQLITE_OPEN_NOMUTEX;
+  SetUpSqliteOnce();
   if (sqlite3_open_v2(path.c_str(), &db_, flags, nullptr) != SQLITE_OK) Fail(path);
   sqlite3_extended_result_codes(db_, 1);
   sqlite3_busy_timeout(db_, 5000);

@@ -3,6 +3,8 @@
 
 #include "platform/core/files.h"
 #include "platform/engine/connection/engine_failure.h"
+#include "platform/engine/connection/mapped_reads.h"
+#include "platform/engine/connection/write_combining_vfs.h"
 #include "platform/engine/database.h"
 #include "platform/engine/files/copy_pages.h"
 #include "platform/engine/rows/database_core.h"
@@ -22,10 +24,14 @@ void CopyPages(sqlite3* from, sqlite3* to) {
 
 void CopyDatabase(const std::string& source, const std::string& destination) {
   try {
+    // Every page is read once and written once (with the journal's copy of
+    // the old one): the source is read through a memory map and the
+    // destination's writes are combined, as in a compaction.
     Database from = Database::Open(source);
-    Database to =
-        FileExists(destination) ? Database::Open(destination) : Database::Create(destination);
-    internal::CopyPages(from.core().db(), to.core().db());
+    const internal::MappedReads mapped(from.core().db());
+    internal::DatabaseCore to(destination, /*create=*/!FileExists(destination),
+                              internal::WriteCombiningVfs());
+    internal::CopyPages(from.core().db(), to.db());
   } catch (Error& failure) {
     failure.AddDetail("source", source).AddDetail("destination", destination);
     throw;
