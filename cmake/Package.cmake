@@ -13,6 +13,11 @@ set(CPACK_INSTALL_DEFAULT_DIRECTORY_PERMISSIONS
 
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+# libgsf is loaded at run time (dlopen), out of dpkg-shlibdeps' sight: its
+# package by Debian's naming of a library package, libgsf-1.so.114 ->
+# libgsf-1-114.
+string(REGEX REPLACE "^(.*)\\.so\\.([0-9]+)$" "\\1-\\2" gsf_package "${GSF_SONAME}")
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "${gsf_package}")
 set(CPACK_DEBIAN_PACKAGE_SECTION database)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "Corvista 1000 analyser database maintenance tools")

@@ -6,6 +6,7 @@
 #include "platform/core/files.h"
 #include "platform/workbook/internal/biff_records.h"
 #include "platform/workbook/internal/compound_file.h"
+#include "platform/workbook/internal/gsf_library.h"
 #include "platform/workbook/internal/sheet_cells.h"
 #include "platform/workbook/internal/workbook_error.h"
 #include "platform/workbook/internal/workbook_globals.h"
@@ -71,6 +72,10 @@ Workbook Workbook::Open(const std::string& path) {
     e.AddDetail("file", path);
     throw;
   }
+}
+
+void Workbook::LoadLibrary() {
+  Gsf();
 }
 
 Workbook Workbook::OpenFromMemory(std::string bytes) {

@@ -1,6 +1,6 @@
 #include "platform/workbook/internal/compound_file.h"
 
-#include <gsf/gsf.h>
+#include <strings.h>
 #include <sys/stat.h>
 
 #include <algorithm>
@@ -13,6 +13,7 @@
 
 #include "platform/workbook/internal/biff_records.h"
 #include "platform/workbook/internal/byte_order.h"
+#include "platform/workbook/internal/gsf_library.h"
 #include "platform/workbook/internal/workbook_error.h"
 
 namespace platform::workbook {
@@ -20,13 +21,13 @@ namespace platform::workbook {
 namespace {
 
 struct GObjectUnref {
-  void operator()(void* object) const { g_object_unref(object); }
+  void operator()(void* object) const { Gsf().g_object_unref(object); }
 };
 template <typename T>
 using GsfPtr = std::unique_ptr<T, GObjectUnref>;
 
 struct GErrorFree {
-  void operator()(GError* e) const { g_error_free(e); }
+  void operator()(GError* e) const { Gsf().g_error_free(e); }
 };
 
 // libgsf reports what it finds wrong in a damaged compound file through
@@ -38,8 +39,8 @@ void DropLibraryDiagnostics(const gchar*, GLogLevelFlags, const gchar*, gpointer
 void InitGsfOnce() {
   static std::once_flag once;
   std::call_once(once, [] {
-    g_log_set_default_handler(DropLibraryDiagnostics, nullptr);
-    gsf_init();
+    Gsf().g_log_set_default_handler(DropLibraryDiagnostics, nullptr);
+    Gsf().gsf_init();
   });
 }
 
@@ -48,12 +49,12 @@ void InitGsfOnce() {
 constexpr std::array<const char*, 2> kStreamNames = {"Workbook", "Book"};
 
 GsfPtr<GsfInput> FindWorkbookStream(GsfInfile* root) {
-  const int count = gsf_infile_num_children(root);
+  const int count = Gsf().gsf_infile_num_children(root);
   for (const char* wanted : kStreamNames) {
     for (int i = 0; i < count; ++i) {
-      const char* name = gsf_infile_name_by_index(root, i);
-      if (name != nullptr && g_ascii_strcasecmp(name, wanted) == 0) {
-        return GsfPtr<GsfInput>(gsf_infile_child_by_index(root, i));
+      const char* name = Gsf().gsf_infile_name_by_index(root, i);
+      if (name != nullptr && ::strcasecmp(name, wanted) == 0) {
+        return GsfPtr<GsfInput>(Gsf().gsf_infile_child_by_index(root, i));
       }
     }
   }
@@ -63,13 +64,13 @@ GsfPtr<GsfInput> FindWorkbookStream(GsfInfile* root) {
 // The first `size` bytes of `input` (fewer when it is shorter), read from
 // its start; the input is left at its start.
 std::string HeadOf(GsfInput* input, std::size_t size) {
-  std::string head(std::min<std::size_t>(size, static_cast<std::size_t>(gsf_input_size(input))),
-                   '\0');
-  if (gsf_input_seek(input, 0, G_SEEK_SET) ||
-      gsf_input_read(input, head.size(), reinterpret_cast<guint8*>(head.data())) == nullptr) {
+  std::string head(
+      std::min<std::size_t>(size, static_cast<std::size_t>(Gsf().gsf_input_size(input))), '\0');
+  if (Gsf().gsf_input_seek(input, 0, G_SEEK_SET) ||
+      Gsf().gsf_input_read(input, head.size(), reinterpret_cast<guint8*>(head.data())) == nullptr) {
     head.clear();
   }
-  gsf_input_seek(input, 0, G_SEEK_SET);
+  Gsf().gsf_input_seek(input, 0, G_SEEK_SET);
   return head;
 }
 
@@ -120,9 +121,9 @@ LargeArray<char> StreamOf(GsfInput* input) {
   const std::string head = HeadOf(input, kCompoundHeaderSize);
   RefuseBareOldStream(head);
   const bool compound = head.size() == kCompoundHeaderSize && head.starts_with(kCompoundSignature);
-  if (compound) CheckAllocationTableSize(head, gsf_input_size(input));
+  if (compound) CheckAllocationTableSize(head, Gsf().gsf_input_size(input));
   GError* raw_error = nullptr;
-  GsfPtr<GsfInfile> root(gsf_infile_msole_new(input, &raw_error));
+  GsfPtr<GsfInfile> root(Gsf().gsf_infile_msole_new(input, &raw_error));
   std::unique_ptr<GError, GErrorFree> error(raw_error);
   if (!root && compound) {
     throw DamagedContainerError("compound-file structure unreadable")
@@ -135,14 +136,14 @@ LargeArray<char> StreamOf(GsfInput* input) {
 
   // A stream cannot hold more than the file it lives in; a larger declared
   // size is damage, and is never allocated.
-  const gsf_off_t size = gsf_input_size(stream.get());
-  if (size < 0 || size > gsf_input_size(input)) {
+  const gsf_off_t size = Gsf().gsf_input_size(stream.get());
+  if (size < 0 || size > Gsf().gsf_input_size(input)) {
     ThrowDamaged(0, "workbook stream larger than the file");
   }
   LargeArray<char> bytes(static_cast<std::size_t>(size));
   for (std::size_t at = 0; at < bytes.size(); at += kReadPieceBytes) {
     const std::size_t piece = std::min(kReadPieceBytes, bytes.size() - at);
-    if (gsf_input_read(stream.get(), piece, reinterpret_cast<guint8*>(bytes.data() + at)) ==
+    if (Gsf().gsf_input_read(stream.get(), piece, reinterpret_cast<guint8*>(bytes.data() + at)) ==
         nullptr) {
       ThrowDamaged(0, "workbook stream cannot be read");
     }
@@ -155,8 +156,8 @@ LargeArray<char> StreamOf(GsfInput* input) {
 LargeArray<char> ReadWorkbookStream(std::string_view file) {
   InitGsfOnce();
   // The memory input borrows `file`; it lives only inside this call.
-  GsfPtr<GsfInput> input(gsf_input_memory_new(reinterpret_cast<const guint8*>(file.data()),
-                                              static_cast<gsf_off_t>(file.size()), FALSE));
+  GsfPtr<GsfInput> input(Gsf().gsf_input_memory_new(reinterpret_cast<const guint8*>(file.data()),
+                                                    static_cast<gsf_off_t>(file.size()), FALSE));
   return StreamOf(input.get());
 }
 
@@ -173,7 +174,7 @@ LargeArray<char> ReadWorkbookStream(UniqueFd fd, const std::string& path) {
   fd.Release();  // `file` owns the descriptor now
   // With keep_open FALSE the input closes `file`; when no input is made,
   // `file` is still ours.
-  GsfPtr<GsfInput> input(gsf_input_stdio_new_FILE(path.c_str(), file, FALSE));
+  GsfPtr<GsfInput> input(Gsf().gsf_input_stdio_new_FILE(path.c_str(), file, FALSE));
   if (!input) {
     std::fclose(file);
     throw unreadable("the compound-file library cannot read it");
