@@ -165,18 +165,20 @@ ChangeKind KindOf(engine::RowChange::Kind kind) {
 // key order, from the engine's catalog of the connection's tables; none for
 // a table without one, or one dropped since (its rows go by rowid).
 std::vector<std::string> KeyColumns(Database& db, const std::string& table) {
-  std::vector<std::pair<int, std::string>> key;
+  std::vector<std::string> key;
   try {
-    for (const engine::internal::ColumnInfo& column : db.core().Table(table).columns) {
-      if (column.key_position != 0) key.emplace_back(column.key_position, column.name);
+    // Key positions run 1, 2, ... without a gap.
+    const std::vector<engine::internal::ColumnInfo>& columns = db.core().Table(table).columns;
+    for (int position = 1;; ++position) {
+      const auto column =
+          std::ranges::find(columns, position, &engine::internal::ColumnInfo::key_position);
+      if (column == columns.end()) break;
+      key.push_back(column->name);
     }
   } catch (const Error& failure) {
     if (failure.number() != engine::engine_err::kUnknownTable) throw;
   }
-  std::sort(key.begin(), key.end());
-  std::vector<std::string> columns;
-  for (auto& [position, name] : key) columns.push_back(std::move(name));
-  return columns;
+  return key;
 }
 
 // A row's key: "<column>=<value>" of each key column, joined by ", ", the
@@ -230,17 +232,28 @@ void KeyOf(Database& db, const RowChangeOrView& change, const std::vector<std::s
       [&](const std::string& column) { return KeyValue(db, change, column); }, key);
 }
 
-// The key columns of each table met, read once.
+// The key columns of each table of one database met, read once per schema
+// version: a run records thousands of times, and meets few tables.
 class KeyColumnsByTable {
  public:
-  const std::vector<std::string>& Of(Database& db, const std::string& table) {
-    auto found = tables_.find(table);
-    if (found == tables_.end()) found = tables_.emplace(table, KeyColumns(db, table)).first;
-    return found->second;
+  const std::vector<std::string>& Of(Database& db, const std::string& table,
+                                     std::int64_t schema_version = 0) {
+    if (schema_version != schema_version_) tables_.clear();
+    schema_version_ = schema_version;
+    auto found = std::ranges::find(tables_, table, &Table::name);
+    if (found == tables_.end()) {
+      found = tables_.insert(tables_.end(), {table, KeyColumns(db, table)});
+    }
+    return found->key;
   }
 
  private:
-  std::map<std::string, std::vector<std::string>, std::less<>> tables_;
+  struct Table {
+    std::string name;
+    std::vector<std::string> key;
+  };
+  std::vector<Table> tables_;
+  std::int64_t schema_version_ = -1;
 };
 
 // The number of the run's last row in a table: its Ids bound
@@ -600,6 +613,7 @@ struct HistoryWriter::Impl {
   } last;                               // the row of changes at `number`, as this writer wrote it
   format::BlobEncoder names, list_key;  // of the change being added
   std::string key;                      // of the change being added
+  KeyColumnsByTable keys;               // of the tables the recorder's changes are in
   // On `db`: declared after `own`, so finalized before it closes.
   std::optional<RecordStatements> prepared;
 };
@@ -643,6 +657,7 @@ void HistoryWriter::Attach(Database& db) {
   AboutHistory(impl_->path, [&] {
     db.Attach(impl_->path, kSchema);
     impl_->prepared.reset();
+    impl_->keys = {};
     impl_->db = &db;
   });
 }
@@ -650,6 +665,7 @@ void HistoryWriter::Attach(Database& db) {
 void HistoryWriter::Detach() {
   AboutHistory(impl_->path, [&] {
     impl_->prepared.reset();
+    impl_->keys = {};
     Database* attached = std::exchange(impl_->db, &impl_->own);
     attached->Detach(kSchema);
   });
@@ -673,11 +689,11 @@ void HistoryWriter::Record(const std::vector<Change>& changes) {
 void HistoryWriter::Record(const std::string& group, engine::ChangeRecorder& recorder) {
   Impl& impl = *impl_;
   impl.Recording([&] {
-    KeyColumnsByTable keys;
     recorder.TakeEach([&](const engine::RowChangeView& change) {
       const auto column = [&](std::size_t i) { return change.columns[i]; };
       const std::int64_t list = impl.ListOf(change);
-      KeyOf(*impl.db, change, keys.Of(*impl.db, change.table), impl.key);
+      KeyOf(*impl.db, change, impl.keys.Of(*impl.db, change.table, change.schema_version),
+            impl.key);
       const std::uint8_t sides =
           (change.before ? format::kBefore : 0) | (change.after ? format::kAfter : 0);
       impl.Add(

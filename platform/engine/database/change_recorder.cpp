@@ -42,6 +42,10 @@ struct ChangeRecorder::Log {
   std::vector<Table> tables;
   std::size_t last_table = 0;        // where the search for the next write's table starts
   std::vector<std::size_t> changed;  // TakeEach's, kept for its room
+  // Values of rows of earlier windows, kept for their room (a few: a window
+  // of many rows gives back only what the next small ones need).
+  std::vector<std::vector<internal::StoredValue>> spare;
+  static constexpr std::size_t kSpare = 64;
 
   // Column names by table, kept across Takes while the schema version stays
   // the same, so that a Take after each of many small changes compiles no
@@ -62,15 +66,32 @@ struct ChangeRecorder::Log {
   }
 
   // The row's entry; a row not yet touched in this window gets one whose
-  // values before are `before()` (read only then: a row written many times
-  // keeps its first values). The caller sets its values now.
+  // values before `before(row)` sets (read only then: a row written many
+  // times keeps its first values). The caller sets its values now.
   template <typename Before>
   Row& Touch(std::string_view table, std::int64_t rowid, const Before& before) {
     const std::size_t t = TableAt(table);
     if (const std::optional<std::size_t> found = Find(t, rowid)) return rows[*found];
-    Row row{t, rowid, before(), std::nullopt};
-    if (rows.size() >= kScanned) Index(rows.size(), row);
-    return rows.emplace_back(std::move(row));
+    Row& row = rows.emplace_back(Row{t, rowid, std::nullopt, std::nullopt});
+    if (rows.size() > kScanned) Index(rows.size() - 1, row);
+    before(row);
+    return row;
+  }
+
+  // `values`, made to hold values, with the room of a spare one if any.
+  std::vector<internal::StoredValue>& Fill(
+      std::optional<std::vector<internal::StoredValue>>& values) {
+    if (values) return *values;
+    if (spare.empty()) return values.emplace();
+    values.emplace(std::move(spare.back()));
+    spare.pop_back();
+    return *values;
+  }
+
+  // `values` emptied, their room kept as a spare.
+  void Recycle(std::optional<std::vector<internal::StoredValue>>& values) {
+    if (values && spare.size() < kSpare) spare.push_back(std::move(*values));
+    values.reset();
   }
 
   std::optional<std::size_t> Find(std::size_t table, std::int64_t rowid) const {
@@ -96,37 +117,53 @@ struct ChangeRecorder::Log {
 
 namespace {
 
-internal::StoredValue Read(sqlite3_value* value) {
+// Sets `stored` to `value`, in place: a text or blob reuses the room it has.
+void Read(sqlite3_value* value, internal::StoredValue& stored) {
   switch (sqlite3_value_type(value)) {
-    case SQLITE_INTEGER: return sqlite3_value_int64(value);
-    case SQLITE_FLOAT: return sqlite3_value_double(value);
+    case SQLITE_INTEGER: stored = sqlite3_value_int64(value); return;
+    case SQLITE_FLOAT: stored = sqlite3_value_double(value); return;
     case SQLITE_TEXT: {
+      // The text first: sqlite3_value_bytes counts it as sqlite3_value_text made it.
       const auto* text = reinterpret_cast<const char*>(sqlite3_value_text(value));
-      return std::string(text, static_cast<std::size_t>(sqlite3_value_bytes(value)));
+      const auto size = static_cast<std::size_t>(sqlite3_value_bytes(value));
+      auto* room = std::get_if<std::string>(&stored);
+      if (room == nullptr) room = &stored.emplace<std::string>();
+      room->assign(text, size);
+      return;
     }
     case SQLITE_BLOB: {
       const auto* bytes = static_cast<const char*>(sqlite3_value_blob(value));
       const auto size = static_cast<std::size_t>(sqlite3_value_bytes(value));
-      return internal::Blob{bytes == nullptr ? std::string() : std::string(bytes, size)};
+      auto* room = std::get_if<internal::Blob>(&stored);
+      if (room == nullptr) room = &stored.emplace<internal::Blob>();
+      if (bytes == nullptr) {
+        room->bytes.clear();
+      } else {
+        room->bytes.assign(bytes, size);
+      }
+      return;
     }
-    default: return std::monostate{};
+    default: stored = std::monostate{};
   }
 }
 
 using Values = std::vector<internal::StoredValue>;
 
+// The row's values as the hook sees them, into `values` (one kept from an
+// earlier window, whose room they reuse).
 template <int (*Getter)(sqlite3*, int, sqlite3_value**)>
-Values PreupdateValues(sqlite3* db) {
-  Values values;
+void PreupdateValues(sqlite3* db, Values& values) {
   const int count = sqlite3_preupdate_count(db);
-  values.reserve(static_cast<std::size_t>(count));
+  values.resize(static_cast<std::size_t>(count));
   for (int i = 0; i < count; ++i) {
     sqlite3_value* value = nullptr;
-    values.push_back(Getter(db, i, &value) == SQLITE_OK && value != nullptr
-                         ? Read(value)
-                         : internal::StoredValue{std::monostate{}});
+    internal::StoredValue& stored = values[static_cast<std::size_t>(i)];
+    if (Getter(db, i, &value) == SQLITE_OK && value != nullptr) {
+      Read(value, stored);
+    } else {
+      stored = std::monostate{};
+    }
   }
-  return values;
 }
 
 // Whether `stored` is `value` exactly (floats bit for bit).
@@ -158,7 +195,7 @@ bool Holds(const internal::StoredValue& stored, sqlite3_value* value) {
 void Refresh(sqlite3* db, Values& values) {
   const int count = sqlite3_preupdate_count(db);
   if (values.size() != static_cast<std::size_t>(count)) {
-    values = PreupdateValues<sqlite3_preupdate_new>(db);
+    PreupdateValues<sqlite3_preupdate_new>(db, values);
     return;
   }
   for (int i = 0; i < count; ++i) {
@@ -166,7 +203,7 @@ void Refresh(sqlite3* db, Values& values) {
     if (sqlite3_preupdate_new(db, i, &value) != SQLITE_OK || value == nullptr) {
       values[static_cast<std::size_t>(i)] = std::monostate{};
     } else if (!Holds(values[static_cast<std::size_t>(i)], value)) {
-      values[static_cast<std::size_t>(i)] = Read(value);
+      Read(value, values[static_cast<std::size_t>(i)]);
     }
   }
 }
@@ -177,20 +214,23 @@ void OnPreupdate(void* context, sqlite3* db, int op, const char* schema, const c
   auto& log = *static_cast<ChangeRecorder::Log*>(context);
   // An update that moves a row to another rowid is the old row's delete and
   // the new row's insert.
-  using Before = std::optional<Values>;
-  const auto old_values = [db] { return Before(PreupdateValues<sqlite3_preupdate_old>(db)); };
-  const auto no_values = [] { return Before(); };
+  using Row = ChangeRecorder::Log::Row;
+  const auto old_values = [&](Row& row) {
+    PreupdateValues<sqlite3_preupdate_old>(db, log.Fill(row.before));
+  };
+  const auto no_values = [](Row&) {};
   if (op == SQLITE_DELETE || (op == SQLITE_UPDATE && old_rowid != new_rowid)) {
-    log.Touch(table, old_rowid, old_values).after.reset();
+    log.Recycle(log.Touch(table, old_rowid, old_values).after);
   }
   if (op == SQLITE_INSERT || (op == SQLITE_UPDATE && old_rowid != new_rowid)) {
-    log.Touch(table, new_rowid, no_values).after = PreupdateValues<sqlite3_preupdate_new>(db);
+    PreupdateValues<sqlite3_preupdate_new>(db,
+                                           log.Fill(log.Touch(table, new_rowid, no_values).after));
   } else if (op == SQLITE_UPDATE) {
     std::optional<Values>& after = log.Touch(table, old_rowid, old_values).after;
     if (after) {
       Refresh(db, *after);
     } else {
-      after = PreupdateValues<sqlite3_preupdate_new>(db);
+      PreupdateValues<sqlite3_preupdate_new>(db, log.Fill(after));
     }
   }
 }
@@ -309,7 +349,12 @@ void ChangeRecorder::TakeEach(const std::function<void(const RowChangeView&)>& v
         std::max(row.before ? row.before->size() : 0, row.after ? row.after->size() : 0);
     visit(RowChangeView{kind, tables[row.table].name, row.rowid, changed,
                         &NamesFor(*names[row.table], count, padded),
-                        row.before ? &*row.before : nullptr, row.after ? &*row.after : nullptr});
+                        row.before ? &*row.before : nullptr, row.after ? &*row.after : nullptr,
+                        log_->names_version});
+  }
+  for (Log::Row& row : rows) {
+    log_->Recycle(row.before);
+    log_->Recycle(row.after);
   }
   rows.clear();
   tables.clear();

@@ -51,6 +51,9 @@ struct RowChangeView {
   const std::vector<std::string>* names;
   const std::vector<internal::StoredValue>* before;  // none for an insert
   const std::vector<internal::StoredValue>* after;   // none for a delete
+  // The schema version (PRAGMA schema_version) at the Take: what a reader
+  // learnt of a table's shape, its key say, holds while it stays the same.
+  std::int64_t schema_version;
 
   RowChange ToRowChange() const;
 };
