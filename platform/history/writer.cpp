@@ -232,14 +232,15 @@ void KeyOf(Database& db, const RowChangeOrView& change, const std::vector<std::s
       [&](const std::string& column) { return KeyValue(db, change, column); }, key);
 }
 
-// The key columns of each table of one database met, read once per schema
-// version: a run records thousands of times, and meets few tables.
+// The key columns of each table of one database met, read once while the
+// recorder's names stay the same (RowChangeView::names_generation): a run
+// records thousands of times, and meets few tables.
 class KeyColumnsByTable {
  public:
   const std::vector<std::string>& Of(Database& db, const std::string& table,
-                                     std::int64_t schema_version = 0) {
-    if (schema_version != schema_version_) tables_.clear();
-    schema_version_ = schema_version;
+                                     std::uint64_t names_generation = 0) {
+    if (names_generation != generation_ || names_generation == 0) tables_.clear();
+    generation_ = names_generation;
     auto found = std::ranges::find(tables_, table, &Table::name);
     if (found == tables_.end()) {
       found = tables_.insert(tables_.end(), {table, KeyColumns(db, table)});
@@ -253,7 +254,7 @@ class KeyColumnsByTable {
     std::vector<std::string> key;
   };
   std::vector<Table> tables_;
-  std::int64_t schema_version_ = -1;
+  std::uint64_t generation_ = 0;
 };
 
 // The number of the run's last row in a table: its Ids bound
@@ -471,6 +472,11 @@ struct HistoryWriter::Impl {
   // The number of the column list of `change`'s table and columns, as
   // ListNumber gives it.
   std::int64_t ListOf(const engine::RowChangeView& change) {
+    // The same columns of the recorder's same names need no name compared.
+    const auto same_columns = [&](const RecentList& recent) {
+      return recent.generation != 0 && recent.generation == change.names_generation &&
+             recent.all_names == change.names && std::ranges::equal(recent.columns, change.columns);
+    };
     const auto same_names = [&](const RecentList& recent) {
       if (recent.names.size() != change.columns.size()) return false;
       for (std::size_t i = 0; i < change.columns.size(); ++i) {
@@ -479,17 +485,25 @@ struct HistoryWriter::Impl {
       return true;
     };
     auto recent = std::ranges::find(recent_lists, change.table, &RecentList::object);
-    if (recent != recent_lists.end() && same_names(*recent)) return recent->number;
-    format::EncodeNames(change.columns | std::views::transform([&](std::size_t i) {
-                          return std::string_view(change.Name(i));
-                        }),
-                        names);
-    const std::int64_t number = ListNumber(change.table);
-    if (recent == recent_lists.end()) recent = recent_lists.insert(recent, {change.table, {}, 0});
-    recent->names.clear();
-    for (const std::size_t i : change.columns) recent->names.push_back(change.Name(i));
-    recent->number = number;
-    return number;
+    if (recent != recent_lists.end() && same_columns(*recent)) return recent->number;
+    if (recent == recent_lists.end() || !same_names(*recent)) {
+      format::EncodeNames(change.columns | std::views::transform([&](std::size_t i) {
+                            return std::string_view(change.Name(i));
+                          }),
+                          names);
+      const std::int64_t number = ListNumber(change.table);
+      if (recent == recent_lists.end()) {
+        recent = recent_lists.emplace(recent);
+        recent->object = change.table;
+      }
+      recent->names.clear();
+      for (const std::size_t i : change.columns) recent->names.push_back(change.Name(i));
+      recent->number = number;
+    }
+    recent->generation = change.names_generation;
+    recent->all_names = change.names;
+    recent->columns.assign(change.columns.begin(), change.columns.end());
+    return recent->number;
   }
 
   // Adds a change of `group` to the record's rows of changes (a row holds
@@ -588,7 +602,13 @@ struct HistoryWriter::Impl {
   struct RecentList {
     std::string object;
     std::vector<std::string> names;
-    std::int64_t number;
+    std::int64_t number = 0;
+    // The same names as the recorder gave them: its names of the table
+    // while `generation` stays the same (see RowChangeView), and the columns
+    // of them. None when 0.
+    std::uint64_t generation = 0;
+    const std::vector<std::string>* all_names = nullptr;
+    std::vector<std::size_t> columns;
   };
   std::vector<RecentList> recent_lists;  // a few
   struct NewList {
@@ -692,7 +712,7 @@ void HistoryWriter::Record(const std::string& group, engine::ChangeRecorder& rec
     recorder.TakeEach([&](const engine::RowChangeView& change) {
       const auto column = [&](std::size_t i) { return change.columns[i]; };
       const std::int64_t list = impl.ListOf(change);
-      KeyOf(*impl.db, change, impl.keys.Of(*impl.db, change.table, change.schema_version),
+      KeyOf(*impl.db, change, impl.keys.Of(*impl.db, change.table, change.names_generation),
             impl.key);
       const std::uint8_t sides =
           (change.before ? format::kBefore : 0) | (change.after ? format::kAfter : 0);

@@ -5,11 +5,13 @@
 #include <sqlite3.h>
 
 #include <algorithm>
+#include <atomic>
 #include <bit>
 #include <cstdint>
 #include <map>
 #include <memory>
 #include <optional>
+#include <ranges>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -52,6 +54,7 @@ struct ChangeRecorder::Log {
   // statement for a table it has seen.
   std::map<std::string, std::vector<std::string>, std::less<>> names;
   std::int64_t names_version = -1;
+  std::uint64_t names_generation = 0;  // RowChangeView's, of `names`
   std::optional<internal::Statement> schema_version;
 
   // The table's place in `tables`. Writes come in runs on one table, and a
@@ -292,7 +295,13 @@ void ForgetOutdatedNames(ChangeRecorder::Log& log, sqlite3* db) {
   log.schema_version->Step();
   const std::int64_t version = log.schema_version->ColumnInt64(0);
   log.schema_version->Reset();
-  if (version != log.names_version) log.names.clear();
+  if (version != log.names_version) {
+    // Every recorder's names in the process are told apart, so that a reader
+    // of several recorders cannot take one's names for another's.
+    static std::atomic<std::uint64_t> last_generation = 0;
+    log.names.clear();
+    log.names_generation = ++last_generation;
+  }
   log.names_version = version;
 }
 
@@ -347,14 +356,16 @@ void ChangeRecorder::TakeEach(const std::function<void(const RowChangeView&)>& v
                                               : RowChange::Kind::kUpdated;
     const std::size_t count =
         std::max(row.before ? row.before->size() : 0, row.after ? row.after->size() : 0);
-    visit(RowChangeView{kind, tables[row.table].name, row.rowid, changed,
-                        &NamesFor(*names[row.table], count, padded),
+    const std::vector<std::string>& row_names = NamesFor(*names[row.table], count, padded);
+    visit(RowChangeView{kind, tables[row.table].name, row.rowid, changed, &row_names,
                         row.before ? &*row.before : nullptr, row.after ? &*row.after : nullptr,
-                        log_->names_version});
+                        &row_names == &padded ? 0 : log_->names_generation});
   }
-  for (Log::Row& row : rows) {
-    log_->Recycle(row.before);
+  // The last row's first: the next window, which likely writes the same
+  // tables in the same order, takes back the room each row had.
+  for (Log::Row& row : std::views::reverse(rows)) {
     log_->Recycle(row.after);
+    log_->Recycle(row.before);
   }
   rows.clear();
   tables.clear();

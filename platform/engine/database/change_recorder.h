@@ -51,9 +51,12 @@ struct RowChangeView {
   const std::vector<std::string>* names;
   const std::vector<internal::StoredValue>* before;  // none for an insert
   const std::vector<internal::StoredValue>* after;   // none for a delete
-  // The schema version (PRAGMA schema_version) at the Take: what a reader
-  // learnt of a table's shape, its key say, holds while it stays the same.
-  std::int64_t schema_version;
+  // Which names these are: the same number (unique in the process) with the
+  // same `names` stands for the same names of the same table, and what a
+  // reader learnt of the tables' shapes (a key, say) holds while the number
+  // stays the same; 0 for names made for this change alone, which hold only
+  // during the call.
+  std::uint64_t names_generation;
 
   RowChange ToRowChange() const;
 };

@@ -303,6 +303,31 @@ TEST(HistoryWriter, RecordsShareTheDatabasesTransactions) {
   EXPECT_EQ(Verdict(history), "1 sealed");
 }
 
+// What a writer keeps between records of a table (its key, its column list) follows a
+// schema change between them: a table made anew under the same name is keyed and listed anew.
+TEST(HistoryWriter, RecordsFollowATableMadeAnew) {
+  TempDir dir;
+  const std::string history = dir.Sub("ChangeHistory.db");
+  Database db = Database::Create(dir.Sub("Corvista1k.mdb"));
+  db.Exec(kSchema);
+  HistoryWriter writer(history, Header("Reshaper"));
+  writer.Attach(db);
+  engine::ChangeRecorder recorder(db);
+  db.Exec("INSERT INTO Notes VALUES ('one')");
+  writer.Record("step 1", recorder);
+  db.Exec("DROP TABLE Notes; CREATE TABLE Notes (Title TEXT PRIMARY KEY, Body MEMO)");
+  db.Exec("INSERT INTO Notes VALUES ('two', 'x')");
+  writer.Record("step 2", recorder);
+  writer.Detach();
+  db.Close();
+  writer.Seal(Succeeded());
+  const std::optional<RunRecord> record = HistoryReader(history).Read(1);
+  ASSERT_TRUE(record);
+  EXPECT_EQ(Describe(record->changes),
+            "insert Notes [rowid=2] Body=Empty>\"one\"\n"
+            "insert Notes [Title=\"two\"] Title=Empty>\"two\" Body=Empty>\"x\"\n");
+}
+
 // Statements run for anyone but the history cannot reach the attached history, nor attach,
 // detach, or plant a temporary trigger; the database's own statements run as before.
 TEST(HistoryWriter, AttachedHistoryIsOutOfReachOfOtherStatements) {
