@@ -81,7 +81,8 @@ void PrepareDatabase(RunState& state, RunHistory& history) {
   platform::engine::CheckIntegrity(*state.connection);
   DeleteLeftoverBackup();
   try {
-    platform::engine::CopyDatabase(database, BackupPath());
+    // Read only by this run, and deleted by the next one after a crash.
+    platform::engine::CopyDatabase(database, BackupPath(), platform::engine::CopyUse::kScratch);
   } catch (...) {
     DeleteLeftoverBackup();  // a partial copy that no restore may use
     throw;

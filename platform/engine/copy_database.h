@@ -17,6 +17,13 @@ namespace platform::engine {
 // rolls its journal back). A lock held by another program past the busy
 // timeout fails with SQLite's busy error. Throws platform::Error with the
 // two paths as details.
-void CopyDatabase(const std::string& source, const std::string& destination);
+//
+// A kScratch copy is one that only the running process reads, and that is
+// deleted, never used, after a crash (a run's backup copy): it is written
+// without waiting for the disk (no sync; a power cut may leave it torn),
+// the rest as above.
+enum class CopyUse { kKept, kScratch };
+void CopyDatabase(const std::string& source, const std::string& destination,
+                  CopyUse use = CopyUse::kKept);
 
 }  // namespace platform::engine

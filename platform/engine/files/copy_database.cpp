@@ -22,7 +22,7 @@ void CopyPages(sqlite3* from, sqlite3* to) {
 
 }  // namespace internal
 
-void CopyDatabase(const std::string& source, const std::string& destination) {
+void CopyDatabase(const std::string& source, const std::string& destination, CopyUse use) {
   try {
     // Every page is read once and written once (with the journal's copy of
     // the old one): the source is read through a memory map and the
@@ -31,6 +31,7 @@ void CopyDatabase(const std::string& source, const std::string& destination) {
     const internal::MappedReads mapped(from.core().db());
     internal::DatabaseCore to(destination, /*create=*/!FileExists(destination),
                               internal::WriteCombiningVfs());
+    if (use == CopyUse::kScratch) to.connection.Exec("PRAGMA synchronous = OFF");
     internal::CopyPages(from.core().db(), to.db());
   } catch (Error& failure) {
     failure.AddDetail("source", source).AddDetail("destination", destination);
