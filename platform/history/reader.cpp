@@ -38,6 +38,14 @@ class ReadTransaction {
   sqlite3* db_;
 };
 
+// A history that holds no table: a run was killed between creating the
+// file and committing its schema (the rollback of its journal leaves the file
+// empty). It holds no record, rather than being damaged.
+bool HoldsNothing(sqlite3* db) {
+  Statement tables(db, Sql("SELECT count(*) FROM {}.sqlite_schema"));
+  return tables.Step() && tables.ColumnInt64(0) == 0;
+}
+
 constexpr const char* kBrokenContent = "the run's record does not match its hash";
 constexpr const char* kBrokenChain =
     "its previous hash is not the hash of the run sealed before it";
@@ -76,6 +84,7 @@ HistoryReader::~HistoryReader() = default;
 
 std::vector<RunSummary> HistoryReader::List() {
   return impl_->Reading([](sqlite3* db) {
+    if (HoldsNothing(db)) return std::vector<RunSummary>();
     Statement select(
         db, Sql(std::string("SELECT r.Number, (SELECT coalesce(sum(c.ChangeCount), 0) FROM "
                             "{}.Changes c WHERE c.Id BETWEEN r.Number << ") +
@@ -99,6 +108,7 @@ std::vector<RunSummary> HistoryReader::List() {
 
 std::optional<RunRecord> HistoryReader::Read(std::int64_t number) {
   return impl_->Reading([number](sqlite3* db) -> std::optional<RunRecord> {
+    if (HoldsNothing(db)) return std::nullopt;
     std::optional<RunHeader> header = internal::ReadHeader(db, kSchema, number);
     if (!header) return std::nullopt;
     RunRecord record;
@@ -124,6 +134,7 @@ HistoryReader::Verdict HistoryReader::Verify() {
   // years is verified without holding a writer up for the whole walk.
   for (bool more = true; more && !verdict.broken_run;) {
     more = impl_->Reading([&](sqlite3* db) {
+      if (HoldsNothing(db)) return false;
       Statement next(
           db, Sql(std::string("SELECT Sequence, Run, PreviousHash, Hash, ") + format::kEndColumns +
                   " FROM {}.Seals WHERE Sequence > ? ORDER BY Sequence LIMIT 1"));
@@ -149,6 +160,7 @@ HistoryReader::Verdict HistoryReader::Verify() {
     });
   }
   impl_->Reading([&](sqlite3* db) {
+    if (HoldsNothing(db)) return 0;
     Statement unfinished(
         db, Sql("SELECT Number FROM {}.Runs WHERE Number NOT IN (SELECT Run FROM {}.Seals) "
                 "ORDER BY Number"));

@@ -151,6 +151,10 @@ TEST(HistoryChain, VerifyNamesTheRunThatWasChanged) {
 TEST(HistoryChain, KilledRunIsUnfinishedAndTheChainHolds) {
   TempDir dir("/dev/shm");  // some 3,000 commits: on tmpfs their syncs cost nothing
   const std::string path = dir.Sub("ChangeHistory.db");
+  // Killed between creating the file and committing its schema: an empty file, no record.
+  WriteFile(path, "");
+  EXPECT_EQ(Verdict(path), "0 sealed");
+  EXPECT_TRUE(HistoryReader(path).List().empty() && !HistoryReader(path).Read(1));
   SealedRun(path, "CatalogSync", GlucoseChanges(2));
   RunInKilledChild([&] {
     HistoryWriter writer(path, Header("Reshaper"));
