@@ -275,8 +275,6 @@ void RequireRoomInRun(std::int64_t n) {
 struct RecordStatements {
   explicit RecordStatements(sqlite3* connection)
       : db(connection),
-        savepoint(db, "SAVEPOINT history_record"),
-        release(db, "RELEASE history_record"),
         changes_at(db, Sql(std::string("SELECT ") + format::kChangesColumns +
                            " FROM {}.Changes WHERE Id = ?")),
         header(db, Sql(std::string("SELECT ") + format::kHeaderColumns +
@@ -291,36 +289,7 @@ struct RecordStatements {
                                format::kChangesColumns + ") VALUES (?, ?, ?, ?)")) {}
 
   sqlite3* db;
-  Statement savepoint, release, changes_at, header, last_changes, last_list, insert_header,
-      insert_list, insert_changes;
-};
-
-// What a record writes, undone as a whole unless released.
-class RecordSavepoint {
- public:
-  RecordSavepoint(engine::internal::Connection& connection, RecordStatements& statements)
-      : connection_(connection), statements_(statements) {
-    StatementUse(statements_.savepoint)->Step();
-  }
-  RecordSavepoint(const RecordSavepoint&) = delete;
-  RecordSavepoint& operator=(const RecordSavepoint&) = delete;
-  ~RecordSavepoint() {
-    if (released_) return;
-    try {
-      connection_.Exec("ROLLBACK TO history_record; RELEASE history_record");
-    } catch (...) {
-      // The connection reports its own state at the next statement.
-    }
-  }
-  void Release() {
-    StatementUse(statements_.release)->Step();
-    released_ = true;
-  }
-
- private:
-  engine::internal::Connection& connection_;
-  RecordStatements& statements_;
-  bool released_ = false;
+  Statement changes_at, header, last_changes, last_list, insert_header, insert_list, insert_changes;
 };
 
 }  // namespace
@@ -528,12 +497,11 @@ struct HistoryWriter::Impl {
   // Writes what the record added: the header when it is to be written, the
   // new column lists, the rows of changes; in a savepoint when that takes
   // more than one statement (one statement is undone whole when it fails).
-  void Write(engine::internal::Connection& connection, RecordStatements& statements,
-             bool header_due) {
+  void Write(engine::internal::DatabaseCore& core, RecordStatements& statements, bool header_due) {
     if (batches_used == 0) return;
-    std::optional<RecordSavepoint> record;
+    std::optional<engine::internal::Savepoint> record;
     if ((header_due ? 1 : 0) + new_lists.size() + batches_used > 1) {
-      record.emplace(connection, statements);
+      record.emplace(core.connection, core.statements, "history_record");
     }
     if (header_due) WriteHeader(statements);
     for (const NewList& list : new_lists) {
@@ -571,7 +539,7 @@ struct HistoryWriter::Impl {
         RecordStatements& statements = Prepared();
         const bool header_due = Resume(statements);
         add();
-        Write(core.connection, statements, header_due);
+        Write(core, statements, header_due);
       });
     } catch (...) {
       // Undone: the next record learns the run's state from the file.

@@ -191,7 +191,7 @@ ExecuteResult Database::Execute(std::string_view sql) {
   }
   // The statement and the conversion of what it stored are one change: a
   // value that does not fit undoes the whole statement.
-  internal::Savepoint change(core_->connection);
+  internal::Savepoint change = core_->Change();
   ExecuteResult result;
   internal::RowsByTable changed;
   {

@@ -7,10 +7,12 @@
 
 #include <optional>
 #include <string>
+#include <string_view>
 
 #include "platform/engine/connection/attached_files.h"
 #include "platform/engine/connection/connection.h"
 #include "platform/engine/connection/lock_file.h"
+#include "platform/engine/connection/savepoint.h"
 #include "platform/engine/connection/statement_cache.h"
 #include "platform/engine/rows/table_catalog.h"
 
@@ -30,6 +32,10 @@ struct DatabaseCore {
       : path(label), connection(":memory:", true), statements(connection.get()) {}
 
   sqlite3* db() const { return connection.get(); }
+  // A savepoint around one change on the connection (see Savepoint).
+  Savepoint Change(std::string_view name = "engine_change") {
+    return Savepoint(connection, statements, name);
+  }
   // After any statement that may change the schema.
   void SchemaChanged() { tables.Invalidate(); }
   const TableInfo& Table(std::string_view name) { return tables.Table(statements, name); }

@@ -82,7 +82,7 @@ enum class ViewOutcome { kMade, kNotASelect, kDoesNotCompile };
 // Only SQLite's SQL errors (syntax, unknown names) say that; a refusal of
 // the engine (a NUL, a second statement) or a failing file passes on.
 ViewOutcome MakeView(Database& db, std::string_view name, std::string_view sql) {
-  internal::Savepoint change(db.core().connection);
+  internal::Savepoint change = db.core().Change();
   try {
     // One statement (Execute refuses more): the text is another's.
     db.Execute("CREATE VIEW " + QuoteIdentifier(name) + " AS " + WithoutTerminator(sql));
@@ -152,7 +152,7 @@ void DeleteSavedQuery(Database& db, std::string_view name) {
   if (!query) {
     throw EngineFailure(engine_err::kUnknownQuery).AddDetail("query", std::string(name));
   }
-  internal::Savepoint change(db.core().connection);
+  internal::Savepoint change = db.core().Change();
   db.DeleteRow("SavedQueries", query->first);
   db.Exec("DROP VIEW IF EXISTS " + QuoteIdentifier(name));
   change.Release();
@@ -160,7 +160,7 @@ void DeleteSavedQuery(Database& db, std::string_view name) {
 
 void CreateSavedQuery(Database& db, std::string_view name, std::string_view sql) {
   RefuseNameInUse(db, name);
-  internal::Savepoint change(db.core().connection);
+  internal::Savepoint change = db.core().Change();
   InsertSavedQuery(db, name, sql);
   // An action query must prepare as it stands.
   if (MakeView(db, name, sql) == ViewOutcome::kNotASelect) db.Prepare(sql);

@@ -227,7 +227,7 @@ void AppendField(Database& db, std::string_view table, const NewField& field) {
 
   const std::string quoted_table = QuoteIdentifier(info.name);
   const std::string quoted_field = QuoteIdentifier(field.name);
-  internal::Savepoint change(db.core().connection);
+  internal::Savepoint change = db.core().Change();
   std::string add = "ALTER TABLE " + quoted_table + " ADD COLUMN " + quoted_field + " " + declared;
   const bool has_default = !std::holds_alternative<std::monostate>(default_value);
   if (has_default) add += " DEFAULT " + SqlLiteral(default_value);
@@ -254,7 +254,7 @@ void DeleteField(Database& db, std::string_view table, std::string_view field) {
         .AddDetail("field", column.name)
         .AddDetail("engine", "the field is a key or is indexed");
   }
-  internal::Savepoint change(db.core().connection);
+  internal::Savepoint change = db.core().Change();
   std::vector<ViewDefinition> views = DropAllViews(db);
   internal::DropFieldEnforcement(db, info.name, column.name);
   db.Exec("ALTER TABLE " + QuoteIdentifier(info.name) + " DROP COLUMN " +
