@@ -246,6 +246,13 @@ std::vector<std::string> ColumnNames(sqlite3* db, const std::string& table) {
   return names;
 }
 
+// The value of column `i` in `values`: none for a column added since they
+// were read (it had no value then).
+const internal::StoredValue& ValueAt(const Values& values, std::size_t i) {
+  static const internal::StoredValue kNone;
+  return i < values.size() ? values[i] : kNone;
+}
+
 // Fills `changed` with the columns whose values differ between the row's
 // first and last state, all of them for a row that is new or gone. True
 // when the row changed.
@@ -257,10 +264,8 @@ bool ChangedColumns(const ChangeRecorder::Log::Row& row, std::vector<std::size_t
     for (std::size_t i = 0; i < count; ++i) changed.push_back(i);
     return true;
   }
-  static const internal::StoredValue kNone;
   for (std::size_t i = 0; i < row.after->size(); ++i) {
-    const internal::StoredValue& old_value = i < row.before->size() ? (*row.before)[i] : kNone;
-    if (old_value != (*row.after)[i]) changed.push_back(i);
+    if (ValueAt(*row.before, i) != (*row.after)[i]) changed.push_back(i);
   }
   return !changed.empty();
 }
@@ -308,9 +313,7 @@ void ForgetOutdatedNames(ChangeRecorder::Log& log, sqlite3* db) {
 }  // namespace
 
 const internal::StoredValue& RowChangeView::Before(std::size_t i) const {
-  // A column added since the row's first write had no value then.
-  static const internal::StoredValue kNone;
-  return i < before->size() ? (*before)[i] : kNone;
+  return ValueAt(*before, i);
 }
 
 RowChange RowChangeView::ToRowChange() const {
