@@ -122,7 +122,7 @@ void DescribeAddModify(AssayPlan& plan, Database& db) {
 
 AssayPlan DescribeAssay(const catalog_sync::AssayVisit& visit, std::vector<RowChange> changes,
                         Database& db) {
-  AssayPlan plan{visit, Outcome::kSkippedUnknownMode, std::move(changes), {}, nullptr, {}, nullptr};
+  AssayPlan plan(visit, std::move(changes));
   switch (visit.action) {
     case AssayAction::kSkippedTestNumberZero: plan.outcome = Outcome::kSkippedTestNumberZero; break;
     case AssayAction::kSkippedUnknownMode: plan.outcome = Outcome::kSkippedUnknownMode; break;

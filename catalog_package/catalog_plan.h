@@ -37,15 +37,24 @@ struct AssayPlan {
     kUpdated,          // an existing Tests row overwritten (maybe to no change)
   };
 
+  AssayPlan(const catalog_sync::AssayVisit& assay_visit, std::vector<RowChange> row_changes)
+      : visit(assay_visit), changes(std::move(row_changes)) {}
+  // Moved, never copied: a copy's pointers below would point into the
+  // original's changes.
+  AssayPlan(const AssayPlan&) = delete;
+  AssayPlan& operator=(const AssayPlan&) = delete;
+  AssayPlan(AssayPlan&&) = default;
+  AssayPlan& operator=(AssayPlan&&) = default;
+
   catalog_sync::AssayVisit visit;
-  Outcome outcome;
+  Outcome outcome = Outcome::kSkippedUnknownMode;
   std::vector<RowChange> changes;  // every row change, in the order first made
   // DELETE: rows removed per table, in the order the tables were first touched.
   std::vector<std::pair<std::string, std::int64_t>> removed;
   // ADD and MODIFY: the Tests row's change (none when nothing of it changed),
   // the parts' row changes, the normal range's change (none: kept). They
   // point into `changes` (not copied: a run has tens of thousands): valid
-  // while it is, a moved plan's included; a copy's point into the original.
+  // while it is, a moved plan's included.
   const RowChange* test_row = nullptr;
   std::vector<PartChange> parts;
   const RowChange* range = nullptr;
