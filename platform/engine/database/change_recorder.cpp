@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <atomic>
 #include <bit>
+#include <cctype>
 #include <cstdint>
 #include <map>
 #include <memory>
@@ -42,6 +43,7 @@ struct ChangeRecorder::Log {
   static constexpr std::size_t kScanned = 32;
   std::vector<Row> rows;
   std::vector<Table> tables;
+  const internal::DatabaseCore* core = nullptr;  // of the recorded Database
   std::size_t last_table = 0;        // where the search for the next write's table starts
   std::vector<std::size_t> changed;  // TakeEach's, kept for its room
   // Values of rows of earlier windows, kept for their room (a few: a window
@@ -49,10 +51,17 @@ struct ChangeRecorder::Log {
   std::vector<std::vector<internal::StoredValue>> spare;
   static constexpr std::size_t kSpare = 64;
 
-  // Column names by table, kept across Takes while the schema version stays
+  // Columns by table, kept across Takes while the schema version stays
   // the same, so that a Take after each of many small changes compiles no
   // statement for a table it has seen.
-  std::map<std::string, std::vector<std::string>, std::less<>> names;
+  struct Columns {
+    std::vector<std::string> names;
+    // The positions of the columns of REAL affinity: SQLite reads a whole
+    // number stored there back as a float, but the hook shows an inserted
+    // one as the integer it was given.
+    std::vector<std::size_t> floats;
+  };
+  std::map<std::string, Columns, std::less<>> names;
   std::int64_t names_version = -1;
   std::uint64_t names_generation = 0;  // RowChangeView's, of `names`
   std::optional<internal::Statement> schema_version;
@@ -192,22 +201,49 @@ bool Holds(const internal::StoredValue& stored, sqlite3_value* value) {
   }
 }
 
+// Column `i` of `values` set to the write's new value, read only when it
+// differs.
+void RefreshColumn(sqlite3* db, Values& values, int i) {
+  sqlite3_value* value = nullptr;
+  if (sqlite3_preupdate_new(db, i, &value) != SQLITE_OK || value == nullptr) {
+    values[static_cast<std::size_t>(i)] = std::monostate{};
+  } else if (!Holds(values[static_cast<std::size_t>(i)], value)) {
+    Read(value, values[static_cast<std::size_t>(i)]);
+  }
+}
+
+using RowUpdate = internal::DatabaseCore::RowUpdate;
+
+// The update that the engine's UpdateRow is making, when it is this write
+// of the row itself (not a trigger's), and the table has the columns that
+// the hook sees: then only the columns it assigns can change.
+const RowUpdate* AssignedBy(const ChangeRecorder::Log& log, sqlite3* db, std::string_view table,
+                            std::int64_t rowid) {
+  const RowUpdate* update = log.core->updating;
+  if (update == nullptr || update->rowid != rowid || update->table.name != table ||
+      sqlite3_preupdate_depth(db) != 0 ||
+      update->table.columns.size() != static_cast<std::size_t>(sqlite3_preupdate_count(db))) {
+    return nullptr;
+  }
+  return update;
+}
+
 // The row's values now: `values` (the row as the last write left it) with
-// the new value of each column that the write changed, read only then: a
-// row that a program writes again and again is read whole once.
-void Refresh(sqlite3* db, Values& values) {
+// the new value of each column that the write changed (of those that
+// `assigned` assigns, when there is one), read only then: a row that a
+// program writes again and again is read whole once.
+void Refresh(sqlite3* db, Values& values, const RowUpdate* assigned) {
   const int count = sqlite3_preupdate_count(db);
   if (values.size() != static_cast<std::size_t>(count)) {
     PreupdateValues<sqlite3_preupdate_new>(db, values);
     return;
   }
-  for (int i = 0; i < count; ++i) {
-    sqlite3_value* value = nullptr;
-    if (sqlite3_preupdate_new(db, i, &value) != SQLITE_OK || value == nullptr) {
-      values[static_cast<std::size_t>(i)] = std::monostate{};
-    } else if (!Holds(values[static_cast<std::size_t>(i)], value)) {
-      Read(value, values[static_cast<std::size_t>(i)]);
-    }
+  if (assigned == nullptr) {
+    for (int i = 0; i < count; ++i) RefreshColumn(db, values, i);
+    return;
+  }
+  for (const internal::ColumnInfo* column : assigned->columns) {
+    RefreshColumn(db, values, static_cast<int>(column - assigned->table.columns.data()));
   }
 }
 
@@ -229,21 +265,51 @@ void OnPreupdate(void* context, sqlite3* db, int op, const char* schema, const c
     PreupdateValues<sqlite3_preupdate_new>(db,
                                            log.Fill(log.Touch(table, new_rowid, no_values).after));
   } else if (op == SQLITE_UPDATE) {
-    std::optional<Values>& after = log.Touch(table, old_rowid, old_values).after;
-    if (after) {
-      Refresh(db, *after);
+    Row& row = log.Touch(table, old_rowid, old_values);
+    const RowUpdate* assigned = AssignedBy(log, db, table, old_rowid);
+    if (row.after) {
+      Refresh(db, *row.after, assigned);
+    } else if (assigned != nullptr && row.before) {
+      // The row as it was, but for the columns assigned.
+      log.Fill(row.after) = *row.before;
+      Refresh(db, *row.after, assigned);
     } else {
-      PreupdateValues<sqlite3_preupdate_new>(db, log.Fill(after));
+      PreupdateValues<sqlite3_preupdate_new>(db, log.Fill(row.after));
     }
   }
 }
 
-std::vector<std::string> ColumnNames(sqlite3* db, const std::string& table) {
-  internal::Statement info(db, "SELECT name FROM pragma_table_info(?)");
+// Whether a column of `declared` type has SQLite's REAL affinity (its rules
+// in their order: INT, then CHAR, CLOB or TEXT, then BLOB or no type, then
+// REAL, FLOA or DOUB).
+bool HasRealAffinity(std::string declared) {
+  for (char& c : declared) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  const auto has = [&](std::string_view part) { return declared.find(part) != std::string::npos; };
+  if (has("INT") || has("CHAR") || has("CLOB") || has("TEXT") || has("BLOB")) return false;
+  return has("REAL") || has("FLOA") || has("DOUB");
+}
+
+ChangeRecorder::Log::Columns ColumnsOf(sqlite3* db, const std::string& table) {
+  internal::Statement info(db, "SELECT name, type FROM pragma_table_info(?)");
   info.Bind(1, Value(table));
-  std::vector<std::string> names;
-  while (info.Step()) names.push_back(info.Column(0).ToText());
-  return names;
+  ChangeRecorder::Log::Columns columns;
+  while (info.Step()) {
+    if (HasRealAffinity(info.Column(1).ToText())) columns.floats.push_back(columns.names.size());
+    columns.names.push_back(info.Column(0).ToText());
+  }
+  return columns;
+}
+
+// `values` as the table reads them back: a whole number in a column of
+// REAL affinity as a float.
+void AsStored(const std::vector<std::size_t>& floats, std::optional<Values>& values) {
+  if (!values) return;
+  for (const std::size_t i : floats) {
+    if (i >= values->size()) break;
+    if (const auto* whole = std::get_if<std::int64_t>(&(*values)[i])) {
+      (*values)[i] = static_cast<double>(*whole);
+    }
+  }
 }
 
 // The value of column `i` in `values`: none for a column added since they
@@ -285,6 +351,7 @@ const std::vector<std::string>& NamesFor(const std::vector<std::string>& names, 
 }  // namespace
 
 ChangeRecorder::ChangeRecorder(Database& db) : db_(db), log_(std::make_unique<Log>()) {
+  log_->core = &db_.core();
   sqlite3_preupdate_hook(db_.core().db(), OnPreupdate, log_.get());
 }
 
@@ -342,24 +409,27 @@ void ChangeRecorder::TakeEach(const std::function<void(const RowChangeView&)>& v
   log_->last_table = 0;
   sqlite3* db = db_.core().db();
   if (!rows.empty()) ForgetOutdatedNames(*log_, db);
-  std::vector<const std::vector<std::string>*> names;  // by table
+  std::vector<const Log::Columns*> columns;  // by table
   for (const Log::Table& table : tables) {
     auto it = log_->names.find(table.name);
     if (it == log_->names.end()) {
-      it = log_->names.emplace(table.name, ColumnNames(db, table.name)).first;
+      it = log_->names.emplace(table.name, ColumnsOf(db, table.name)).first;
     }
-    names.push_back(&it->second);
+    columns.push_back(&it->second);
   }
   std::vector<std::size_t>& changed = log_->changed;
   std::vector<std::string> padded;
-  for (const Log::Row& row : rows) {
+  for (Log::Row& row : rows) {
+    const std::vector<std::size_t>& floats = columns[row.table]->floats;
+    AsStored(floats, row.before);
+    AsStored(floats, row.after);
     if (!ChangedColumns(row, changed)) continue;
     const RowChange::Kind kind = !row.before  ? RowChange::Kind::kInserted
                                  : !row.after ? RowChange::Kind::kDeleted
                                               : RowChange::Kind::kUpdated;
     const std::size_t count =
         std::max(row.before ? row.before->size() : 0, row.after ? row.after->size() : 0);
-    const std::vector<std::string>& row_names = NamesFor(*names[row.table], count, padded);
+    const std::vector<std::string>& row_names = NamesFor(columns[row.table]->names, count, padded);
     visit(RowChangeView{kind, tables[row.table].name, row.rowid, changed, &row_names,
                         row.before ? &*row.before : nullptr, row.after ? &*row.after : nullptr,
                         &row_names == &padded ? 0 : log_->names_generation});

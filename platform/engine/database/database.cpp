@@ -272,6 +272,8 @@ void Database::UpdateRow(std::string_view table, RowId row_id, const FieldValues
     StatementUse statement(core_->statements.Get(UpdateSql(info, row)));
     BindRow(*statement, row);
     statement->Bind(static_cast<int>(row.values.size()) + 1, row_id);
+    const internal::DatabaseCore::RowUpdate update{info, row.columns, row_id};
+    const internal::UpdatingRow updating(*core_, update);
     statement->Step();
   } catch (Error& failure) {
     RethrowForTable(failure, info.name);

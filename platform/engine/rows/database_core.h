@@ -5,9 +5,11 @@
 // before its share of the lock file and those of the files attached to it.
 #pragma once
 
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "platform/engine/connection/attached_files.h"
 #include "platform/engine/connection/connection.h"
@@ -40,6 +42,17 @@ struct DatabaseCore {
   void SchemaChanged() { tables.Invalidate(); }
   const TableInfo& Table(std::string_view name) { return tables.Table(statements, name); }
 
+  // What Database::UpdateRow's statement assigns, while it runs: only those
+  // columns of that row can change at the statement's own level (a
+  // trigger's writes come at a greater depth of the pre-update hook), so
+  // the change recorder reads no other. Set by UpdatingRow.
+  struct RowUpdate {
+    const TableInfo& table;
+    const std::vector<const ColumnInfo*>& columns;
+    std::int64_t rowid;
+  };
+  const RowUpdate* updating = nullptr;
+
   std::string path;
   std::optional<LockFileShare> lock;  // none in memory
   // Before the connection: their lock files are released after it closes.
@@ -47,6 +60,20 @@ struct DatabaseCore {
   Connection connection;
   StatementCache statements;
   TableCatalog tables;
+};
+
+// Announces `update` in `core.updating` for its lifetime.
+class UpdatingRow {
+ public:
+  UpdatingRow(DatabaseCore& core, const DatabaseCore::RowUpdate& update) : core_(core) {
+    core_.updating = &update;
+  }
+  UpdatingRow(const UpdatingRow&) = delete;
+  UpdatingRow& operator=(const UpdatingRow&) = delete;
+  ~UpdatingRow() { core_.updating = nullptr; }
+
+ private:
+  DatabaseCore& core_;
 };
 
 }  // namespace platform::engine::internal

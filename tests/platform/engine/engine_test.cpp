@@ -774,6 +774,23 @@ TEST(Snapshot, InMemoryCopySizesAndRecorder) {
   ASSERT_EQ(many.size(), 39u);  // 40 inserted, one of them deleted again
   EXPECT_EQ(Describe({many.front(), many.back()}),
             "I Small 10 ID=>10 B=>\"b\"\nI Small 49 ID=>49 B=>\"b\"\n");
+  // Values as the table reads them back: a whole number in a REAL column is a float, inserted or
+  // left by an update of other columns. The typed rows' update reads the columns it assigns; a
+  // trigger's write may change any.
+  copy.Exec(
+      "CREATE TABLE Ranges (ID INTEGER PRIMARY KEY, Low REAL, Note TEXT(9)); CREATE TRIGGER Noted "
+      "AFTER UPDATE OF ID ON Ranges BEGIN UPDATE Ranges SET Note = 'moved' WHERE ID = new.ID; END; "
+      "INSERT INTO Ranges VALUES (1, 70, 'a'), (2, 80, 'b')");
+  recorder.Take();
+  copy.InsertRow("Ranges", {{"ID", Value(3)}, {"Low", Value(90)}});
+  copy.UpdateRow("Ranges", 1, {{"Note", "c"}});
+  copy.UpdateRow("Ranges", 2, {{"ID", Value(2)}});
+  const std::vector<RowChange> ranges = recorder.Take();
+  EXPECT_EQ(Describe(ranges),
+            "I Ranges 3 ID=>3 Low=>90 Note=>Null\nU Ranges 1 Note=\"a\">\"c\"\n"
+            "U Ranges 2 Note=\"b\">\"moved\"\n");
+  ASSERT_EQ(ranges.size(), 3u);
+  EXPECT_EQ(ranges[0].new_values[1].kind(), ValueKind::kDouble);
 }
 
 }  // namespace
