@@ -25,11 +25,14 @@ test-debug:
 	cmake --build $(BUILD)/debug -j $(JOBS)
 	cd $(BUILD)/debug && ctest --output-on-failure -j $(JOBS)
 
+# The test that prints a 1,000-change report through Chromium runs in the
+# debug tree only: the other report tests render pages through our code under
+# ASan too, so printing it again here would only time Chromium (15 s).
 test-asan:
 	cmake -S . -B $(BUILD)/asan $(TEST_TREE) -DSANITIZE=ON
 	cmake --build $(BUILD)/asan -j $(JOBS)
 	cd $(BUILD)/asan && ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
-	  ctest --output-on-failure -j $(JOBS)
+	  ctest --output-on-failure -j $(JOBS) -E '^ChangeHistoryReport\.PrintsEveryChangeWholeOnItsPage$$'
 
 demo: deps
 	scripts/demo
