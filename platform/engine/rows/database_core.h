@@ -45,7 +45,10 @@ struct DatabaseCore {
   // What Database::UpdateRow's statement assigns, while it runs: only those
   // columns of that row can change at the statement's own level (a
   // trigger's writes come at a greater depth of the pre-update hook), so
-  // the change recorder reads no other. Set by UpdatingRow.
+  // the change recorder reads no other. Their positions are the catalog's,
+  // trusted as every row write trusts it: the catalog is forgotten when the
+  // engine changes the schema, not when another program does. Set by
+  // UpdatingRow.
   struct RowUpdate {
     const TableInfo& table;
     const std::vector<const ColumnInfo*>& columns;
