@@ -98,12 +98,12 @@ void AttachedFiles::Attach(sqlite3* db, const std::string& path, const std::stri
     RemoveForeignJournal(path);
     const std::optional<std::string> read_only = ReadOnlyNote(path);
     File file{path, std::make_unique<LockFileShare>(path)};
-    if (files_.empty()) sqlite3_set_authorizer(db, &AttachedFiles::Authorize, this);
+    if (files_.empty()) Watch(db);
     const Permit permit(*this);
     try {
       Run(db, "ATTACH DATABASE ? AS ?", UriOf(path, read_only.has_value()), schema);
     } catch (...) {
-      if (files_.empty()) sqlite3_set_authorizer(db, nullptr, nullptr);
+      if (files_.empty()) Unwatch(db);
       throw;
     }
     files_.emplace(schema, std::move(file));
@@ -127,12 +127,32 @@ void AttachedFiles::Detach(sqlite3* db, const std::string& schema) {
   }
   ForgetReadOnly(db, schema);
   files_.erase(schema);
-  if (files_.empty()) sqlite3_set_authorizer(db, nullptr, nullptr);
+  if (files_.empty()) Unwatch(db);
 }
 
-int AttachedFiles::Authorize(void* self, int action, const char*, const char*, const char* schema,
-                             const char*) {
-  const auto& files = *static_cast<const AttachedFiles*>(self);
+void AttachedFiles::Watch(sqlite3* db) {
+  sqlite3_set_authorizer(db, &AttachedFiles::Authorize, this);
+  sqlite3_rollback_hook(db, &AttachedFiles::OnRollback, this);
+}
+
+void AttachedFiles::Unwatch(sqlite3* db) {
+  sqlite3_set_authorizer(db, nullptr, nullptr);
+  sqlite3_rollback_hook(db, nullptr, nullptr);
+}
+
+void AttachedFiles::OnRollback(void* self) {
+  ++static_cast<AttachedFiles*>(self)->rollbacks_;
+}
+
+int AttachedFiles::Authorize(void* self, int action, const char* operation, const char*,
+                             const char* schema, const char*) {
+  auto& files = *static_cast<AttachedFiles*>(self);
+  // Counted when prepared, which for a rollback is when it runs: the engine
+  // prepares none ahead (see rollbacks()).
+  if ((action == SQLITE_TRANSACTION || action == SQLITE_SAVEPOINT) && operation != nullptr &&
+      sqlite3_stricmp(operation, "ROLLBACK") == 0) {
+    ++files.rollbacks_;
+  }
   if (files.permits_ > 0) return SQLITE_OK;
   if (action == SQLITE_ATTACH || action == SQLITE_DETACH || action == SQLITE_CREATE_TEMP_TRIGGER) {
     return SQLITE_DENY;

@@ -12,6 +12,7 @@
 
 #include <sqlite3.h>
 
+#include <cstdint>
 #include <map>
 #include <memory>
 #include <string>
@@ -43,6 +44,16 @@ class AttachedFiles {
   void Detach(sqlite3* db, const std::string& schema);
   bool empty() const { return files_.empty(); }
 
+  // Grows whenever the connection may have undone writes while files are
+  // attached: at every rollback of its transaction, however it came (SQLite's
+  // rollback hook), and at every statement that rolls back or rolls back to
+  // a savepoint when it is prepared (SQLite has no hook for those). A writer
+  // of an attached file that finds it unchanged knows that what it wrote
+  // since is still there. REQUIRES, for that to hold: no statement that
+  // rolls back is prepared long before it runs; the engine prepares them
+  // when they run (sqlite3_exec, Savepoint).
+  std::uint64_t rollbacks() const { return rollbacks_; }
+
   // A commit of several files first writes a super-journal
   // "<main>-mj<hex>" beside the main file and then names it in each file's
   // journal; a process killed between the two leaves it behind for good, as
@@ -70,6 +81,10 @@ class AttachedFiles {
  private:
   static int Authorize(void* self, int action, const char* name, const char* detail,
                        const char* schema, const char* trigger_or_view);
+  static void OnRollback(void* self);
+  // The authorizer and the rollback hook, while a file is attached.
+  void Watch(sqlite3* db);
+  void Unwatch(sqlite3* db);
 
   struct File {
     std::string path;
@@ -77,6 +92,7 @@ class AttachedFiles {
   };
   std::map<std::string, File> files_;  // by schema name
   int permits_ = 0;
+  std::uint64_t rollbacks_ = 0;
 };
 
 }  // namespace platform::engine::internal

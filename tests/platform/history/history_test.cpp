@@ -268,8 +268,8 @@ std::string Describe(const std::vector<Change>& changes) {
 
 // Records go in the analyser database's transaction: a rollback takes both the change and
 // its record (the run's header too when it was written in that transaction; the column lists
-// first written there), a commit keeps both. Rows are keyed by their declared primary key,
-// else rowid.
+// first written there), a commit keeps both; so does a rollback to a savepoint set before the
+// record. Rows are keyed by their declared primary key, else rowid.
 TEST(HistoryWriter, RecordsShareTheDatabasesTransactions) {
   TempDir dir;
   const std::string history = dir.Sub("ChangeHistory.db");
@@ -290,6 +290,25 @@ TEST(HistoryWriter, RecordsShareTheDatabasesTransactions) {
   change(update, /*commit=*/false);
   EXPECT_EQ(Count(db, "SELECT count(*) FROM Tests WHERE Factor IS NULL"), 1);
   EXPECT_EQ(Verdict(history), "0 sealed");  // no header either
+  {
+    engine::Transaction transaction = db.Begin();
+    db.Exec("SAVEPOINT outer; UPDATE Tests SET Tests_Name = 'GLUC' WHERE Tests_ID = 1");
+    writer.Record("assay 1", recorder);
+    db.Exec("ROLLBACK TO outer; RELEASE outer");
+    db.Exec("UPDATE Tests SET Tests_Name = 'LDL' WHERE Tests_ID = 2");
+    writer.Record("assay 2", recorder);
+    transaction.Commit();
+  }
+  {
+    // A conflict that rolls the whole transaction back, no ROLLBACK statement: the next record
+    // (outside any transaction) writes the column list again.
+    engine::Transaction transaction = db.Begin();
+    db.Exec("INSERT INTO Ranges VALUES (2, 'M', 9)");
+    writer.Record("assay 3", recorder);
+    EXPECT_THROW(db.Exec("INSERT OR ROLLBACK INTO Tests VALUES (1, 'GLU', NULL)"), Error);
+    db.Exec("INSERT INTO Ranges VALUES (2, 'F', 4.5)");
+    writer.Record("assay 3", recorder);
+  }
   change(update, /*commit=*/true);
   change(delete_insert, /*commit=*/false);
   EXPECT_EQ(Count(db, "SELECT count(*) FROM Notes"), 1);
@@ -305,6 +324,8 @@ TEST(HistoryWriter, RecordsShareTheDatabasesTransactions) {
   ASSERT_TRUE(record && record->seal);
   EXPECT_EQ(record->seal->hash, hash);
   EXPECT_EQ(Describe(record->changes),
+            "update Tests [Tests_ID=2] Tests_Name=\"CHOL\">\"LDL\"\n"
+            "insert Ranges [TestID=2, Sex=\"F\"] TestID=Empty>2 Sex=Empty>\"F\" Low=Empty>4.5\n"
             "update Tests [Tests_ID=2] Factor=Null>0.1\n"
             "delete Ranges [TestID=1, Sex=\"M\"] TestID=1>Empty Sex=\"M\">Empty Low=3.9>Empty\n"
             "insert Notes [rowid=2] Body=Empty>\"new\"\n"
