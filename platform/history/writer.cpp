@@ -412,6 +412,15 @@ struct HistoryWriter::Impl {
     return false;
   }
 
+  // What the writer knew of the connection in use, when it changes.
+  void ForgetConnection() {
+    prepared.reset();
+    keys = {};
+    // Another connection's count may take the place of this one's, even at
+    // its address.
+    last.rollbacks_of = nullptr;
+  }
+
   void WriteHeader(RecordStatements& statements) {
     const RunHeader& facts = Header();
     StatementUse insert(statements.insert_header);
@@ -652,16 +661,14 @@ HistoryWriter::~HistoryWriter() {
 void HistoryWriter::Attach(Database& db) {
   AboutHistory(impl_->path, [&] {
     db.Attach(impl_->path, kSchema);
-    impl_->prepared.reset();
-    impl_->keys = {};
+    impl_->ForgetConnection();
     impl_->db = &db;
   });
 }
 
 void HistoryWriter::Detach() {
   AboutHistory(impl_->path, [&] {
-    impl_->prepared.reset();
-    impl_->keys = {};
+    impl_->ForgetConnection();
     Database* attached = std::exchange(impl_->db, &impl_->own);
     attached->Detach(kSchema);
   });
