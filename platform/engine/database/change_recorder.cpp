@@ -7,7 +7,6 @@
 #include <algorithm>
 #include <atomic>
 #include <bit>
-#include <cctype>
 #include <cstdint>
 #include <map>
 #include <memory>
@@ -19,6 +18,7 @@
 #include <utility>
 #include <vector>
 
+#include "platform/core/text.h"
 #include "platform/engine/connection/statement.h"
 #include "platform/engine/connection/stored_value.h"
 #include "platform/engine/rows/database_core.h"
@@ -282,8 +282,8 @@ void OnPreupdate(void* context, sqlite3* db, int op, const char* schema, const c
 // Whether a column of `declared` type has SQLite's REAL affinity (its rules
 // in their order: INT, then CHAR, CLOB or TEXT, then BLOB or no type, then
 // REAL, FLOA or DOUB).
-bool HasRealAffinity(std::string declared) {
-  for (char& c : declared) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+bool HasRealAffinity(std::string_view type) {
+  const std::string declared = UpperCase(type);
   const auto has = [&](std::string_view part) { return declared.find(part) != std::string::npos; };
   if (has("INT") || has("CHAR") || has("CLOB") || has("TEXT") || has("BLOB")) return false;
   return has("REAL") || has("FLOA") || has("DOUB");
