@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <ctime>
 #include <map>
+#include <optional>
 #include <ranges>
 #include <utility>
 
@@ -370,7 +371,7 @@ struct HistoryWriter::Impl {
   // tells them apart.
   bool LastChangesStored(const AttachedFiles& attached, RecordStatements& statements) {
     if (!last.written) return false;
-    if (last.rollbacks_of == &attached && last.rollbacks == attached.rollbacks()) return true;
+    if (last.rollbacks == attached.rollbacks()) return true;
     StatementUse select(statements.changes_at);
     select->Bind(1, format::IdInRun(run, number));
     return select->Step() && internal::BytesAt(select->get(), 0) == last.group &&
@@ -416,9 +417,8 @@ struct HistoryWriter::Impl {
   void ForgetConnection() {
     prepared.reset();
     keys = {};
-    // Another connection's count may take the place of this one's, even at
-    // its address.
-    last.rollbacks_of = nullptr;
+    // Another connection's count says nothing of this one's rollbacks.
+    last.rollbacks.reset();
   }
 
   void WriteHeader(RecordStatements& statements) {
@@ -536,7 +536,6 @@ struct HistoryWriter::Impl {
     const Batch& written = batches[batches_used - 1];
     number += static_cast<std::int64_t>(batches_used);
     last.written = true;
-    last.rollbacks_of = &core.attached;
     last.rollbacks = core.attached.rollbacks();
     last.group = written.group;
     last.count = written.count;
@@ -609,9 +608,9 @@ struct HistoryWriter::Impl {
   std::size_t batches_used = 0;
   struct {
     bool written = false;  // false: none yet, or not known to be stored
-    // The connection's count of rollbacks when it was written.
-    const AttachedFiles* rollbacks_of = nullptr;
-    std::uint64_t rollbacks = 0;
+    // The count of rollbacks of the connection in use when it was written;
+    // none since the writer changed connections.
+    std::optional<std::uint64_t> rollbacks;
     std::string group;
     std::int64_t count = 0;
     std::string body;
